@@ -1,0 +1,96 @@
+// Test control surface of the host stand-in for the Windows API.
+//
+// Tests (and the host demo) use it to put the stand-in into a known state, to look at what
+// the system did, and to make any platform call fail. System code never includes it.
+#ifndef PM_HOST_CONTROL_H
+#define PM_HOST_CONTROL_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "HostWin32.h"
+
+namespace host {
+
+// Forgets every key, value, open handle, injected failure, recorded call and debug text,
+// restores the default capabilities and makes the user an administrator again.
+// Files on disk are not touched; open file handles are closed.
+void Reset();
+
+// ---- Registry ---------------------------------------------------------------------------
+
+// Imports .reg text ("Windows Registry Editor Version 5.00" or "REGEDIT4"). Supports
+// [KEY] and [-KEY] headers, "name"=... and @=... with "text", dword:, hex:, hex(N): and "-"
+// (delete). Keys are rooted at HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (long or short
+// form). Returns false and sets *error (when given) on malformed text; nothing is imported
+// then.
+bool ImportRegText(const std::string& text, std::string* error = nullptr);
+bool ImportRegFile(const std::string& path, std::string* error = nullptr);
+
+// Exports the subtree at root\path ("" for the whole hive) as version 5.00 .reg text, keys
+// sorted case-insensitively, values in creation order. Empty text when the key is absent.
+std::string ExportRegText(HKEY root, const std::string& path);
+// Exports both hives.
+std::string ExportRegText();
+bool ExportRegFile(const std::string& path);
+
+// Direct look at the registry, bypassing handles, access rights and failure injection.
+struct RegValue {
+  DWORD type = REG_NONE;
+  std::vector<uint8_t> data;
+};
+bool KeyExists(HKEY root, const std::string& path);
+bool ReadValue(HKEY root, const std::string& path, const std::string& name, RegValue* out);
+void WriteValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                const std::vector<uint8_t>& data);
+void WriteDword(HKEY root, const std::string& path, const std::string& name, DWORD value);
+// Writes REG_SZ with its terminating zero.
+void WriteString(HKEY root, const std::string& path, const std::string& name,
+                 const std::string& text);
+void DeleteKeyTree(HKEY root, const std::string& path);
+// Number of handles opened by RegOpenKeyExA/RegCreateKeyExA and not yet closed.
+size_t OpenKeyCount();
+
+// A limited user: every open or create of an HKEY_LOCAL_MACHINE key that asks for any
+// write right fails with ERROR_ACCESS_DENIED (reading still works). This is also what
+// makes CanUserWritePwrScheme answer FALSE.
+void SetLimitedUser(bool limited);
+
+// Host programs keep their registry in a .reg file named by this environment variable:
+// loaded before the first registry call, saved by RegFlushKey and at process exit.
+constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
+
+// ---- Power profile ------------------------------------------------------------------------
+
+// The capabilities GetPwrCapabilities reports. Stored in the registry (see
+// platform/powrprof), so the same knob works for the stand-in powrprof.dll under Wine.
+SYSTEM_POWER_CAPABILITIES DefaultCapabilities();
+void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
+
+// ---- Failure injection and observation -----------------------------------------------------
+
+// Makes the nth call (1 = the next one) of the named platform function, counted from now,
+// fail with the given error; once, or also every call after it when `persistent`.
+// A failing call does nothing else: registry functions return the error, functions with a
+// BOOL/BOOLEAN result return FALSE and set the last error, CreateFileA returns
+// INVALID_HANDLE_VALUE, GetFileSize returns INVALID_FILE_SIZE.
+void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent = false);
+void ClearFailures();
+
+// Every platform call made since the last Reset/ClearCalls, by function name, in order.
+std::vector<std::string> Calls();
+void ClearCalls();
+// How many times the named function was called since the last Reset/ClearCalls.
+size_t CallCount(const std::string& function);
+
+// Texts passed to OutputDebugStringA since the last Reset/ClearDebugOutput, in order.
+std::vector<std::string> DebugOutput();
+void ClearDebugOutput();
+// Whether OutputDebugStringA also writes each text to stderr (on by default in programs,
+// tests switch it off).
+void SetDebugEcho(bool echo);
+
+}  // namespace host
+
+#endif

@@ -1,0 +1,364 @@
+// Declarations of the Windows API subset this system uses, for the host build.
+//
+// Names, types, constants and record layouts are those of the Windows SDK (x86-64, LLP64:
+// LONG and DWORD are 32 bits wide). Only what the system calls is declared; the stand-in
+// in this folder implements each function with the Windows semantics the system relies on.
+// Include "Win32Api.h" rather than this file.
+#ifndef PM_HOST_WIN32_H
+#define PM_HOST_WIN32_H
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define VOID void
+
+typedef int BOOL;
+typedef unsigned char BOOLEAN;
+typedef unsigned char BYTE;
+typedef unsigned char UCHAR;
+typedef char CHAR;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef unsigned int UINT;
+typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
+typedef ULONG_PTR SIZE_T;
+typedef wchar_t WCHAR;
+
+typedef BOOL* PBOOL;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef DWORD* PDWORD;
+typedef LONG* PLONG;
+typedef UINT* PUINT;
+typedef ULONG* PULONG;
+typedef void* LPVOID;
+typedef void* PVOID;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+
+typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+// Error codes.
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_BADKEY 1010L
+#define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
+#define ERROR_CANTWRITE 1013L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INVALID_FUNCTION 1L
+
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD error);
+
+// Registry.
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000L
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_EXECUTE KEY_READ
+#define KEY_ALL_ACCESS 0xF003F
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_DWORD_LITTLE_ENDIAN 4
+#define REG_DWORD_BIG_ENDIAN 5
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
+
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_OPTION_VOLATILE 0x00000001L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult);
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                            DWORD dwOptions, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                            LPDWORD lpdwDisposition);
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                           const BYTE* lpData, DWORD cbData);
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LONG WINAPI RegFlushKey(HKEY hKey);
+LONG WINAPI RegCloseKey(HKEY hKey);
+
+// Files and error mode.
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define MAX_PATH 260
+
+#define GENERIC_READ 0x80000000UL
+#define GENERIC_WRITE 0x40000000UL
+#define GENERIC_EXECUTE 0x20000000UL
+#define GENERIC_ALL 0x10000000UL
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+#define SEM_FAILCRITICALERRORS 0x0001
+#define SEM_NOGPFAULTERRORBOX 0x0002
+#define SEM_NOALIGNMENTFAULTEXCEPT 0x0004
+#define SEM_NOOPENFILEERRORBOX 0x8000
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+UINT WINAPI SetErrorMode(UINT uMode);
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                          HANDLE hTemplateFile);
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+
+// Debugger output.
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
+
+// Display power-off settings.
+#define SPI_GETPOWEROFFTIMEOUT 0x0050
+#define SPI_SETPOWEROFFTIMEOUT 0x0052
+#define SPI_GETPOWEROFFACTIVE 0x0054
+#define SPI_SETPOWEROFFACTIVE 0x0056
+#define SPIF_UPDATEINIFILE 0x0001
+#define SPIF_SENDWININICHANGE 0x0002
+#define SPIF_SENDCHANGE SPIF_SENDWININICHANGE
+
+BOOL WINAPI SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
+
+// Power profile records (layouts identical to Windows; checked by static_assert below).
+typedef enum _SYSTEM_POWER_STATE {
+  PowerSystemUnspecified = 0,
+  PowerSystemWorking = 1,
+  PowerSystemSleeping1 = 2,
+  PowerSystemSleeping2 = 3,
+  PowerSystemSleeping3 = 4,
+  PowerSystemHibernate = 5,
+  PowerSystemShutdown = 6,
+  PowerSystemMaximum = 7
+} SYSTEM_POWER_STATE, *PSYSTEM_POWER_STATE;
+
+typedef enum {
+  PowerActionNone = 0,
+  PowerActionReserved = 1,
+  PowerActionSleep = 2,
+  PowerActionHibernate = 3,
+  PowerActionShutdown = 4,
+  PowerActionShutdownReset = 5,
+  PowerActionShutdownOff = 6,
+  PowerActionWarmEject = 7
+} POWER_ACTION, *PPOWER_ACTION;
+
+typedef struct {
+  POWER_ACTION Action;
+  ULONG Flags;
+  ULONG EventCode;
+} POWER_ACTION_POLICY, *PPOWER_ACTION_POLICY;
+
+typedef struct {
+  DWORD Granularity;
+  DWORD Capacity;
+} BATTERY_REPORTING_SCALE, *PBATTERY_REPORTING_SCALE;
+
+typedef struct {
+  BOOLEAN PowerButtonPresent;
+  BOOLEAN SleepButtonPresent;
+  BOOLEAN LidPresent;
+  BOOLEAN SystemS1;
+  BOOLEAN SystemS2;
+  BOOLEAN SystemS3;
+  BOOLEAN SystemS4;
+  BOOLEAN SystemS5;
+  BOOLEAN HiberFilePresent;
+  BOOLEAN FullWake;
+  BOOLEAN VideoDimPresent;
+  BOOLEAN ApmPresent;
+  BOOLEAN UpsPresent;
+  BOOLEAN ThermalControl;
+  BOOLEAN ProcessorThrottle;
+  BYTE ProcessorMinThrottle;
+  BYTE ProcessorMaxThrottle;
+  BOOLEAN FastSystemS4;
+  BYTE spare2[3];
+  BOOLEAN DiskSpinDown;
+  BYTE spare3[8];
+  BOOLEAN SystemBatteriesPresent;
+  BOOLEAN BatteriesAreShortTerm;
+  BATTERY_REPORTING_SCALE BatteryScale[3];
+  SYSTEM_POWER_STATE AcOnLineWake;
+  SYSTEM_POWER_STATE SoftLidWake;
+  SYSTEM_POWER_STATE RtcWake;
+  SYSTEM_POWER_STATE MinDeviceWakeState;
+  SYSTEM_POWER_STATE DefaultLowLatencyWake;
+} SYSTEM_POWER_CAPABILITIES, *PSYSTEM_POWER_CAPABILITIES;
+
+typedef struct _USER_POWER_POLICY {
+  ULONG Revision;
+  POWER_ACTION_POLICY IdleAc;
+  POWER_ACTION_POLICY IdleDc;
+  ULONG IdleTimeoutAc;
+  ULONG IdleTimeoutDc;
+  UCHAR IdleSensitivityAc;
+  UCHAR IdleSensitivityDc;
+  UCHAR ThrottlePolicyAc;
+  UCHAR ThrottlePolicyDc;
+  SYSTEM_POWER_STATE MaxSleepAc;
+  SYSTEM_POWER_STATE MaxSleepDc;
+  ULONG Reserved[2];
+  ULONG VideoTimeoutAc;
+  ULONG VideoTimeoutDc;
+  ULONG SpindownTimeoutAc;
+  ULONG SpindownTimeoutDc;
+  BOOLEAN OptimizeForPowerAc;
+  BOOLEAN OptimizeForPowerDc;
+  UCHAR FanThrottleToleranceAc;
+  UCHAR FanThrottleToleranceDc;
+  UCHAR ForcedThrottleAc;
+  UCHAR ForcedThrottleDc;
+} USER_POWER_POLICY, *PUSER_POWER_POLICY;
+
+typedef struct _MACHINE_POWER_POLICY {
+  ULONG Revision;
+  SYSTEM_POWER_STATE MinSleepAc;
+  SYSTEM_POWER_STATE MinSleepDc;
+  SYSTEM_POWER_STATE ReducedLatencySleepAc;
+  SYSTEM_POWER_STATE ReducedLatencySleepDc;
+  ULONG DozeTimeoutAc;
+  ULONG DozeTimeoutDc;
+  ULONG DozeS4TimeoutAc;
+  ULONG DozeS4TimeoutDc;
+  UCHAR MinThrottleAc;
+  UCHAR MinThrottleDc;
+  UCHAR pad1[2];
+  POWER_ACTION_POLICY OverThrottledAc;
+  POWER_ACTION_POLICY OverThrottledDc;
+} MACHINE_POWER_POLICY, *PMACHINE_POWER_POLICY;
+
+typedef struct _POWER_POLICY {
+  USER_POWER_POLICY user;
+  MACHINE_POWER_POLICY mach;
+} POWER_POLICY, *PPOWER_POLICY;
+
+typedef struct _GLOBAL_POWER_POLICY GLOBAL_POWER_POLICY, *PGLOBAL_POWER_POLICY;
+
+static_assert(sizeof(POWER_ACTION_POLICY) == 12, "POWER_ACTION_POLICY layout");
+static_assert(sizeof(SYSTEM_POWER_CAPABILITIES) == 76, "SYSTEM_POWER_CAPABILITIES layout");
+static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, SystemS3) == 5, "SystemS3 offset");
+static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, DiskSpinDown) == 21, "DiskSpinDown offset");
+static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, SystemBatteriesPresent) == 30,
+              "SystemBatteriesPresent offset");
+static_assert(sizeof(USER_POWER_POLICY) == 80, "USER_POWER_POLICY layout");
+static_assert(offsetof(USER_POWER_POLICY, IdleTimeoutAc) == 28, "IdleTimeoutAc offset");
+static_assert(offsetof(USER_POWER_POLICY, VideoTimeoutAc) == 56, "VideoTimeoutAc offset");
+static_assert(offsetof(USER_POWER_POLICY, SpindownTimeoutDc) == 68, "SpindownTimeoutDc offset");
+static_assert(offsetof(USER_POWER_POLICY, ForcedThrottleDc) == 77, "ForcedThrottleDc offset");
+static_assert(sizeof(MACHINE_POWER_POLICY) == 64, "MACHINE_POWER_POLICY layout");
+static_assert(offsetof(MACHINE_POWER_POLICY, DozeTimeoutAc) == 20, "DozeTimeoutAc offset");
+static_assert(offsetof(MACHINE_POWER_POLICY, DozeS4TimeoutDc) == 32, "DozeS4TimeoutDc offset");
+static_assert(offsetof(MACHINE_POWER_POLICY, OverThrottledDc) == 52, "OverThrottledDc offset");
+static_assert(sizeof(POWER_POLICY) == 144, "POWER_POLICY layout");
+
+// Power profile functions (the legacy scheme interface of powrprof).
+BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities);
+BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID);
+BOOLEAN WINAPI IsPwrHibernateAllowed(void);
+BOOLEAN WINAPI CanUserWritePwrScheme(void);
+BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy);
+// The Windows export takes wide name and description; this system always passes null.
+BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
+                              PPOWER_POLICY lpScheme);
+BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
+                                  PPOWER_POLICY lpPowerPolicy);
+
+#endif
