@@ -361,4 +361,7 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy);
 
+// The user-interface subset (windows, dialogs, message boxes, resources).
+#include "HostWin32Ui.h"
+
 #endif
