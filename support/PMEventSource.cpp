@@ -1,0 +1,5 @@
+#include "PMEventSource.h"
+
+PMEventSource::PMEventSource() : sourceName("PMevents") {}
+
+PMEventSource::~PMEventSource() = default;

@@ -1,0 +1,108 @@
+#include "RegKey.h"
+
+namespace {
+
+// Size of the buffer a text value is read into, terminating zero included.
+constexpr DWORD kStrValueBufferSize = 1024;
+
+}  // namespace
+
+RegKey::RegKey(HKEY root, const std::string& path) : key(nullptr) { OpenKey(root, path); }
+
+RegKey::RegKey(HKEY root, const std::string& path, WORD create) : key(nullptr) {
+  if (create == 1) {
+    CreateKey(root, path);
+  } else {
+    OpenKey(root, path);
+  }
+}
+
+// The handle may be shared with copies, so only CloseKey releases it.
+RegKey::~RegKey() = default;
+
+bool RegKey::OpenKey(HKEY root, const std::string& path) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    key = nullptr;
+    ReportError("OpenKey failed");
+    return true;
+  }
+  key = opened;
+  RegFlushKey(key);
+  return false;
+}
+
+bool RegKey::CreateKey(HKEY root, const std::string& path) {
+  HKEY created = nullptr;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                      nullptr, &created, nullptr) != ERROR_SUCCESS) {
+    key = nullptr;
+    ReportError("CreateKey Failed");
+    return true;
+  }
+  key = created;
+  RegFlushKey(key);
+  return false;
+}
+
+bool RegKey::SetValue(const std::string& name, const std::string& text) {
+  // c_str() supplies the terminating zero that the length + 1 takes along.
+  if (RegSetValueExA(key, name.c_str(), 0, REG_EXPAND_SZ,
+                     reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(text.size() + 1)) != ERROR_SUCCESS) {
+    ReportError("SetValue (str) failed");
+    return true;
+  }
+  RegFlushKey(key);
+  return false;
+}
+
+bool RegKey::SetValue(const std::string& name, DWORD number) {
+  const BYTE data[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
+                        static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
+  if (RegSetValueExA(key, name.c_str(), 0, REG_DWORD, data, sizeof data) != ERROR_SUCCESS) {
+    ReportError("SetValue (dw) failed");
+    return true;
+  }
+  RegFlushKey(key);
+  return false;
+}
+
+std::string RegKey::GetStrValue(const std::string& name) {
+  char buffer[kStrValueBufferSize];
+  DWORD type = REG_NONE;
+  DWORD length = kStrValueBufferSize;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                       &length) != ERROR_SUCCESS) {
+    ReportError("GetStrValue failed");
+    return std::string();
+  }
+  if (length > kStrValueBufferSize) length = kStrValueBufferSize;
+  std::string text(buffer, length);
+  const std::string::size_type zero = text.find('\0');
+  if (zero != std::string::npos) text.resize(zero);
+  return text;
+}
+
+DWORD RegKey::GetDwordValue(const std::string& name) {
+  // Zeroed first, so a value shorter than four bytes fills only the low-order bytes.
+  BYTE data[4] = {0, 0, 0, 0};
+  DWORD type = REG_NONE;
+  DWORD length = sizeof data;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &length) != ERROR_SUCCESS) {
+    ReportError("GetDwordValue failed");
+    return kUnsetReading;
+  }
+  return static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
+         static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
+}
+
+bool RegKey::CloseKey() {
+  const LONG result = RegCloseKey(key);
+  key = nullptr;
+  if (result != ERROR_SUCCESS) {
+    ReportError("CloseKey failed");
+    return true;
+  }
+  return false;
+}

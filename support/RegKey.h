@@ -1,0 +1,49 @@
+// One open key of the Windows registry, read and written by value name.
+//
+// Results of the operations are true for failure and false for success; each failure
+// records its literal with ReportError. Copies share the open handle, and nothing but
+// CloseKey closes it: a key returned by value stays usable after its source is gone.
+#ifndef PM_REGKEY_H
+#define PM_REGKEY_H
+
+#include <string>
+
+#include "PMObject.h"
+#include "Win32Api.h"
+
+// What a 32-bit value reads as when it cannot be read (absent, larger than four bytes, no
+// key open). All bits set: nonzero, so an absent switch counts as on, and far above both
+// the highest layout version and the 5000-minute limit under which a time-out is enforced.
+constexpr DWORD kUnsetReading = 0xFFFFFFFF;
+
+class RegKey : public PMObject {
+ public:
+  // Opens path below root for reading.
+  RegKey(HKEY root, const std::string& path);
+  // create == 1: creates the key (with any missing keys on its path); any other number
+  // only opens it for reading.
+  RegKey(HKEY root, const std::string& path, WORD create);
+  ~RegKey() override;
+
+  // A new open or create replaces the handle without closing the one held before.
+  bool OpenKey(HKEY root, const std::string& path);
+  bool CreateKey(HKEY root, const std::string& path);
+
+  // Stores the text as REG_EXPAND_SZ with its terminating zero.
+  bool SetValue(const std::string& name, const std::string& text);
+  // Stores the number as REG_DWORD.
+  bool SetValue(const std::string& name, DWORD number);
+
+  // The value's bytes up to the first zero byte; the empty text when the value is absent,
+  // larger than 1024 bytes or no key is open.
+  std::string GetStrValue(const std::string& name);
+  // The value as a number; kUnsetReading when it cannot be read.
+  DWORD GetDwordValue(const std::string& name);
+
+  bool CloseKey();
+
+ protected:
+  HKEY key;  // null when no key is open
+};
+
+#endif
