@@ -1,0 +1,34 @@
+#include "PwrMgmt.h"
+
+namespace {
+
+// Answered when the active scheme cannot be queried.
+constexpr UINT kNoActiveScheme = 65535;
+
+}  // namespace
+
+// The record starts zeroed, so after a failed query the machine counts as not capable of
+// standby rather than answering from stray bytes.
+PwrMgmt::PwrMgmt() : capabilities() {
+  if (!GetPwrCapabilities(&capabilities)) {
+    ReportError("PwrMgmt::PwrMgmt() failed. Unable to Get System Power Capabilities");
+  }
+}
+
+PwrMgmt::~PwrMgmt() = default;
+
+UINT PwrMgmt::GetPwrSchemeInUse() {
+  UINT index = kNoActiveScheme;
+  if (GetActivePwrScheme(&index)) return index;
+  ReportError("PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power scheme");
+  return kNoActiveScheme;
+}
+
+bool PwrMgmt::IsMonitorSleepSupported() const { return true; }
+
+// The platform's booleans count as yes only when they equal TRUE exactly.
+bool PwrMgmt::IsPowerSuspendCapable() const { return capabilities.SystemS3 == 1; }
+
+bool PwrMgmt::IsHibernationAllowed() const { return IsPwrHibernateAllowed() == 1; }
+
+bool PwrMgmt::CanUserWriteScheme() const { return CanUserWritePwrScheme() == 1; }

@@ -1,0 +1,30 @@
+// The machine as the power-scheme library sees it: its power capabilities, the questions
+// the scheme setters and the commit ask before changing anything, and the active scheme.
+#ifndef PM_PWRMGMT_H
+#define PM_PWRMGMT_H
+
+#include "PMObject.h"
+#include "Win32Api.h"
+
+class PwrMgmt : public PMObject {
+ public:
+  // Queries the capabilities once; a failure is recorded and the object stays usable.
+  PwrMgmt();
+  ~PwrMgmt() override;
+  PwrMgmt(const PwrMgmt&) = delete;
+  PwrMgmt& operator=(const PwrMgmt&) = delete;
+
+  // Index of the active power scheme, or 65535 (with a recorded failure) when the platform
+  // cannot tell. Asks afresh on every call.
+  UINT GetPwrSchemeInUse();
+
+  bool IsMonitorSleepSupported() const;
+  bool IsPowerSuspendCapable() const;  // S3 only
+  bool IsHibernationAllowed() const;
+  bool CanUserWriteScheme() const;
+
+ protected:
+  SYSTEM_POWER_CAPABILITIES capabilities;
+};
+
+#endif

@@ -1,0 +1,198 @@
+#include "PwrScheme.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr DWORD kSecondsPerMinute = 60;
+
+// Per-user power policies of the schemes, below HKEY_CURRENT_USER; the scheme's index in
+// decimal names its key.
+constexpr const char* kUserPoliciesPath = "Control Panel\\PowerCfg\\PowerPolicies\\";
+constexpr const char* kUserPoliciesValue = "Policies";
+
+DWORD ToSeconds(DWORD minutes) { return minutes * kSecondsPerMinute; }
+
+DWORD ToMinutes(ULONG seconds) { return seconds / kSecondsPerMinute; }
+
+}  // namespace
+
+PwrScheme::PwrScheme(UINT schemeIndex) : PwrScheme() { initialiaze(schemeIndex); }
+
+// The record is zero until a read succeeds.
+PwrScheme::PwrScheme()
+    : index(0), policy(), securityBypass(false), forceStandby(false), read(false) {}
+
+PwrScheme::~PwrScheme() = default;
+
+bool PwrScheme::initialiaze(UINT schemeIndex) {
+  index = schemeIndex;
+  if (ReadPwrScheme(index, &policy)) {
+    read = true;
+    return false;
+  }
+  // Whatever a failed read left behind is not a scheme: keep nothing of it.
+  std::memset(&policy, 0, sizeof policy);
+  read = false;
+  ReportError("PwrScheme initialiaze()");
+  return true;
+}
+
+bool PwrScheme::IsRead() const { return read; }
+
+void PwrScheme::EnableSecurityBypass() { securityBypass = true; }
+void PwrScheme::DisableSecurityBypass() { securityBypass = false; }
+void PwrScheme::EnableForceStandby() { forceStandby = true; }
+void PwrScheme::DisableForceStandby() { forceStandby = false; }
+
+DWORD PwrScheme::GetUserAcVideoTimeOut() const { return ToMinutes(policy.user.VideoTimeoutAc); }
+DWORD PwrScheme::GetUserDcVideoTimeOut() const { return ToMinutes(policy.user.VideoTimeoutDc); }
+DWORD PwrScheme::GetUserAcStandbyTimeOut() const { return ToMinutes(policy.user.IdleTimeoutAc); }
+DWORD PwrScheme::GetUserDcStandbyTimeOut() const { return ToMinutes(policy.user.IdleTimeoutDc); }
+DWORD PwrScheme::GetMachAcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutAc); }
+DWORD PwrScheme::GetMachDcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutDc); }
+
+// Each term is truncated before the sum, and the sum wraps around.
+DWORD PwrScheme::GetMachAcHibernateTimeOut() const {
+  return ToMinutes(policy.mach.DozeTimeoutAc) + ToMinutes(policy.mach.DozeS4TimeoutAc);
+}
+DWORD PwrScheme::GetMachDcHibernateTimeOut() const {
+  return ToMinutes(policy.mach.DozeTimeoutDc) + ToMinutes(policy.mach.DozeS4TimeoutDc);
+}
+
+DWORD PwrScheme::GetUserAcSpinDownTimeOut() const {
+  return ToMinutes(policy.user.SpindownTimeoutAc);
+}
+DWORD PwrScheme::GetUserDcSpinDownTimeOut() const {
+  return ToMinutes(policy.user.SpindownTimeoutDc);
+}
+
+bool PwrScheme::SetUserAcVideoTimeOut(DWORD minutes) {
+  if (!mgmt.IsMonitorSleepSupported()) {
+    ReportError("PwrScheme::SetUserAcVideoTimeOut(): Monitor Sleep is not supported");
+    return true;
+  }
+  policy.user.VideoTimeoutAc = ToSeconds(minutes);
+  return false;
+}
+
+bool PwrScheme::SetUserDcVideoTimeOut(DWORD minutes) {
+  if (!mgmt.IsMonitorSleepSupported()) {
+    ReportError("PwrScheme::SetUserDcVideoTimeOut(): Monitor Sleep is not supported");
+    return true;
+  }
+  policy.user.VideoTimeoutDc = ToSeconds(minutes);
+  return false;
+}
+
+bool PwrScheme::SetUserAcStandbyTimeOut(DWORD minutes) {
+  return SetStandby(minutes, policy.user.IdleTimeoutAc, policy.user.IdleAc,
+                    "PwrScheme::SetUserAcStandbyTimeOut(): System is not capable of Power Suspend");
+}
+
+bool PwrScheme::SetUserDcStandbyTimeOut(DWORD minutes) {
+  return SetStandby(minutes, policy.user.IdleTimeoutDc, policy.user.IdleDc,
+                    "PwrScheme::SetUserDcStandbyTimeOut(): System is not capable of Power Suspend");
+}
+
+bool PwrScheme::SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& idle,
+                           const char* refusal) {
+  const DWORD seconds = ToSeconds(minutes);
+  if (!mgmt.IsPowerSuspendCapable() && !forceStandby) {
+    ReportError(refusal);
+    return true;
+  }
+  timeout = seconds;
+  // A zero time-out means "never": no idle action. Flags and EventCode stay as read.
+  idle.Action = seconds != 0 ? PowerActionSleep : PowerActionNone;
+  return false;
+}
+
+bool PwrScheme::SetMachAcHibernateTimeOut(DWORD minutes) {
+  return SetHibernate(minutes, GetUserAcStandbyTimeOut(), policy.mach.DozeS4TimeoutAc,
+                      "PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not "
+                      "capable of/configured for Hibernation");
+}
+
+bool PwrScheme::SetMachDcHibernateTimeOut(DWORD minutes) {
+  return SetHibernate(minutes, GetUserDcStandbyTimeOut(), policy.mach.DozeS4TimeoutDc,
+                      "PwrScheme::SetMachDcHibernateTimeOut(): System/user account is not "
+                      "capable of/configured for Hibernation");
+}
+
+bool PwrScheme::SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout,
+                             const char* refusal) {
+  // The scheme counts from entering standby; a total below the standby time wraps around.
+  const DWORD value = ToSeconds(minutes) - ToSeconds(standbyMinutes);
+  if (!mgmt.IsHibernationAllowed()) {
+    ReportError(refusal);
+    return true;
+  }
+  timeout = value;
+  return false;
+}
+
+bool PwrScheme::SetUserAcSpinDownTimeOut(DWORD minutes) {
+  policy.user.SpindownTimeoutAc = ToSeconds(minutes);
+  return false;
+}
+
+bool PwrScheme::SetUserDcSpinDownTimeOut(DWORD minutes) {
+  policy.user.SpindownTimeoutDc = ToSeconds(minutes);
+  return false;
+}
+
+// Stores the machine doze time-out (what GetMachAcStandbyTimeOut shows) and answers false,
+// so the caller commits the change it asked for.
+bool PwrScheme::SetMachAcStandbyTimeOut(DWORD minutes) {
+  if (!mgmt.IsPowerSuspendCapable() && !forceStandby) {
+    ReportError(
+        "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
+        "State S3.");
+    return true;
+  }
+  policy.mach.DozeTimeoutAc = ToSeconds(minutes);
+  return false;
+}
+
+bool PwrScheme::commit() {
+  bool failed = false;
+  if (mgmt.CanUserWriteScheme()) {
+    if (!WritePwrScheme(&index, nullptr, nullptr, &policy)) {
+      ReportError("PwrScheme::commit() failed. Unable to Write PowerScheme");
+      failed = true;
+    } else if (!SetActivePwrScheme(index, nullptr, &policy)) {
+      ReportError("PwrScheme::commit() failed. Unable to Set Active PowerScheme");
+      failed = true;
+    }
+  } else if (securityBypass) {
+    // The override cannot fail: a missing key or a refused write leaves things as they were.
+    WriteUserOverride();
+  } else {
+    ReportError(
+        "PwrScheme::commit(): Current User has insufficient priviledges to write active power "
+        "scheme and no override has been set.");
+    failed = true;
+  }
+
+  // The display settings follow the scheme even when it could not be stored.
+  SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 1, nullptr, SPIF_UPDATEINIFILE);
+  SystemParametersInfoA(SPI_SETPOWEROFFTIMEOUT, ToSeconds(GetUserAcVideoTimeOut()), nullptr,
+                        SPIF_UPDATEINIFILE);
+  return failed;
+}
+
+// Writes the user half into the active scheme's per-user value (not this scheme's index:
+// the active scheme is the one in force). The key is opened, never created, so an unknown
+// active index (65535 after a failed query) writes nothing.
+void PwrScheme::WriteUserOverride() {
+  const std::string path = kUserPoliciesPath + std::to_string(mgmt.GetPwrSchemeInUse());
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    return;
+  }
+  RegSetValueExA(key, kUserPoliciesValue, 0, REG_BINARY,
+                 reinterpret_cast<const BYTE*>(&policy.user), sizeof policy.user);
+  RegCloseKey(key);
+}

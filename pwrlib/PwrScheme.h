@@ -1,0 +1,77 @@
+// One power scheme held in memory: read by index, edited in whole minutes (the record keeps
+// seconds), and committed back.
+//
+// initialiaze, the setters and commit answer true when they failed or refused, false when
+// they were carried out; a failure or refusal records its text with ReportError. A refused
+// setter leaves the scheme unchanged. Getters truncate seconds to whole minutes; minutes are
+// multiplied by 60 in unsigned 32-bit arithmetic, wrapping around.
+#ifndef PM_PWRSCHEME_H
+#define PM_PWRSCHEME_H
+
+#include "PMObject.h"
+#include "PwrMgmt.h"
+#include "Win32Api.h"
+
+class PwrScheme : public PMObject {
+ public:
+  // Constructs and reads the scheme; a failed read shows in IsRead() and GetErrorText().
+  explicit PwrScheme(UINT index);
+  // Constructs without reading; the owner calls initialiaze.
+  PwrScheme();
+  ~PwrScheme() override;
+
+  // Reads scheme index afresh, discarding uncommitted changes. On failure the record is
+  // zeroed and index is kept.
+  bool initialiaze(UINT index);
+  // True after a successful read, so an owner can refuse to enforce or commit a scheme
+  // that was never read.
+  bool IsRead() const;
+
+  void EnableSecurityBypass();
+  void DisableSecurityBypass();
+  void EnableForceStandby();
+  void DisableForceStandby();
+
+  DWORD GetUserAcVideoTimeOut() const;
+  DWORD GetUserDcVideoTimeOut() const;
+  DWORD GetUserAcStandbyTimeOut() const;
+  DWORD GetUserDcStandbyTimeOut() const;
+  DWORD GetMachAcStandbyTimeOut() const;
+  DWORD GetMachDcStandbyTimeOut() const;
+  DWORD GetMachAcHibernateTimeOut() const;
+  DWORD GetMachDcHibernateTimeOut() const;
+  DWORD GetUserAcSpinDownTimeOut() const;
+  DWORD GetUserDcSpinDownTimeOut() const;
+
+  bool SetUserAcVideoTimeOut(DWORD minutes);
+  bool SetUserDcVideoTimeOut(DWORD minutes);
+  bool SetUserAcStandbyTimeOut(DWORD minutes);
+  bool SetUserDcStandbyTimeOut(DWORD minutes);
+  // minutes is the whole idle time before hibernation; the scheme keeps the time from
+  // entering standby, so the standby time-out (whole minutes) is subtracted.
+  bool SetMachAcHibernateTimeOut(DWORD minutes);
+  bool SetMachDcHibernateTimeOut(DWORD minutes);
+  bool SetUserAcSpinDownTimeOut(DWORD minutes);
+  bool SetUserDcSpinDownTimeOut(DWORD minutes);
+  bool SetMachAcStandbyTimeOut(DWORD minutes);
+
+  // Writes and activates the scheme when the user may write schemes; otherwise, with the
+  // security bypass, writes the user half into the active scheme's per-user registry value.
+  // Always sets the display power-off phase and time-out afterwards.
+  bool commit();
+
+ protected:
+  UINT index;
+  POWER_POLICY policy;
+  PwrMgmt mgmt;
+  bool securityBypass;
+  bool forceStandby;
+  bool read;
+
+ private:
+  bool SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& idle, const char* refusal);
+  bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* refusal);
+  void WriteUserOverride();
+};
+
+#endif
