@@ -1,0 +1,92 @@
+// The host's power-profile exports: each passes the call gate (recording the call, applying an
+// injected failure) and then runs the stand-in power profile shared with powrprof.dll. The
+// profile's own registry calls happen inside the gate and are therefore not recorded.
+#include <string>
+
+#include "CallGate.h"
+#include "HostWin32.h"
+#include "../powrprof/PowerProfile.h"
+
+namespace {
+
+// The host's ANSI code page is taken as Latin-1: code units above 0xFF have no ANSI form and
+// become '?', as a best-fit conversion would do.
+std::string ToAnsi(const WCHAR* text) {
+  std::string out;
+  for (; *text != L'\0'; ++text) {
+    auto unit = static_cast<uint32_t>(*text);
+    out.push_back(unit <= 0xFF ? static_cast<char>(unit) : '?');
+  }
+  return out;
+}
+
+}  // namespace
+
+BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
+  host::detail::CallGate gate("GetPwrCapabilities");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  return powerprofile::GetCapabilities(lpSystemPowerCapabilities);
+}
+
+BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {
+  host::detail::CallGate gate("GetActivePwrScheme");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  return powerprofile::GetActiveScheme(puiID);
+}
+
+BOOLEAN WINAPI IsPwrHibernateAllowed(void) {
+  host::detail::CallGate gate("IsPwrHibernateAllowed");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  return powerprofile::IsHibernateAllowed();
+}
+
+BOOLEAN WINAPI CanUserWritePwrScheme(void) {
+  host::detail::CallGate gate("CanUserWritePwrScheme");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  return powerprofile::CanUserWriteScheme();
+}
+
+BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy) {
+  host::detail::CallGate gate("ReadPwrScheme");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  return powerprofile::ReadScheme(uiID, pPowerPolicy);
+}
+
+BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
+                              PPOWER_POLICY lpScheme) {
+  host::detail::CallGate gate("WritePwrScheme");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  std::string name = lpszName != nullptr ? ToAnsi(lpszName) : std::string();
+  std::string description = lpszDescription != nullptr ? ToAnsi(lpszDescription) : std::string();
+  return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
+                                   lpszDescription != nullptr ? description.c_str() : nullptr,
+                                   lpScheme);
+}
+
+BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
+                                  PPOWER_POLICY lpPowerPolicy) {
+  host::detail::CallGate gate("SetActivePwrScheme");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  return powerprofile::SetActiveScheme(uiID, lpGlobalPowerPolicy, lpPowerPolicy);
+}

@@ -1,0 +1,229 @@
+// The stand-in power profile over the ANSI registry calls. Every function leaves the caller's
+// record untouched when it fails, sets the last error and answers FALSE; nothing here keeps
+// state of its own, so a direct registry write is seen by the next call, as on Windows.
+#include "PowerProfile.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace powerprofile {
+namespace {
+
+// "<base>\<id>": the key of one scheme's half. Room for the longest base and 10 digits.
+struct SchemeKey {
+  char path[160];
+  SchemeKey(const char* base, UINT id) {
+    std::snprintf(path, sizeof path, "%s\\%u", base, static_cast<unsigned>(id));
+  }
+};
+
+BOOLEAN Fail(LONG error) {
+  SetLastError(static_cast<DWORD>(error));
+  return FALSE;
+}
+
+// Reads the record stored as value `name` of root\path into `out`. A record is identified by
+// its size alone (Windows does not check the type either): any other size is ERROR_INVALID_DATA.
+// Opens for reading only, so a missing key stays missing.
+LONG ReadRecord(HKEY root, const char* path, const char* name, void* out, DWORD size) {
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  // One byte more than the record, so that a longer value is seen as such.
+  BYTE buffer[sizeof(POWER_POLICY) + 1];
+  DWORD type = REG_NONE;
+  DWORD got = size + 1;
+  rc = RegQueryValueExA(key, name, nullptr, &type, buffer, &got);
+  RegCloseKey(key);
+  if (rc == ERROR_MORE_DATA) return ERROR_INVALID_DATA;
+  if (rc != ERROR_SUCCESS) return rc;
+  if (got != size) return ERROR_INVALID_DATA;
+  std::memcpy(out, buffer, size);
+  return ERROR_SUCCESS;
+}
+
+// Both halves of scheme `id`, or the first error met.
+LONG ReadBothHalves(UINT id, POWER_POLICY* out) {
+  POWER_POLICY policy;
+  LONG rc = ReadRecord(HKEY_CURRENT_USER, SchemeKey(kUserPoliciesKey, id).path, kPoliciesValue,
+                       &policy.user, sizeof policy.user);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = ReadRecord(HKEY_LOCAL_MACHINE, SchemeKey(kMachinePoliciesKey, id).path, kPoliciesValue,
+                  &policy.mach, sizeof policy.mach);
+  if (rc != ERROR_SUCCESS) return rc;
+  *out = policy;
+  return ERROR_SUCCESS;
+}
+
+LONG CreateForWriting(HKEY root, const char* path, HKEY* key) {
+  return RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                         nullptr, key, nullptr);
+}
+
+LONG SetText(HKEY key, const char* name, const char* text) {
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                        static_cast<DWORD>(std::strlen(text) + 1));
+}
+
+// The active index is decimal text, REG_SZ or REG_EXPAND_SZ, with or without its terminating
+// zero. Anything else (empty, a sign, a space, more than fits in 32 bits) is not an index.
+bool ParseIndex(const char* text, DWORD length, UINT* id) {
+  DWORD end = 0;
+  while (end < length && text[end] != '\0') ++end;
+  if (end == 0) return false;
+  unsigned long long value = 0;
+  for (DWORD i = 0; i < end; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    if (value > 0xFFFFFFFFull) return false;
+  }
+  *id = static_cast<UINT>(value);
+  return true;
+}
+
+}  // namespace
+
+SYSTEM_POWER_CAPABILITIES DefaultCapabilities() {
+  SYSTEM_POWER_CAPABILITIES caps;
+  std::memset(&caps, 0, sizeof caps);
+  caps.PowerButtonPresent = TRUE;
+  caps.SystemS1 = TRUE;
+  caps.SystemS3 = TRUE;
+  caps.SystemS4 = TRUE;
+  caps.SystemS5 = TRUE;
+  caps.HiberFilePresent = TRUE;
+  caps.FullWake = TRUE;
+  caps.ProcessorMinThrottle = 100;
+  caps.ProcessorMaxThrottle = 100;
+  caps.DiskSpinDown = TRUE;
+  caps.AcOnLineWake = PowerSystemUnspecified;
+  caps.SoftLidWake = PowerSystemUnspecified;
+  caps.RtcWake = PowerSystemSleeping3;
+  caps.MinDeviceWakeState = PowerSystemSleeping1;
+  caps.DefaultLowLatencyWake = PowerSystemUnspecified;
+  return caps;
+}
+
+// The knob exists so tests can describe another machine (laptop, no S3, no hibernation) on
+// both sides. A knob of the wrong size answers FALSE, which is also how a test makes the
+// capability query fail where failures cannot be injected.
+BOOLEAN GetCapabilities(PSYSTEM_POWER_CAPABILITIES caps) {
+  if (caps == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  SYSTEM_POWER_CAPABILITIES found;
+  LONG rc = ReadRecord(HKEY_LOCAL_MACHINE, kMachinePowerCfgKey, kCapabilitiesValue, &found,
+                       sizeof found);
+  if (rc == ERROR_FILE_NOT_FOUND) {
+    found = DefaultCapabilities();
+  } else if (rc != ERROR_SUCCESS) {
+    return Fail(rc);
+  }
+  *caps = found;
+  return TRUE;
+}
+
+BOOLEAN GetActiveScheme(PUINT id) {
+  if (id == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, kUserPowerCfgKey, 0, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return Fail(rc);
+  char text[16];
+  DWORD type = REG_NONE;
+  DWORD length = sizeof text;
+  rc = RegQueryValueExA(key, kActiveSchemeValue, nullptr, &type, reinterpret_cast<BYTE*>(text),
+                        &length);
+  RegCloseKey(key);
+  if (rc == ERROR_MORE_DATA) return Fail(ERROR_INVALID_DATA);
+  if (rc != ERROR_SUCCESS) return Fail(rc);
+  UINT parsed = 0;
+  if ((type != REG_SZ && type != REG_EXPAND_SZ) || !ParseIndex(text, length, &parsed)) {
+    return Fail(ERROR_INVALID_DATA);
+  }
+  *id = parsed;
+  return TRUE;
+}
+
+BOOLEAN IsHibernateAllowed() {
+  SYSTEM_POWER_CAPABILITIES caps;
+  if (!GetCapabilities(&caps)) return FALSE;
+  return (caps.SystemS4 && caps.HiberFilePresent) ? TRUE : FALSE;
+}
+
+// Windows answers whether the machine key can be opened for writing. That key exists on every
+// Windows; where it does not (a fresh stand-in registry) the nearest existing ancestor is
+// asked instead, because whoever may write there may create it. Asking never creates a key.
+BOOLEAN CanUserWriteScheme() {
+  char path[160];
+  std::snprintf(path, sizeof path, "%s", kMachinePowerCfgKey);
+  for (;;) {
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_WRITE, &key);
+    if (rc == ERROR_SUCCESS) {
+      RegCloseKey(key);
+      return TRUE;
+    }
+    char* last = std::strrchr(path, '\\');
+    if (rc != ERROR_FILE_NOT_FOUND || last == nullptr) return Fail(rc);
+    *last = '\0';
+  }
+}
+
+BOOLEAN ReadScheme(UINT id, PPOWER_POLICY policy) {
+  if (policy == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  LONG rc = ReadBothHalves(id, policy);
+  return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
+}
+
+// The machine half goes first: it is the one a limited user may not write, so a refused write
+// leaves nothing behind.
+BOOLEAN WriteScheme(PUINT id, const char* name, const char* description, PPOWER_POLICY policy) {
+  if (id == nullptr || policy == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  HKEY machine = nullptr;
+  LONG rc = CreateForWriting(HKEY_LOCAL_MACHINE, SchemeKey(kMachinePoliciesKey, *id).path,
+                             &machine);
+  if (rc != ERROR_SUCCESS) return Fail(rc);
+  HKEY user = nullptr;
+  rc = CreateForWriting(HKEY_CURRENT_USER, SchemeKey(kUserPoliciesKey, *id).path, &user);
+  if (rc != ERROR_SUCCESS) {
+    RegCloseKey(machine);
+    return Fail(rc);
+  }
+
+  rc = RegSetValueExA(machine, kPoliciesValue, 0, REG_BINARY,
+                      reinterpret_cast<const BYTE*>(&policy->mach), sizeof policy->mach);
+  if (rc == ERROR_SUCCESS && name != nullptr) rc = SetText(user, kNameValue, name);
+  if (rc == ERROR_SUCCESS && description != nullptr) {
+    rc = SetText(user, kDescriptionValue, description);
+  }
+  if (rc == ERROR_SUCCESS) {
+    rc = RegSetValueExA(user, kPoliciesValue, 0, REG_BINARY,
+                        reinterpret_cast<const BYTE*>(&policy->user), sizeof policy->user);
+  }
+  if (rc == ERROR_SUCCESS) {
+    RegFlushKey(machine);
+    RegFlushKey(user);
+  }
+  RegCloseKey(user);
+  RegCloseKey(machine);
+  return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
+}
+
+// Only the index is recorded: the stand-in has no running power policy to hand `global` and
+// `policy` to, and the stored scheme is what the next read returns anyway.
+BOOLEAN SetActiveScheme(UINT id, PGLOBAL_POWER_POLICY global, PPOWER_POLICY policy) {
+  (void)global;
+  (void)policy;
+  POWER_POLICY stored;
+  LONG rc = ReadBothHalves(id, &stored);
+  if (rc != ERROR_SUCCESS) return Fail(rc);
+  HKEY key = nullptr;
+  rc = CreateForWriting(HKEY_CURRENT_USER, kUserPowerCfgKey, &key);
+  if (rc != ERROR_SUCCESS) return Fail(rc);
+  char text[16];
+  std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(id));
+  rc = SetText(key, kActiveSchemeValue, text);
+  if (rc == ERROR_SUCCESS) RegFlushKey(key);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
+}
+
+}  // namespace powerprofile
