@@ -149,8 +149,9 @@ BOOLEAN IsHibernateAllowed() {
 }
 
 // Windows answers whether the machine key can be opened for writing. That key exists on every
-// Windows; where it does not (a fresh stand-in registry) the nearest existing ancestor is
-// asked instead, because whoever may write there may create it. Asking never creates a key.
+// Windows; where it does not (a fresh stand-in registry) the nearest existing ancestor, at
+// last the hive, is asked instead, because whoever may write there may create it. Asking
+// never creates a key.
 BOOLEAN CanUserWriteScheme() {
   char path[160];
   std::snprintf(path, sizeof path, "%s", kMachinePowerCfgKey);
@@ -161,9 +162,9 @@ BOOLEAN CanUserWriteScheme() {
       RegCloseKey(key);
       return TRUE;
     }
+    if (rc != ERROR_FILE_NOT_FOUND || path[0] == '\0') return Fail(rc);
     char* last = std::strrchr(path, '\\');
-    if (rc != ERROR_FILE_NOT_FOUND || last == nullptr) return Fail(rc);
-    *last = '\0';
+    *(last != nullptr ? last : path) = '\0';  // the last try is the hive itself
   }
 }
 

@@ -1,0 +1,203 @@
+// What only the host stand-in can show about the power profile: a limited user, injected
+// failures, which calls are recorded, and the default-scheme fixture loaded through the
+// stand-in's .reg import.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HostControl.h"
+#include "SchemeStore.h"
+#include "Win32Api.h"
+
+using namespace schemestore;
+
+namespace {
+
+class HostPowerProfile : public testing::Test {
+ protected:
+  void SetUp() override {
+    host::Reset();
+    host::SetDebugEcho(false);
+  }
+  void TearDown() override { host::Reset(); }
+};
+
+TEST_F(HostPowerProfile, ALimitedUserMayNotWriteAndLeavesNothingBehind) {
+  POWER_POLICY stored = SamplePolicy(1);
+  SeedScheme(2, stored);
+  host::SetLimitedUser(true);
+  const std::string before = host::ExportRegText();
+
+  SetLastError(0);
+  EXPECT_EQ(0, CanUserWritePwrScheme());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+  wchar_t name[] = L"Renamed";
+  for (UINT target : {2u, 3u}) {
+    SCOPED_TRACE("scheme " + std::to_string(target));
+    POWER_POLICY changed = SamplePolicy(50);
+    UINT id = target;
+    SetLastError(0);
+    EXPECT_EQ(0, WritePwrScheme(&id, name, name, &changed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  }
+  EXPECT_EQ(before, host::ExportRegText()) << "a refused write changed the registry";
+  EXPECT_EQ(0u, host::OpenKeyCount());
+
+  // Reading and choosing the active scheme need no write access to the machine hive.
+  POWER_POLICY read;
+  ASSERT_EQ(1, ReadPwrScheme(2, &read));
+  EXPECT_EQ(0, std::memcmp(&stored, &read, sizeof read));
+  EXPECT_EQ(1, SetActivePwrScheme(2, nullptr, &read));
+}
+
+TEST_F(HostPowerProfile, AskingForTheWriteRightCreatesNoKey) {
+  ASSERT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, kMachinePowerCfg));
+  EXPECT_EQ(1, CanUserWritePwrScheme());
+  host::SetLimitedUser(true);
+  EXPECT_EQ(0, CanUserWritePwrScheme());
+  EXPECT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, kMachinePowerCfg));
+  EXPECT_EQ("", host::ExportRegText(HKEY_LOCAL_MACHINE, ""));
+
+  // Once the key exists it is the key itself that is asked.
+  host::SetLimitedUser(false);
+  host::WriteDword(HKEY_LOCAL_MACHINE, kMachinePowerCfg, "Marker", 1);
+  EXPECT_EQ(1, CanUserWritePwrScheme());
+  host::SetLimitedUser(true);
+  EXPECT_EQ(0, CanUserWritePwrScheme());
+}
+
+// Each export, called so that it would succeed, with what it must leave unchanged.
+struct PowerCall {
+  const char* function;
+  std::function<BOOLEAN()> call;
+};
+
+std::vector<PowerCall> PowerCalls(POWER_POLICY* policy, UINT* id, UINT* active,
+                                  SYSTEM_POWER_CAPABILITIES* caps) {
+  return {
+      {"GetPwrCapabilities", [=] { return GetPwrCapabilities(caps); }},
+      {"GetActivePwrScheme", [=] { return GetActivePwrScheme(active); }},
+      {"IsPwrHibernateAllowed", [] { return IsPwrHibernateAllowed(); }},
+      {"CanUserWritePwrScheme", [] { return CanUserWritePwrScheme(); }},
+      {"ReadPwrScheme", [=] { return ReadPwrScheme(1, policy); }},
+      {"WritePwrScheme", [=] { return WritePwrScheme(id, nullptr, nullptr, policy); }},
+      {"SetActivePwrScheme", [=] { return SetActivePwrScheme(1, nullptr, policy); }},
+  };
+}
+
+TEST_F(HostPowerProfile, AnInjectedFailureFailsTheCallAndChangesNothing) {
+  POWER_POLICY policy = SamplePolicy(3);
+  UINT id = 4;
+  UINT active = 0;
+  SYSTEM_POWER_CAPABILITIES caps;
+  for (const PowerCall& c : PowerCalls(&policy, &id, &active, &caps)) {
+    SCOPED_TRACE(c.function);
+    host::Reset();
+    SeedScheme(1, SamplePolicy(1));
+    host::WriteString(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy", "1");
+    const std::string registry = host::ExportRegText();
+    policy = SamplePolicy(3);
+    active = 0xABCD;
+    std::memset(&caps, 0xEE, sizeof caps);
+
+    host::FailCall(c.function, 1, ERROR_GEN_FAILURE);
+    SetLastError(0);
+    EXPECT_EQ(0, c.call());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_GEN_FAILURE), GetLastError());
+    EXPECT_EQ(registry, host::ExportRegText());
+    POWER_POLICY untouched = SamplePolicy(3);
+    EXPECT_EQ(0, std::memcmp(&untouched, &policy, sizeof policy));
+    EXPECT_EQ(0xABCDu, active);
+    EXPECT_EQ(0xEE, caps.SystemS3);
+
+    EXPECT_EQ(1, c.call()) << "the failure was injected once only";
+  }
+}
+
+TEST_F(HostPowerProfile, OnlyThePowerCallsThemselvesAreRecorded) {
+  POWER_POLICY policy = SamplePolicy(3);
+  UINT id = 1;
+  UINT active = 0;
+  SYSTEM_POWER_CAPABILITIES caps;
+  SeedScheme(1, policy);
+  host::WriteString(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy", "1");
+  host::ClearCalls();
+
+  std::vector<std::string> expected;
+  for (const PowerCall& c : PowerCalls(&policy, &id, &active, &caps)) {
+    EXPECT_EQ(1, c.call()) << c.function;
+    expected.push_back(c.function);
+  }
+  EXPECT_EQ(expected, host::Calls());
+}
+
+TEST_F(HostPowerProfile, TheCapabilityControlSetsWhatGetPwrCapabilitiesReports) {
+  SYSTEM_POWER_CAPABILITIES laptop = host::DefaultCapabilities();
+  laptop.SystemS3 = 0;
+  laptop.HiberFilePresent = 0;
+  laptop.LidPresent = 1;
+  laptop.SystemBatteriesPresent = 1;
+  host::SetCapabilities(laptop);
+
+  SYSTEM_POWER_CAPABILITIES caps;
+  ASSERT_EQ(1, GetPwrCapabilities(&caps));
+  EXPECT_EQ(BytesOf(laptop), BytesOf(caps));
+  EXPECT_EQ(0, IsPwrHibernateAllowed());
+
+  host::Reset();
+  ASSERT_EQ(1, GetPwrCapabilities(&caps));
+  EXPECT_EQ(BytesOf(host::DefaultCapabilities()), BytesOf(caps));
+}
+
+TEST(DefaultSchemes, TheFixtureHoldsWindowsXpsSixSchemesWithTheFirstActive) {
+  host::Reset();
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(PM_FIXTURES_DIR "/default-schemes.reg", &error)) << error;
+
+  UINT active = 0xABCD;
+  ASSERT_EQ(1, GetActivePwrScheme(&active));
+  EXPECT_EQ(0u, active);
+
+  struct Scheme {
+    const char* name;
+    ULONG monitor[2], standby[2], disk[2];
+  };
+  const Scheme schemes[] = {
+      {"Home/Office Desk", {1200, 300}, {0, 300}, {0, 600}},
+      {"Portable/Laptop", {900, 300}, {1200, 300}, {1800, 300}},
+      {"Presentation", {0, 0}, {0, 900}, {0, 300}},
+      {"Always On", {1200, 900}, {0, 0}, {0, 1800}},
+      {"Minimal Power Management", {900, 300}, {0, 300}, {0, 900}},
+      {"Max Battery", {900, 60}, {1200, 120}, {0, 180}},
+  };
+  for (UINT id = 0; id < 6; ++id) {
+    const Scheme& s = schemes[id];
+    SCOPED_TRACE(s.name);
+    POWER_POLICY p;
+    ASSERT_EQ(1, ReadPwrScheme(id, &p));
+    EXPECT_EQ(s.name, GetText(HKEY_CURRENT_USER, UserKey(id), "Name"));
+    EXPECT_NE("<absent>", GetText(HKEY_CURRENT_USER, UserKey(id), "Description"));
+    EXPECT_EQ(1u, p.user.Revision);
+    EXPECT_EQ(1u, p.mach.Revision);
+    EXPECT_EQ(s.monitor[0], p.user.VideoTimeoutAc);
+    EXPECT_EQ(s.monitor[1], p.user.VideoTimeoutDc);
+    EXPECT_EQ(s.standby[0], p.user.IdleTimeoutAc);
+    EXPECT_EQ(s.standby[1], p.user.IdleTimeoutDc);
+    EXPECT_EQ(s.disk[0], p.user.SpindownTimeoutAc);
+    EXPECT_EQ(s.disk[1], p.user.SpindownTimeoutDc);
+    EXPECT_EQ(s.standby[0] ? PowerActionSleep : PowerActionNone, p.user.IdleAc.Action);
+    EXPECT_EQ(s.standby[1] ? PowerActionSleep : PowerActionNone, p.user.IdleDc.Action);
+    EXPECT_EQ(PowerSystemSleeping3, p.user.MaxSleepAc);
+    EXPECT_EQ(PowerSystemSleeping1, p.mach.MinSleepAc);
+    EXPECT_EQ(0u, p.mach.DozeTimeoutAc + p.mach.DozeTimeoutDc);
+    EXPECT_EQ(0u, p.mach.DozeS4TimeoutAc + p.mach.DozeS4TimeoutDc);
+  }
+  POWER_POLICY p;
+  EXPECT_EQ(0, ReadPwrScheme(6, &p));
+}
+
+}  // namespace

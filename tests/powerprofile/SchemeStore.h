@@ -1,0 +1,129 @@
+// Registry helpers for the power-profile tests, over Win32Api.h only, so the same tests run
+// against the host stand-in and, under Wine, against powrprof.dll. The key paths are spelled
+// out here rather than taken from the profile's own constants: the layout is what Windows
+// programs rely on, and a typo in those constants must fail a test.
+#ifndef PM_TESTS_SCHEMESTORE_H
+#define PM_TESTS_SCHEMESTORE_H
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Win32Api.h"
+
+namespace schemestore {
+
+constexpr const char* kUserPowerCfg = "Control Panel\\PowerCfg";
+constexpr const char* kUserPolicies = "Control Panel\\PowerCfg\\PowerPolicies";
+constexpr const char* kMachinePowerCfg =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg";
+constexpr const char* kMachinePolicies =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg\\PowerPolicies";
+constexpr const char* kCapabilitiesKnob = "StandInCapabilities";
+
+// The scheme indices the tests use; WipeScratch removes exactly these.
+constexpr UINT kScratchIds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 42};
+
+using Bytes = std::vector<BYTE>;
+
+inline std::string UserKey(UINT id) { return std::string(kUserPolicies) + "\\" + std::to_string(id); }
+inline std::string MachineKey(UINT id) {
+  return std::string(kMachinePolicies) + "\\" + std::to_string(id);
+}
+
+template <typename T>
+Bytes BytesOf(const T& record) {
+  const BYTE* p = reinterpret_cast<const BYTE*>(&record);
+  return Bytes(p, p + sizeof record);
+}
+
+inline Bytes TextBytes(const std::string& text, bool terminated = true) {
+  Bytes out(text.begin(), text.end());
+  if (terminated) out.push_back(0);
+  return out;
+}
+
+inline bool KeyExists(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+inline LONG SetValue(HKEY root, const std::string& path, const char* name, DWORD type,
+                     const Bytes& data) {
+  HKEY key = nullptr;
+  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                            nullptr, &key, nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = RegSetValueExA(key, name, 0, type, data.empty() ? nullptr : data.data(),
+                      static_cast<DWORD>(data.size()));
+  RegCloseKey(key);
+  return rc;
+}
+
+// The value's type and bytes; false when the key or the value is missing.
+inline bool GetValue(HKEY root, const std::string& path, const char* name, DWORD* type,
+                     Bytes* data) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  LONG rc = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
+  if (rc == ERROR_SUCCESS) {
+    data->assign(size, 0);
+    rc = RegQueryValueExA(key, name, nullptr, type, data->empty() ? nullptr : data->data(), &size);
+    data->resize(size);
+  }
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
+// A REG_SZ value as text (up to its first zero); "<absent>" or "<type N>" otherwise.
+inline std::string GetText(HKEY root, const std::string& path, const char* name) {
+  DWORD type = REG_NONE;
+  Bytes data;
+  if (!GetValue(root, path, name, &type, &data)) return "<absent>";
+  if (type != REG_SZ) return "<type " + std::to_string(type) + ">";
+  std::string text(data.begin(), data.end());
+  return text.substr(0, text.find('\0'));
+}
+
+inline void DeleteValue(HKEY root, const std::string& path, const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+// Removes every scheme key the tests may have made, both PowerPolicies keys (when nothing
+// else lives under them), the active index and the capabilities knob. Under Wine the prefix's
+// registry outlives the program, so this runs before and after each test.
+inline void WipeScratch() {
+  for (UINT id : kScratchIds) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, UserKey(id).c_str());
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, MachineKey(id).c_str());
+  }
+  RegDeleteKeyA(HKEY_CURRENT_USER, kUserPolicies);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMachinePolicies);
+  DeleteValue(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy");
+  DeleteValue(HKEY_LOCAL_MACHINE, kMachinePowerCfg, kCapabilitiesKnob);
+}
+
+// A scheme whose every byte differs from its neighbours', so that a shifted, truncated or
+// partly written record cannot pass for it.
+inline POWER_POLICY SamplePolicy(BYTE seed) {
+  POWER_POLICY policy;
+  BYTE* p = reinterpret_cast<BYTE*>(&policy);
+  for (size_t i = 0; i < sizeof policy; ++i) p[i] = static_cast<BYTE>(seed + i * 7);
+  return policy;
+}
+
+// Stores a scheme directly in the registry, as a Windows installation would hold it.
+inline void SeedScheme(UINT id, const POWER_POLICY& policy) {
+  SetValue(HKEY_CURRENT_USER, UserKey(id), "Policies", REG_BINARY, BytesOf(policy.user));
+  SetValue(HKEY_LOCAL_MACHINE, MachineKey(id), "Policies", REG_BINARY, BytesOf(policy.mach));
+}
+
+}  // namespace schemestore
+
+#endif
