@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "HostFixture.h"
+#include "PowerSchemeStore.h"
+#include "PwrMgmt.h"
+
+namespace {
+
+const std::string kActiveFailure =
+    "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power "
+    "scheme->System Error: ";
+
+using PwrMgmtTest = HostFixture;
+
+TEST_F(PwrMgmtTest, SuspendMeansExactlyS3) {
+  const struct {
+    BOOLEAN s1, s2, s3;
+    bool capable;
+  } cases[] = {
+      {1, 1, 0, false}, {0, 0, 1, true}, {1, 1, 1, true}, {0, 0, 2, false}, {0, 0, 0xFF, false},
+  };
+  for (const auto& c : cases) {
+    SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+    caps.SystemS1 = c.s1;
+    caps.SystemS2 = c.s2;
+    caps.SystemS3 = c.s3;
+    host::SetCapabilities(caps);
+    PwrMgmt mgmt;
+    EXPECT_EQ(mgmt.IsPowerSuspendCapable(), c.capable)
+        << "S1 " << int{c.s1} << " S2 " << int{c.s2} << " S3 " << int{c.s3};
+    EXPECT_EQ(mgmt.GetErrorText(), "");
+  }
+}
+
+TEST_F(PwrMgmtTest, CapabilitiesAreQueriedOnceAtConstruction) {
+  SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+  caps.SystemS3 = 1;
+  host::SetCapabilities(caps);
+  PwrMgmt mgmt;
+  caps.SystemS3 = 0;
+  host::SetCapabilities(caps);
+  EXPECT_TRUE(mgmt.IsPowerSuspendCapable());
+  EXPECT_EQ(host::CallCount("GetPwrCapabilities"), 1u);
+}
+
+TEST_F(PwrMgmtTest, QuestionsAskThePlatformAfresh) {
+  PwrMgmt mgmt;
+  EXPECT_TRUE(mgmt.IsMonitorSleepSupported());
+  EXPECT_TRUE(mgmt.IsHibernationAllowed());
+  EXPECT_TRUE(mgmt.CanUserWriteScheme());
+
+  host::SetLimitedUser(true);
+  SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+  caps.SystemS4 = 0;
+  host::SetCapabilities(caps);
+  EXPECT_FALSE(mgmt.CanUserWriteScheme());
+  EXPECT_FALSE(mgmt.IsHibernationAllowed());
+  EXPECT_TRUE(mgmt.IsMonitorSleepSupported());
+
+  host::FailCall("CanUserWritePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::SetLimitedUser(false);
+  EXPECT_FALSE(mgmt.CanUserWriteScheme());
+  EXPECT_TRUE(mgmt.CanUserWriteScheme());
+  EXPECT_EQ(mgmt.GetErrorText(), "");
+}
+
+TEST_F(PwrMgmtTest, ActiveSchemeIndexOr65535WithTextAndAskedAgain) {
+  PwrMgmt mgmt;
+  EXPECT_EQ(mgmt.GetPwrSchemeInUse(), 65535u);
+  EXPECT_EQ(mgmt.GetErrorText(), kActiveFailure);
+
+  scheme_store::Seed(3, scheme_store::DistinctPolicy());
+  scheme_store::SetActive(3);
+  EXPECT_EQ(mgmt.GetPwrSchemeInUse(), 3u);
+  EXPECT_EQ(host::CallCount("GetActivePwrScheme"), 2u);
+
+  host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND);
+  PwrMgmt fresh;
+  EXPECT_EQ(fresh.GetPwrSchemeInUse(), 65535u);
+  EXPECT_EQ(fresh.GetPwrSchemeInUse(), 3u);
+  // A later success keeps the text of the failure.
+  EXPECT_EQ(fresh.GetErrorText(), kActiveFailure);
+}
+
+TEST_F(PwrMgmtTest, FailedCapabilityQueryKeepsTheObjectUsable) {
+  scheme_store::Seed(4, scheme_store::DistinctPolicy());
+  scheme_store::SetActive(4);
+  host::FailCall("GetPwrCapabilities", 1, ERROR_GEN_FAILURE);
+  PwrMgmt mgmt;
+  EXPECT_EQ(mgmt.GetErrorText(),
+            "PwrMgmt::PwrMgmt() failed. Unable to Get System Power Capabilities->System Error: ");
+  EXPECT_TRUE(mgmt.IsMonitorSleepSupported());
+  // The record stays zeroed, so the machine counts as not capable of standby.
+  EXPECT_FALSE(mgmt.IsPowerSuspendCapable());
+  EXPECT_TRUE(mgmt.IsHibernationAllowed());
+  EXPECT_TRUE(mgmt.CanUserWriteScheme());
+  EXPECT_EQ(mgmt.GetPwrSchemeInUse(), 4u);
+}
+
+}  // namespace

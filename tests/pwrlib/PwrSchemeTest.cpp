@@ -1,0 +1,358 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HostFixture.h"
+#include "PowerSchemeStore.h"
+#include "SchemeProbe.h"
+
+namespace {
+
+const std::string kSuffix = "->System Error: ";
+
+class PwrSchemeTest : public HostFixture {
+ protected:
+  void SetUp() override {
+    HostFixture::SetUp();
+    scheme_store::Seed(0, scheme_store::DistinctPolicy());
+    scheme_store::SetActive(0);
+  }
+  // Stores p as scheme 0, the scheme the tests read.
+  static void Store(const POWER_POLICY& p) { scheme_store::Seed(0, p); }
+  static void SetS3(BOOLEAN s3) {
+    SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+    caps.SystemS3 = s3;
+    host::SetCapabilities(caps);
+  }
+  static void SetHibernation(bool allowed) {
+    SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+    caps.SystemS4 = allowed ? 1 : 0;
+    caps.HiberFilePresent = allowed ? 1 : 0;
+    host::SetCapabilities(caps);
+  }
+};
+
+TEST_F(PwrSchemeTest, ReadsTheSchemeAtConstruction) {
+  SchemeProbe scheme(0);
+  EXPECT_TRUE(scheme.IsRead());
+  EXPECT_EQ(scheme.GetErrorText(), "");
+  EXPECT_EQ(scheme.Index(), 0u);
+  EXPECT_EQ(scheme.PolicyBytes(), scheme_store::Bytes(scheme_store::DistinctPolicy()));
+  EXPECT_FALSE(scheme.Bypass());
+  EXPECT_FALSE(scheme.Force());
+}
+
+TEST_F(PwrSchemeTest, FailedReadZeroesTheRecordAndKeepsTheIndex) {
+  const std::vector<uint8_t> zero(sizeof(POWER_POLICY), 0);
+  SchemeProbe missing(7);
+  EXPECT_FALSE(missing.IsRead());
+  EXPECT_EQ(missing.Index(), 7u);
+  EXPECT_EQ(missing.GetErrorText(), "PwrScheme initialiaze()" + kSuffix);
+  EXPECT_EQ(missing.PolicyBytes(), zero);
+
+  // A failed re-read also forgets the scheme read before.
+  SchemeProbe scheme(0);
+  EXPECT_TRUE(scheme.initialiaze(7));
+  EXPECT_FALSE(scheme.IsRead());
+  EXPECT_EQ(scheme.PolicyBytes(), zero);
+  EXPECT_FALSE(scheme.initialiaze(0));
+  EXPECT_TRUE(scheme.IsRead());
+  EXPECT_EQ(scheme.Index(), 0u);
+  // The failure text stays after the successful read.
+  EXPECT_EQ(scheme.GetErrorText(), "PwrScheme initialiaze()" + kSuffix);
+
+  host::FailCall("ReadPwrScheme", 1, ERROR_GEN_FAILURE);
+  EXPECT_TRUE(scheme.initialiaze(0));
+  EXPECT_EQ(scheme.PolicyBytes(), zero);
+}
+
+TEST_F(PwrSchemeTest, DefaultConstructionReadsNothing) {
+  SchemeProbe scheme;
+  EXPECT_EQ(host::CallCount("ReadPwrScheme"), 0u);
+  EXPECT_FALSE(scheme.IsRead());
+  EXPECT_EQ(scheme.GetErrorText(), "");
+  EXPECT_EQ(scheme.PolicyBytes(), std::vector<uint8_t>(sizeof(POWER_POLICY), 0));
+  EXPECT_FALSE(scheme.initialiaze(0));
+  EXPECT_TRUE(scheme.IsRead());
+}
+
+TEST_F(PwrSchemeTest, InitialiazeDiscardsUncommittedChanges) {
+  SchemeProbe scheme(0);
+  scheme.SetUserAcVideoTimeOut(99);
+  EXPECT_EQ(scheme.GetUserAcVideoTimeOut(), 99u);
+  EXPECT_FALSE(scheme.initialiaze(0));
+  EXPECT_EQ(scheme.GetUserAcVideoTimeOut(), 20u);
+}
+
+TEST_F(PwrSchemeTest, FlagsAreSetAndClearedByTheirOperations) {
+  SchemeProbe scheme(0);
+  scheme.EnableSecurityBypass();
+  EXPECT_TRUE(scheme.Bypass());
+  EXPECT_FALSE(scheme.Force());
+  scheme.EnableForceStandby();
+  EXPECT_TRUE(scheme.Force());
+  scheme.DisableSecurityBypass();
+  EXPECT_FALSE(scheme.Bypass());
+  EXPECT_TRUE(scheme.Force());
+  scheme.DisableForceStandby();
+  EXPECT_FALSE(scheme.Force());
+}
+
+TEST_F(PwrSchemeTest, GettersTruncateToWholeMinutes) {
+  const struct {
+    ULONG seconds;
+    DWORD minutes;
+  } cases[] = {{0, 0}, {59, 0}, {60, 1}, {119, 1}, {120, 2}, {0xFFFFFFFF, 71582788}};
+  using Getter = DWORD (PwrScheme::*)() const;
+  const struct {
+    const char* name;
+    std::function<ULONG&(POWER_POLICY&)> member;
+    Getter get;
+  } getters[] = {
+      {"UserAcVideo", [](POWER_POLICY& p) -> ULONG& { return p.user.VideoTimeoutAc; },
+       &PwrScheme::GetUserAcVideoTimeOut},
+      {"UserDcVideo", [](POWER_POLICY& p) -> ULONG& { return p.user.VideoTimeoutDc; },
+       &PwrScheme::GetUserDcVideoTimeOut},
+      {"UserAcStandby", [](POWER_POLICY& p) -> ULONG& { return p.user.IdleTimeoutAc; },
+       &PwrScheme::GetUserAcStandbyTimeOut},
+      {"UserDcStandby", [](POWER_POLICY& p) -> ULONG& { return p.user.IdleTimeoutDc; },
+       &PwrScheme::GetUserDcStandbyTimeOut},
+      {"MachAcStandby", [](POWER_POLICY& p) -> ULONG& { return p.mach.DozeTimeoutAc; },
+       &PwrScheme::GetMachAcStandbyTimeOut},
+      {"MachDcStandby", [](POWER_POLICY& p) -> ULONG& { return p.mach.DozeTimeoutDc; },
+       &PwrScheme::GetMachDcStandbyTimeOut},
+      {"UserAcSpinDown",
+       [](POWER_POLICY& p) -> ULONG& { return p.user.SpindownTimeoutAc; },
+       &PwrScheme::GetUserAcSpinDownTimeOut},
+      {"UserDcSpinDown",
+       [](POWER_POLICY& p) -> ULONG& { return p.user.SpindownTimeoutDc; },
+       &PwrScheme::GetUserDcSpinDownTimeOut},
+  };
+  for (const auto& g : getters) {
+    for (const auto& c : cases) {
+      POWER_POLICY p = scheme_store::DistinctPolicy();
+      g.member(p) = c.seconds;
+      Store(p);
+      PwrScheme scheme(0);
+      EXPECT_EQ((scheme.*g.get)(), c.minutes) << g.name << " of " << c.seconds << " s";
+    }
+  }
+}
+
+TEST_F(PwrSchemeTest, HibernateGettersAddDozeAndHibernateInWholeMinutes) {
+  const struct {
+    ULONG doze, s4;
+    DWORD minutes;
+  } cases[] = {
+      {0, 0, 0},
+      {600, 1200, 30},
+      {119, 119, 2},  // each term truncated before the sum: not 238 / 60 = 3
+      {59, 59, 0},
+      {0xFFFFFFFF, 0xFFFFFFFF, 2 * 71582788u},
+  };
+  for (const auto& c : cases) {
+    POWER_POLICY p = scheme_store::DistinctPolicy();
+    p.mach.DozeTimeoutAc = c.doze;
+    p.mach.DozeS4TimeoutAc = c.s4;
+    p.mach.DozeTimeoutDc = c.doze;
+    p.mach.DozeS4TimeoutDc = c.s4;
+    // The user standby time-out plays no part in the getters.
+    p.user.IdleTimeoutAc = 6000;
+    p.user.IdleTimeoutDc = 6000;
+    Store(p);
+    PwrScheme scheme(0);
+    EXPECT_EQ(scheme.GetMachAcHibernateTimeOut(), c.minutes) << c.doze << " + " << c.s4;
+    EXPECT_EQ(scheme.GetMachDcHibernateTimeOut(), c.minutes) << c.doze << " + " << c.s4;
+  }
+}
+
+// What each setter must change, given the minutes it was passed, on a capable machine.
+struct SetterCase {
+  const char* name;
+  bool (PwrScheme::*set)(DWORD);
+  std::function<void(POWER_POLICY&, DWORD minutes)> change;
+};
+
+DWORD Seconds(DWORD minutes) { return minutes * 60u; }
+
+const std::vector<SetterCase>& Setters() {
+  static const std::vector<SetterCase> setters = {
+      {"SetUserAcVideoTimeOut", &PwrScheme::SetUserAcVideoTimeOut,
+       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutAc = Seconds(m); }},
+      {"SetUserDcVideoTimeOut", &PwrScheme::SetUserDcVideoTimeOut,
+       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutDc = Seconds(m); }},
+      {"SetUserAcStandbyTimeOut", &PwrScheme::SetUserAcStandbyTimeOut,
+       [](POWER_POLICY& p, DWORD m) {
+         p.user.IdleTimeoutAc = Seconds(m);
+         p.user.IdleAc.Action = Seconds(m) ? PowerActionSleep : PowerActionNone;
+       }},
+      {"SetUserDcStandbyTimeOut", &PwrScheme::SetUserDcStandbyTimeOut,
+       [](POWER_POLICY& p, DWORD m) {
+         p.user.IdleTimeoutDc = Seconds(m);
+         p.user.IdleDc.Action = Seconds(m) ? PowerActionSleep : PowerActionNone;
+       }},
+      // DistinctPolicy's standby time-outs are 600 s (Ac) and 300 s (Dc).
+      {"SetMachAcHibernateTimeOut", &PwrScheme::SetMachAcHibernateTimeOut,
+       [](POWER_POLICY& p, DWORD m) { p.mach.DozeS4TimeoutAc = Seconds(m) - 600u; }},
+      {"SetMachDcHibernateTimeOut", &PwrScheme::SetMachDcHibernateTimeOut,
+       [](POWER_POLICY& p, DWORD m) { p.mach.DozeS4TimeoutDc = Seconds(m) - 300u; }},
+      {"SetUserAcSpinDownTimeOut", &PwrScheme::SetUserAcSpinDownTimeOut,
+       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutAc = Seconds(m); }},
+      {"SetUserDcSpinDownTimeOut", &PwrScheme::SetUserDcSpinDownTimeOut,
+       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutDc = Seconds(m); }},
+      {"SetMachAcStandbyTimeOut", &PwrScheme::SetMachAcStandbyTimeOut,
+       [](POWER_POLICY& p, DWORD m) { p.mach.DozeTimeoutAc = Seconds(m); }},
+  };
+  return setters;
+}
+
+TEST_F(PwrSchemeTest, EachSetterChangesOnlyItsMembersWithWrapAround) {
+  // 71582789 minutes are 4294967340 s, which wraps around to 44.
+  const DWORD minutes[] = {0, 1, 30, 4999, 71582789};
+  ASSERT_EQ(Seconds(71582789), 44u);
+  for (const SetterCase& s : Setters()) {
+    for (DWORD m : minutes) {
+      SCOPED_TRACE(std::string(s.name) + "(" + std::to_string(m) + ")");
+      SchemeProbe scheme(0);
+      POWER_POLICY expected;
+      std::memcpy(&expected, &scheme.Policy(), sizeof expected);
+      s.change(expected, m);
+      EXPECT_FALSE((scheme.*s.set)(m));
+      EXPECT_EQ(scheme.PolicyBytes(), scheme_store::Bytes(expected));
+      EXPECT_EQ(scheme.GetErrorText(), "");
+    }
+  }
+}
+
+TEST_F(PwrSchemeTest, StandbySetsTheIdleActionFromTheSeconds) {
+  SchemeProbe scheme(0);
+  EXPECT_FALSE(scheme.SetUserAcStandbyTimeOut(0));
+  EXPECT_EQ(scheme.Policy().user.IdleTimeoutAc, 0u);
+  EXPECT_EQ(scheme.Policy().user.IdleAc.Action, PowerActionNone);
+  EXPECT_FALSE(scheme.SetUserAcStandbyTimeOut(1));
+  EXPECT_EQ(scheme.Policy().user.IdleTimeoutAc, 60u);
+  EXPECT_EQ(scheme.Policy().user.IdleAc.Action, PowerActionSleep);
+  // Flags and event code stay as read.
+  EXPECT_EQ(scheme.Policy().user.IdleAc.Flags, 0x10000001u);
+  EXPECT_EQ(scheme.Policy().user.IdleAc.EventCode, 0x20000001u);
+  // 2^30 minutes wrap around to 0 seconds, which means no standby.
+  EXPECT_FALSE(scheme.SetUserDcStandbyTimeOut(1u << 30));
+  EXPECT_EQ(scheme.Policy().user.IdleTimeoutDc, 0u);
+  EXPECT_EQ(scheme.Policy().user.IdleDc.Action, PowerActionNone);
+}
+
+TEST_F(PwrSchemeTest, HibernateSubtractsTheStandbyTimeOutInWholeMinutes) {
+  const struct {
+    ULONG standbySeconds;
+    DWORD minutes;
+    ULONG stored;
+  } cases[] = {
+      {600, 30, 1200},
+      {0, 30, 1800},
+      {90, 30, 1740},  // 90 s of standby count as one minute
+      {600, 0, 0xFFFFFFFFu - 600u + 1u},
+      {600, 10, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.standbySeconds) + " s standby, " + std::to_string(c.minutes));
+    POWER_POLICY p = scheme_store::DistinctPolicy();
+    p.user.IdleTimeoutAc = c.standbySeconds;
+    p.user.IdleTimeoutDc = c.standbySeconds;
+    Store(p);
+    SchemeProbe scheme(0);
+    EXPECT_FALSE(scheme.SetMachAcHibernateTimeOut(c.minutes));
+    EXPECT_FALSE(scheme.SetMachDcHibernateTimeOut(c.minutes));
+    EXPECT_EQ(scheme.Policy().mach.DozeS4TimeoutAc, c.stored);
+    EXPECT_EQ(scheme.Policy().mach.DozeS4TimeoutDc, c.stored);
+  }
+}
+
+TEST_F(PwrSchemeTest, HibernateReadsBackOnlyWhenDozeAndStandbyAgree) {
+  POWER_POLICY p = scheme_store::DistinctPolicy();
+  p.user.IdleTimeoutAc = 600;
+  p.mach.DozeTimeoutAc = 630;  // the same whole minutes
+  Store(p);
+  PwrScheme agreeing(0);
+  agreeing.SetMachAcHibernateTimeOut(25);
+  EXPECT_EQ(agreeing.GetMachAcHibernateTimeOut(), 25u);
+  agreeing.SetMachAcHibernateTimeOut(5);  // below the standby time-out
+  EXPECT_NE(agreeing.GetMachAcHibernateTimeOut(), 5u);
+
+  p.mach.DozeTimeoutAc = 1200;
+  Store(p);
+  PwrScheme differing(0);
+  differing.SetMachAcHibernateTimeOut(25);
+  EXPECT_EQ(differing.GetMachAcHibernateTimeOut(), 35u);
+}
+
+TEST_F(PwrSchemeTest, RefusedSetterLeavesTheRecordUnchanged) {
+  const std::string suspend = "System is not capable of Power Suspend";
+  const std::string hibernate = "System/user account is not capable of/configured for Hibernation";
+  const struct {
+    const char* name;
+    bool (PwrScheme::*set)(DWORD);
+    std::string reason;
+    bool hibernation;  // refused for want of hibernation; otherwise for want of S3
+  } cases[] = {
+      {"SetUserAcStandbyTimeOut", &PwrScheme::SetUserAcStandbyTimeOut, suspend, false},
+      {"SetUserDcStandbyTimeOut", &PwrScheme::SetUserDcStandbyTimeOut, suspend, false},
+      {"SetMachAcStandbyTimeOut", &PwrScheme::SetMachAcStandbyTimeOut,
+       suspend + " in Sleep State S3.", false},
+      {"SetMachAcHibernateTimeOut", &PwrScheme::SetMachAcHibernateTimeOut, hibernate, true},
+      {"SetMachDcHibernateTimeOut", &PwrScheme::SetMachDcHibernateTimeOut, hibernate, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.hibernation) {
+      SetHibernation(false);
+    } else {
+      SetS3(0);
+    }
+    SchemeProbe scheme(0);
+    const std::vector<uint8_t> before = scheme.PolicyBytes();
+    for (DWORD m : {0u, 7u}) {
+      EXPECT_TRUE((scheme.*c.set)(m));
+      EXPECT_EQ(scheme.GetErrorText(),
+                std::string("PwrScheme::") + c.name + "(): " + c.reason + kSuffix);
+      EXPECT_EQ(scheme.PolicyBytes(), before);
+    }
+    // The object stays usable: other setters still work.
+    EXPECT_FALSE(scheme.SetUserAcSpinDownTimeOut(3));
+    EXPECT_EQ(scheme.GetUserAcSpinDownTimeOut(), 3u);
+    host::SetCapabilities(host::DefaultCapabilities());
+  }
+}
+
+TEST_F(PwrSchemeTest, ForceStandbyLetsStandbySettersProceedWithoutS3) {
+  SetS3(0);
+  SchemeProbe scheme(0);
+  scheme.EnableForceStandby();
+  EXPECT_FALSE(scheme.SetUserAcStandbyTimeOut(5));
+  EXPECT_FALSE(scheme.SetUserDcStandbyTimeOut(6));
+  EXPECT_FALSE(scheme.SetMachAcStandbyTimeOut(7));
+  EXPECT_EQ(scheme.GetUserAcStandbyTimeOut(), 5u);
+  EXPECT_EQ(scheme.GetUserDcStandbyTimeOut(), 6u);
+  EXPECT_EQ(scheme.GetMachAcStandbyTimeOut(), 7u);
+  EXPECT_EQ(scheme.GetErrorText(), "");
+
+  scheme.DisableForceStandby();
+  EXPECT_TRUE(scheme.SetUserAcStandbyTimeOut(9));
+  EXPECT_EQ(scheme.GetUserAcStandbyTimeOut(), 5u);
+}
+
+TEST_F(PwrSchemeTest, VideoAndSpinDownSettersNeverRefuse) {
+  SYSTEM_POWER_CAPABILITIES nothing = {};
+  host::SetCapabilities(nothing);
+  host::SetLimitedUser(true);
+  SchemeProbe scheme(0);
+  EXPECT_FALSE(scheme.SetUserAcVideoTimeOut(1));
+  EXPECT_FALSE(scheme.SetUserDcVideoTimeOut(2));
+  EXPECT_FALSE(scheme.SetUserAcSpinDownTimeOut(3));
+  EXPECT_FALSE(scheme.SetUserDcSpinDownTimeOut(4));
+  EXPECT_EQ(scheme.GetErrorText(), "");
+}
+
+}  // namespace

@@ -1,0 +1,373 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "HostFixture.h"
+#include "PMLog.h"
+
+namespace {
+
+// Exposes whether a file is held.
+class LogProbe : public PMLog {
+ public:
+  bool HasFile() const { return file != INVALID_HANDLE_VALUE; }
+};
+
+class PMLogTest : public HostFixture {
+ protected:
+  void SetUp() override {
+    HostFixture::SetUp();
+    std::string pattern = ::testing::TempDir() + "pmlog_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    host::Reset();  // closes any handle a test left open
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }
+
+  static bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+  }
+  static std::string Contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+  static void WriteContents(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(PMLogTest, WritesLinesBelowTheThresholdOnly) {
+  // The update pass writes errors at 0, successes at 5 and announcements at 10.
+  const std::string error = "ERROR: e\r\n";
+  const std::string success = "INFO: s\r\n";
+  const std::string announcement = "INFO: a\r\n";
+  const struct {
+    DWORD threshold;
+    std::string expected;
+  } cases[] = {
+      {0, ""},
+      {1, error},
+      {5, error},
+      {6, error + success},
+      {10, error + success},
+      {11, error + success + announcement},
+      {0xFFFFFFFF, error + success + announcement},
+  };
+  for (const auto& c : cases) {
+    const std::string path = PathOf("level" + std::to_string(c.threshold) + ".log");
+    PMLog log;
+    log.Open(path, c.threshold);
+    log.WriteError("e", 0);
+    log.WriteInfo("s", 5);
+    log.WriteInfo("a", 10);
+    log.Close();
+    EXPECT_EQ(Contents(path), c.expected) << "threshold " << c.threshold;
+  }
+}
+
+TEST_F(PMLogTest, LevelEqualToThresholdIsDropped) {
+  const std::string path = PathOf("equal.log");
+  PMLog log;
+  log.Open(path, 1);
+  log.WriteError("kept", 0);
+  log.WriteInfo("dropped", 1);
+  log.WriteError("dropped", 1);
+  log.WriteError("dropped", 0xFFFFFFFF);
+  log.Close();
+  EXPECT_EQ(Contents(path), "ERROR: kept\r\n");
+}
+
+TEST_F(PMLogTest, LinesAreWrittenByteForByte) {
+  const std::string path = PathOf("bytes.log");
+  PMLog log;
+  log.Open(path, 100);
+  log.WriteInfo("", 0);
+  log.WriteError("", 0);
+  log.WriteInfo("two\r\nlines", 0);
+  log.WriteError(std::string("zero\0byte", 9), 0);
+  log.WriteInfo("Commiting of Power Scheme() Succeded", 5);
+  log.Close();
+  const std::string expected = std::string("INFO: \r\n") + "ERROR: \r\n" + "INFO: two\r\nlines\r\n" +
+                               "ERROR: " + std::string("zero\0byte", 9) + "\r\n" +
+                               "INFO: Commiting of Power Scheme() Succeded\r\n";
+  EXPECT_EQ(Contents(path), expected);
+}
+
+TEST_F(PMLogTest, AppendsAfterExistingContent) {
+  const std::string path = PathOf("append.log");
+  WriteContents(path, "old line without end");
+  for (const char* text : {"first", "second"}) {
+    PMLog log;
+    log.Open(path, 11);
+    log.WriteInfo(text, 5);
+    log.Close();
+  }
+  EXPECT_EQ(Contents(path), "old line without endINFO: first\r\nINFO: second\r\n");
+}
+
+TEST_F(PMLogTest, OpenCreatesTheFileEvenWhenNothingWillBeWritten) {
+  const std::string path = PathOf("silent.log");
+  PMLog log;
+  log.Open(path, 0);
+  EXPECT_TRUE(Exists(path));
+  log.WriteError("never", 0);
+  log.Close();
+  EXPECT_EQ(Contents(path), "");
+}
+
+TEST_F(PMLogTest, LogNeverOpenedTouchesNothing) {
+  PMLog log;
+  log.WriteError("x", 0);
+  log.WriteInfo("x", 0);
+  log.Close();
+  log.Close();
+  EXPECT_EQ(host::Calls(), std::vector<std::string>{});
+}
+
+TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
+  const std::string path = PathOf("calls.log");
+  SetErrorMode(SEM_NOGPFAULTERRORBOX);
+  host::ClearCalls();
+  PMLog log;
+  log.Open(path, 11);
+  log.WriteInfo("x", 0);
+  log.Close();
+  EXPECT_EQ(host::Calls(), (std::vector<std::string>{
+                               "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
+                               "GetFileSize", "SetFilePointer", "SetErrorMode", "WriteFile",
+                               "SetEndOfFile", "CloseHandle"}));
+  EXPECT_EQ(SetErrorMode(0), UINT{SEM_NOGPFAULTERRORBOX});
+}
+
+TEST_F(PMLogTest, ExpandsEnvironmentReferencesInThePath) {
+  ASSERT_EQ(setenv("PMLOG_TEST_DIR", dir_.c_str(), 1), 0);
+  PMLog log;
+  log.Open("%PMLOG_TEST_DIR%/expanded.log", 11);
+  log.WriteInfo("here", 0);
+  log.Close();
+  unsetenv("PMLOG_TEST_DIR");
+  EXPECT_EQ(Contents(PathOf("expanded.log")), "INFO: here\r\n");
+}
+
+TEST_F(PMLogTest, ExpandedPathLongerThanTheBufferOpensNothing) {
+  // An existing directory whose path is 230 characters long; file names make up the rest.
+  ASSERT_LT(dir_.size(), 228u);
+  const std::string sub = dir_ + "/" + std::string(230 - dir_.size() - 1, 'd');
+  ASSERT_EQ(sub.size(), 230u);
+  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+  ASSERT_EQ(setenv("PMLOG_LONG_DIR", sub.c_str(), 1), 0);
+
+  const struct {
+    size_t length;  // of the expanded path, without its terminating zero
+    bool opens;
+  } cases[] = {{260, true}, {261, false}, {400, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    const std::string name = std::string(c.length - sub.size() - 1 - 4, 'f') + ".log";
+    ASSERT_EQ((sub + "/" + name).size(), c.length);
+    host::ClearCalls();
+    LogProbe log;
+    log.Open("%PMLOG_LONG_DIR%/" + name, 11);
+    EXPECT_EQ(log.HasFile(), c.opens);
+    EXPECT_EQ(host::CallCount("CreateFileA"), c.opens ? 1u : 0u);
+    EXPECT_EQ(host::CallCount("SetErrorMode"), 2u);
+    log.WriteInfo("x", 0);
+    log.Close();
+    if (c.opens) {
+      EXPECT_EQ(Contents(sub + "/" + name), "INFO: x\r\n");
+    }
+  }
+  unsetenv("PMLOG_LONG_DIR");
+  // Nothing was opened under a truncated name.
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(sub)) {
+    EXPECT_EQ(entry.path().filename().string().size(), 260 - sub.size() - 1);
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);
+}
+
+TEST_F(PMLogTest, PathThatCannotBeOpenedDropsEveryLine) {
+  for (const std::string& path : {std::string(), PathOf("missing/dir/x.log")}) {
+    LogProbe log;
+    log.Open(path, 11);
+    EXPECT_FALSE(log.HasFile()) << path;
+    log.WriteError("x", 0);
+    log.Close();
+  }
+  EXPECT_EQ(host::CallCount("WriteFile"), 0u);
+  EXPECT_EQ(host::CallCount("SetEndOfFile"), 0u);
+}
+
+TEST_F(PMLogTest, SecondOpenClosesTheFirstFile) {
+  const std::string first = PathOf("first.log");
+  const std::string second = PathOf("second.log");
+  PMLog log;
+  log.Open(first, 11);
+  log.WriteInfo("one", 0);
+  log.Open(second, 11);
+  log.WriteInfo("two", 0);
+
+  // The first file is free again: another log can take it.
+  LogProbe other;
+  other.Open(first, 11);
+  EXPECT_TRUE(other.HasFile());
+  other.WriteInfo("other", 0);
+  other.Close();
+  log.Close();
+
+  EXPECT_EQ(Contents(first), "INFO: one\r\nINFO: other\r\n");
+  EXPECT_EQ(Contents(second), "INFO: two\r\n");
+}
+
+TEST_F(PMLogTest, SecondLogInTheSameProcessGetsNoFile) {
+  const std::string path = PathOf("shared.log");
+  PMLog holder;
+  holder.Open(path, 11);
+  LogProbe second;
+  second.Open(path, 11);
+  EXPECT_FALSE(second.HasFile());
+  second.WriteError("lost", 0);
+  holder.WriteInfo("kept", 0);
+  holder.Close();
+
+  second.Open(path, 11);
+  EXPECT_TRUE(second.HasFile());
+  second.WriteInfo("later", 0);
+  second.Close();
+  EXPECT_EQ(Contents(path), "INFO: kept\r\nINFO: later\r\n");
+}
+
+// Waits up to ten seconds for one byte on fd.
+bool ReadByte(int fd) {
+  pollfd ready = {fd, POLLIN, 0};
+  char byte;
+  return poll(&ready, 1, 10000) == 1 && read(fd, &byte, 1) == 1;
+}
+
+TEST_F(PMLogTest, LogHeldByAnotherProcessGetsNoFile) {
+  const std::string path = PathOf("process.log");
+  int held[2];
+  int release[2];
+  ASSERT_EQ(pipe(held), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    PMLog log;
+    log.Open(path, 11);
+    log.WriteInfo("child", 0);
+    if (write(held[1], "h", 1) != 1) _exit(2);
+    ReadByte(release[0]);
+    log.Close();
+    _exit(0);
+  }
+  ASSERT_TRUE(ReadByte(held[0]));
+
+  LogProbe log;
+  log.Open(path, 11);
+  EXPECT_FALSE(log.HasFile());
+  log.WriteError("parent", 0);
+  log.Close();
+
+  ASSERT_EQ(write(release[1], "r", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {held[0], held[1], release[0], release[1]}) close(fd);
+  EXPECT_EQ(Contents(path), "INFO: child\r\n");
+
+  // Released by the other process, the file opens again.
+  log.Open(path, 11);
+  EXPECT_TRUE(log.HasFile());
+  log.WriteInfo("parent", 0);
+  log.Close();
+  EXPECT_EQ(Contents(path), "INFO: child\r\nINFO: parent\r\n");
+}
+
+TEST_F(PMLogTest, AppendsAtTheTrueEndOfLargeFiles) {
+  // Sparse files: the sizes cost no disk space.
+  const uint64_t sizes[] = {0x80000000ull + 5, 0xFFFFFFFFull, 0x100000000ull + 3};
+  const std::string line = "INFO: tail\r\n";
+  for (uint64_t size : sizes) {
+    SCOPED_TRACE(size);
+    const std::string path = PathOf("large.log");
+    WriteContents(path, "");
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
+
+    PMLog log;
+    log.Open(path, 11);
+    log.WriteInfo("tail", 0);
+    log.Close();
+
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(static_cast<uint64_t>(info.st_size), size + line.size());
+    const int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::string tail(line.size(), '\0');
+    EXPECT_EQ(pread(fd, tail.data(), tail.size(), static_cast<off_t>(size)),
+              static_cast<ssize_t>(line.size()));
+    close(fd);
+    EXPECT_EQ(tail, line);
+    std::filesystem::remove(path);
+  }
+}
+
+TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
+  const std::string path = PathOf("inject.log");
+  WriteContents(path, "old\r\n");
+  const struct {
+    const char* function;
+    bool opens;
+    std::string contents;
+  } cases[] = {
+      {"ExpandEnvironmentStringsA", false, "old\r\n"},
+      {"CreateFileA", false, "old\r\n"},
+      // Without the size there is no end to append at: the file is let go untouched.
+      {"GetFileSize", false, "old\r\n"},
+      {"WriteFile", true, "old\r\nINFO: two\r\n"},
+      {"SetEndOfFile", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.function);
+    WriteContents(path, "old\r\n");
+    host::FailCall(c.function, 1, ERROR_GEN_FAILURE);
+    LogProbe log;
+    log.Open(path, 11);
+    EXPECT_EQ(log.HasFile(), c.opens);
+    log.WriteInfo("one", 0);
+    log.WriteInfo("two", 0);
+    log.Close();
+    host::ClearFailures();
+    EXPECT_EQ(Contents(path), c.contents);
+    LogProbe again;  // nothing is left holding the file
+    again.Open(path, 11);
+    EXPECT_TRUE(again.HasFile());
+    again.Close();
+  }
+}
+
+}  // namespace

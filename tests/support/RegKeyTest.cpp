@@ -1,0 +1,341 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HostFixture.h"
+#include "RegKey.h"
+
+namespace {
+
+const std::string kSuffix = "->System Error: ";
+const std::string kPath = "Software\\Test\\Key";
+
+// Exposes the handle, which is null whenever no key is open.
+class KeyProbe : public RegKey {
+ public:
+  using RegKey::RegKey;
+  HKEY Handle() const { return key; }
+};
+
+class RegKeyTest : public HostFixture {
+ protected:
+  static std::vector<uint8_t> Data(const std::string& bytes) {
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  }
+  static host::RegValue Stored(const std::string& name) {
+    host::RegValue value;
+    EXPECT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, kPath, name, &value)) << name;
+    return value;
+  }
+};
+
+TEST_F(RegKeyTest, OnlyCreateModeOneCreatesAMissingKey) {
+  struct Case {
+    const char* mode;
+    std::function<KeyProbe()> make;
+    bool creates;
+  };
+  const std::string deep = kPath + "\\Deeper\\Still";
+  const Case cases[] = {
+      {"create 1", [&] { return KeyProbe(HKEY_LOCAL_MACHINE, deep, 1); }, true},
+      {"create 0", [&] { return KeyProbe(HKEY_LOCAL_MACHINE, deep, 0); }, false},
+      {"create 2", [&] { return KeyProbe(HKEY_LOCAL_MACHINE, deep, 2); }, false},
+      {"create 0x101", [&] { return KeyProbe(HKEY_LOCAL_MACHINE, deep, 0x101); }, false},
+      {"no create", [&] { return KeyProbe(HKEY_LOCAL_MACHINE, deep); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Test");
+    KeyProbe key = c.make();
+    EXPECT_EQ(host::KeyExists(HKEY_LOCAL_MACHINE, deep), c.creates);
+    EXPECT_EQ(key.Handle() != nullptr, c.creates);
+    EXPECT_EQ(key.GetErrorText(), c.creates ? "" : "OpenKey failed" + kSuffix);
+  }
+}
+
+TEST_F(RegKeyTest, OpenModesFindAnExistingKey) {
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
+  for (WORD create : {0, 1, 2}) {
+    RegKey key(HKEY_LOCAL_MACHINE, kPath, create);
+    EXPECT_EQ(key.GetErrorText(), "") << create;
+    EXPECT_EQ(key.GetDwordValue("N"), 7u) << create;
+  }
+}
+
+TEST_F(RegKeyTest, OpenAsksForReadAccessOnlyAndCreateForFullAccess) {
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
+  host::SetLimitedUser(true);
+
+  RegKey reader(HKEY_LOCAL_MACHINE, kPath);
+  EXPECT_EQ(reader.GetErrorText(), "");
+  EXPECT_EQ(reader.GetDwordValue("N"), 7u);
+
+  RegKey writer(HKEY_LOCAL_MACHINE, kPath, 1);
+  EXPECT_EQ(writer.GetErrorText(), "CreateKey Failed" + kSuffix);
+  EXPECT_EQ(writer.GetDwordValue("N"), kUnsetReading);
+}
+
+TEST_F(RegKeyTest, KeyThatFailedToOpenFailsEveryOperation) {
+  KeyProbe key(HKEY_LOCAL_MACHINE, kPath);
+  EXPECT_EQ(key.GetErrorText(), "OpenKey failed" + kSuffix);
+  EXPECT_EQ(key.Handle(), nullptr);
+
+  EXPECT_EQ(key.GetStrValue("X"), "");
+  EXPECT_EQ(key.GetErrorText(), "GetStrValue failed" + kSuffix);
+  EXPECT_EQ(key.GetDwordValue("X"), kUnsetReading);
+  EXPECT_EQ(key.GetErrorText(), "GetDwordValue failed" + kSuffix);
+  EXPECT_TRUE(key.SetValue("X", std::string("text")));
+  EXPECT_EQ(key.GetErrorText(), "SetValue (str) failed" + kSuffix);
+  EXPECT_TRUE(key.SetValue("X", DWORD{5}));
+  EXPECT_EQ(key.GetErrorText(), "SetValue (dw) failed" + kSuffix);
+  EXPECT_TRUE(key.CloseKey());
+  EXPECT_EQ(key.GetErrorText(), "CloseKey failed" + kSuffix);
+  EXPECT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, kPath));
+}
+
+TEST_F(RegKeyTest, SetValueStoresTextWithItsZeroAsExpandableString) {
+  RegKey key(HKEY_LOCAL_MACHINE, kPath, 1);
+  const struct {
+    std::string text;
+    std::string stored;
+  } cases[] = {
+      {"abc", std::string("abc\0", 4)},
+      {"", std::string("\0", 1)},
+      {"%SystemRoot%\\x", std::string("%SystemRoot%\\x\0", 15)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(key.SetValue("Text", c.text));
+    const host::RegValue value = Stored("Text");
+    EXPECT_EQ(value.type, DWORD{REG_EXPAND_SZ});
+    EXPECT_EQ(value.data, Data(c.stored));
+    EXPECT_EQ(key.GetStrValue("Text"), c.text);
+  }
+  EXPECT_EQ(key.GetErrorText(), "");
+}
+
+TEST_F(RegKeyTest, SetValueStoresNumberAsLittleEndianDwordReplacingAnyType) {
+  host::WriteString(HKEY_LOCAL_MACHINE, kPath, "N", "was text");
+  RegKey key(HKEY_LOCAL_MACHINE, kPath, 1);
+  EXPECT_FALSE(key.SetValue("N", DWORD{0x12345678}));
+  const host::RegValue value = Stored("N");
+  EXPECT_EQ(value.type, DWORD{REG_DWORD});
+  EXPECT_EQ(value.data, (std::vector<uint8_t>{0x78, 0x56, 0x34, 0x12}));
+  EXPECT_EQ(key.GetDwordValue("N"), 0x12345678u);
+}
+
+TEST_F(RegKeyTest, EmptyNameAddressesTheDefaultValue) {
+  RegKey key(HKEY_LOCAL_MACHINE, kPath, 1);
+  EXPECT_FALSE(key.SetValue("", std::string("default")));
+  EXPECT_EQ(HostFixture::ValueBytes(HKEY_LOCAL_MACHINE, kPath, ""), std::string("default\0", 8));
+  EXPECT_EQ(key.GetStrValue(""), "default");
+}
+
+TEST_F(RegKeyTest, GetStrValueReadsUpToTheFirstZeroWithinItsBuffer) {
+  const struct {
+    const char* what;
+    DWORD type;
+    std::string data;
+    std::string text;
+    bool fails;
+  } cases[] = {
+      {"1024 bytes with zero", REG_SZ, std::string(1023, 'x') + '\0', std::string(1023, 'x'), false},
+      {"1025 bytes with zero", REG_SZ, std::string(1024, 'x') + '\0', "", true},
+      {"1024 bytes, no zero", REG_BINARY, std::string(1024, 'y'), std::string(1024, 'y'), false},
+      {"no terminating zero", REG_SZ, "abc", "abc", false},
+      {"zero inside", REG_SZ, std::string("ab\0cd\0", 6), "ab", false},
+      {"empty text", REG_SZ, std::string("\0", 1), "", false},
+      {"no bytes", REG_BINARY, "", "", false},
+      {"not expanded", REG_EXPAND_SZ, std::string("%PATH%\0", 7), "%PATH%", false},
+      {"any type", REG_DWORD, std::string("\x41\x42\0\0", 4), "AB", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    host::WriteValue(HKEY_LOCAL_MACHINE, kPath, "S", c.type, Data(c.data));
+    RegKey key(HKEY_LOCAL_MACHINE, kPath);
+    EXPECT_EQ(key.GetStrValue("S"), c.text);
+    EXPECT_EQ(key.GetErrorText(), c.fails ? "GetStrValue failed" + kSuffix : "");
+  }
+}
+
+TEST_F(RegKeyTest, GetDwordValueReadsUpToFourBytesAsLittleEndian) {
+  const struct {
+    const char* what;
+    DWORD type;
+    std::string data;
+    DWORD number;
+    bool fails;
+  } cases[] = {
+      {"stored 0", REG_DWORD, std::string(4, '\0'), 0, false},
+      {"stored 4999", REG_DWORD, std::string("\x87\x13\0\0", 4), 4999, false},
+      {"all ones", REG_DWORD, std::string(4, '\xff'), 0xFFFFFFFF, false},
+      // A shorter value fills the low-order bytes; the rest stay zero.
+      {"two bytes", REG_BINARY, "\x34\x12", 0x1234, false},
+      {"one byte", REG_BINARY, "\x7f", 0x7f, false},
+      {"no bytes", REG_BINARY, "", 0, false},
+      {"text of one digit", REG_SZ, std::string("7\0", 2), 0x37, false},
+      {"five bytes", REG_BINARY, "\x01\x02\x03\x04\x05", kUnsetReading, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    host::WriteValue(HKEY_LOCAL_MACHINE, kPath, "D", c.type, Data(c.data));
+    RegKey key(HKEY_LOCAL_MACHINE, kPath);
+    EXPECT_EQ(key.GetDwordValue("D"), c.number);
+    EXPECT_EQ(key.GetErrorText(), c.fails ? "GetDwordValue failed" + kSuffix : "");
+  }
+}
+
+TEST_F(RegKeyTest, AbsentValueReadsAsUnsetOrEmptyWithText) {
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "Other", 1);
+  RegKey key(HKEY_LOCAL_MACHINE, kPath);
+  EXPECT_EQ(key.GetDwordValue("Absent"), kUnsetReading);
+  EXPECT_GE(kUnsetReading, 5000u);
+  EXPECT_EQ(key.GetErrorText(), "GetDwordValue failed" + kSuffix);
+  EXPECT_EQ(key.GetStrValue("Absent"), "");
+  EXPECT_EQ(key.GetErrorText(), "GetStrValue failed" + kSuffix);
+  // A later success leaves the text as it was.
+  EXPECT_EQ(key.GetDwordValue("Other"), 1u);
+  EXPECT_EQ(key.GetErrorText(), "GetStrValue failed" + kSuffix);
+}
+
+TEST_F(RegKeyTest, ReadOnlyKeyRefusesWritesAndChangesNothing) {
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
+  host::WriteString(HKEY_LOCAL_MACHINE, kPath, "S", "old");
+  RegKey key(HKEY_LOCAL_MACHINE, kPath, 0);
+  ASSERT_EQ(key.GetErrorText(), "");
+
+  EXPECT_TRUE(key.SetValue("S", std::string("new")));
+  EXPECT_EQ(key.GetErrorText(), "SetValue (str) failed" + kSuffix);
+  EXPECT_TRUE(key.SetValue("N", DWORD{8}));
+  EXPECT_EQ(key.GetErrorText(), "SetValue (dw) failed" + kSuffix);
+  EXPECT_TRUE(key.SetValue("New", DWORD{8}));
+
+  EXPECT_EQ(key.GetDwordValue("N"), 7u);
+  EXPECT_EQ(key.GetStrValue("S"), "old");
+  host::RegValue absent;
+  EXPECT_FALSE(host::ReadValue(HKEY_LOCAL_MACHINE, kPath, "New", &absent));
+}
+
+TEST_F(RegKeyTest, FlushFollowsOnlySuccessfulOpenCreateAndWrite) {
+  using Calls = std::vector<std::string>;
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
+  const struct {
+    const char* what;
+    std::function<void()> run;
+    Calls calls;
+  } cases[] = {
+      {"open", [] { RegKey key(HKEY_LOCAL_MACHINE, kPath); }, {"RegOpenKeyExA", "RegFlushKey"}},
+      {"failed open", [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\Absent"); }, {"RegOpenKeyExA"}},
+      {"create", [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\New", 1); },
+       {"RegCreateKeyExA", "RegFlushKey"}},
+      {"write text",
+       [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("S", std::string("x")); },
+       {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
+      {"write number", [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("N", DWORD{1}); },
+       {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
+      {"refused write", [] { RegKey(HKEY_LOCAL_MACHINE, kPath).SetValue("N", DWORD{1}); },
+       {"RegOpenKeyExA", "RegFlushKey", "RegSetValueExA"}},
+      {"reads and close",
+       [] {
+         RegKey key(HKEY_LOCAL_MACHINE, kPath);
+         key.GetDwordValue("N");
+         key.GetStrValue("N");
+         key.CloseKey();
+       },
+       {"RegOpenKeyExA", "RegFlushKey", "RegQueryValueExA", "RegQueryValueExA", "RegCloseKey"}},
+  };
+  for (const auto& c : cases) {
+    host::ClearCalls();
+    c.run();
+    EXPECT_EQ(host::Calls(), c.calls) << c.what;
+  }
+}
+
+TEST_F(RegKeyTest, EachFailingPlatformCallRecordsItsText) {
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
+  const struct {
+    const char* function;
+    std::function<bool(KeyProbe&)> run;  // true when the operation answered failure
+    std::string text;
+  } cases[] = {
+      {"RegOpenKeyExA", [](KeyProbe& k) { return k.OpenKey(HKEY_LOCAL_MACHINE, kPath); },
+       "OpenKey failed"},
+      {"RegCreateKeyExA", [](KeyProbe& k) { return k.CreateKey(HKEY_LOCAL_MACHINE, kPath); },
+       "CreateKey Failed"},
+      {"RegSetValueExA", [](KeyProbe& k) { return k.SetValue("S", std::string("x")); },
+       "SetValue (str) failed"},
+      {"RegSetValueExA", [](KeyProbe& k) { return k.SetValue("N", DWORD{1}); },
+       "SetValue (dw) failed"},
+      {"RegQueryValueExA", [](KeyProbe& k) { return k.GetStrValue("N").empty(); },
+       "GetStrValue failed"},
+      {"RegQueryValueExA", [](KeyProbe& k) { return k.GetDwordValue("N") == kUnsetReading; },
+       "GetDwordValue failed"},
+      {"RegCloseKey", [](KeyProbe& k) { return k.CloseKey(); }, "CloseKey failed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    KeyProbe key(HKEY_LOCAL_MACHINE, kPath, 1);
+    ASSERT_EQ(key.GetErrorText(), "");
+    host::FailCall(c.function, 1, ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(c.run(key));
+    EXPECT_EQ(key.GetErrorText(), c.text + kSuffix);
+    host::ClearFailures();
+  }
+  host::RegValue absent;
+  EXPECT_FALSE(host::ReadValue(HKEY_LOCAL_MACHINE, kPath, "S", &absent));
+}
+
+TEST_F(RegKeyTest, FailedOpenOrCloseLeavesNoKey) {
+  KeyProbe key(HKEY_LOCAL_MACHINE, kPath, 1);
+  host::FailCall("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(key.OpenKey(HKEY_LOCAL_MACHINE, kPath));
+  EXPECT_EQ(key.Handle(), nullptr);
+
+  EXPECT_FALSE(key.CreateKey(HKEY_LOCAL_MACHINE, kPath));
+  host::FailCall("RegCloseKey", 1, ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(key.CloseKey());
+  EXPECT_EQ(key.Handle(), nullptr);
+  EXPECT_EQ(key.GetDwordValue("N"), kUnsetReading);
+}
+
+TEST_F(RegKeyTest, FailedFlushIsIgnored) {
+  host::FailCall("RegFlushKey", 1, ERROR_ACCESS_DENIED, true);
+  RegKey key(HKEY_LOCAL_MACHINE, kPath, 1);
+  EXPECT_FALSE(key.SetValue("N", DWORD{3}));
+  EXPECT_FALSE(key.SetValue("S", std::string("s")));
+  EXPECT_EQ(key.GetErrorText(), "");
+  EXPECT_EQ(key.GetDwordValue("N"), 3u);
+  EXPECT_EQ(host::CallCount("RegFlushKey"), 3u);
+}
+
+RegKey OpenForWriting() {
+  RegKey local(HKEY_LOCAL_MACHINE, kPath, 1);
+  return local;
+}
+
+TEST_F(RegKeyTest, CopiesShareTheHandleAndOnlyCloseKeyReleasesIt) {
+  RegKey key = OpenForWriting();
+  EXPECT_FALSE(key.SetValue("N", DWORD{11}));
+  EXPECT_EQ(host::OpenKeyCount(), 1u);
+  {
+    RegKey copy = key;
+    EXPECT_EQ(copy.GetDwordValue("N"), 11u);
+    EXPECT_FALSE(copy.SetValue("N", DWORD{12}));
+  }
+  // The copy's destruction closed nothing.
+  EXPECT_EQ(host::OpenKeyCount(), 1u);
+  EXPECT_EQ(key.GetDwordValue("N"), 12u);
+
+  EXPECT_FALSE(key.CloseKey());
+  EXPECT_EQ(host::OpenKeyCount(), 0u);
+}
+
+TEST_F(RegKeyTest, NewOpenReplacesTheHandleWithoutClosingTheOldOne) {
+  RegKey key(HKEY_LOCAL_MACHINE, kPath, 1);
+  EXPECT_FALSE(key.OpenKey(HKEY_LOCAL_MACHINE, kPath));
+  EXPECT_EQ(host::OpenKeyCount(), 2u);
+  EXPECT_EQ(host::CallCount("RegCloseKey"), 0u);
+}
+
+}  // namespace
