@@ -200,8 +200,10 @@ TEST_F(RegKeyTest, AbsentValueReadsAsUnsetOrEmptyWithText) {
 }
 
 TEST_F(RegKeyTest, ReadOnlyKeyRefusesWritesAndChangesNothing) {
-  host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
-  host::WriteString(HKEY_LOCAL_MACHINE, kPath, "S", "old");
+  ImportReg(R"([HKEY_LOCAL_MACHINE\Software\Test\Key]
+"N"=dword:00000007
+"S"="old"
+)");
   RegKey key(HKEY_LOCAL_MACHINE, kPath, 0);
   ASSERT_EQ(key.GetErrorText(), "");
 
