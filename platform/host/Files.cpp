@@ -1,0 +1,495 @@
+// Files, the error mode and environment expansion over POSIX.
+//
+// Paths are taken as given: the host uses POSIX paths, and backslashes are not translated
+// (a backslash is an ordinary character in a host file name).
+//
+// Sharing: an open without share rights (share mode 0) holds an exclusive flock on its own
+// open file description, any other open that reads or writes holds a shared one; a
+// conflicting lock answers ERROR_SHARING_VIOLATION. This gives Windows' exclusion for share
+// mode 0 against every other open, in this process and in others, and treats every nonzero
+// share mode as "share everything".
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "CallGate.h"
+#include "HostInternal.h"
+
+extern char** environ;
+
+namespace host::detail {
+namespace {
+
+constexpr DWORD kReadRights = static_cast<DWORD>(GENERIC_READ | GENERIC_ALL) | 0x0001;
+constexpr DWORD kWriteRights = static_cast<DWORD>(GENERIC_WRITE | GENERIC_ALL) | 0x0002 | 0x0004;
+
+struct OpenFile {
+  int fd = -1;
+  bool canRead = false;
+  bool canWrite = false;
+  ~OpenFile() {
+    if (fd >= 0) close(fd);  // also drops the lock
+  }
+};
+
+struct FileTable {
+  std::mutex mutex;
+  // Shared so that a call in progress keeps its descriptor while another thread closes it.
+  std::unordered_map<uintptr_t, std::shared_ptr<OpenFile>> files;
+};
+
+FileTable& Table() {
+  static FileTable* table = new FileTable;
+  return *table;
+}
+
+std::atomic<UINT> g_errorMode{0};
+
+std::shared_ptr<OpenFile> Lookup(HANDLE handle) {
+  FileTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  auto it = table.files.find(reinterpret_cast<uintptr_t>(handle));
+  return it == table.files.end() ? nullptr : it->second;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// The Windows error for a failed open or unlink of `path`.
+DWORD PathError(int error, const std::string& path) {
+  switch (error) {
+    case ENOENT:
+      return IsDirectory(ParentOf(path)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EEXIST:
+      return ERROR_FILE_EXISTS;
+    case ENAMETOOLONG:
+      return ERROR_INVALID_NAME;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:  // EACCES, EPERM, EROFS, EISDIR, ...
+      return ERROR_ACCESS_DENIED;
+  }
+}
+
+// Value of an environment variable, found without regard to case as on Windows.
+bool LookUpVariable(const std::string& name, std::string* value) {
+  if (name.empty() || name.find('=') != std::string::npos) return false;
+  if (const char* exact = std::getenv(name.c_str())) {
+    *value = exact;
+    return true;
+  }
+  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    if (equals == nullptr || static_cast<size_t>(equals - *entry) != name.size()) continue;
+    if (strncasecmp(*entry, name.c_str(), name.size()) == 0) {
+      *value = equals + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+// %NAME% is replaced by the variable's value; an unknown or empty name is left as written,
+// both percent signs included, and a lone percent sign stays.
+std::string Expand(const char* source) {
+  std::string out;
+  const char* p = source;
+  while (*p != '\0') {
+    if (*p != '%') {
+      out += *p++;
+      continue;
+    }
+    const char* close = std::strchr(p + 1, '%');
+    if (close == nullptr) {
+      out += p;
+      break;
+    }
+    std::string value;
+    if (LookUpVariable(std::string(p + 1, close), &value)) {
+      out += value;
+    } else {
+      out.append(p, close + 1);
+    }
+    p = close + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
+void ResetFiles() {
+  FileTable& table = Table();
+  std::unordered_map<uintptr_t, std::shared_ptr<OpenFile>> closing;
+  {
+    std::lock_guard<std::mutex> lock(table.mutex);
+    closing.swap(table.files);
+  }
+  g_errorMode = 0;
+}
+
+}  // namespace host::detail
+
+using host::detail::CallGate;
+using host::detail::OpenFile;
+
+UINT WINAPI SetErrorMode(UINT uMode) {
+  CallGate gate("SetErrorMode");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return 0;
+  }
+  return host::detail::g_errorMode.exchange(uMode);
+}
+
+DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
+  CallGate gate("ExpandEnvironmentStringsA");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return 0;
+  }
+  if (lpSrc == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string expanded = host::detail::Expand(lpSrc);
+  const auto needed = static_cast<DWORD>(expanded.size() + 1);
+  // A buffer that is too small gets as much as fits, terminated, as Windows does.
+  if (lpDst != nullptr && nSize > 0) {
+    size_t copied = std::min<size_t>(expanded.size(), nSize - 1);
+    std::memcpy(lpDst, expanded.data(), copied);
+    lpDst[copied] = '\0';
+  }
+  if (nSize < needed) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return needed;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                          HANDLE /*hTemplateFile*/) {
+  CallGate gate("CreateFileA");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (lpFileName == nullptr || *lpFileName == '\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const std::string path = lpFileName;
+  auto file = std::make_shared<OpenFile>();
+  file->canRead = (dwDesiredAccess & host::detail::kReadRights) != 0;
+  file->canWrite = (dwDesiredAccess & host::detail::kWriteRights) != 0;
+  int flags = O_CLOEXEC | O_NOCTTY;
+  flags |= file->canWrite ? (file->canRead ? O_RDWR : O_WRONLY) : O_RDONLY;
+  const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+
+  // Open first and truncate only once the sharing check has passed, so a refused open
+  // leaves the file as it was.
+  bool created = false;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (dwCreationDisposition != CREATE_NEW) {
+      file->fd = open(path.c_str(), flags);
+      if (file->fd >= 0 || errno != ENOENT) break;
+      if (dwCreationDisposition == OPEN_EXISTING ||
+          dwCreationDisposition == TRUNCATE_EXISTING) {
+        break;
+      }
+    }
+    file->fd = open(path.c_str(), flags | O_CREAT | O_EXCL, mode);
+    if (file->fd >= 0) {
+      created = true;
+      break;
+    }
+    // Lost a race with another creator: open what it made (CREATE_NEW reports it).
+    if (errno != EEXIST || dwCreationDisposition == CREATE_NEW) break;
+  }
+  const bool existed = !created;
+  if (file->fd < 0) {
+    SetLastError(host::detail::PathError(errno, path));
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (fstat(file->fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  // An open that neither reads nor writes (attributes only) shares with everything.
+  if (file->canRead || file->canWrite) {
+    int lock = (dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) == 0
+                   ? LOCK_EX
+                   : LOCK_SH;
+    if (flock(file->fd, lock | LOCK_NB) != 0) {
+      SetLastError(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  if (existed &&
+      (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING)) {
+    int rc = file->canWrite ? ftruncate(file->fd, 0) : truncate(path.c_str(), 0);
+    if (rc != 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  uintptr_t value = host::detail::NextHandleValue();
+  {
+    auto& table = host::detail::Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.files[value] = file;
+  }
+  const bool reportExisting = existed && (dwCreationDisposition == CREATE_ALWAYS ||
+                                          dwCreationDisposition == OPEN_ALWAYS);
+  SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return reinterpret_cast<HANDLE>(value);
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  CallGate gate("GetFileSize");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return INVALID_FILE_SIZE;
+  }
+  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  struct stat st;
+  if (!file || fstat(file->fd, &st) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_SIZE;
+  }
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+  const auto low = static_cast<DWORD>(size);
+  // A size whose low part looks like the failure value is told apart by the last error.
+  if (low == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
+  return low;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+  CallGate gate("SetFilePointer");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return INVALID_SET_FILE_POINTER;
+  }
+  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  // Without a high part the distance is a signed 32-bit number.
+  int64_t distance = lpDistanceToMoveHigh != nullptr
+                         ? static_cast<int64_t>(static_cast<uint64_t>(
+                               static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32 |
+                                                static_cast<uint32_t>(lDistanceToMove))
+                         : lDistanceToMove;
+  int64_t base = 0;
+  if (dwMoveMethod == FILE_CURRENT) {
+    base = lseek(file->fd, 0, SEEK_CUR);
+  } else if (dwMoveMethod == FILE_END) {
+    struct stat st;
+    base = fstat(file->fd, &st) == 0 ? st.st_size : -1;
+  } else if (dwMoveMethod != FILE_BEGIN) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (base < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  int64_t target = base + distance;
+  if (target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (lseek(file->fd, static_cast<off_t>(target), SEEK_SET) < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (lpDistanceToMoveHigh != nullptr) {
+    *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(target) >> 32);
+  }
+  const auto low = static_cast<DWORD>(target);
+  if (low == INVALID_SET_FILE_POINTER) SetLastError(NO_ERROR);
+  return low;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+  CallGate gate("WriteFile");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (lpOverlapped != nullptr) {  // overlapped I/O is not provided
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!file->canWrite) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  const char* bytes = static_cast<const char*>(lpBuffer);
+  DWORD done = 0;
+  while (done < nNumberOfBytesToWrite) {
+    ssize_t n = write(file->fd, bytes + done, nNumberOfBytesToWrite - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      SetLastError(errno == ENOSPC ? ERROR_GEN_FAILURE : ERROR_ACCESS_DENIED);
+      if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = done;
+      return FALSE;
+    }
+    done += static_cast<DWORD>(n);
+  }
+  if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = done;
+  return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+  CallGate gate("ReadFile");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (lpOverlapped != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!file->canRead) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  char* bytes = static_cast<char*>(lpBuffer);
+  DWORD done = 0;
+  while (done < nNumberOfBytesToRead) {
+    ssize_t n = read(file->fd, bytes + done, nNumberOfBytesToRead - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return FALSE;
+    }
+    if (n == 0) break;  // end of file: success with what was read
+    done += static_cast<DWORD>(n);
+  }
+  if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = done;
+  return TRUE;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE hFile) {
+  CallGate gate("SetEndOfFile");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!file->canWrite) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  off_t position = lseek(file->fd, 0, SEEK_CUR);
+  if (position < 0 || ftruncate(file->fd, position) != 0) {
+    SetLastError(errno == EFBIG ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+  CallGate gate("CloseHandle");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  // INVALID_HANDLE_VALUE is also the current process's pseudo handle: closing it is fine.
+  if (hObject == INVALID_HANDLE_VALUE) return TRUE;
+  std::shared_ptr<OpenFile> file;
+  {
+    auto& table = host::detail::Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    auto it = table.files.find(reinterpret_cast<uintptr_t>(hObject));
+    if (it != table.files.end()) {
+      file = std::move(it->second);
+      table.files.erase(it);
+    }
+  }
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;  // the descriptor closes when the last call using it is done
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+  CallGate gate("DeleteFileA");
+  if (DWORD e = gate.injected()) {
+    SetLastError(e);
+    return FALSE;
+  }
+  if (lpFileName == nullptr || *lpFileName == '\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  const std::string path = lpFileName;
+  // Nothing here opens with delete sharing, so any open of the file blocks its deletion.
+  int probe = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (probe >= 0) {
+    bool busy = flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(probe);
+    if (busy) {
+      SetLastError(ERROR_SHARING_VIOLATION);
+      return FALSE;
+    }
+  }
+  if (host::detail::IsDirectory(path)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (unlink(path.c_str()) != 0) {
+    SetLastError(host::detail::PathError(errno, path));
+    return FALSE;
+  }
+  return TRUE;
+}

@@ -1,0 +1,33 @@
+// What the pieces of the host stand-in share among themselves. Internal to platform/host.
+#ifndef PM_HOST_INTERNAL_H
+#define PM_HOST_INTERNAL_H
+
+#include <cstdint>
+
+#include "HostWin32.h"
+
+namespace host::detail {
+
+// Registry keys and files draw their handle values from one sequence, so a value never
+// names two objects and a handle forgotten by Reset never comes back to life.
+uintptr_t NextHandleValue();
+
+// The pieces host::Reset() puts back into their initial state.
+void ResetCallGate();
+void ResetDebugOutput();
+void ResetFiles();
+void ResetSystemParameters();
+
+// The .reg file named by HOST_REGISTRY_FILE (RegistryFile.cpp).
+// Binds the registry to the file the variable names now, loading it when the variable
+// changed since it was last looked at. Called before every use of the registry.
+void SyncRegistryFile();
+// Writes the registry to the bound file, if any.
+void SaveRegistryFile();
+// Forgets the binding and ignores the variable's present value, so that a value inherited
+// from the environment does not leak into a test that starts from an empty registry.
+void ResetRegistryFile();
+
+}  // namespace host::detail
+
+#endif

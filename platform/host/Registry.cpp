@@ -1,0 +1,503 @@
+// The host registry and the Reg*A functions over it, with the Windows semantics the system
+// relies on: handles remember the rights they were opened with, names compare without
+// regard to case, a too-small buffer gets nothing but the size it needs.
+#include <algorithm>
+#include <cstring>
+
+#include "CallGate.h"
+#include "HostInternal.h"
+#include "RegistryStore.h"
+
+namespace host::detail {
+namespace {
+
+constexpr REGSAM kMaximumAllowed = 0x02000000;
+constexpr REGSAM kGenericRead = static_cast<REGSAM>(GENERIC_READ);
+constexpr REGSAM kGenericWrite = static_cast<REGSAM>(GENERIC_WRITE);
+constexpr REGSAM kGenericExecute = static_cast<REGSAM>(GENERIC_EXECUTE);
+constexpr REGSAM kGenericAll = static_cast<REGSAM>(GENERIC_ALL);
+// What a limited user may not ask for under HKEY_LOCAL_MACHINE.
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// The specific rights a request amounts to. MAXIMUM_ALLOWED grants what the user may have.
+REGSAM SpecificRights(REGSAM sam, bool limitedMachine) {
+  REGSAM out = sam & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll |
+                       kMaximumAllowed | KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+  if (sam & kGenericRead) out |= KEY_READ;
+  if (sam & kGenericWrite) out |= KEY_WRITE;
+  if (sam & kGenericExecute) out |= KEY_EXECUTE;
+  if (sam & kGenericAll) out |= KEY_ALL_ACCESS;
+  if (sam & kMaximumAllowed) out |= limitedMachine ? KEY_READ : KEY_ALL_ACCESS;
+  return out;
+}
+
+// Splits a key path at its backslashes. Empty elements (a trailing or doubled backslash)
+// are skipped, as Windows does; a leading backslash is refused by the callers.
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+bool IsPredefined(HKEY key) {
+  return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER || key == HKEY_CLASSES_ROOT ||
+         key == HKEY_USERS;
+}
+
+void MarkDeleted(KeyNode* key) {
+  key->deleted = true;
+  for (auto& child : key->children) MarkDeleted(child.second.get());
+}
+
+std::string FullName(const KeyNode& key) {
+  std::vector<const KeyNode*> chain;
+  for (const KeyNode* k = &key; k->parent != nullptr; k = k->parent) chain.push_back(k);
+  std::string name = HiveName(key.hive);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) name += "\\" + (*it)->name;
+  return name;
+}
+
+}  // namespace
+
+const char* HiveName(Hive hive) {
+  return hive == Hive::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+std::string FoldCase(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+ValueNode* KeyNode::FindValue(const std::string& name) {
+  std::string folded = FoldCase(name);
+  for (ValueNode& value : values) {
+    if (FoldCase(value.name) == folded) return &value;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<KeyNode> KeyNode::FindChild(const std::string& name) const {
+  auto it = children.find(FoldCase(name));
+  return it == children.end() ? nullptr : it->second;
+}
+
+std::vector<const KeyNode*> KeyNode::SortedChildren() const {
+  std::vector<const KeyNode*> sorted;
+  for (const auto& child : children) sorted.push_back(child.second.get());  // map order
+  return sorted;
+}
+
+std::shared_ptr<KeyNode> RegistryStore::NewRoot(Hive hive) {
+  auto root = std::make_shared<KeyNode>();
+  root->hive = hive;
+  return root;
+}
+
+std::shared_ptr<KeyNode>& RegistryStore::Root(Hive hive) {
+  return hive == Hive::kLocalMachine ? machine_ : user_;
+}
+
+LONG RegistryStore::Resolve(HKEY handle, std::shared_ptr<KeyNode>* key, REGSAM* access) {
+  if (handle == HKEY_LOCAL_MACHINE) {
+    *key = machine_;
+    *access = limited_ ? KEY_READ : KEY_ALL_ACCESS;
+    return ERROR_SUCCESS;
+  }
+  if (handle == HKEY_CURRENT_USER) {
+    *key = user_;
+    *access = KEY_ALL_ACCESS;
+    return ERROR_SUCCESS;
+  }
+  // HKEY_CLASSES_ROOT and HKEY_USERS are not provided: the system never uses them.
+  auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == handles_.end()) return ERROR_INVALID_HANDLE;
+  if (it->second.key->deleted) return ERROR_KEY_DELETED;
+  *key = it->second.key;
+  *access = it->second.access;
+  return ERROR_SUCCESS;
+}
+
+std::shared_ptr<KeyNode> RegistryStore::Walk(Hive hive, const std::string& path, bool create) {
+  std::shared_ptr<KeyNode> key = Root(hive);
+  for (const std::string& part : SplitPath(path)) {
+    std::shared_ptr<KeyNode> child = key->FindChild(part);
+    if (!child) {
+      if (!create) return nullptr;
+      child = std::make_shared<KeyNode>();
+      child->name = part;
+      child->parent = key.get();
+      child->hive = hive;
+      key->children[FoldCase(part)] = child;
+    }
+    key = child;
+  }
+  return key;
+}
+
+void RegistryStore::Unlink(const std::shared_ptr<KeyNode>& key) {
+  MarkDeleted(key.get());
+  if (key->parent != nullptr) key->parent->children.erase(FoldCase(key->name));
+  key->parent = nullptr;
+}
+
+LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool create,
+                            HKEY* result, DWORD* disposition) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  if (!create) *result = nullptr;  // what Windows leaves behind a failed open
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key;
+  REGSAM parentAccess = 0;
+  if (LONG rc = Resolve(parent, &key, &parentAccess)) return rc;
+  std::string path = subkey != nullptr ? subkey : "";
+  if (!path.empty() && path[0] == '\\') return ERROR_BAD_PATHNAME;
+  std::vector<std::string> parts = SplitPath(path);
+
+  const bool limitedMachine = limited_ && key->hive == Hive::kLocalMachine;
+  const REGSAM rights = SpecificRights(sam, limitedMachine);
+  const bool denied = limitedMachine && (rights & kWriteRights) != 0;
+
+  std::shared_ptr<KeyNode> target = key;
+  size_t found = 0;
+  for (; found < parts.size(); ++found) {
+    std::shared_ptr<KeyNode> child = target->FindChild(parts[found]);
+    if (!child) break;
+    target = child;
+  }
+  const bool missing = found < parts.size();
+  if (!create) {
+    if (missing) return ERROR_FILE_NOT_FOUND;
+    if (denied) return ERROR_ACCESS_DENIED;
+    // Windows hands back the predefined handle itself for an empty path below it.
+    if (parts.empty() && IsPredefined(parent)) {
+      *result = parent;
+      return ERROR_SUCCESS;
+    }
+  } else {
+    // Creating a key below HKEY_LOCAL_MACHINE is itself a write.
+    if (denied || (limitedMachine && missing)) return ERROR_ACCESS_DENIED;
+    for (size_t i = found; i < parts.size(); ++i) {
+      auto child = std::make_shared<KeyNode>();
+      child->name = parts[i];
+      child->parent = target.get();
+      child->hive = target->hive;
+      target->children[FoldCase(parts[i])] = child;
+      target = child;
+    }
+    if (disposition != nullptr) {
+      *disposition = missing ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+  }
+  uintptr_t value = NextHandleValue();
+  handles_[value] = OpenHandle{target, rights};
+  *result = reinterpret_cast<HKEY>(value);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::QueryValue(HKEY handle, const char* name, DWORD* type, BYTE* data,
+                               DWORD* size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key;
+  REGSAM access = 0;
+  if (LONG rc = Resolve(handle, &key, &access)) return rc;
+  if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  ValueNode* value = key->FindValue(name != nullptr ? name : "");
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  const auto needed = static_cast<DWORD>(value->data.size());
+  if (type != nullptr) *type = value->type;
+  if (data != nullptr) {
+    if (*size < needed) {
+      *size = needed;
+      return ERROR_MORE_DATA;
+    }
+    if (needed > 0) std::memcpy(data, value->data.data(), needed);
+    // A string stored without its terminating zero gets one when there is room, uncounted.
+    if (IsStringType(value->type) && needed > 0 && *size > needed &&
+        value->data.back() != 0) {
+      data[needed] = 0;
+    }
+  }
+  if (size != nullptr) *size = needed;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::SetValue(HKEY handle, const char* name, DWORD type, const BYTE* data,
+                             DWORD size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key;
+  REGSAM access = 0;
+  if (LONG rc = Resolve(handle, &key, &access)) return rc;
+  if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  if (data == nullptr && size > 0) return ERROR_NOACCESS;
+  // Windows also counts a zero that directly follows the given bytes of a string; the
+  // stand-in never reads past the count it was given, so it stores exactly `size` bytes.
+  std::vector<uint8_t> bytes(data, data + (data != nullptr ? size : 0));
+  std::string valueName = name != nullptr ? name : "";
+  if (ValueNode* value = key->FindValue(valueName)) {
+    value->type = type;
+    value->data = std::move(bytes);
+  } else {
+    key->values.push_back(ValueNode{valueName, type, std::move(bytes)});
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::DeleteValue(HKEY handle, const char* name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key;
+  REGSAM access = 0;
+  if (LONG rc = Resolve(handle, &key, &access)) return rc;
+  if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  ValueNode* value = key->FindValue(name != nullptr ? name : "");
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  key->values.erase(key->values.begin() + (value - key->values.data()));
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::DeleteKey(HKEY handle, const char* subkey) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key;
+  REGSAM access = 0;
+  if (LONG rc = Resolve(handle, &key, &access)) return rc;
+  std::string path = subkey != nullptr ? subkey : "";
+  if (!path.empty() && path[0] == '\\') return ERROR_BAD_PATHNAME;
+  for (const std::string& part : SplitPath(path)) {
+    key = key->FindChild(part);
+    if (!key) return ERROR_FILE_NOT_FOUND;
+  }
+  // A hive's root cannot go, nor can a key that still has subkeys.
+  if (key->parent == nullptr) return ERROR_ACCESS_DENIED;
+  if (limited_ && key->hive == Hive::kLocalMachine) return ERROR_ACCESS_DENIED;
+  if (!key->children.empty()) return ERROR_ACCESS_DENIED;
+  Unlink(key);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::CheckHandle(HKEY handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key;
+  REGSAM access = 0;
+  return Resolve(handle, &key, &access);
+}
+
+LONG RegistryStore::CloseKey(HKEY handle) {
+  if (IsPredefined(handle)) return ERROR_SUCCESS;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return handles_.erase(reinterpret_cast<uintptr_t>(handle)) ? ERROR_SUCCESS
+                                                              : ERROR_INVALID_HANDLE;
+}
+
+bool RegistryStore::KeyExists(Hive hive, const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return Walk(hive, path, false) != nullptr;
+}
+
+bool RegistryStore::ReadValue(Hive hive, const std::string& path, const std::string& name,
+                              DWORD* type, std::vector<uint8_t>* data) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key = Walk(hive, path, false);
+  ValueNode* value = key ? key->FindValue(name) : nullptr;
+  if (value == nullptr) return false;
+  if (type != nullptr) *type = value->type;
+  if (data != nullptr) *data = value->data;
+  return true;
+}
+
+void RegistryStore::WriteValue(Hive hive, const std::string& path, const std::string& name,
+                               DWORD type, const std::vector<uint8_t>& data) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  RegTextOp op;
+  op.kind = RegTextOp::kSetValue;
+  op.hive = hive;
+  op.path = path;
+  op.name = name;
+  op.type = type;
+  op.data = data;
+  ApplyLocked({op});
+}
+
+void RegistryStore::DeleteKeyTree(Hive hive, const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  RegTextOp op;
+  op.kind = RegTextOp::kDeleteKey;
+  op.hive = hive;
+  op.path = path;
+  ApplyLocked({op});
+}
+
+size_t RegistryStore::OpenKeyCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return handles_.size();
+}
+
+void RegistryStore::SetLimitedUser(bool limited) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  limited_ = limited;
+}
+
+bool RegistryStore::Export(Hive hive, const std::string& path, std::string* text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key = Walk(hive, path, false);
+  if (!key) return false;
+  *text = RegTextHeader();
+  FormatRegTree(*key, FullName(*key), text);
+  return true;
+}
+
+std::string RegistryStore::ExportAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string text = RegTextHeader();
+  FormatRegTree(*machine_, HiveName(Hive::kLocalMachine), &text);
+  FormatRegTree(*user_, HiveName(Hive::kCurrentUser), &text);
+  return text;
+}
+
+void RegistryStore::ApplyLocked(const std::vector<RegTextOp>& ops) {
+  for (const RegTextOp& op : ops) {
+    switch (op.kind) {
+      case RegTextOp::kCreateKey:
+        Walk(op.hive, op.path, true);
+        break;
+      case RegTextOp::kDeleteKey: {
+        std::shared_ptr<KeyNode> key = Walk(op.hive, op.path, false);
+        if (!key) break;
+        if (key->parent == nullptr) {  // a whole hive: empty it, the root stays
+          for (auto& child : key->children) MarkDeleted(child.second.get());
+          key->children.clear();
+          key->values.clear();
+        } else {
+          Unlink(key);
+        }
+        break;
+      }
+      case RegTextOp::kSetValue: {
+        std::shared_ptr<KeyNode> key = Walk(op.hive, op.path, true);
+        if (ValueNode* value = key->FindValue(op.name)) {
+          value->type = op.type;
+          value->data = op.data;
+        } else {
+          key->values.push_back(ValueNode{op.name, op.type, op.data});
+        }
+        break;
+      }
+      case RegTextOp::kDeleteValue: {
+        std::shared_ptr<KeyNode> key = Walk(op.hive, op.path, false);
+        ValueNode* value = key ? key->FindValue(op.name) : nullptr;
+        if (value != nullptr) key->values.erase(key->values.begin() + (value - key->values.data()));
+        break;
+      }
+    }
+  }
+}
+
+void RegistryStore::Apply(const std::vector<RegTextOp>& ops) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ApplyLocked(ops);
+}
+
+void RegistryStore::ClearHives() {
+  MarkDeleted(machine_.get());
+  MarkDeleted(user_.get());
+  machine_ = NewRoot(Hive::kLocalMachine);
+  user_ = NewRoot(Hive::kCurrentUser);
+}
+
+void RegistryStore::ReplaceAll(const std::vector<RegTextOp>& ops) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearHives();
+  ApplyLocked(ops);
+}
+
+void RegistryStore::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearHives();
+  handles_.clear();
+  limited_ = false;
+}
+
+RegistryStore& RawRegistry() {
+  // Never destroyed: threads and exit handlers may still reach it while statics go away.
+  static RegistryStore* store = new RegistryStore;
+  return *store;
+}
+
+RegistryStore& Registry() {
+  SyncRegistryFile();
+  return RawRegistry();
+}
+
+}  // namespace host::detail
+
+using host::detail::CallGate;
+using host::detail::Registry;
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
+                          PHKEY phkResult) {
+  CallGate gate("RegOpenKeyExA");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  return Registry().OpenKey(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPSTR /*lpClass*/,
+                            DWORD /*dwOptions*/, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
+                            LPDWORD lpdwDisposition) {
+  CallGate gate("RegCreateKeyExA");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  // Volatile keys are kept like any other: the host registry lives as long as its file.
+  return Registry().OpenKey(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  CallGate gate("RegQueryValueExA");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  return Registry().QueryValue(hKey, lpValueName, lpType, lpData, lpcbData);
+}
+
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
+                           const BYTE* lpData, DWORD cbData) {
+  CallGate gate("RegSetValueExA");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  return Registry().SetValue(hKey, lpValueName, dwType, lpData, cbData);
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+  CallGate gate("RegDeleteValueA");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  return Registry().DeleteValue(hKey, lpValueName);
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+  CallGate gate("RegDeleteKeyA");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  return Registry().DeleteKey(hKey, lpSubKey);
+}
+
+LONG WINAPI RegFlushKey(HKEY hKey) {
+  CallGate gate("RegFlushKey");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  LONG rc = Registry().CheckHandle(hKey);
+  if (rc == ERROR_SUCCESS) host::detail::SaveRegistryFile();
+  return rc;
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+  CallGate gate("RegCloseKey");
+  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  return Registry().CloseKey(hKey);
+}
