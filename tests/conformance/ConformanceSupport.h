@@ -1,0 +1,204 @@
+// What the conformance tests need beyond the system's own calls: a scratch directory, the
+// environment, telling Wine apart, and a second process. Test-only code, so it may look at
+// the platform it is built for.
+#ifndef PM_CONFORMANCE_SUPPORT_H
+#define PM_CONFORMANCE_SUPPORT_H
+
+#include <string>
+
+#include "Win32Api.h"
+
+#ifndef _WIN32
+#include <cstdlib>
+#include <limits.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace conformance {
+
+// True under Wine, where a few answers differ from Windows (each use says which).
+inline bool IsWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+inline std::string ScratchDir() {
+#ifdef _WIN32
+  char path[MAX_PATH + 1];
+  DWORD n = GetTempPathA(sizeof path, path);
+  return std::string(path, n);
+#else
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  return dir.back() == '/' ? dir : dir + "/";
+#endif
+}
+
+inline char PathSeparator() {
+#ifdef _WIN32
+  return '\\';
+#else
+  return '/';
+#endif
+}
+
+inline unsigned long ProcessId() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(getpid());
+#endif
+}
+
+inline void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value);
+#else
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+// The directory this test program was started from (with a trailing separator).
+inline std::string ProgramDir() {
+#ifdef _WIN32
+  char path[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string self(path, n);
+#else
+  char path[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+  std::string self(path, n > 0 ? static_cast<size_t>(n) : 0);
+#endif
+  return self.substr(0, self.find_last_of(PathSeparator()) + 1);
+}
+
+// The helper program conformance_holder, started with one argument; it answers one line on
+// its stdout and lives until its stdin is closed.
+class Holder {
+ public:
+  Holder() = default;
+  Holder(const Holder&) = delete;
+  Holder& operator=(const Holder&) = delete;
+  ~Holder() { Finish(); }
+
+  // Starts the helper on `path`; false when it could not be started.
+  bool Start(const std::string& path) {
+#ifdef _WIN32
+    std::string program = ProgramDir() + "conformance_holder.exe";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE childIn = nullptr, childOut = nullptr;
+    if (!CreatePipe(&childIn, &toChild_, &inherit, 0)) return false;
+    if (!CreatePipe(&fromChild_, &childOut, &inherit, 0)) return false;
+    SetHandleInformation(toChild_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(fromChild_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = childIn;
+    startup.hStdOutput = childOut;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::string commandLine = "\"" + program + "\" \"" + path + "\"";
+    PROCESS_INFORMATION info = {};
+    BOOL started = CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                  nullptr, nullptr, &startup, &info);
+    CloseHandle(childIn);
+    CloseHandle(childOut);
+    if (!started) return false;
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    return true;
+#else
+    std::string program = ProgramDir() + "conformance_holder";
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char* argv[] = {&program[0], const_cast<char*>(path.c_str()), nullptr};
+    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    toChild_ = in[1];
+    fromChild_ = out[0];
+    if (rc != 0) pid_ = -1;
+    return rc == 0;
+#endif
+  }
+
+  // The helper's first line, without its line end.
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    for (;;) {
+#ifdef _WIN32
+      DWORD got = 0;
+      if (!ReadFile(fromChild_, &c, 1, &got, nullptr) || got == 0) break;
+#else
+      if (read(fromChild_, &c, 1) != 1) break;
+#endif
+      if (c == '\n') break;
+      if (c != '\r') line += c;
+    }
+    return line;
+  }
+
+  // Closes the helper's stdin and waits for it to end; its exit status, or -1.
+  int Finish() {
+    int status = -1;
+#ifdef _WIN32
+    if (toChild_ != nullptr) CloseHandle(toChild_);
+    if (fromChild_ != nullptr) CloseHandle(fromChild_);
+    toChild_ = fromChild_ = nullptr;
+    if (process_ != nullptr) {
+      WaitForSingleObject(process_, 10000);
+      DWORD code = 0;
+      if (GetExitCodeProcess(process_, &code)) status = static_cast<int>(code);
+      CloseHandle(process_);
+      process_ = nullptr;
+    }
+#else
+    if (toChild_ >= 0) close(toChild_);
+    if (fromChild_ >= 0) close(fromChild_);
+    toChild_ = fromChild_ = -1;
+    if (pid_ > 0) {
+      int wstatus = 0;
+      if (waitpid(pid_, &wstatus, 0) == pid_ && WIFEXITED(wstatus)) {
+        status = WEXITSTATUS(wstatus);
+      }
+      pid_ = -1;
+    }
+#endif
+    return status;
+  }
+
+ private:
+#ifdef _WIN32
+  HANDLE toChild_ = nullptr;
+  HANDLE fromChild_ = nullptr;
+  HANDLE process_ = nullptr;
+#else
+  int toChild_ = -1;
+  int fromChild_ = -1;
+  pid_t pid_ = -1;
+#endif
+};
+
+}  // namespace conformance
+
+#endif
