@@ -26,7 +26,7 @@ std::string SchemeName(unsigned index) {
 bool ShowScheme(unsigned index, unsigned active) {
   PwrScheme scheme(index);
   if (!scheme.IsRead()) return false;
-  std::printf("%c %2u  %-26.26s %5u/%-5u %5u/%-5u %5u/%-5u %5u/%-5u\n",
+  std::printf("%c %2u  %-26.26s %5u/%-5u %5u/%-5u %5u/%-5u %5u/%u\n",
               index == active ? '*' : ' ', index, SchemeName(index).c_str(),
               scheme.GetUserAcVideoTimeOut(), scheme.GetUserDcVideoTimeOut(),
               scheme.GetUserAcStandbyTimeOut(), scheme.GetUserDcStandbyTimeOut(),
