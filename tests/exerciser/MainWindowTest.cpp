@@ -1,0 +1,279 @@
+// Start-up, the hidden main window and the about box.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ExerciserFixture.h"
+
+namespace {
+
+constexpr const char* kInitCaption = "Power Management Initialization Error";
+constexpr const char* kFatalText =
+    "The Power management initialization failed to occur and this program will shut down now.";
+
+class StartUpTest : public ExerciserTest {
+ protected:
+  void SetUp() override {
+    ExerciserTest::SetUp();
+    // WinMain reads the scheme itself, into objects the runtime has just built.
+    StartProgram();
+    host::ClearCalls();
+  }
+
+  static int RunWinMain() {
+    char commandLine[] = "";
+    return WinMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWDEFAULT);
+  }
+
+  static size_t Position(const std::vector<std::string>& calls, const std::string& name) {
+    return static_cast<size_t>(std::find(calls.begin(), calls.end(), name) - calls.begin());
+  }
+};
+
+TEST_F(StartUpTest, NormalRunShowsOnlyTheSettingsDialogAndWritesNothing) {
+  const std::string before = Registry();
+  std::string shown;
+  host::ui::SetDialogScript([&shown](const host::ui::DialogRun& run) {
+    host::ui::Click(run.dialog, 1004);
+    shown = host::ui::ItemText(run.dialog, 1003);
+    host::ui::Click(run.dialog, IDCANCEL);
+  });
+
+  EXPECT_EQ(0, RunWinMain());
+
+  // The dialog worked on the active scheme, read at start-up (Home/Office Desk: 20 minutes).
+  EXPECT_EQ("20", shown);
+  auto dialogs = host::ui::Dialogs();
+  ASSERT_EQ(1u, dialogs.size());
+  EXPECT_EQ(IDD_SETTINGS, dialogs[0].templateId);
+  EXPECT_EQ(nullptr, dialogs[0].owner);
+  EXPECT_EQ(&SettingsDialogProc, dialogs[0].proc);
+
+  // The main window: created hidden, never shown, destroyed at the end.
+  auto windows = host::ui::Windows();
+  ASSERT_EQ(2u, windows.size());
+  host::ui::WindowInfo main;
+  ASSERT_TRUE(host::ui::GetWindowInfo(windows[0], &main));
+  EXPECT_EQ("CASKWELL", main.className);
+  EXPECT_EQ("Caskwell", main.title);
+  EXPECT_EQ(static_cast<DWORD>(WS_OVERLAPPEDWINDOW), main.style);
+  EXPECT_EQ(0u, main.exStyle);
+  EXPECT_EQ(nullptr, main.parent);
+  EXPECT_EQ("#109", main.menuName);
+  EXPECT_FALSE(main.everVisible);
+  EXPECT_TRUE(main.destroyed);
+  EXPECT_EQ(0u, host::CallCount("ShowWindow"));
+
+  EXPECT_TRUE(host::ui::MessageBoxes().empty());
+  EXPECT_EQ(before, Registry());
+}
+
+TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
+  host::ui::SetDialogScript([](const host::ui::DialogRun& run) {
+    host::ui::Click(run.dialog, IDCANCEL);
+  });
+  ASSERT_EQ(0, RunWinMain());
+
+  host::ui::WindowClass c;
+  ASSERT_TRUE(host::ui::FindClass("CASKWELL", &c));
+  EXPECT_EQ("CASKWELL", c.name);
+  EXPECT_EQ(3u, c.style);
+  EXPECT_EQ(&MainWindowProc, c.proc);
+  EXPECT_EQ(0, c.classExtra);
+  EXPECT_EQ(0, c.windowExtra);
+  EXPECT_EQ(GetModuleHandleA(nullptr), c.instance);
+  EXPECT_EQ("icon #107", host::ui::ResourceOf(c.icon));
+  EXPECT_EQ("icon #108", host::ui::ResourceOf(c.smallIcon));
+  EXPECT_EQ("system cursor #32512", host::ui::ResourceOf(c.cursor));
+  EXPECT_EQ(reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)), c.background);
+  EXPECT_EQ("#109", c.menuName);
+  EXPECT_EQ(1u, host::CallCount("LoadAcceleratorsA"));
+}
+
+// Whatever makes the read fail, the user sees the recorded text, then the fixed fatal text,
+// and the process ends there.
+TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+  } cases[] = {
+      {"no active scheme", [] {
+         host::Reset();
+         host::SetDebugEcho(false);
+       }},
+      {"active scheme missing",
+       [] { host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy", "7"); }},
+      {"read refused", [] { host::FailCall("ReadPwrScheme", 1, ERROR_ACCESS_DENIED); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    c.arrange();
+
+    EXPECT_THROW(RunWinMain(), ProcessEnded);
+
+    auto boxes = host::ui::MessageBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(nullptr, boxes[0].owner);
+    EXPECT_EQ("PwrScheme initialiaze()->System Error: ", boxes[0].text);
+    EXPECT_EQ(kInitCaption, boxes[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
+    auto fatal = host::ui::FatalExits();
+    ASSERT_EQ(1u, fatal.size());
+    EXPECT_EQ(0u, fatal[0].action);
+    EXPECT_EQ(kFatalText, fatal[0].text);
+    auto calls = host::Calls();
+    EXPECT_LT(Position(calls, "MessageBoxA"), Position(calls, "FatalAppExitA"));
+    EXPECT_TRUE(host::ui::Dialogs().empty());
+  }
+}
+
+TEST_F(StartUpTest, WithoutAMainWindowNothingIsReadOrShown) {
+  host::FailCall("CreateWindowExA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(0, RunWinMain());
+  EXPECT_EQ(0u, host::CallCount("GetActivePwrScheme"));
+  EXPECT_EQ(0u, host::CallCount("ReadPwrScheme"));
+  EXPECT_TRUE(host::ui::Dialogs().empty());
+  EXPECT_TRUE(host::ui::MessageBoxes().empty());
+  EXPECT_EQ(0u, host::CallCount("GetMessageA"));
+}
+
+TEST_F(StartUpTest, WithoutTheDialogTheProgramEndsNormally) {
+  host::FailCall("DialogBoxParamA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(0, RunWinMain());
+  host::ui::WindowInfo main;
+  ASSERT_TRUE(host::ui::GetWindowInfo(host::ui::Windows().at(0), &main));
+  EXPECT_TRUE(main.destroyed);
+  EXPECT_FALSE(main.everVisible);
+}
+
+// The main window as the program registers it, created directly, so its procedure can be
+// given one message at a time.
+class MainWindowTest : public ExerciserTest {
+ protected:
+  void SetUp() override {
+    ExerciserTest::SetUp();
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    LoadStringA(instance, IDS_APP_TITLE, windowTitle, kTextLength);
+    LoadStringA(instance, IDS_WINDOW_CLASS, windowClassName, kTextLength);
+    instanceHandle = instance;
+    RegisterMainWindowClass(instance);
+    window = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                             0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    ASSERT_NE(nullptr, window);
+    host::ClearCalls();
+  }
+
+  HWND window = nullptr;
+};
+
+TEST_F(MainWindowTest, CommandsOpenTheDialogsOwnedByTheWindow) {
+  const struct {
+    WPARAM command;
+    int dialog;
+    DLGPROC proc;
+  } cases[] = {
+      {104, IDD_ABOUTBOX, AboutDialogProc},
+      {MAKEWPARAM(104, 1), IDD_ABOUTBOX, AboutDialogProc},  // as an accelerator sends it
+      {32771, IDD_SETTINGS, SettingsDialogProc},
+      {MAKEWPARAM(32771, 1), IDD_SETTINGS, SettingsDialogProc},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    const size_t runs = host::ui::Dialogs().size();
+    host::ui::SetDialogScript([this](const host::ui::DialogRun& run) {
+      host::ui::WindowInfo owner;
+      host::ui::GetWindowInfo(window, &owner);
+      EXPECT_FALSE(owner.enabled);  // modal
+      host::ui::Click(run.dialog, IDCANCEL);
+    });
+    EXPECT_EQ(0, MainWindowProc(window, WM_COMMAND, c.command, 0));
+    auto dialogs = host::ui::Dialogs();
+    ASSERT_EQ(runs + 1, dialogs.size());
+    EXPECT_EQ(c.dialog, dialogs.back().templateId);
+    EXPECT_EQ(window, dialogs.back().owner);
+    EXPECT_EQ(c.proc, dialogs.back().proc);
+  }
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(0u, host::CallCount("DefWindowProcA"));
+}
+
+TEST_F(MainWindowTest, ExitDestroysTheWindowAndDestructionPostsQuitZero) {
+  for (WPARAM command : {WPARAM{105}, MAKEWPARAM(105, 1)}) {
+    SCOPED_TRACE(command);
+    SetUp();
+    EXPECT_EQ(0, SendMessageA(window, WM_COMMAND, command, 0));
+    EXPECT_FALSE(IsWindow(window));
+    int code = -1;
+    EXPECT_TRUE(host::ui::QuitPending(&code));
+    EXPECT_EQ(0, code);
+    MSG message;
+    EXPECT_EQ(FALSE, GetMessageA(&message, nullptr, 0, 0));
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
+    EXPECT_EQ(0u, message.wParam);
+  }
+}
+
+TEST_F(MainWindowTest, PaintDrawsTheTextCentredAtTheTop) {
+  EXPECT_EQ(0, MainWindowProc(window, WM_PAINT, 0, 0));
+  auto drawn = host::ui::DrawnTexts();
+  ASSERT_EQ(1u, drawn.size());
+  EXPECT_EQ(window, drawn[0].window);
+  EXPECT_EQ("Youcan now exit this program.", drawn[0].text);
+  EXPECT_EQ(static_cast<UINT>(DT_CENTER), drawn[0].format);
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.top, drawn[0].rect.top);
+  EXPECT_EQ(client.left, drawn[0].rect.left);
+  EXPECT_EQ(client.right, drawn[0].rect.right);
+  EXPECT_EQ(1u, host::CallCount("EndPaint"));
+}
+
+TEST_F(MainWindowTest, EverythingElseGoesToTheDefaultProcedure) {
+  EXPECT_EQ(0, MainWindowProc(window, WM_COMMAND, 4242, 0));
+  EXPECT_EQ(0, MainWindowProc(window, WM_TIMER, 1, 0));
+  EXPECT_EQ(TRUE, MainWindowProc(window, WM_NCCREATE, 0, 0));
+  EXPECT_EQ(3u, host::CallCount("DefWindowProcA"));
+  EXPECT_TRUE(host::ui::Dialogs().empty());
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_FALSE(host::ui::QuitPending());
+  // Every message loads the painted text first.
+  EXPECT_EQ(3u, host::CallCount("LoadStringA"));
+}
+
+TEST_F(MainWindowTest, AboutBoxEndsOnOkAndCancelOnly) {
+  const struct {
+    UINT message;
+    WPARAM wParam;
+    INT_PTR answer;
+    INT_PTR ended;  // the EndDialog result, or -1 for none
+  } cases[] = {
+      {WM_COMMAND, IDOK, TRUE, IDOK},
+      {WM_COMMAND, IDCANCEL, TRUE, IDCANCEL},
+      {WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), TRUE, IDCANCEL},
+      {WM_COMMAND, 3, FALSE, -1},
+      {WM_COMMAND, 104, FALSE, -1},
+      {WM_TIMER, 1, FALSE, -1},
+      {WM_CLOSE, 0, FALSE, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("message " + std::to_string(c.message) + " wParam " + std::to_string(c.wParam));
+    const size_t ends = host::ui::EndDialogs().size();
+    INT_PTR answer = -1;
+    host::ui::SetDialogScript([&c, &answer](const host::ui::DialogRun& run) {
+      EXPECT_EQ(TRUE, host::ui::SendToDialog(run.dialog, WM_INITDIALOG, 0, 0));
+      answer = host::ui::SendToDialog(run.dialog, c.message, c.wParam, 0);
+      if (host::ui::IsDialogOpen(run.dialog)) host::ui::PressEscape(run.dialog);
+    });
+    INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_ABOUTBOX), window,
+                                     AboutDialogProc, 0);
+    EXPECT_EQ(c.answer, answer);
+    // Ended by the message itself, or else by the Esc afterwards.
+    EXPECT_EQ(c.ended >= 0 ? c.ended : IDCANCEL, result);
+    EXPECT_EQ(ends + 1, host::ui::EndDialogs().size());
+  }
+}
+
+}  // namespace
