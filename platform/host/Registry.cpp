@@ -189,6 +189,7 @@ LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool cr
   } else {
     // Creating a key below HKEY_LOCAL_MACHINE is itself a write.
     if (denied || (limitedMachine && missing)) return ERROR_ACCESS_DENIED;
+    if (missing) ++generation_;
     for (size_t i = found; i < parts.size(); ++i) {
       auto child = std::make_shared<KeyNode>();
       child->name = parts[i];
@@ -246,6 +247,7 @@ LONG RegistryStore::SetValue(HKEY handle, const char* name, DWORD type, const BY
   // Windows also counts a zero that directly follows the given bytes of a string; the
   // stand-in never reads past the count it was given, so it stores exactly `size` bytes.
   std::vector<uint8_t> bytes(data, data + (data != nullptr ? size : 0));
+  ++generation_;
   std::string valueName = name != nullptr ? name : "";
   if (ValueNode* value = key->FindValue(valueName)) {
     value->type = type;
@@ -265,6 +267,7 @@ LONG RegistryStore::DeleteValue(HKEY handle, const char* name) {
   ValueNode* value = key->FindValue(name != nullptr ? name : "");
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   key->values.erase(key->values.begin() + (value - key->values.data()));
+  ++generation_;
   return ERROR_SUCCESS;
 }
 
@@ -284,6 +287,7 @@ LONG RegistryStore::DeleteKey(HKEY handle, const char* subkey) {
   if (limited_ && key->hive == Hive::kLocalMachine) return ERROR_ACCESS_DENIED;
   if (!key->children.empty()) return ERROR_ACCESS_DENIED;
   Unlink(key);
+  ++generation_;
   return ERROR_SUCCESS;
 }
 
@@ -367,6 +371,7 @@ std::string RegistryStore::ExportAll() {
 }
 
 void RegistryStore::ApplyLocked(const std::vector<RegTextOp>& ops) {
+  ++generation_;
   for (const RegTextOp& op : ops) {
     switch (op.kind) {
       case RegTextOp::kCreateKey:
@@ -410,6 +415,7 @@ void RegistryStore::Apply(const std::vector<RegTextOp>& ops) {
 }
 
 void RegistryStore::ClearHives() {
+  ++generation_;
   MarkDeleted(machine_.get());
   MarkDeleted(user_.get());
   machine_ = NewRoot(Hive::kLocalMachine);
@@ -427,6 +433,11 @@ void RegistryStore::Reset() {
   ClearHives();
   handles_.clear();
   limited_ = false;
+}
+
+uint64_t RegistryStore::Generation() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return generation_;
 }
 
 RegistryStore& RawRegistry() {

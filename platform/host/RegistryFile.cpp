@@ -24,6 +24,7 @@ struct FileBinding {
   bool variableSet = false;    // and what it said then
   std::string variableValue;
   std::string boundPath;       // the file the registry is saved to, or empty
+  uint64_t savedGeneration = 0;  // the registry as the file last held it
   bool exitHandlerInstalled = false;
 };
 
@@ -87,6 +88,7 @@ void SyncRegistryFile() {
   }
   RawRegistry().ReplaceAll(ops);
   b.boundPath = path;
+  b.savedGeneration = RawRegistry().Generation();
   if (!b.exitHandlerInstalled) {
     b.exitHandlerInstalled = true;
     std::atexit(SaveAtExit);
@@ -97,6 +99,10 @@ void SaveRegistryFile() {
   FileBinding& b = Binding();
   std::lock_guard<std::mutex> lock(b.mutex);
   if (b.boundPath.empty()) return;
+  // Unchanged since loaded or saved: leave the file alone, so that a process that only
+  // read does not put back an older registry over another process's changes.
+  const uint64_t generation = RawRegistry().Generation();
+  if (generation == b.savedGeneration) return;
   std::string text = RawRegistry().ExportAll();
   // Write beside the file and rename, so a reader never sees half a registry.
   std::string temporary = b.boundPath + ".tmp" + std::to_string(getpid());
@@ -111,7 +117,9 @@ void SaveRegistryFile() {
   if (std::rename(temporary.c_str(), b.boundPath.c_str()) != 0) {
     std::fprintf(stderr, "%s: cannot replace the registry file\n", b.boundPath.c_str());
     std::remove(temporary.c_str());
+    return;
   }
+  b.savedGeneration = generation;
 }
 
 void ResetRegistryFile() {

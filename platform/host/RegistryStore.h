@@ -88,6 +88,10 @@ class RegistryStore {
   // Empties both hives, forgets every handle and makes the user an administrator again.
   void Reset();
 
+  // Counts the changes made to keys and values, so a save can tell whether there is
+  // anything to write.
+  uint64_t Generation();
+
  private:
   struct OpenHandle {
     std::shared_ptr<KeyNode> key;
@@ -107,6 +111,7 @@ class RegistryStore {
   std::shared_ptr<KeyNode> user_ = NewRoot(Hive::kCurrentUser);
   std::unordered_map<uintptr_t, OpenHandle> handles_;
   bool limited_ = false;
+  uint64_t generation_ = 0;
 
   static std::shared_ptr<KeyNode> NewRoot(Hive hive);
 };
