@@ -31,8 +31,11 @@ extern char** environ;
 namespace host::detail {
 namespace {
 
+// Generic rights, and the specific ones FILE_READ_DATA (1), FILE_WRITE_DATA (2) and
+// FILE_APPEND_DATA (4).
 constexpr DWORD kReadRights = static_cast<DWORD>(GENERIC_READ | GENERIC_ALL) | 0x0001;
-constexpr DWORD kWriteRights = static_cast<DWORD>(GENERIC_WRITE | GENERIC_ALL) | 0x0002 | 0x0004;
+constexpr DWORD kWriteRights =
+    static_cast<DWORD>(GENERIC_WRITE | GENERIC_ALL) | 0x0002 | 0x0004;
 
 struct OpenFile {
   int fd = -1;

@@ -58,7 +58,9 @@ size_t OpenKeyCount();
 void SetLimitedUser(bool limited);
 
 // Host programs keep their registry in a .reg file named by this environment variable:
-// loaded before the first registry call, saved by RegFlushKey and at process exit.
+// loaded before the first registry call, saved by RegFlushKey and at process exit (when
+// something changed). Reset() ignores the value the variable has at that moment; setting it
+// afterwards binds the registry to the file it names, loaded at the next registry use.
 constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
 
 // ---- Power profile ------------------------------------------------------------------------
@@ -79,6 +81,7 @@ void FailCall(const std::string& function, unsigned nth, DWORD error, bool persi
 void ClearFailures();
 
 // Every platform call made since the last Reset/ClearCalls, by function name, in order.
+// GetLastError and SetLastError are not recorded (nor can they be failed).
 std::vector<std::string> Calls();
 void ClearCalls();
 // How many times the named function was called since the last Reset/ClearCalls.

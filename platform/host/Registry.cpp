@@ -1,7 +1,6 @@
 // The host registry and the Reg*A functions over it, with the Windows semantics the system
 // relies on: handles remember the rights they were opened with, names compare without
 // regard to case, a too-small buffer gets nothing but the size it needs.
-#include <algorithm>
 #include <cstring>
 
 #include "CallGate.h"
