@@ -209,13 +209,12 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
   if (PassGate("DefWindowProcA")) return 0;
   Window* w = Live(hWnd);
   if (w == nullptr) return 0;
+  // Creation goes ahead and closing destroys; nothing else has a default effect here.
   switch (Msg) {
     case WM_NCCREATE:
       return TRUE;
     case WM_CLOSE:
       Destroy(*w);
-      return 0;
-    case WM_SYSCOMMAND:
       return 0;
     default:
       return 0;
