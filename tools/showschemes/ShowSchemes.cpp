@@ -26,12 +26,14 @@ std::string SchemeName(unsigned index) {
 bool ShowScheme(unsigned index, unsigned active) {
   PwrScheme scheme(index);
   if (!scheme.IsRead()) return false;
+  // DWORD is unsigned long in the Windows build and unsigned int on the host.
+  auto u = [](DWORD minutes) { return static_cast<unsigned>(minutes); };
   std::printf("%c %2u  %-26.26s %5u/%-5u %5u/%-5u %5u/%-5u %5u/%u\n",
               index == active ? '*' : ' ', index, SchemeName(index).c_str(),
-              scheme.GetUserAcVideoTimeOut(), scheme.GetUserDcVideoTimeOut(),
-              scheme.GetUserAcStandbyTimeOut(), scheme.GetUserDcStandbyTimeOut(),
-              scheme.GetMachAcHibernateTimeOut(), scheme.GetMachDcHibernateTimeOut(),
-              scheme.GetUserAcSpinDownTimeOut(), scheme.GetUserDcSpinDownTimeOut());
+              u(scheme.GetUserAcVideoTimeOut()), u(scheme.GetUserDcVideoTimeOut()),
+              u(scheme.GetUserAcStandbyTimeOut()), u(scheme.GetUserDcStandbyTimeOut()),
+              u(scheme.GetMachAcHibernateTimeOut()), u(scheme.GetMachDcHibernateTimeOut()),
+              u(scheme.GetUserAcSpinDownTimeOut()), u(scheme.GetUserDcSpinDownTimeOut()));
   return true;
 }
 
