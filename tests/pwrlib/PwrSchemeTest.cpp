@@ -343,6 +343,47 @@ TEST_F(PwrSchemeTest, ForceStandbyLetsStandbySettersProceedWithoutS3) {
   EXPECT_EQ(scheme.GetUserAcStandbyTimeOut(), 5u);
 }
 
+TEST_F(PwrSchemeTest, EachFlagUnlocksOnlyItsOwnDecision) {
+  // No S3, no hibernation, no right to write schemes: every gated operation refuses unless
+  // the one flag that governs it is set.
+  host::SetCapabilities(SYSTEM_POWER_CAPABILITIES{});
+  host::SetLimitedUser(true);
+  const struct {
+    const char* name;
+    std::function<bool(PwrScheme&)> run;
+    bool byForceStandby;
+    bool bySecurityBypass;
+  } operations[] = {
+      {"SetUserAcStandbyTimeOut", [](PwrScheme& s) { return s.SetUserAcStandbyTimeOut(5); },
+       true, false},
+      {"SetUserDcStandbyTimeOut", [](PwrScheme& s) { return s.SetUserDcStandbyTimeOut(5); },
+       true, false},
+      {"SetMachAcStandbyTimeOut", [](PwrScheme& s) { return s.SetMachAcStandbyTimeOut(5); },
+       true, false},
+      {"SetMachAcHibernateTimeOut", [](PwrScheme& s) { return s.SetMachAcHibernateTimeOut(30); },
+       false, false},
+      {"SetMachDcHibernateTimeOut", [](PwrScheme& s) { return s.SetMachDcHibernateTimeOut(30); },
+       false, false},
+      {"commit", [](PwrScheme& s) { return s.commit(); }, false, true},
+  };
+  for (bool force : {false, true}) {
+    for (bool bypass : {false, true}) {
+      for (const auto& op : operations) {
+        SCOPED_TRACE(std::string(op.name) + (force ? ", force standby" : "") +
+                     (bypass ? ", security bypass" : ""));
+        // Both flags are set first, so the Disable operations take part too.
+        PwrScheme scheme(0);
+        scheme.EnableForceStandby();
+        scheme.EnableSecurityBypass();
+        if (!force) scheme.DisableForceStandby();
+        if (!bypass) scheme.DisableSecurityBypass();
+        const bool unlocked = (force && op.byForceStandby) || (bypass && op.bySecurityBypass);
+        EXPECT_EQ(op.run(scheme), !unlocked);
+      }
+    }
+  }
+}
+
 TEST_F(PwrSchemeTest, VideoAndSpinDownSettersNeverRefuse) {
   SYSTEM_POWER_CAPABILITIES nothing = {};
   host::SetCapabilities(nothing);
