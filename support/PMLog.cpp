@@ -36,7 +36,13 @@ void PMLog::Open(std::string path, DWORD newThreshold) {
       } else {
         // The high part keeps files of 2 GiB and more positioned at their true end.
         LONG moveHigh = static_cast<LONG>(sizeHigh);
-        SetFilePointer(file, static_cast<LONG>(sizeLow), &moveHigh, FILE_BEGIN);
+        if (SetFilePointer(file, static_cast<LONG>(sizeLow), &moveHigh, FILE_BEGIN) ==
+                INVALID_SET_FILE_POINTER &&
+            GetLastError() != NO_ERROR) {
+          // Writing from the start, and cutting the file there on Close, would destroy it.
+          CloseHandle(file);
+          file = INVALID_HANDLE_VALUE;
+        }
       }
     }
   }

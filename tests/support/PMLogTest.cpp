@@ -348,6 +348,8 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
       {"CreateFileA", false, "old\r\n"},
       // Without the size there is no end to append at: the file is let go untouched.
       {"GetFileSize", false, "old\r\n"},
+      // Nor without the end: lines written from the start would overwrite the old ones.
+      {"SetFilePointer", false, "old\r\n"},
       {"WriteFile", true, "old\r\nINFO: two\r\n"},
       {"SetEndOfFile", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
   };
