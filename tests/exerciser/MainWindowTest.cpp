@@ -223,6 +223,7 @@ TEST_F(MainWindowTest, PaintDrawsTheTextCentredAtTheTop) {
   EXPECT_EQ(window, drawn[0].window);
   EXPECT_EQ("Youcan now exit this program.", drawn[0].text);
   EXPECT_EQ(static_cast<UINT>(DT_CENTER), drawn[0].format);
+  EXPECT_EQ(1u, host::CallCount("GetClientRect"));
   RECT client;
   GetClientRect(window, &client);
   EXPECT_EQ(client.top, drawn[0].rect.top);

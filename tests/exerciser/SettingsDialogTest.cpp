@@ -84,7 +84,14 @@ TEST_F(SettingsDialogTest, GetShowsTheRowInWholeMinutesAndWritesNothing) {
       {kUserMonitor, [](POWER_POLICY& p) { p.user.VideoTimeoutAc = 600; }, "10"},
       {kUserMonitor, [](POWER_POLICY& p) { p.user.VideoTimeoutAc = 119; }, "1"},
       {kUserStandby, [](POWER_POLICY& p) { p.user.IdleTimeoutAc = 1250; }, "20"},
-      {kMachStandby, [](POWER_POLICY& p) { p.mach.DozeTimeoutAc = 900; }, "15"},
+      // With a hibernation delay, so that the machine standby row cannot pass for the
+      // hibernation row.
+      {kMachStandby,
+       [](POWER_POLICY& p) {
+         p.mach.DozeTimeoutAc = 900;
+         p.mach.DozeS4TimeoutAc = 600;
+       },
+       "15"},
       // Machine standby plus the hibernation delay, each truncated first.
       {kMachHibernate,
        [](POWER_POLICY& p) {
@@ -242,11 +249,18 @@ TEST_F(SettingsDialogTest, AllowUnprivilegedUserWritesTheUsersOverride) {
 
     EXPECT_EQ(TRUE, host::ui::Tick(dialog, 1020));
     EXPECT_EQ(TRUE, host::ui::Click(dialog, kUserMonitor.set));
+
+    // Cleared again, the refusal is back.
+    host::ui::Tick(dialog, 1020);
+    host::ui::Type(dialog, kUserMonitor.entry, "8");
+    EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserMonitor.set));
   });
   auto boxes = host::ui::MessageBoxes();
-  ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ(kUserMonitor.caption, boxes[0].caption);
-  EXPECT_EQ(kNoPrivileges, boxes[0].text);
+  ASSERT_EQ(2u, boxes.size());
+  for (const auto& box : boxes) {
+    EXPECT_EQ(kUserMonitor.caption, box.caption);
+    EXPECT_EQ(kNoPrivileges, box.text);
+  }
   // The override writes the user half only, straight into the registry.
   EXPECT_EQ(420u, StoredUser().VideoTimeoutAc);
   const MACHINE_POWER_POLICY machineAfter = StoredMachine();
@@ -352,14 +366,17 @@ TEST_F(SettingsDialogTest, CloseEscAndTheCloseBoxEndTheDialogWithTwo) {
 TEST_F(SettingsDialogTest, OtherMessagesAndCommands) {
   const std::string before = Registry();
   RunSettings([](HWND dialog) {
-    // An edit box's notification and an unknown command are taken and ignored.
+    // An edit box's notification, IDOK and an unknown command are taken and ignored.
     EXPECT_EQ(TRUE, host::ui::Type(dialog, kUserMonitor.entry, "8"));
+    EXPECT_EQ(TRUE, host::ui::Click(dialog, IDOK));
     EXPECT_EQ(TRUE, host::ui::Click(dialog, 4242));
     EXPECT_EQ(FALSE, host::ui::SendToDialog(dialog, WM_TIMER, 1, 0));
     EXPECT_EQ(FALSE, host::ui::SendToDialog(dialog, WM_CLOSE, 0, 0));
     // A command is told by its low word alone.
     EXPECT_EQ(TRUE, host::ui::SendToDialog(dialog, WM_COMMAND, MAKEWPARAM(kUserMonitor.get, 1), 0));
     EXPECT_EQ("20", host::ui::ItemText(dialog, kUserMonitor.display));
+    // Initialisation leaves the focus to the system.
+    EXPECT_EQ(TRUE, host::ui::SendToDialog(dialog, WM_INITDIALOG, 0, 0));
     EXPECT_TRUE(host::ui::IsDialogOpen(dialog));
   });
   EXPECT_TRUE(host::ui::MessageBoxes().empty());
