@@ -4,7 +4,8 @@
 //
 //   DialogDriver without-s3   before Caskwell starts: the machine reports no standby (S3)
 //   DialogDriver layout EXE   dialog 129 in EXE, and the live dialog's caption, size and every
-//                             control, against the table
+//                             control, against the table; the other resources in EXE (strings,
+//                             icons, menu, accelerators, the about box)
 //   DialogDriver drive        all four rows and both check boxes, with their effects
 //   DialogDriver geometry     prints the dialog's screen rectangle: "x y width height"
 //   DialogDriver close        presses "Close" and waits until the dialog is gone
@@ -276,6 +277,152 @@ void CheckTemplate(const char* program) {
   FreeLibrary(module);
 }
 
+// ---- The other resources in Caskwell.exe ------------------------------------------------------
+
+// A resource of the program in language 1033, or null (reported) when there is none.
+const BYTE* FindEnglish(HMODULE module, WORD type, WORD id, const std::string& what) {
+  HRSRC found = FindResourceExA(module, MAKEINTRESOURCEA(type), MAKEINTRESOURCEA(id),
+                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  Check(found != nullptr, what + " in language 1033 found in the program file");
+  return found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+}
+
+// String n of a string-table block (the block of id holds ids 16 * (block - 1) to + 15).
+std::string BlockString(const BYTE* block, UINT id) {
+  TemplateReader r{block};
+  for (UINT i = 0; i < id % 16; ++i) r.p += 2 * r.Word();
+  std::string text;
+  for (WORD n = r.Word(); n > 0; --n) text += static_cast<char>(r.Word());
+  return text;
+}
+
+// The menu as lines: "popup TEXT", "item ID TEXT", "separator", "end" after each popup.
+void ReadMenu(TemplateReader& r, std::vector<std::string>* lines) {
+  for (;;) {
+    WORD flags = r.Word();
+    if (flags & MF_POPUP) {
+      lines->push_back("popup " + r.NameOrNumber());
+      ReadMenu(r, lines);
+    } else {
+      WORD id = r.Word();
+      std::string text = r.NameOrNumber();
+      lines->push_back(id == 0 && text.empty() ? "separator"
+                                               : "item " + std::to_string(id) + " " + text);
+    }
+    if (flags & MF_END) break;
+  }
+  lines->push_back("end");
+}
+
+// Strings, icons, menu and accelerators of the main window, and the about box (dialog 103).
+void CheckResources(const char* program) {
+  HMODULE module = LoadLibraryExA(program, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  Check(module != nullptr, "program file opened for its resources");
+  if (module == nullptr) return;
+
+  if (const BYTE* block = FindEnglish(module, 6 /* RT_STRING */, 103 / 16 + 1, "string block 7")) {
+    CheckText("Caskwell", BlockString(block, 103), "string 103");
+    CheckText("Youcan now exit this program.", BlockString(block, 106), "string 106");
+    CheckText("CASKWELL", BlockString(block, 109), "string 109");
+  }
+
+  // Icon groups: one image each, 32 x 32 in 256 colours and 16 x 16 in 16 colours.
+  const struct {
+    WORD id;
+    BYTE size, colours;
+    WORD bits;
+  } icons[] = {{107, 32, 0, 8}, {108, 16, 16, 4}};
+  for (const auto& icon : icons) {
+    std::string name = "icon group " + std::to_string(icon.id);
+    const BYTE* group = FindEnglish(module, 14 /* RT_GROUP_ICON */, icon.id, name);
+    if (group == nullptr) continue;
+    TemplateReader r{group};
+    r.Word();
+    r.Word();
+    CheckEqual<WORD>(1, r.Word(), name + " image count");
+    BYTE width = *r.p++, height = *r.p++, colours = *r.p++;
+    ++r.p;
+    r.Word();
+    WORD bits = r.Word();
+    Check(width == icon.size && height == icon.size && colours == icon.colours && bits == icon.bits,
+          name + " is " + std::to_string(icon.size) + " pixels square, " +
+              std::to_string(icon.bits) + " bits per pixel");
+  }
+
+  if (const BYTE* menu = FindEnglish(module, 4 /* RT_MENU */, 109, "menu 109")) {
+    TemplateReader r{menu};
+    r.Dword();  // version and header size
+    std::vector<std::string> lines;
+    ReadMenu(r, &lines);
+    const std::vector<std::string> expected = {
+        "popup &File", "item 32771 Power Settings Test...", "separator", "item 105 E&xit", "end",
+        "popup &Help", "item 104 &About ...",                "end",       "end"};
+    std::string got;
+    for (const std::string& line : lines) got += line + "; ";
+    Check(lines == expected, "menu 109 (" + got + ")");
+  }
+
+  if (const BYTE* table = FindEnglish(module, 9 /* RT_ACCELERATOR */, 109, "accelerators 109")) {
+    const struct {
+      WORD flags, key, command;
+    } expected[] = {{FALT, '/', 104}, {FALT, '?', 104}, {FVIRTKEY | FCONTROL, 'P', 32771}};
+    TemplateReader r{table};
+    size_t i = 0;
+    for (WORD flags = 0; !(flags & 0x80) && i < 8; ++i) {
+      flags = r.Word();
+      WORD key = r.Word(), command = r.Word();
+      r.Word();
+      std::string name = "accelerator " + std::to_string(i + 1);
+      if (i >= 3) continue;
+      Check((flags & ~0x80) == expected[i].flags && key == expected[i].key &&
+                command == expected[i].command,
+            name + " (flags " + std::to_string(flags) + ", key " + std::to_string(key) +
+                ", command " + std::to_string(command) + ")");
+    }
+    CheckEqual<size_t>(3, i, "accelerator count");
+  }
+
+  if (const BYTE* about = FindEnglish(module, 5 /* RT_DIALOG */, 103, "dialog 103")) {
+    TemplateReader r{about};
+    DWORD style = r.Dword();
+    r.Dword();
+    WORD count = r.Word();
+    short x = r.Short(), y = r.Short(), cx = r.Short(), cy = r.Short();
+    CheckEqual<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_CAPTION | WS_SYSMENU, style,
+                      "about box style");
+    Check(x == 22 && y == 17 && cx == 230 && cy == 75, "about box at (22, 17), 230 by 75");
+    r.NameOrNumber();
+    r.NameOrNumber();
+    CheckText("About", r.NameOrNumber(), "about box caption");
+    CheckEqual<WORD>(8, r.Word(), "about box font size");
+    CheckText("System", r.NameOrNumber(), "about box font");
+    bool icon = false, version = false, ok = false;
+    for (WORD i = 0; i < count; ++i) {
+      r.AlignDword(about);
+      DWORD itemStyle = r.Dword();
+      r.Dword();
+      short ix = r.Short(), iy = r.Short(), iw = r.Short(), ih = r.Short();
+      WORD id = r.Word();
+      std::string cls = r.NameOrNumber();
+      std::string text = r.NameOrNumber();
+      r.p += r.Word();
+      if (cls == "#130" && text == "#107") {
+        icon = (itemStyle & SS_TYPEMASK) == SS_ICON && ix == 14 && iy == 9;
+      } else if (text == "Caskwell Version 1.0") {
+        // Ampersands shown as they are.
+        version = cls == "#130" && (itemStyle & SS_NOPREFIX) && ix == 49 && iy == 10;
+      } else if (id == IDOK) {
+        ok = cls == "#128" && text == "OK" && (itemStyle & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
+             ix == 195 && iy == 6 && iw == 30 && ih == 11;
+      }
+    }
+    Check(icon, "about box shows icon 107 at (14, 9)");
+    Check(version, "about box shows \"Caskwell Version 1.0\" at (49, 10), without prefix");
+    Check(ok, "about box has the default button \"OK\" (1) at (195, 6), 30 by 11");
+  }
+  FreeLibrary(module);
+}
+
 // The dialog base units of the template's font, computed as the dialog manager does: the
 // average width of the letters and the height of the font.
 void DialogBaseUnits(LONG* x, LONG* y) {
@@ -310,6 +457,7 @@ RECT ToPixels(int x, int y, int w, int h, LONG baseX, LONG baseY) {
 
 int Layout(HWND dialog, const char* program) {
   CheckTemplate(program);
+  CheckResources(program);
 
   CheckText(kCaption, WindowText(dialog), "dialog caption");
   LONG style = GetWindowLongA(dialog, GWL_STYLE);
@@ -474,7 +622,7 @@ bool TakeAwaySchemeWriteRight() {
 // What this platform's GetDlgItemInt makes of a few texts, for the record: the dialog must
 // refuse them all the same.
 void ReportPlatformReading(HWND dialog) {
-  for (const char* text : {"-5", "+5", "12x", " 7 "}) {
+  for (const char* text : {"-5", "+5", "12x", " 7 ", "4294967295"}) {
     Type(dialog, 1006, text);
     BOOL translated = FALSE;
     UINT value = GetDlgItemInt(dialog, 1006, &translated, FALSE);
