@@ -166,6 +166,7 @@ def make(size, bits):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, '..', 'exerciser')
+    os.makedirs(out, exist_ok=True)
     for name, size, bits in (('Caskwell.ico', 32, 8), ('small.ico', 16, 4)):
         path = os.path.join(out, name)
         with open(path, 'wb') as f:
