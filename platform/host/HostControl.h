@@ -58,9 +58,11 @@ size_t OpenKeyCount();
 void SetLimitedUser(bool limited);
 
 // Host programs keep their registry in a .reg file named by this environment variable:
-// loaded before the first registry call, saved by RegFlushKey and at process exit (when
-// something changed). Reset() ignores the value the variable has at that moment; setting it
-// afterwards binds the registry to the file it names, loaded at the next registry use.
+// loaded before the first registry call (missing or empty: an empty registry), saved by
+// RegFlushKey and at process exit (when something changed). Processes sharing the file see
+// what another has saved from their next registry call on, and a save keeps it. Reset()
+// ignores the value the variable has at that moment; setting it afterwards binds the
+// registry to the file it names, loaded at the next registry use.
 constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
 
 // ---- Power profile ------------------------------------------------------------------------

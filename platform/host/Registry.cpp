@@ -1,6 +1,7 @@
 // The host registry and the Reg*A functions over it, with the Windows semantics the system
 // relies on: handles remember the rights they were opened with, names compare without
 // regard to case, a too-small buffer gets nothing but the size it needs.
+#include <algorithm>
 #include <cstring>
 
 #include "CallGate.h"
@@ -59,12 +60,43 @@ void MarkDeleted(KeyNode* key) {
   for (auto& child : key->children) MarkDeleted(child.second.get());
 }
 
-std::string FullName(const KeyNode& key) {
+// The key's path below its hive's root.
+std::string PathOf(const KeyNode& key) {
   std::vector<const KeyNode*> chain;
   for (const KeyNode* k = &key; k->parent != nullptr; k = k->parent) chain.push_back(k);
-  std::string name = HiveName(key.hive);
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) name += "\\" + (*it)->name;
-  return name;
+  std::string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += '\\';
+    path += (*it)->name;
+  }
+  return path;
+}
+
+std::string FullName(const KeyNode& key) {
+  std::string path = PathOf(key);
+  return path.empty() ? HiveName(key.hive) : HiveName(key.hive) + ("\\" + path);
+}
+
+// Makes `mine` hold what `fresh` holds, keeping the nodes of the keys both have: handles
+// open on them stay usable. Keys only `mine` has are deleted.
+void Adopt(KeyNode* mine, KeyNode* fresh) {
+  mine->values = std::move(fresh->values);
+  for (auto it = mine->children.begin(); it != mine->children.end();) {
+    auto match = fresh->children.find(it->first);
+    if (match == fresh->children.end()) {
+      MarkDeleted(it->second.get());
+      it->second->parent = nullptr;
+      it = mine->children.erase(it);
+    } else {
+      Adopt(it->second.get(), match->second.get());
+      fresh->children.erase(match);
+      ++it;
+    }
+  }
+  for (auto& child : fresh->children) {
+    child.second->parent = mine;
+    mine->children.insert(child);
+  }
 }
 
 }  // namespace
@@ -188,7 +220,6 @@ LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool cr
   } else {
     // Creating a key below HKEY_LOCAL_MACHINE is itself a write.
     if (denied || (limitedMachine && missing)) return ERROR_ACCESS_DENIED;
-    if (missing) ++generation_;
     for (size_t i = found; i < parts.size(); ++i) {
       auto child = std::make_shared<KeyNode>();
       child->name = parts[i];
@@ -197,6 +228,7 @@ LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool cr
       target->children[FoldCase(parts[i])] = child;
       target = child;
     }
+    if (missing) Journal(RegTextOp::kCreateKey, *target, nullptr);
     if (disposition != nullptr) {
       *disposition = missing ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     }
@@ -246,14 +278,16 @@ LONG RegistryStore::SetValue(HKEY handle, const char* name, DWORD type, const BY
   // Windows also counts a zero that directly follows the given bytes of a string; the
   // stand-in never reads past the count it was given, so it stores exactly `size` bytes.
   std::vector<uint8_t> bytes(data, data + (data != nullptr ? size : 0));
-  ++generation_;
   std::string valueName = name != nullptr ? name : "";
-  if (ValueNode* value = key->FindValue(valueName)) {
+  ValueNode* value = key->FindValue(valueName);
+  if (value != nullptr) {
     value->type = type;
     value->data = std::move(bytes);
   } else {
     key->values.push_back(ValueNode{valueName, type, std::move(bytes)});
+    value = &key->values.back();
   }
+  Journal(RegTextOp::kSetValue, *key, value);
   return ERROR_SUCCESS;
 }
 
@@ -265,8 +299,8 @@ LONG RegistryStore::DeleteValue(HKEY handle, const char* name) {
   if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
   ValueNode* value = key->FindValue(name != nullptr ? name : "");
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  Journal(RegTextOp::kDeleteValue, *key, value);
   key->values.erase(key->values.begin() + (value - key->values.data()));
-  ++generation_;
   return ERROR_SUCCESS;
 }
 
@@ -285,8 +319,8 @@ LONG RegistryStore::DeleteKey(HKEY handle, const char* subkey) {
   if (key->parent == nullptr) return ERROR_ACCESS_DENIED;
   if (limited_ && key->hive == Hive::kLocalMachine) return ERROR_ACCESS_DENIED;
   if (!key->children.empty()) return ERROR_ACCESS_DENIED;
+  Journal(RegTextOp::kDeleteKey, *key, nullptr);
   Unlink(key);
-  ++generation_;
   return ERROR_SUCCESS;
 }
 
@@ -362,15 +396,30 @@ bool RegistryStore::Export(Hive hive, const std::string& path, std::string* text
 }
 
 std::string RegistryStore::ExportAll() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::string text = RegTextHeader();
-  FormatRegTree(*machine_, HiveName(Hive::kLocalMachine), &text);
-  FormatRegTree(*user_, HiveName(Hive::kCurrentUser), &text);
-  return text;
+  size_t changes = 0;
+  return ExportForSave(&changes);
+}
+
+void RegistryStore::Journal(RegTextOp::Kind kind, const KeyNode& key, const ValueNode* value) {
+  if (!journaling_) return;
+  RegTextOp op;
+  op.kind = kind;
+  op.hive = key.hive;
+  op.path = PathOf(key);
+  if (value != nullptr) {
+    op.name = value->name;
+    op.type = value->type;
+    op.data = value->data;
+  }
+  journal_.push_back(std::move(op));
 }
 
 void RegistryStore::ApplyLocked(const std::vector<RegTextOp>& ops) {
-  ++generation_;
+  if (journaling_) journal_.insert(journal_.end(), ops.begin(), ops.end());
+  ApplyOps(ops);
+}
+
+void RegistryStore::ApplyOps(const std::vector<RegTextOp>& ops) {
   for (const RegTextOp& op : ops) {
     switch (op.kind) {
       case RegTextOp::kCreateKey:
@@ -414,17 +463,57 @@ void RegistryStore::Apply(const std::vector<RegTextOp>& ops) {
 }
 
 void RegistryStore::ClearHives() {
-  ++generation_;
   MarkDeleted(machine_.get());
   MarkDeleted(user_.get());
   machine_ = NewRoot(Hive::kLocalMachine);
   user_ = NewRoot(Hive::kCurrentUser);
 }
 
-void RegistryStore::ReplaceAll(const std::vector<RegTextOp>& ops) {
+void RegistryStore::Load(const std::vector<RegTextOp>& ops) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearHives();
-  ApplyLocked(ops);
+  ApplyOps(ops);
+  journaling_ = true;
+  journal_.clear();
+}
+
+void RegistryStore::Rebase(const std::vector<RegTextOp>& ops) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> machine = std::move(machine_);
+  std::shared_ptr<KeyNode> user = std::move(user_);
+  machine_ = NewRoot(Hive::kLocalMachine);
+  user_ = NewRoot(Hive::kCurrentUser);
+  ApplyOps(ops);
+  ApplyOps(journal_);
+  Adopt(machine.get(), machine_.get());
+  Adopt(user.get(), user_.get());
+  machine_ = std::move(machine);
+  user_ = std::move(user);
+}
+
+std::string RegistryStore::ExportForSave(size_t* changes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *changes = journal_.size();
+  std::string text = RegTextHeader();
+  FormatRegTree(*machine_, HiveName(Hive::kLocalMachine), &text);
+  FormatRegTree(*user_, HiveName(Hive::kCurrentUser), &text);
+  return text;
+}
+
+void RegistryStore::MarkSaved(size_t changes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  journal_.erase(journal_.begin(), journal_.begin() + std::min(changes, journal_.size()));
+}
+
+bool RegistryStore::HasUnsavedChanges() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !journal_.empty();
+}
+
+void RegistryStore::Unbind() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  journaling_ = false;
+  journal_.clear();
 }
 
 void RegistryStore::Reset() {
@@ -432,11 +521,8 @@ void RegistryStore::Reset() {
   ClearHives();
   handles_.clear();
   limited_ = false;
-}
-
-uint64_t RegistryStore::Generation() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return generation_;
+  journaling_ = false;
+  journal_.clear();
 }
 
 RegistryStore& RawRegistry() {

@@ -1,14 +1,23 @@
 // The registry file of host programs: HOST_REGISTRY_FILE names a .reg file that is loaded
-// before the registry is first used (a missing file is an empty registry) and written back
-// by every RegFlushKey and at process exit. Several processes may share one file; each
-// writes the whole registry it holds, so the last writer's view wins.
+// before the registry is first used (a missing or empty file is an empty registry) and written
+// back by every RegFlushKey and at process exit.
+//
+// Several processes may share the file, as programs share the Windows registry: before each
+// registry call a process reads the file again if another one has saved it since, and a save
+// puts the process's own changes (the store's journal) on top of what the file holds then. A
+// lock on the file keeps two processes from saving at once; a save writes beside the file and
+// renames, so the lock is taken on the file the path names after the lock is granted.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "HostControl.h"
@@ -18,14 +27,63 @@
 namespace host::detail {
 namespace {
 
+// What stat tells of the file: a save by anyone replaces the inode, an edit in place changes
+// the size or the time.
+struct Stamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  long long modifiedNs = 0;
+
+  bool operator==(const Stamp& o) const {
+    return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+           modifiedNs == o.modifiedNs;
+  }
+  bool operator!=(const Stamp& o) const { return !(*this == o); }
+};
+
+Stamp StampOf(const struct stat& st) {
+  Stamp stamp;
+  stamp.exists = true;
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.size = st.st_size;
+  stamp.modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return stamp;
+}
+
+Stamp StampOf(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? StampOf(st) : Stamp();
+}
+
+Stamp StampOfPath(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? StampOf(st) : Stamp();
+}
+
+size_t HashOf(const std::string& text) { return std::hash<std::string>()(text); }
+
+// The file as this process last read or wrote it. Its descriptor stays open, so that no later
+// file can be given the same inode number and pass for it (time stamps are too coarse to tell).
+struct Seen {
+  int fd = -1;  // -1: the file was missing
+  Stamp stamp;
+  size_t hash = HashOf("");
+};
+
 struct FileBinding {
-  std::mutex mutex;  // also keeps two saves from interleaving their writes
+  std::mutex mutex;  // guards the fields below; never held across file I/O
   bool looked = false;         // the variable has been looked at
   bool variableSet = false;    // and what it said then
   std::string variableValue;
   std::string boundPath;       // the file the registry is saved to, or empty
-  uint64_t savedGeneration = 0;  // the registry as the file last held it
+  Seen seen;
   bool exitHandlerInstalled = false;
+  // One reader or writer of the bound file at a time in this process. Taken before `mutex`
+  // and the store's own; ordinary registry calls never wait for it.
+  std::mutex fileMutex;
 };
 
 FileBinding& Binding() {
@@ -44,88 +102,245 @@ void Remember(FileBinding* b, const char* value) {
   b->variableValue = value != nullptr ? value : "";
 }
 
-bool ReadWholeFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *text = buffer.str();
-  return true;
+// Under b->mutex: the file is now the one open as `fd` (its lock is dropped), holding `text`.
+void See(FileBinding* b, int fd, const std::string& text) {
+  if (b->seen.fd >= 0) close(b->seen.fd);
+  if (fd >= 0) flock(fd, LOCK_UN);
+  b->seen.fd = fd;
+  b->seen.stamp = fd >= 0 ? StampOf(fd) : Stamp();
+  b->seen.hash = HashOf(text);
+}
+
+void Unbind(FileBinding* b) {
+  See(b, -1, "");
+  b->boundPath.clear();
+  RawRegistry().Unbind();
+}
+
+// Opens `path` (creating it when asked) and locks it with flock `how`. -1 when it cannot be
+// opened, with errno telling why.
+int OpenLocked(const std::string& path, int how, bool create) {
+  for (;;) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+    if (fd < 0) return -1;
+    while (flock(fd, how) != 0 && errno == EINTR) {
+    }
+    // Another process's save may have replaced the file while this one waited for the lock.
+    struct stat held, named;
+    if (fstat(fd, &held) != 0 || stat(path.c_str(), &named) != 0 ||
+        (held.st_dev == named.st_dev && held.st_ino == named.st_ino)) {
+      return fd;
+    }
+    close(fd);
+  }
+}
+
+bool ReadAll(int fd, std::string* text, std::string* error) {
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n == 0) return true;
+    if (n < 0 && errno != EINTR) {
+      *error = std::strerror(errno);
+      return false;
+    }
+    if (n > 0) text->append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// Blank text is an empty registry.
+bool Parse(const std::string& text, std::vector<RegTextOp>* ops, std::string* error) {
+  ops->clear();
+  return text.find_first_not_of(" \t\r\n") == std::string::npos ||
+         ParseRegText(text, ops, error);
+}
+
+// Writes `text` beside `path` and renames it into place, so a reader never sees half a file.
+// Answers the new file's descriptor, or -1 when it could not be written.
+int WriteReplacing(const std::string& path, const std::string& text) {
+  std::string temporary = path + ".tmp" + std::to_string(getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush()) {
+      std::fprintf(stderr, "%s: cannot write the registry file\n", temporary.c_str());
+      std::remove(temporary.c_str());
+      return -1;
+    }
+  }
+  int fd = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::fprintf(stderr, "%s: cannot replace the registry file\n", path.c_str());
+    if (fd >= 0) close(fd);
+    std::remove(temporary.c_str());
+    return -1;
+  }
+  return fd;
 }
 
 void SaveAtExit() { SaveRegistryFile(); }
 
-}  // namespace
-
-void SyncRegistryFile() {
+// Binds the registry to the file `path` and loads it, unless another thread got there first.
+void Bind(const std::string& path) {
   FileBinding& b = Binding();
-  const char* value = std::getenv(host::kRegistryFileVariable);
-  {
-    std::lock_guard<std::mutex> lock(b.mutex);
-    if (SameAsSeen(b, value)) return;
-    if (value == nullptr || *value == '\0') {
-      Remember(&b, value);
-      b.boundPath.clear();
-      return;
-    }
-  }
   // Read and parse without holding the lock: other threads may use the registry meanwhile.
-  std::string path = value;
   std::string text;
   std::vector<RegTextOp> ops;
   std::string error;
-  bool usable = !ReadWholeFile(path, &text) || ParseRegText(text, &ops, &error);
+  int fd = OpenLocked(path, LOCK_SH, false);
+  bool usable;
+  if (fd >= 0) {
+    usable = ReadAll(fd, &text, &error) && Parse(text, &ops, &error);
+  } else {
+    usable = errno == ENOENT;  // a missing file is an empty registry
+    error = std::strerror(errno);
+  }
 
   std::lock_guard<std::mutex> lock(b.mutex);
-  if (SameAsSeen(b, path.c_str())) return;  // another thread got there first
+  if (SameAsSeen(b, path.c_str())) {  // another thread got there first
+    if (fd >= 0) close(fd);
+    return;
+  }
   Remember(&b, path.c_str());
   if (!usable) {
+    if (fd >= 0) close(fd);
     // Never overwrite a file that could not be read: it may hold someone's work.
     std::fprintf(stderr, "%s=%s: %s; registry file not used\n", host::kRegistryFileVariable,
                  path.c_str(), error.c_str());
-    b.boundPath.clear();
+    Unbind(&b);
     return;
   }
-  RawRegistry().ReplaceAll(ops);
+  RawRegistry().Load(ops);
   b.boundPath = path;
-  b.savedGeneration = RawRegistry().Generation();
+  See(&b, fd, text);
   if (!b.exitHandlerInstalled) {
     b.exitHandlerInstalled = true;
     std::atexit(SaveAtExit);
   }
 }
 
-void SaveRegistryFile() {
+// The bound file and what was last seen of it; false when there is none. Called with
+// fileMutex held, which keeps `seen` as it is until the caller sees the file anew.
+bool BoundFile(std::string* path, Seen* seen) {
   FileBinding& b = Binding();
   std::lock_guard<std::mutex> lock(b.mutex);
-  if (b.boundPath.empty()) return;
-  // Unchanged since loaded or saved: leave the file alone, so that a process that only
-  // read does not put back an older registry over another process's changes.
-  const uint64_t generation = RawRegistry().Generation();
-  if (generation == b.savedGeneration) return;
-  std::string text = RawRegistry().ExportAll();
-  // Write beside the file and rename, so a reader never sees half a registry.
-  std::string temporary = b.boundPath + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      std::fprintf(stderr, "%s: cannot write the registry file\n", temporary.c_str());
-      return;
-    }
+  *path = b.boundPath;
+  *seen = b.seen;
+  return !path->empty();
+}
+
+// Hands `fd` and `text` to See, or closes `fd` when the binding changed meanwhile.
+void SeeIfStillBound(const std::string& path, int fd, const std::string& text) {
+  FileBinding& b = Binding();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  if (b.boundPath == path) {
+    See(&b, fd, text);
+  } else if (fd >= 0) {
+    close(fd);
   }
-  if (std::rename(temporary.c_str(), b.boundPath.c_str()) != 0) {
-    std::fprintf(stderr, "%s: cannot replace the registry file\n", b.boundPath.c_str());
-    std::remove(temporary.c_str());
+}
+
+// Reads the bound file again when another process has changed it.
+void Refresh() {
+  FileBinding& b = Binding();
+  std::lock_guard<std::mutex> io(b.fileMutex);
+  std::string path;
+  Seen seen;
+  // Also when a save of this process came first.
+  if (!BoundFile(&path, &seen) || StampOfPath(path) == seen.stamp) return;
+  int fd = OpenLocked(path, LOCK_SH, false);
+  if (fd < 0) {
+    // Removed: the registry stays as it is, and the next save writes the file again.
+    SeeIfStillBound(path, -1, "");
     return;
   }
-  b.savedGeneration = generation;
+  std::string text;
+  std::vector<RegTextOp> ops;
+  std::string error;
+  if (!ReadAll(fd, &text, &error) ||
+      (HashOf(text) != seen.hash && !Parse(text, &ops, &error))) {
+    // The registry stays as it is; no save overwrites the file while it reads so. Taking the
+    // stamp keeps this from being tried (and said) again before the file changes.
+    std::fprintf(stderr, "%s: %s; not read again\n", path.c_str(), error.c_str());
+    std::lock_guard<std::mutex> lock(b.mutex);
+    b.seen.stamp = StampOf(fd);
+    close(fd);
+    return;
+  }
+  if (HashOf(text) != seen.hash) RawRegistry().Rebase(ops);
+  SeeIfStillBound(path, fd, text);
+}
+
+}  // namespace
+
+void SyncRegistryFile() {
+  FileBinding& b = Binding();
+  const char* value = std::getenv(host::kRegistryFileVariable);
+  std::string bound;
+  Stamp stamp;
+  {
+    std::lock_guard<std::mutex> lock(b.mutex);
+    if (!SameAsSeen(b, value) && (value == nullptr || *value == '\0')) {
+      Remember(&b, value);
+      Unbind(&b);
+      return;
+    }
+    if (SameAsSeen(b, value)) {
+      if (b.boundPath.empty()) return;
+      bound = b.boundPath;
+      stamp = b.seen.stamp;
+    }
+  }
+  if (bound.empty()) {
+    Bind(value);
+  } else if (StampOfPath(bound) != stamp) {
+    Refresh();
+  }
+}
+
+void SaveRegistryFile() {
+  FileBinding& b = Binding();
+  std::lock_guard<std::mutex> io(b.fileMutex);
+  std::string path;
+  Seen seen;
+  if (!BoundFile(&path, &seen)) return;
+  RegistryStore& registry = RawRegistry();
+  // Nothing changed here or there: leave the file alone (and do not create it).
+  if (!registry.HasUnsavedChanges() && StampOfPath(path) == seen.stamp) return;
+
+  int fd = OpenLocked(path, LOCK_EX, true);
+  if (fd < 0) {
+    std::fprintf(stderr, "%s: %s; registry not saved\n", path.c_str(), std::strerror(errno));
+    return;
+  }
+  std::string text;
+  std::vector<RegTextOp> ops;
+  std::string error;
+  if (!ReadAll(fd, &text, &error) ||
+      (HashOf(text) != seen.hash && !Parse(text, &ops, &error))) {
+    std::fprintf(stderr, "%s: %s; registry not saved\n", path.c_str(), error.c_str());
+    close(fd);
+    return;
+  }
+  // Saved by another process since: its changes go under this one's.
+  if (HashOf(text) != seen.hash) registry.Rebase(ops);
+  size_t changes = 0;
+  std::string saved = registry.ExportForSave(&changes);
+  int written = changes > 0 ? WriteReplacing(path, saved) : -1;
+  if (written >= 0) {
+    registry.MarkSaved(changes);
+    close(fd);
+    fd = written;
+    text = saved;
+  }
+  SeeIfStillBound(path, fd, text);
 }
 
 void ResetRegistryFile() {
   FileBinding& b = Binding();
   std::lock_guard<std::mutex> lock(b.mutex);
   Remember(&b, std::getenv(host::kRegistryFileVariable));
+  See(&b, -1, "");
   b.boundPath.clear();
 }
 

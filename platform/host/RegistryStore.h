@@ -82,15 +82,26 @@ class RegistryStore {
   bool Export(Hive hive, const std::string& path, std::string* text);
   std::string ExportAll();
   void Apply(const std::vector<RegTextOp>& ops);
-  // Empties both hives (open handles then answer ERROR_KEY_DELETED) and applies `ops`.
-  void ReplaceAll(const std::vector<RegTextOp>& ops);
+
+  // The registry file (RegistryFile.cpp). The store then holds the file's content plus a
+  // journal of every change made since, so that those changes can be put on top of what
+  // another process has saved meanwhile.
+  // Empties both hives (open handles then answer ERROR_KEY_DELETED), applies the file's
+  // `ops` and starts the journal.
+  void Load(const std::vector<RegTextOp>& ops);
+  // Takes `ops` as the file's new content and replays the journal on it. Keys that still
+  // exist keep their nodes, and so their open handles.
+  void Rebase(const std::vector<RegTextOp>& ops);
+  // Both hives as .reg text, and how many journal entries that text includes.
+  std::string ExportForSave(size_t* changes);
+  // The first `changes` journal entries are in the file now.
+  void MarkSaved(size_t changes);
+  bool HasUnsavedChanges();
+  // No file any more: stops the journal.
+  void Unbind();
 
   // Empties both hives, forgets every handle and makes the user an administrator again.
   void Reset();
-
-  // Counts the changes made to keys and values, so a save can tell whether there is
-  // anything to write.
-  uint64_t Generation();
 
  private:
   struct OpenHandle {
@@ -104,14 +115,19 @@ class RegistryStore {
   std::shared_ptr<KeyNode> Walk(Hive hive, const std::string& path, bool create);
   void Unlink(const std::shared_ptr<KeyNode>& key);
   void ClearHives();
+  // Applies `ops` and notes them in the journal.
   void ApplyLocked(const std::vector<RegTextOp>& ops);
+  void ApplyOps(const std::vector<RegTextOp>& ops);
+  // Notes one change made through a handle in the journal.
+  void Journal(RegTextOp::Kind kind, const KeyNode& key, const ValueNode* value);
 
   std::mutex mutex_;
   std::shared_ptr<KeyNode> machine_ = NewRoot(Hive::kLocalMachine);
   std::shared_ptr<KeyNode> user_ = NewRoot(Hive::kCurrentUser);
   std::unordered_map<uintptr_t, OpenHandle> handles_;
   bool limited_ = false;
-  uint64_t generation_ = 0;
+  bool journaling_ = false;  // bound to a registry file
+  std::vector<RegTextOp> journal_;
 
   static std::shared_ptr<KeyNode> NewRoot(Hive hive);
 };

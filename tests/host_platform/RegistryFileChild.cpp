@@ -4,6 +4,7 @@
 //   set KEY NAME TEXT   create KEY and set the value
 //   get KEY NAME        print the value's text, or <absent>
 //   flush               RegFlushKey(HKEY_CURRENT_USER)
+//   wait                print "waiting" and go on once stdin is closed
 //   crash               end at once, without the exit handlers
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,11 @@ int main(int argc, char** argv) {
       i += 2;
     } else if (command == "flush") {
       RegFlushKey(HKEY_CURRENT_USER);
+    } else if (command == "wait") {
+      std::printf("waiting\n");
+      std::fflush(stdout);
+      while (std::getchar() != EOF) {
+      }
     } else if (command == "crash") {
       std::fflush(stdout);
       _exit(0);

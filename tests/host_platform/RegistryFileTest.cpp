@@ -2,14 +2,20 @@
 // saved by RegFlushKey and at exit, and ignored by tests that reset the stand-in.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +39,81 @@ void WriteFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
+// The helper program run with HOST_REGISTRY_FILE=file, its stdin and stdout on pipes.
+class ChildProcess {
+ public:
+  ChildProcess(const std::string& file, const std::vector<std::string>& commands) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+    env.push_back(std::string(host::kRegistryFileVariable) + "=" + file);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    std::string program = PM_REGFILE_CHILD;
+    std::vector<std::string> args = commands;
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    int in[2], out[2];
+    EXPECT_EQ(0, pipe(in));
+    EXPECT_EQ(0, pipe(out));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    EXPECT_EQ(0, rc) << program;
+    if (rc != 0) pid_ = -1;
+    toChild_ = in[1];
+    fromChild_ = out[0];
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() { Finish(nullptr); }
+
+  // The next line the child prints, without its line end.
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (read(fromChild_, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+
+  // Closes the child's stdin and waits for its end; what it printed from here on.
+  std::string Finish(int* status) {
+    if (toChild_ >= 0) close(toChild_);
+    toChild_ = -1;
+    std::string printed;
+    if (fromChild_ >= 0) {
+      char buffer[256];
+      ssize_t n;
+      while ((n = read(fromChild_, buffer, sizeof buffer)) > 0) printed.append(buffer, n);
+      close(fromChild_);
+      fromChild_ = -1;
+    }
+    if (pid_ > 0) {
+      int wstatus = 0;
+      waitpid(pid_, &wstatus, 0);
+      EXPECT_TRUE(WIFEXITED(wstatus));
+      if (status != nullptr) *status = WEXITSTATUS(wstatus);
+      pid_ = -1;
+    }
+    return printed;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int toChild_ = -1;
+  int fromChild_ = -1;
+};
+
 class RegistryFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,40 +134,8 @@ class RegistryFile : public ::testing::Test {
 
   // Runs the helper with HOST_REGISTRY_FILE=file_ and returns what it printed.
   std::string Child(const std::vector<std::string>& commands, int* status = nullptr) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-    env.push_back(std::string(host::kRegistryFileVariable) + "=" + file_);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::string program = PM_REGFILE_CHILD;
-    std::vector<std::string> args = commands;
-    args.insert(args.begin(), program);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    int out[2];
-    EXPECT_EQ(0, pipe(out));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    EXPECT_EQ(0, rc) << program;
-    std::string printed;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) printed.append(buffer, n);
-    close(out[0]);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    EXPECT_TRUE(WIFEXITED(wstatus));
-    if (status != nullptr) *status = WEXITSTATUS(wstatus);
-    return printed;
+    ChildProcess child(file_, commands);
+    return child.Finish(status);
   }
 
   // The value in the file, read back through an import into the (reset) stand-in.
@@ -161,6 +210,125 @@ TEST_F(RegistryFile, ResetIgnoresTheVariableUntilTheTestSetsIt) {
   host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Added", "later");
   EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
   EXPECT_NE(std::string::npos, ReadFile(other_).find("\"Added\"=\"later\""));
+}
+
+TEST_F(RegistryFile, AnEmptyFileIsAnEmptyRegistry) {
+  WriteFile(file_, "");
+  EXPECT_EQ("<absent>\n", Child({"get", "Software\\App", "Name", "set", "Software\\App", "Name",
+                                 "kept"}));
+  EXPECT_EQ("kept", Stored("Software\\App", "Name"));
+}
+
+// Two programs on one registry file see each other's saved changes, and neither save drops
+// the other's, as two programs on the Windows registry would.
+TEST_F(RegistryFile, ProcessesSharingTheFileSeeAndKeepEachOthersChanges) {
+  ChildProcess first(file_, {"set", "Software\\App", "First", "1", "flush", "wait", "get",
+                             "Software\\App", "Second", "set", "Software\\App", "Late", "3"});
+  ASSERT_EQ("waiting", first.ReadLine());
+  // The second one loads what the first has flushed, and saves at its exit.
+  EXPECT_EQ("1\n", Child({"get", "Software\\App", "First", "set", "Software\\App", "Second",
+                          "2"}));
+  // The first one reads the file again before its next call, and its own exit save keeps
+  // the second one's value.
+  EXPECT_EQ("2\n", first.Finish(nullptr));
+  EXPECT_EQ("1", Stored("Software\\App", "First"));
+  EXPECT_EQ("2", Stored("Software\\App", "Second"));
+  EXPECT_EQ("3", Stored("Software\\App", "Late"));
+}
+
+TEST_F(RegistryFile, SavesRunningAtTheSameTimeLoseNothing) {
+  constexpr int kValues = 40;
+  auto commands = [](const std::string& prefix) {
+    std::vector<std::string> out;
+    for (int i = 0; i < kValues; ++i) {
+      for (std::string word : {"set", "Software\\App", (prefix + std::to_string(i)).c_str(), "v",
+                               "flush"}) {
+        out.push_back(word);
+      }
+    }
+    return out;
+  };
+  {
+    ChildProcess a(file_, commands("a"));
+    ChildProcess b(file_, commands("b"));
+    int status = -1;
+    a.Finish(&status);
+    EXPECT_EQ(0, status);
+    b.Finish(&status);
+    EXPECT_EQ(0, status);
+  }
+  host::Reset();
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(file_, &error)) << error;
+  std::vector<std::string> lost;
+  for (const char* prefix : {"a", "b"}) {
+    for (int i = 0; i < kValues; ++i) {
+      const std::string name = prefix + std::to_string(i);
+      if (!host::ReadValue(HKEY_CURRENT_USER, "Software\\App", name, nullptr)) lost.push_back(name);
+    }
+  }
+  EXPECT_EQ(std::vector<std::string>(), lost);
+}
+
+// Reading the file again keeps every key that is still there, and so the handles open on it.
+TEST_F(RegistryFile, AnOpenKeyOutlivesAnotherProcesssSave) {
+  setenv(host::kRegistryFileVariable, file_.c_str(), 1);
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  const BYTE mine[] = "mine";
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Mine", 0, REG_SZ, mine, sizeof mine));
+  ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(key));
+
+  EXPECT_EQ("mine\n", Child({"get", "Software\\App", "Mine", "set", "Software\\App", "Theirs",
+                             "theirs"}));
+
+  char text[16] = {};
+  DWORD size = sizeof text;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Theirs", nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(text), &size));
+  EXPECT_STREQ("theirs", text);
+  const BYTE more[] = "more";
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "More", 0, REG_SZ, more, sizeof more));
+  ASSERT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+  ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  unsetenv(host::kRegistryFileVariable);
+  EXPECT_EQ("mine", Stored("Software\\App", "Mine"));
+  EXPECT_EQ("theirs", Stored("Software\\App", "Theirs"));
+  EXPECT_EQ("more", Stored("Software\\App", "More"));
+}
+
+// A save waits for the file while another process holds it; meanwhile the registry answers
+// every other thread of this process.
+TEST_F(RegistryFile, RegistryCallsDoNotWaitForASaveInProgress) {
+  setenv(host::kRegistryFileVariable, file_.c_str(), 1);
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "first");
+  ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "second");
+
+  // As another process reading the file would hold it.
+  int reader = open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_LE(0, reader);
+  ASSERT_EQ(0, flock(reader, LOCK_SH));
+  std::atomic<bool> saved{false};
+  std::thread saver([&saved] {
+    RegFlushKey(HKEY_CURRENT_USER);
+    saved = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  auto query = std::async(std::launch::async, [] {
+    HKEY key = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\App", 0, KEY_READ, &key);
+    if (rc == ERROR_SUCCESS) RegCloseKey(key);
+    return rc;
+  });
+  EXPECT_EQ(std::future_status::ready, query.wait_for(std::chrono::seconds(5)));
+  EXPECT_FALSE(saved) << "the save did not wait for the file";
+  close(reader);
+  saver.join();
+  EXPECT_EQ(ERROR_SUCCESS, query.get());
+  unsetenv(host::kRegistryFileVariable);
+  EXPECT_EQ("second", Stored("Software\\App", "Name"));
 }
 
 }  // namespace
