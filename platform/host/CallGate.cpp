@@ -56,6 +56,11 @@ CallGate::CallGate(const char* function) {
 
 CallGate::~CallGate() { --t_depth; }
 
+bool CallGate::FailsWithLastError() const {
+  if (injected_ != 0) t_lastError = injected_;
+  return injected_ != 0;
+}
+
 void ResetCallGate() {
   GateState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);

@@ -19,6 +19,9 @@ class CallGate {
 
   // The error this call must fail with, or 0 when it goes ahead.
   DWORD injected() const { return injected_; }
+  // For functions that report failure through the last error: true when this call must fail,
+  // with the last error set to the injected error.
+  bool FailsWithLastError() const;
 
  private:
   DWORD injected_ = 0;

@@ -54,10 +54,7 @@ void SetDebugEcho(bool echo) {
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
   host::detail::CallGate gate("OutputDebugStringA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return;
-  }
+  if (gate.FailsWithLastError()) return;
   if (lpOutputString == nullptr) return;
   auto& state = host::detail::State();
   bool echo;

@@ -160,19 +160,13 @@ using host::detail::OpenFile;
 
 UINT WINAPI SetErrorMode(UINT uMode) {
   CallGate gate("SetErrorMode");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   return host::detail::g_errorMode.exchange(uMode);
 }
 
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
   CallGate gate("ExpandEnvironmentStringsA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   if (lpSrc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -194,10 +188,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                           HANDLE /*hTemplateFile*/) {
   CallGate gate("CreateFileA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (gate.FailsWithLastError()) return INVALID_HANDLE_VALUE;
   if (lpFileName == nullptr || *lpFileName == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -276,10 +267,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   CallGate gate("GetFileSize");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return INVALID_FILE_SIZE;
-  }
+  if (gate.FailsWithLastError()) return INVALID_FILE_SIZE;
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   struct stat st;
   if (!file || fstat(file->fd, &st) != 0) {
@@ -297,10 +285,7 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                             DWORD dwMoveMethod) {
   CallGate gate("SetFilePointer");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return INVALID_SET_FILE_POINTER;
-  }
+  if (gate.FailsWithLastError()) return INVALID_SET_FILE_POINTER;
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -346,10 +331,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
   CallGate gate("WriteFile");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
@@ -383,10 +365,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
   CallGate gate("ReadFile");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
@@ -419,10 +398,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
   CallGate gate("SetEndOfFile");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -442,10 +418,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
   CallGate gate("CloseHandle");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   // INVALID_HANDLE_VALUE is also the current process's pseudo handle: closing it is fine.
   if (hObject == INVALID_HANDLE_VALUE) return TRUE;
   std::shared_ptr<OpenFile> file;
@@ -467,10 +440,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
   CallGate gate("DeleteFileA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   if (lpFileName == nullptr || *lpFileName == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;

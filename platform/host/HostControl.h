@@ -76,9 +76,10 @@ void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
 
 // Makes the nth call (1 = the next one) of the named platform function, counted from now,
 // fail with the given error; once, or also every call after it when `persistent`.
-// A failing call does nothing else: registry functions return the error, functions with a
-// BOOL/BOOLEAN result return FALSE and set the last error, CreateFileA returns
-// INVALID_HANDLE_VALUE, GetFileSize returns INVALID_FILE_SIZE.
+// A failing call does nothing else: registry functions return the error; the others set the
+// last error and return FALSE (BOOL/BOOLEAN results), INVALID_HANDLE_VALUE (CreateFileA),
+// INVALID_FILE_SIZE (GetFileSize), INVALID_SET_FILE_POINTER (SetFilePointer), 0
+// (ExpandEnvironmentStringsA, SetErrorMode) or nothing (OutputDebugStringA).
 void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent = false);
 void ClearFailures();
 

@@ -24,56 +24,38 @@ std::string ToAnsi(const WCHAR* text) {
 
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
   host::detail::CallGate gate("GetPwrCapabilities");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   return powerprofile::GetCapabilities(lpSystemPowerCapabilities);
 }
 
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {
   host::detail::CallGate gate("GetActivePwrScheme");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   return powerprofile::GetActiveScheme(puiID);
 }
 
 BOOLEAN WINAPI IsPwrHibernateAllowed(void) {
   host::detail::CallGate gate("IsPwrHibernateAllowed");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   return powerprofile::IsHibernateAllowed();
 }
 
 BOOLEAN WINAPI CanUserWritePwrScheme(void) {
   host::detail::CallGate gate("CanUserWritePwrScheme");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   return powerprofile::CanUserWriteScheme();
 }
 
 BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy) {
   host::detail::CallGate gate("ReadPwrScheme");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   return powerprofile::ReadScheme(uiID, pPowerPolicy);
 }
 
 BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
                               PPOWER_POLICY lpScheme) {
   host::detail::CallGate gate("WritePwrScheme");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   std::string name = lpszName != nullptr ? ToAnsi(lpszName) : std::string();
   std::string description = lpszDescription != nullptr ? ToAnsi(lpszDescription) : std::string();
   return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
@@ -84,9 +66,6 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy) {
   host::detail::CallGate gate("SetActivePwrScheme");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   return powerprofile::SetActiveScheme(uiID, lpGlobalPowerPolicy, lpPowerPolicy);
 }

@@ -84,10 +84,7 @@ void ResetSystemParameters() {
 BOOL WINAPI SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni) {
   using host::detail::Session;
   host::detail::CallGate gate("SystemParametersInfoA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   switch (uiAction) {
     case SPI_SETPOWEROFFACTIVE: {
       UINT active = uiParam != 0 ? 1 : 0;
