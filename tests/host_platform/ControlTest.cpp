@@ -2,6 +2,7 @@
 // record, debug output, the limited user and direct registry access.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -323,6 +324,37 @@ TEST_F(Control, CallsFromSeveralThreadsAreAllRecorded) {
   EXPECT_EQ(2u * kPerThread, host::CallCount("RegSetValueExA"));
   EXPECT_EQ(6u * kPerThread, host::Calls().size());
   EXPECT_EQ(0u, host::OpenKeyCount());
+}
+
+// Call depth and last error belong to each thread: a thread inside the power profile (which
+// calls the registry itself) hides none of another thread's calls, and neither thread sees
+// the other's last error.
+TEST_F(Control, EachThreadHasItsOwnCallDepthAndLastError) {
+  host::WriteString(HKEY_CURRENT_USER, powerprofile::kUserPowerCfgKey,
+                    powerprofile::kActiveSchemeValue, "1");
+  constexpr DWORD kCalls = 2000;
+  std::atomic<int> foreignErrors{0};
+  std::thread profile([&foreignErrors] {
+    for (DWORD i = 0; i < kCalls; ++i) {
+      SetLastError(0x10000 + i);
+      UINT id = 0;
+      GetActivePwrScheme(&id);
+      if (GetLastError() != 0x10000 + i) ++foreignErrors;
+    }
+  });
+  std::thread registry([&foreignErrors] {
+    for (DWORD i = 0; i < kCalls; ++i) {
+      SetLastError(i);
+      RegFlushKey(HKEY_CURRENT_USER);
+      if (GetLastError() != i) ++foreignErrors;
+    }
+  });
+  profile.join();
+  registry.join();
+  EXPECT_EQ(0, foreignErrors);
+  EXPECT_EQ(kCalls, host::CallCount("GetActivePwrScheme"));
+  EXPECT_EQ(kCalls, host::CallCount("RegFlushKey"));
+  EXPECT_EQ(2 * kCalls, host::Calls().size());
 }
 
 TEST_F(Control, DebugOutputKeepsEveryTextAndEchoesOnlyWhenAsked) {
