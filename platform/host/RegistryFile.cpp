@@ -240,6 +240,18 @@ void SeeIfStillBound(const std::string& path, int fd, const std::string& text) {
   }
 }
 
+// Reads the file behind `fd` into *text and, when that is not what this process saw last,
+// puts this process's changes on top of it. False when it cannot be read or parsed: the
+// registry then stays as it is.
+bool CatchUp(int fd, const Seen& seen, std::string* text, std::string* error) {
+  std::vector<RegTextOp> ops;
+  if (!ReadAll(fd, text, error)) return false;
+  if (HashOf(*text) == seen.hash) return true;
+  if (!Parse(*text, &ops, error)) return false;
+  RawRegistry().Rebase(ops);
+  return true;
+}
+
 // Reads the bound file again when another process has changed it.
 void Refresh() {
   FileBinding& b = Binding();
@@ -255,19 +267,16 @@ void Refresh() {
     return;
   }
   std::string text;
-  std::vector<RegTextOp> ops;
   std::string error;
-  if (!ReadAll(fd, &text, &error) ||
-      (HashOf(text) != seen.hash && !Parse(text, &ops, &error))) {
-    // The registry stays as it is; no save overwrites the file while it reads so. Taking the
-    // stamp keeps this from being tried (and said) again before the file changes.
+  if (!CatchUp(fd, seen, &text, &error)) {
+    // No save overwrites the file while it reads so. Taking its stamp keeps this from being
+    // tried (and said) again before the file changes.
     std::fprintf(stderr, "%s: %s; not read again\n", path.c_str(), error.c_str());
     std::lock_guard<std::mutex> lock(b.mutex);
     b.seen.stamp = StampOf(fd);
     close(fd);
     return;
   }
-  if (HashOf(text) != seen.hash) RawRegistry().Rebase(ops);
   SeeIfStillBound(path, fd, text);
 }
 
@@ -313,17 +322,14 @@ void SaveRegistryFile() {
     std::fprintf(stderr, "%s: %s; registry not saved\n", path.c_str(), std::strerror(errno));
     return;
   }
+  // Saved by another process since: its changes go under this one's.
   std::string text;
-  std::vector<RegTextOp> ops;
   std::string error;
-  if (!ReadAll(fd, &text, &error) ||
-      (HashOf(text) != seen.hash && !Parse(text, &ops, &error))) {
+  if (!CatchUp(fd, seen, &text, &error)) {
     std::fprintf(stderr, "%s: %s; registry not saved\n", path.c_str(), error.c_str());
     close(fd);
     return;
   }
-  // Saved by another process since: its changes go under this one's.
-  if (HashOf(text) != seen.hash) registry.Rebase(ops);
   size_t changes = 0;
   std::string saved = registry.ExportForSave(&changes);
   int written = changes > 0 ? WriteReplacing(path, saved) : -1;

@@ -189,6 +189,25 @@ TEST_F(RegistryFile, AnUnreadableFileIsNeitherUsedNorOverwritten) {
   EXPECT_EQ(broken, ReadFile(file_));
 }
 
+TEST_F(RegistryFile, AFileSpoiledAfterLoadingIsNotOverwrittenEither) {
+  setenv(host::kRegistryFileVariable, file_.c_str(), 1);
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "first");
+  ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  const std::string spoiled = "REGEDIT4\n\n[HKCU\\Software\\App]\n\"Name\"=\"unterminated\n";
+  WriteFile(file_, spoiled);
+
+  ::testing::internal::CaptureStderr();
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "second");
+  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, said.find(file_ + ": line 4")) << said;
+  EXPECT_EQ(spoiled, ReadFile(file_));
+  // The registry itself goes on as it was.
+  host::RegValue value;
+  ASSERT_TRUE(host::ReadValue(HKEY_CURRENT_USER, "Software\\App", "Name", &value));
+  EXPECT_EQ(std::string("second", 7), std::string(value.data.begin(), value.data.end()));
+}
+
 TEST_F(RegistryFile, ResetIgnoresTheVariableUntilTheTestSetsIt) {
   WriteFile(file_, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\App]\n\"Name\"=\"inherited\"\n");
   const std::string original = ReadFile(file_);
