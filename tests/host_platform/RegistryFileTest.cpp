@@ -260,10 +260,7 @@ TEST_F(RegistryFile, SavesRunningAtTheSameTimeLoseNothing) {
   auto commands = [](const std::string& prefix) {
     std::vector<std::string> out;
     for (int i = 0; i < kValues; ++i) {
-      for (std::string word : {"set", "Software\\App", (prefix + std::to_string(i)).c_str(), "v",
-                               "flush"}) {
-        out.push_back(word);
-      }
+      out.insert(out.end(), {"set", "Software\\App", prefix + std::to_string(i), "v", "flush"});
     }
     return out;
   };
