@@ -15,9 +15,9 @@ of that time and are the same for every scheme unless noted:
                           side's standby time-out is nonzero, else Action None (0), Flags 0;
                           EventCode 0
     IdleSensitivity       90/90 (percent)
-    ThrottlePolicy AC/DC  None (0) for the two schemes without standby on mains (0 and 3, the
-                          desk and always-on schemes), else Adaptive (3); DC Adaptive, Degrade
-                          (2) for Max Battery, None for Always On
+    ThrottlePolicy AC/DC  AC None (0) for the desk and always-on schemes (0 and 3), else
+                          Adaptive (3); DC Adaptive, Degrade (2) for Max Battery, None for
+                          Always On
     MaxSleep AC/DC        S3 (PowerSystemSleeping3, 4)
     Reserved              0, 0
     OptimizeForPower      0 on mains, 1 on battery
