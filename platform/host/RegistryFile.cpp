@@ -5,8 +5,9 @@
 // Several processes may share the file, as programs share the Windows registry: before each
 // registry call a process reads the file again if another one has saved it since, and a save
 // puts the process's own changes (the store's journal) on top of what the file holds then. A
-// lock on the file keeps two processes from saving at once; a save writes beside the file and
-// renames, so the lock is taken on the file the path names after the lock is granted.
+// lock on the file keeps two processes from saving at once. A save writes beside the file and
+// renames the result into place, so whoever waited for the lock checks that it holds the file
+// the path names now.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
