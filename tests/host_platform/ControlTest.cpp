@@ -173,6 +173,15 @@ TEST_F(Control, AFailedCallDoesNothingButFailInItsOwnShape) {
                    RegSetValueExA(HKEY_CURRENT_USER, "x", 0, REG_DWORD, two, 4));
          EXPECT_FALSE(host::ReadValue(HKEY_CURRENT_USER, "", "x", nullptr));
        }},
+      {"RegDeleteValueA",
+       [] {
+         HKEY key = nullptr;
+         ASSERT_EQ(ERROR_SUCCESS,
+                   RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\K", 0, KEY_ALL_ACCESS, &key));
+         EXPECT_EQ(static_cast<LONG>(kInjected), RegDeleteValueA(key, "v"));
+         RegCloseKey(key);
+         EXPECT_TRUE(host::ReadValue(HKEY_CURRENT_USER, "Software\\K", "v", nullptr));
+       }},
       {"RegDeleteKeyA",
        [] {
          EXPECT_EQ(static_cast<LONG>(kInjected), RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\K"));
