@@ -14,8 +14,9 @@
 namespace host {
 
 // Forgets every key, value, open handle, injected failure, recorded call and debug text,
-// restores the default capabilities and makes the user an administrator again.
-// Files on disk are not touched; open file handles are closed.
+// the error mode and the display settings of the session, restores the default capabilities
+// and makes the user an administrator again. Files on disk are not touched; open file
+// handles are closed. The debug echo stays as it was set.
 void Reset();
 
 // ---- Registry ---------------------------------------------------------------------------
