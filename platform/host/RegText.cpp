@@ -318,6 +318,8 @@ class Parser {
     }
     if (pos >= text.size() || text[pos] != ':') return Fail(number, "expected ':' after hex");
     std::string list = text.substr(pos + 1);
+    // Where each line's part of the list starts, and the line's number, for the messages.
+    std::vector<std::pair<size_t, size_t>> lineStarts{{0, number}};
     // Join continuation lines: a list ending in a backslash goes on on the next line.
     for (;;) {
       std::string trimmed = Trim(list);
@@ -329,7 +331,15 @@ class Parser {
       if (*index + 1 >= lines_.size()) return Fail(number, "continuation at end of text");
       ++*index;
       list = trimmed + lines_[*index].text;
+      lineStarts.emplace_back(trimmed.size(), lines_[*index].number);
     }
+    auto lineOf = [&lineStarts](size_t offset) {
+      size_t line = lineStarts.front().second;
+      for (const auto& start : lineStarts) {
+        if (start.first <= offset) line = start.second;
+      }
+      return line;
+    };
     size_t comment = list.find(';');
     if (comment != std::string::npos) list.erase(comment);
     std::vector<uint8_t> bytes;
@@ -343,11 +353,11 @@ class Parser {
         byte = byte << 4 | static_cast<unsigned>(HexDigit(list[p]));
         ++p;
       }
-      if (p == start || p - start > 2) return Fail(number, "bad byte in hex list");
+      if (p == start || p - start > 2) return Fail(lineOf(start), "bad byte in hex list");
       bytes.push_back(static_cast<uint8_t>(byte));
       p = SkipSpaces(list, p);
       if (p == list.size()) break;
-      if (list[p] != ',') return Fail(number, "expected ',' in hex list");
+      if (list[p] != ',') return Fail(lineOf(p), "expected ',' in hex list");
       ++p;
     }
     op->data = unicode_ && IsStringType(op->type) ? Utf16ToAnsi(bytes) : bytes;

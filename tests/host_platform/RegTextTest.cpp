@@ -200,6 +200,9 @@ TEST_F(RegText, MalformedTextIsRefusedWithItsLineAndImportsNothing) {
       {"REGEDIT4\n[HKCU\\A]\n\"v\"=hex:01,,02\n", "line 3:"},
       {"REGEDIT4\n[HKCU\\A]\n\"v\"=hex(xy):01\n", "line 3:"},
       {"REGEDIT4\n[HKCU\\A]\n\"v\"=hex:01,\\\n", "line 3:"},
+      // A fault on a continuation line is reported on that line.
+      {"REGEDIT4\n[HKCU\\A]\n\"v\"=hex:01,\\\n  02,\\\n  0g\n", "line 5:"},
+      {"REGEDIT4\n[HKCU\\A]\n\"v\"=hex:01,\\\n  02 03\n", "line 4:"},
       {"REGEDIT4\n[HKCU\\A]\n\"v\"=\"open\n", "line 3:"},
       {"REGEDIT4\n[HKCU\\A]\n\"v\"=\"a\\nb\"\n", "line 3:"},
       {"REGEDIT4\n[HKCU\\A]\n\"v\"=\"a\" b\n", "line 3:"},
