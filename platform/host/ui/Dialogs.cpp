@@ -128,10 +128,7 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
   host::detail::CallGate gate("EndDialog");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   Window* w = Live(hDlg);
   if (w == nullptr || !w->info.dialog) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -147,20 +144,14 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
   host::detail::CallGate gate("GetDlgItem");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return nullptr;
-  }
+  if (gate.FailsWithLastError()) return nullptr;
   Window* w = ItemParent(hDlg);
   return w ? ItemOf(*w, nIDDlgItem).handle : nullptr;
 }
 
 BOOL WINAPI SetDlgItemInt(HWND hDlg, int nIDDlgItem, UINT uValue, BOOL bSigned) {
   host::detail::CallGate gate("SetDlgItemInt");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return FALSE;
   ItemOf(*w, nIDDlgItem).text =
@@ -171,10 +162,7 @@ BOOL WINAPI SetDlgItemInt(HWND hDlg, int nIDDlgItem, UINT uValue, BOOL bSigned) 
 UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bSigned) {
   host::detail::CallGate gate("GetDlgItemInt");
   if (lpTranslated) *lpTranslated = FALSE;
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return 0;
   UINT value = 0;
@@ -185,10 +173,7 @@ UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bS
 
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
   host::detail::CallGate gate("SetDlgItemTextA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return FALSE;
   ItemOf(*w, nIDDlgItem).text = lpString ? lpString : "";
@@ -198,10 +183,7 @@ BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
 UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax) {
   host::detail::CallGate gate("GetDlgItemTextA");
   if (lpString && cchMax > 0) lpString[0] = '\0';
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   Window* w = ItemParent(hDlg);
   if (w == nullptr || lpString == nullptr || cchMax <= 0) return 0;
   const std::string& text = ItemOf(*w, nIDDlgItem).text;
@@ -213,10 +195,7 @@ UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMa
 
 BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
   host::detail::CallGate gate("CheckDlgButton");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return FALSE;
   ItemOf(*w, nIDButton).check = uCheck;
@@ -225,10 +204,7 @@ BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
 
 UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) {
   host::detail::CallGate gate("IsDlgButtonChecked");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   Window* w = ItemParent(hDlg);
   return w ? ItemOf(*w, nIDButton).check : 0;
 }

@@ -35,10 +35,7 @@ using namespace host::ui::detail;
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
   host::detail::CallGate gate("GetModuleHandleA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return nullptr;
-  }
+  if (gate.FailsWithLastError()) return nullptr;
   if (lpModuleName != nullptr) {
     SetLastError(126);  // ERROR_MOD_NOT_FOUND: the host knows only the program itself
     return nullptr;
@@ -48,10 +45,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
 
 int WINAPI LoadStringA(HINSTANCE, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
   host::detail::CallGate gate("LoadStringA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   if (lpBuffer == nullptr || cchBufferMax <= 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -71,27 +65,18 @@ int WINAPI LoadStringA(HINSTANCE, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
 
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
   host::detail::CallGate gate("LoadIconA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return nullptr;
-  }
+  if (gate.FailsWithLastError()) return nullptr;
   return static_cast<HICON>(ResourceHandle("icon", hInstance, lpIconName));
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
   host::detail::CallGate gate("LoadCursorA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return nullptr;
-  }
+  if (gate.FailsWithLastError()) return nullptr;
   return static_cast<HCURSOR>(ResourceHandle("cursor", hInstance, lpCursorName));
 }
 
 HACCEL WINAPI LoadAcceleratorsA(HINSTANCE hInstance, LPCSTR lpTableName) {
   host::detail::CallGate gate("LoadAcceleratorsA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return nullptr;
-  }
+  if (gate.FailsWithLastError()) return nullptr;
   return static_cast<HACCEL>(ResourceHandle("accelerators", hInstance, lpTableName));
 }

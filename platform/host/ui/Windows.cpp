@@ -83,10 +83,7 @@ using namespace host::ui::detail;
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx) {
   host::detail::CallGate gate("RegisterClassExA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   if (lpwcx == nullptr || lpwcx->cbSize != sizeof(WNDCLASSEXA) || lpwcx->lpszClassName == nullptr ||
       IS_INTRESOURCE(lpwcx->lpszClassName) || lpwcx->lpfnWndProc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -179,10 +176,7 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
 
 BOOL WINAPI UpdateWindow(HWND hWnd) {
   host::detail::CallGate gate("UpdateWindow");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   return Live(hWnd) ? TRUE : FALSE;
 }
 
@@ -237,10 +231,7 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   host::detail::CallGate gate("PostMessageA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   if (hWnd != nullptr && Live(hWnd) == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
@@ -259,10 +250,7 @@ void WINAPI PostQuitMessage(int nExitCode) {
 
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT, UINT) {
   host::detail::CallGate gate("GetMessageA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return -1;
-  }
+  if (gate.FailsWithLastError()) return -1;
   if (lpMsg == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
@@ -307,10 +295,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
 
 HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
   host::detail::CallGate gate("BeginPaint");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return nullptr;
-  }
+  if (gate.FailsWithLastError()) return nullptr;
   Window* w = Live(hWnd);
   if (w == nullptr || lpPaint == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -332,10 +317,7 @@ BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT* lpPaint) {
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
   host::detail::CallGate gate("GetClientRect");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (gate.FailsWithLastError()) return FALSE;
   Window* w = Live(hWnd);
   if (w == nullptr || lpRect == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -347,10 +329,7 @@ BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
 
 int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
   host::detail::CallGate gate("DrawTextA");
-  if (DWORD e = gate.injected()) {
-    SetLastError(e);
-    return 0;
-  }
+  if (gate.FailsWithLastError()) return 0;
   auto paint = S().paints.find(hdc);
   if (paint == S().paints.end() || lpchText == nullptr || lprc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
