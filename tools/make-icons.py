@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Draws Caskwell's two icons and writes them as .ico files into exerciser/.
+"""Draws the programs' icons and writes them as .ico files beside their sources.
 
-  exerciser/Caskwell.ico  icon 107: 32 x 32 pixels, 256 colours (8 bits per pixel)
-  exerciser/small.ico     icon 108: 16 x 16 pixels, 16 colours (4 bits per pixel)
+  exerciser/Caskwell.ico        Caskwell, icon 107: 32 x 32 pixels, 256 colours (8 bits per pixel)
+  exerciser/small.ico           Caskwell, icon 108: 16 x 16 pixels, 16 colours (4 bits per pixel)
+  logontool/Dorvane_Tool.ico    Dorvane_Tool, icon 101: 32 x 32 pixels, 16 colours
 
-The artwork is a white power symbol on a rounded square shading from light to dark blue.
+The artwork is a white power symbol on a rounded square: shading from light to dark blue for
+Caskwell, green turning teal for the logon tool.
 Each pixel is sampled 4 x 4 times so the edges are smoothed; the area outside the rounded
 square is transparent (the icon's AND mask). Python 3 standard library only; the output is
 the same on every run, so the .ico files in the repository can be checked against it.
 
-Usage: tools/make-icons.py [output-directory]   (default: exerciser/ beside this tool)
+Usage: tools/make-icons.py [output-directory]   (default: the repository beside this tool;
+       a directory given receives the three files without their subfolders)
 """
 
 import math
@@ -83,15 +86,20 @@ def draw(size):
     return rows
 
 
-def vga_index(row_number, size, opaque, share):
-    """A 16-colour pixel: white symbol, silver edges, blue ground turning navy at the bottom."""
+# Ground colours of a 16-colour icon, top part and bottom part.
+BLUE_GROUND = (12, 4)  # blue, navy
+GREEN_GROUND = (10, 6)  # green, teal
+
+
+def vga_index(row_number, size, opaque, share, ground=BLUE_GROUND):
+    """A 16-colour pixel: white symbol, silver edges, a ground that darkens at the bottom."""
     if not opaque:
         return 0
     if share >= 0.6:
         return 15  # white
     if share >= 0.25:
         return 7  # silver
-    return 12 if row_number < size * 0.6 else 4  # blue, navy
+    return ground[0] if row_number < size * 0.6 else ground[1]
 
 
 def quantised_palette(rows, levels):
@@ -148,7 +156,7 @@ def icon_file(size, bits, palette, indices, mask):
     return directory + entry + image
 
 
-def make(size, bits):
+def make(size, bits, ground=BLUE_GROUND):
     rows = draw(size)
     mask = [[0 if opaque else 1 for _, opaque, _ in row] for row in rows]
     if bits == 8:
@@ -158,19 +166,25 @@ def make(size, bits):
         assert len(palette) <= 256
     else:
         palette = VGA16
-        indices = [[vga_index(y, size, opaque, share) for _, opaque, share in row]
+        indices = [[vga_index(y, size, opaque, share, ground) for _, opaque, share in row]
                    for y, row in enumerate(rows)]
     return icon_file(size, bits, palette, indices, mask)
 
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, '..', 'exerciser')
-    os.makedirs(out, exist_ok=True)
-    for name, size, bits in (('Caskwell.ico', 32, 8), ('small.ico', 16, 4)):
+    icons = (('exerciser', 'Caskwell.ico', 32, 8, BLUE_GROUND),
+             ('exerciser', 'small.ico', 16, 4, BLUE_GROUND),
+             ('logontool', 'Dorvane_Tool.ico', 32, 4, GREEN_GROUND))
+    for folder, name, size, bits, ground in icons:
+        if len(sys.argv) > 1:
+            out = sys.argv[1]
+        else:
+            out = os.path.join(here, '..', folder)
+        os.makedirs(out, exist_ok=True)
         path = os.path.join(out, name)
         with open(path, 'wb') as f:
-            f.write(make(size, bits))
+            f.write(make(size, bits, ground))
         print('wrote', os.path.normpath(path))
 
 

@@ -1,0 +1,28 @@
+// What sets the service's pass apart from the logon tool's. Both programs share the pass in
+// PolicyPass.cpp; each fixes its variant at build time through its own RunPolicyUpdate.
+#ifndef PM_PASSVARIANT_H
+#define PM_PASSVARIANT_H
+
+#include "Win32Api.h"
+
+// The eight enforced settings, in the order the pass processes them.
+constexpr int kSettingCount = 8;
+
+struct PassVariant {
+  // Whether the pass writes "Reached beginning/end of PM Update" to the debugger output.
+  bool writesDebugTexts;
+  // The hive that receives the backup key.
+  HKEY backupRoot;
+  // The level-10 line written before each setting is changed, in processing order.
+  const char* announcements[kSettingCount];
+};
+
+// The service's pass: in the service's account, whose per-user scheme is the default user's.
+extern const PassVariant kServicePass;
+// The logon tool's pass: in the account of the user who logs on.
+extern const PassVariant kLogonPass;
+
+// The pass itself, for either variant.
+void RunPolicyPass(const PassVariant& variant);
+
+#endif

@@ -1,0 +1,199 @@
+// The update pass shared by the service and the logon tool (see PassVariant.h for what sets
+// them apart). Every object of a pass is created here and released before it returns; keys
+// are closed by CloseKey and the log by Close, since their destructors release nothing.
+#include <optional>
+#include <string>
+
+#include "PMLog.h"
+#include "PassVariant.h"
+#include "PwrMgmt.h"
+#include "PwrScheme.h"
+#include "RegKey.h"
+#include "RegistrySchema.h"
+#include "SettingsKey.h"
+#include "Win32Api.h"
+
+namespace {
+
+// Log levels: a line is written when its level is below the policy's "LogLevel".
+constexpr DWORD kErrorLevel = 0;
+constexpr DWORD kSuccessLevel = 5;
+constexpr DWORD kAnnouncementLevel = 10;
+
+constexpr DWORD kFirstRejectedVersion = 3;
+
+// One enforced setting: where its policy lives, how the scheme reads and changes it.
+struct Setting {
+  const char* policyValue;  // also the backup value that keeps what a change replaced
+  DWORD (PwrScheme::*get)() const;
+  bool (PwrScheme::*set)(DWORD minutes);
+  const char* successLine;
+};
+
+const Setting kSettings[kSettingCount] = {
+    {schema::kAcUserMonIdleTime, &PwrScheme::GetUserAcVideoTimeOut,
+     &PwrScheme::SetUserAcVideoTimeOut, "SetUserAcVideoTimeOut() Succeded"},
+    {schema::kAcUserStandByIdleTime, &PwrScheme::GetUserAcStandbyTimeOut,
+     &PwrScheme::SetUserAcStandbyTimeOut, "SetUserAcStandbyTimeOut() Succeded"},
+    {schema::kAcMachHibernateIdleTime, &PwrScheme::GetMachAcHibernateTimeOut,
+     &PwrScheme::SetMachAcHibernateTimeOut, "SetMachAcHibernateTimeOut() Succeded"},
+    {schema::kDcUserMonIdleTime, &PwrScheme::GetUserDcVideoTimeOut,
+     &PwrScheme::SetUserDcVideoTimeOut, "SetUserDcVideoTimeOut() Succeded"},
+    {schema::kDcUserStandByIdleTime, &PwrScheme::GetUserDcStandbyTimeOut,
+     &PwrScheme::SetUserDcStandbyTimeOut, "SetUserDcStandbyTimeOut() Succeded"},
+    {schema::kDcMachHibernateIdleTime, &PwrScheme::GetMachDcHibernateTimeOut,
+     &PwrScheme::SetMachDcHibernateTimeOut, "SetMachDcHibernateTimeOut() Succeded"},
+    {schema::kAcUserHddSpindownIdleTime, &PwrScheme::GetUserAcSpinDownTimeOut,
+     &PwrScheme::SetUserAcSpinDownTimeOut, "SetUserAcSpinDownTimeOut() Succeded"},
+    {schema::kDcUserHddSpindownIdleTime, &PwrScheme::GetUserDcSpinDownTimeOut,
+     &PwrScheme::SetUserDcSpinDownTimeOut, "SetUserDcSpinDownTimeOut() Succeded"},
+};
+
+// The snapshot written before anything changes: what the scheme holds and what the policy
+// asks for, mains first, then battery.
+struct SnapshotHalf {
+  const char* curVideo;
+  const char* curStandby;
+  const char* curHibernate;
+  const char* videoPolicy;
+  const char* standbyPolicy;
+  const char* hibernatePolicy;
+  const Setting& video;
+  const Setting& standby;
+  const Setting& hibernate;
+};
+
+const SnapshotHalf kSnapshot[] = {
+    {schema::kCurAcUserVideoTimeout, schema::kCurAcUserStandbyTimeout,
+     schema::kCurAcMachHibernateTimeout, schema::kAcUserVideoTimeoutPolicy,
+     schema::kAcUserStandbyTimeoutPolicy, schema::kAcMachHibernateTimeoutPolicy, kSettings[0],
+     kSettings[1], kSettings[2]},
+    {schema::kCurDcUserVideoTimeout, schema::kCurDcUserStandbyTimeout,
+     schema::kCurDcMachHibernateTimeout, schema::kDcUserVideoTimeoutPolicy,
+     schema::kDcUserStandbyTimeoutPolicy, schema::kDcMachHibernateTimeoutPolicy, kSettings[3],
+     kSettings[4], kSettings[5]},
+};
+
+void WriteSnapshot(RegKey& backup, RegKey& schemeKey, const PwrScheme& scheme) {
+  for (const SnapshotHalf& half : kSnapshot) {
+    backup.SetValue(half.curVideo, (scheme.*half.video.get)());
+    backup.SetValue(half.curStandby, (scheme.*half.standby.get)());
+    backup.SetValue(half.curHibernate, (scheme.*half.hibernate.get)());
+    backup.SetValue(half.videoPolicy, schemeKey.GetDwordValue(half.video.policyValue));
+    backup.SetValue(half.standbyPolicy, schemeKey.GetDwordValue(half.standby.policyValue));
+    backup.SetValue(half.hibernatePolicy, schemeKey.GetDwordValue(half.hibernate.policyValue));
+  }
+}
+
+// Changes every setting whose policy is in range and differs from the scheme. A refusal is
+// logged and never stops the others.
+void EnforceSettings(const PassVariant& variant, RegKey& backup, RegKey& schemeKey,
+                     PwrScheme& scheme, PMLog& log) {
+  for (int i = 0; i < kSettingCount; ++i) {
+    const Setting& setting = kSettings[i];
+    const DWORD policy = schemeKey.GetDwordValue(setting.policyValue);
+    const DWORD current = (scheme.*setting.get)();
+    if (policy == current || policy >= schema::kEnforcedBelow) continue;
+
+    log.WriteInfo(variant.announcements[i], kAnnouncementLevel);
+    backup.SetValue(setting.policyValue, current);
+    if ((scheme.*setting.set)(policy)) {
+      log.WriteError(scheme.GetErrorText(), kErrorLevel);
+    } else {
+      log.WriteInfo(setting.successLine, kSuccessLevel);
+    }
+  }
+}
+
+void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& log) {
+  if (scheme.commit()) {
+    log.WriteError(scheme.GetErrorText(), kErrorLevel);
+    return;
+  }
+  log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
+  // Without the right to write schemes only the per-user half was stored, so a machine
+  // hibernation policy could not take effect; only the mains value is consulted.
+  if (!mgmt.CanUserWriteScheme() &&
+      schemeKey.GetDwordValue(schema::kAcMachHibernateIdleTime) != 0) {
+    log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
+  }
+}
+
+// The part of the pass that needs the scheme: from the name check to the commit.
+// The backup key is opened into `backup` only once the scheme is known to be enforceable.
+void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
+                   RegKey& schemeKey, RegKey& options, PwrMgmt& mgmt, PMLog& log,
+                   std::optional<RegKey>& backup) {
+  PwrScheme scheme(mgmt.GetPwrSchemeInUse());
+  if (options.GetDwordValue(schema::kSecurityBypass) != 0) {
+    scheme.EnableSecurityBypass();
+  } else {
+    scheme.DisableSecurityBypass();
+  }
+  if (options.GetDwordValue(schema::kForceStandby) != 0) {
+    scheme.EnableForceStandby();
+  } else {
+    scheme.DisableForceStandby();
+  }
+
+  if (schemeName != schema::kAcceptedScheme) {
+    log.WriteError("Invalid Scheme Name", kErrorLevel);
+    return;
+  }
+  // A scheme that was never read holds nothing of the machine's: enforcing against it and
+  // committing it would overwrite the active scheme with zeros.
+  if (!scheme.IsRead()) {
+    log.WriteError(scheme.GetErrorText(), kErrorLevel);
+    return;
+  }
+
+  backup.emplace(variant.backupRoot, schema::kBackupKey, 1);
+  WriteSnapshot(*backup, schemeKey, scheme);
+  EnforceSettings(variant, *backup, schemeKey, scheme, log);
+  CommitScheme(scheme, mgmt, schemeKey, log);
+}
+
+}  // namespace
+
+void RunPolicyPass(const PassVariant& variant) {
+  if (variant.writesDebugTexts) OutputDebugStringA("Reached beginning of PM Update");
+
+  SettingsKey settings(schema::kPolicyRoot);
+  if (!settings.IsVerified()) {
+    settings = SettingsKey(schema::kLocalRoot);
+    if (!settings.IsVerified()) return;
+  }
+
+  RegKey root = settings.OpenSettings();
+  RegKey options = settings.OpenOptions();
+  PwrMgmt mgmt;
+
+  PMLog log;
+  if (options.GetDwordValue(schema::kLog) != 0) {
+    const DWORD threshold = options.GetDwordValue(schema::kLogLevel);
+    log.Open(options.GetStrValue(schema::kLogFile), threshold);
+  }
+
+  const std::string schemeName = root.GetStrValue(schema::kSettingsScheme);
+  const DWORD version = root.GetDwordValue(schema::kMajorVersion);
+  if (version == 0 || version >= kFirstRejectedVersion) {
+    log.WriteError(version == 0 ? "Major version NULL" : "Major version too high", kErrorLevel);
+    log.Close();
+    root.CloseKey();
+    options.CloseKey();
+    return;
+  }
+
+  // Opened before the name is checked, so an invalid name opens (or fails to open) a subkey
+  // of that name.
+  RegKey schemeKey = settings.OpenSubKey(schemeName);
+  std::optional<RegKey> backup;
+  EnforceScheme(variant, schemeName, schemeKey, options, mgmt, log, backup);
+
+  log.Close();
+  if (variant.writesDebugTexts) OutputDebugStringA("Reached end of PM Update");
+  root.CloseKey();
+  options.CloseKey();
+  schemeKey.CloseKey();
+  if (backup) backup->CloseKey();
+}

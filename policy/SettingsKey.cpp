@@ -1,0 +1,27 @@
+#include "SettingsKey.h"
+
+#include "RegistrySchema.h"
+#include "Win32Api.h"
+
+SettingsKey::SettingsKey() = default;
+
+SettingsKey::SettingsKey(const std::string& keyPath) : path(keyPath) {}
+
+SettingsKey::~SettingsKey() = default;
+
+bool SettingsKey::IsVerified() {
+  RegKey root(HKEY_LOCAL_MACHINE, path);
+  const bool verified = root.GetStrValue(schema::kControl) == schema::kVerified;
+  root.CloseKey();
+  return verified;
+}
+
+RegKey SettingsKey::OpenSettings() { return RegKey(HKEY_LOCAL_MACHINE, path); }
+
+RegKey SettingsKey::OpenOptions() {
+  return RegKey(HKEY_LOCAL_MACHINE, path + schema::kOptionsSubKey);
+}
+
+RegKey SettingsKey::OpenSubKey(const std::string& name) {
+  return RegKey(HKEY_LOCAL_MACHINE, path + "\\" + name);
+}
