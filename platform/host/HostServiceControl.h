@@ -29,9 +29,9 @@
 // running. ControlService acts on the recorded state only; it does not reach a dispatcher of
 // this process.
 //
-// Reset() must not be called while a dispatcher runs or a thread waits in Sleep or
-// WaitForSingleObject: such a thread is abandoned (it never wakes again). System code never
-// includes this header.
+// Reset() is safe only when no dispatcher runs and no thread waits in Sleep or
+// WaitForSingleObject: a dispatcher still running is forgotten, and a thread still waiting is
+// abandoned (it never wakes again). System code never includes this header.
 #ifndef PM_HOST_SERVICE_CONTROL_H
 #define PM_HOST_SERVICE_CONTROL_H
 
