@@ -39,8 +39,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   currentState = SERVICE_START_PENDING;
   ReportStatus();
 
-  // Automatic reset: one signal ends exactly one wait. Not tested: without an event the
-  // first wait fails, which ends the loop after one pass.
+  // Automatic reset: one signal ends exactly one wait. Used as it comes: without an event
+  // the first wait fails, which ends the loop after one pass.
   stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
   controlsAccepted |= kAcceptedControls;
