@@ -46,6 +46,10 @@ void Reset() {
   detail::ResetDebugOutput();
   detail::ResetFiles();
   detail::ResetSystemParameters();
+  detail::ResetServiceDispatcher();
+  detail::ResetServices();
+  detail::ResetWaits();
+  detail::ResetSystemDirectory();
   SetLastError(ERROR_SUCCESS);
 }
 

@@ -431,11 +431,10 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
       table.files.erase(it);
     }
   }
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return TRUE;  // the descriptor closes when the last call using it is done
+  if (file) return TRUE;  // the descriptor closes when the last call using it is done
+  if (host::detail::CloseEventHandle(hObject)) return TRUE;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {

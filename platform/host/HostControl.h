@@ -16,7 +16,10 @@ namespace host {
 // Forgets every key, value, open handle, injected failure, recorded call and debug text,
 // the error mode and the display settings of the session, restores the default capabilities
 // and makes the user an administrator again. Files on disk are not touched; open file
-// handles are closed. The debug echo stays as it was set.
+// handles are closed. The debug echo stays as it was set. It also puts back what
+// HostServiceControl.h controls: the clock (virtual from now on, at 0), events, service
+// handles and run states, the dispatcher, its queued controls and status reports, and the
+// system directory; it must not be called while a dispatcher runs or a thread waits.
 void Reset();
 
 // ---- Registry ---------------------------------------------------------------------------
@@ -80,7 +83,10 @@ void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
 // A failing call does nothing else: registry functions return the error; the others set the
 // last error and return FALSE (BOOL/BOOLEAN results), INVALID_HANDLE_VALUE (CreateFileA),
 // INVALID_FILE_SIZE (GetFileSize), INVALID_SET_FILE_POINTER (SetFilePointer), 0
-// (ExpandEnvironmentStringsA, SetErrorMode) or nothing (OutputDebugStringA).
+// (ExpandEnvironmentStringsA, SetErrorMode, GetSystemDirectoryA), a null handle
+// (OpenSCManagerA, CreateServiceA, OpenServiceA, RegisterServiceCtrlHandlerA, CreateEventA),
+// WAIT_FAILED (WaitForSingleObject) or nothing (OutputDebugStringA; Sleep returns at once).
+// A failed StartServiceCtrlDispatcherA runs nothing and leaves an arranged start in place.
 void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent = false);
 void ClearFailures();
 

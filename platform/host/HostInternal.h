@@ -3,6 +3,7 @@
 #define PM_HOST_INTERNAL_H
 
 #include <cstdint>
+#include <string>
 
 #include "HostWin32.h"
 
@@ -17,6 +18,17 @@ void ResetCallGate();
 void ResetDebugOutput();
 void ResetFiles();
 void ResetSystemParameters();
+void ResetWaits();
+void ResetServices();
+void ResetServiceDispatcher();
+void ResetSystemDirectory();
+
+// CloseHandle of a handle that is not a file: true when it named an event (Waits.cpp).
+bool CloseEventHandle(HANDLE handle);
+
+// A status the running service reported becomes its state in the service control manager
+// (ServiceManager.cpp); ignored when no such service exists.
+void NoteReportedStatus(const std::string& service, const SERVICE_STATUS& status);
 
 // The .reg file named by HOST_REGISTRY_FILE (RegistryFile.cpp).
 // Binds the registry to the file the variable names now, loading it when the variable

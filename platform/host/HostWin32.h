@@ -370,4 +370,7 @@ BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerP
 // The user-interface subset (windows, dialogs, message boxes, resources).
 #include "HostWin32Ui.h"
 
+// The service control manager, events, waits and sleeps, the system directory.
+#include "HostWin32Service.h"
+
 #endif

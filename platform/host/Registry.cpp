@@ -386,6 +386,11 @@ void RegistryStore::SetLimitedUser(bool limited) {
   limited_ = limited;
 }
 
+bool RegistryStore::LimitedUser() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return limited_;
+}
+
 bool RegistryStore::Export(Hive hive, const std::string& path, std::string* text) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::shared_ptr<KeyNode> key = Walk(hive, path, false);

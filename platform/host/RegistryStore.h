@@ -77,6 +77,7 @@ class RegistryStore {
   void DeleteKeyTree(Hive hive, const std::string& path);
   size_t OpenKeyCount();
   void SetLimitedUser(bool limited);
+  bool LimitedUser();
 
   // .reg text: export of one subtree (false when the key is absent) or of both hives.
   bool Export(Hive hive, const std::string& path, std::string* text);

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "../../platform/powrprof/PowerProfile.h"
+#include "BackgroundThread.h"
 #include "HostControl.h"
+#include "HostServiceControl.h"
 #include "Win32Api.h"
 
 namespace {
@@ -22,6 +24,11 @@ using Names = std::vector<std::string>;
 
 constexpr DWORD kInjected = 0x4711;
 constexpr DWORD kSentinelWord = 0xDEADBEEF;
+
+// A service that ends at once, for the dispatcher to run.
+void WINAPI ReturningMain(DWORD, LPSTR*) {}
+char g_serviceName[] = "S";
+const SERVICE_TABLE_ENTRYA kServiceTable[] = {{g_serviceName, ReturningMain}, {nullptr, nullptr}};
 
 class Control : public ::testing::Test {
  protected:
@@ -55,6 +62,10 @@ TEST_F(Control, ResetPutsEveryPieceBackToItsStartingState) {
   SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
   caps.SystemS3 = FALSE;
   host::SetCapabilities(caps);
+  host::AdvanceClock(5000);
+  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(nullptr, manager);
   host::SetLimitedUser(true);
   host::FailCall("RegFlushKey", 1, kInjected, true);
   OutputDebugStringA("before");
@@ -62,6 +73,9 @@ TEST_F(Control, ResetPutsEveryPieceBackToItsStartingState) {
   SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 1, nullptr, 0);
   HANDLE file = OpenExclusive();
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  host::ArrangeServiceStart("S");
+  host::SendServiceControl(SERVICE_CONTROL_STOP);
+  host::SetSystemDirectory("D:\\Elsewhere");
   host::SetDebugEcho(true);
 
   host::Reset();
@@ -92,6 +106,17 @@ TEST_F(Control, ResetPutsEveryPieceBackToItsStartingState) {
   EXPECT_NE(INVALID_HANDLE_VALUE, again);
   EXPECT_FALSE(CloseHandle(file));
   EXPECT_TRUE(CloseHandle(again));
+  // The clock starts again; events, service handles, the arranged start and queued controls
+  // are forgotten; the system directory is the default one.
+  EXPECT_EQ(0u, host::ClockNow());
+  EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(event, 0));
+  EXPECT_FALSE(CloseServiceHandle(manager));
+  EXPECT_FALSE(StartServiceCtrlDispatcherA(kServiceTable));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), GetLastError());
+  EXPECT_TRUE(host::WaitForControlsDelivered(0));
+  char directory[64] = {};
+  EXPECT_EQ(19u, GetSystemDirectoryA(directory, sizeof directory));
+  EXPECT_STREQ("C:\\WINDOWS\\system32", directory);
 
   // The echo switch is the test's own and stays as it was set.
   ::testing::internal::CaptureStderr();
@@ -138,6 +163,8 @@ TEST_F(Control, AFailedCallDoesNothingButFailInItsOwnShape) {
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, "abc", 3, &written, nullptr));
   host::WriteDword(HKEY_CURRENT_USER, "Software\\K", "v", 1);
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  HANDLE signalled = CreateEventA(nullptr, FALSE, TRUE, nullptr);
 
   struct Shape {
     const char* function;
@@ -275,6 +302,45 @@ TEST_F(Control, AFailedCallDoesNothingButFailInItsOwnShape) {
          EXPECT_FALSE(GetPwrCapabilities(&caps));
          lastErrorIsInjected();
        }},
+      {"CreateServiceA",
+       [manager, lastErrorIsInjected] {
+         EXPECT_EQ(nullptr, CreateServiceA(manager, "S", nullptr, SERVICE_ALL_ACCESS,
+                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                           SERVICE_ERROR_IGNORE, "C:\\S.exe", nullptr, nullptr,
+                                           nullptr, nullptr, nullptr));
+         lastErrorIsInjected();
+         EXPECT_FALSE(host::ServiceExists("S"));
+       }},
+      {"StartServiceCtrlDispatcherA",
+       [lastErrorIsInjected] {
+         host::ArrangeServiceStart("S");
+         EXPECT_FALSE(StartServiceCtrlDispatcherA(kServiceTable));
+         lastErrorIsInjected();
+         EXPECT_TRUE(StartServiceCtrlDispatcherA(kServiceTable));  // still arranged
+       }},
+      {"WaitForSingleObject",
+       [signalled, lastErrorIsInjected] {
+         EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(signalled, 0));
+         lastErrorIsInjected();
+         EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(signalled, 0));
+       }},
+      {"Sleep",
+       [] {
+         DWORD error = 0;
+         BackgroundThread sleeper([&error] {  // would sleep for ever on the virtual clock
+           Sleep(1000);
+           error = GetLastError();
+         });
+         ASSERT_TRUE(sleeper.Join());
+         EXPECT_EQ(kInjected, error);
+       }},
+      {"GetSystemDirectoryA",
+       [lastErrorIsInjected] {
+         char buffer[64] = "keep";
+         EXPECT_EQ(0u, GetSystemDirectoryA(buffer, sizeof buffer));
+         lastErrorIsInjected();
+         EXPECT_STREQ("keep", buffer);
+       }},
   };
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.function);
@@ -283,6 +349,8 @@ TEST_F(Control, AFailedCallDoesNothingButFailInItsOwnShape) {
     shape.call();
   }
   EXPECT_TRUE(CloseHandle(file));
+  EXPECT_TRUE(CloseHandle(signalled));
+  EXPECT_TRUE(CloseServiceHandle(manager));
 }
 
 TEST_F(Control, CallsAreRecordedInOrderAndTheStandInsOwnCallsAreNot) {

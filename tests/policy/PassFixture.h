@@ -1,0 +1,174 @@
+// Fixture for update-pass tests: an empty host registry with one active scheme whose every
+// time-out is distinct, a scratch directory for the log, and readers for what a pass leaves:
+// the log file, the backup key, the scheme store and the debug texts.
+#ifndef PM_TESTS_PASSFIXTURE_H
+#define PM_TESTS_PASSFIXTURE_H
+
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "HostFixture.h"
+#include "PassVariant.h"
+#include "PowerSchemeStore.h"
+#include "RegistrySchema.h"
+
+class PassFixture : public HostFixture {
+ protected:
+  static constexpr const char* kPolicyRoot = "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane";
+  static constexpr const char* kLocalRoot = "HKEY_LOCAL_MACHINE\\Software\\Velmorant\\Dorvane";
+  static constexpr const char* kErrorSuffix = "->System Error: ";
+
+  // The active scheme 0 as seeded, in minutes: monitor 20/7, standby 10/5, hibernation
+  // (doze + doze-to-hibernate) 11+60=71 / 6+40=46, disk 30/15.
+  void SetUp() override {
+    HostFixture::SetUp();
+    std::string pattern = ::testing::TempDir() + "pass_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    logPath_ = dir_ + "/dorvane.log";
+    scheme_store::Seed(0, scheme_store::DistinctPolicy());
+    scheme_store::SetActive(0);
+  }
+
+  void TearDown() override {
+    host::Reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Root values, "Options" and the "Simple" scheme subkey below `root` (kPolicyRoot or
+  // kLocalRoot). Each argument is the body of .reg lines for that key; an empty text leaves
+  // the key out. `options` may use LOGFILE, replaced by the scratch log's path.
+  void SeedPolicy(const std::string& root, const std::string& rootValues,
+                  const std::string& options, const std::string& simple) {
+    std::string text = "[" + root + "]\n" + rootValues + "\n";
+    if (!options.empty()) text += "[" + root + "\\Options]\n" + WithLogPath(options) + "\n";
+    if (!simple.empty()) text += "[" + root + "\\Simple]\n" + simple + "\n";
+    ImportReg(text);
+  }
+
+  // A verified root, version 2, scheme "Simple", log on with `logLevel`, both switches on.
+  void SeedStandardPolicy(const std::string& simple, DWORD logLevel = 11,
+                          const char* root = kPolicyRoot) {
+    SeedPolicy(root, kVerifiedRoot, Options(logLevel), simple);
+  }
+
+  static std::string Options(DWORD logLevel, DWORD bypass = 1, DWORD forceStandby = 1) {
+    return "\"Log\"=dword:00000001\n\"LogLevel\"=dword:" + Hex(logLevel) +
+           "\n\"LogFile\"=\"LOGFILE\"\n\"SecurityBypass\"=dword:" + Hex(bypass) +
+           "\n\"ForceStandby\"=dword:" + Hex(forceStandby) + "\n";
+  }
+
+  static std::string Dword(const std::string& name, DWORD value) {
+    return "\"" + name + "\"=dword:" + Hex(value) + "\n";
+  }
+
+  // Eight policy time-outs that all differ from the seeded scheme.
+  static std::string AllDiffer() {
+    return Dword("ACUserMonIdleTime", 15) + Dword("ACUserStandByIdleTime", 25) +
+           Dword("ACMachHibernateIdleTime", 90) + Dword("DCUserMonIdleTime", 3) +
+           Dword("DCUserStandByIdleTime", 4) + Dword("DCMachHibernateIdleTime", 60) +
+           Dword("ACUserHDDspindownIdleTime", 45) + Dword("DCUserHDDspindownIdleTime", 0);
+  }
+
+  // Eight policy time-outs equal to the seeded scheme.
+  static std::string AllEqual() {
+    return Dword("ACUserMonIdleTime", 20) + Dword("ACUserStandByIdleTime", 10) +
+           Dword("ACMachHibernateIdleTime", 71) + Dword("DCUserMonIdleTime", 7) +
+           Dword("DCUserStandByIdleTime", 5) + Dword("DCMachHibernateIdleTime", 46) +
+           Dword("ACUserHDDspindownIdleTime", 30) + Dword("DCUserHDDspindownIdleTime", 15);
+  }
+
+  // Runs one pass and checks that it closed every key it opened.
+  void RunPass(const PassVariant& variant = kServicePass) {
+    RunPolicyPass(variant);
+    EXPECT_EQ(host::OpenKeyCount(), 0u) << "the pass left registry keys open";
+  }
+
+  // The log file's bytes; "<no file>" when the pass created none.
+  std::string LogText() const {
+    std::ifstream in(logPath_, std::ios::binary);
+    if (!in) return "<no file>";
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+  // Log lines as written: each "ERROR: "/"INFO: " + text + CR LF.
+  static std::string Lines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    return text;
+  }
+
+  using Values = std::vector<std::pair<std::string, DWORD>>;
+
+  // The backup key's values in the order they were first written; every one must be a
+  // four-byte REG_DWORD.
+  static Values Backup(HKEY root) {
+    Values values;
+    std::istringstream text(host::ExportRegText(root, schema::kBackupKey));
+    std::string line;
+    while (std::getline(text, line)) {
+      if (line.empty() || line[0] != '"') continue;
+      const size_t close = line.find("\"=");
+      const std::string name = line.substr(1, close - 1);
+      const std::string data = line.substr(close + 2);
+      EXPECT_EQ(data.compare(0, 6, "dword:"), 0) << "not a DWORD: " << line;
+      values.emplace_back(name, static_cast<DWORD>(std::stoul(data.substr(6), nullptr, 16)));
+    }
+    return values;
+  }
+
+  static bool BackupExists(HKEY root) { return host::KeyExists(root, schema::kBackupKey); }
+
+  // The active scheme's record as stored.
+  static POWER_POLICY StoredScheme(unsigned index = 0) {
+    POWER_POLICY policy{};
+    const std::vector<uint8_t> user = scheme_store::StoredUserHalf(index);
+    const std::vector<uint8_t> mach = scheme_store::StoredMachineHalf(index);
+    EXPECT_EQ(user.size(), sizeof policy.user);
+    EXPECT_EQ(mach.size(), sizeof policy.mach);
+    if (user.size() == sizeof policy.user) std::memcpy(&policy.user, user.data(), user.size());
+    if (mach.size() == sizeof policy.mach) std::memcpy(&policy.mach, mach.data(), mach.size());
+    return policy;
+  }
+
+  static bool SchemeUnchanged(unsigned index = 0) {
+    return scheme_store::StoredUserHalf(index) ==
+               scheme_store::Bytes(scheme_store::DistinctPolicy().user) &&
+           scheme_store::StoredMachineHalf(index) ==
+               scheme_store::Bytes(scheme_store::DistinctPolicy().mach);
+  }
+
+  static std::string Hex(DWORD value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
+    return text;
+  }
+
+  static constexpr const char* kVerifiedRoot =
+      "\"Control\"=\"Verify\"\n\"MajorVersion\"=dword:00000002\n\"SettingsScheme\"=\"Simple\"\n";
+
+  std::string dir_;
+  std::string logPath_;
+
+ private:
+  std::string WithLogPath(std::string text) const {
+    const size_t at = text.find("LOGFILE");
+    if (at != std::string::npos) text.replace(at, 7, logPath_);
+    return text;
+  }
+};
+
+#endif

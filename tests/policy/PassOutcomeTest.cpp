@@ -1,0 +1,202 @@
+// How refusals, a user without the right to write schemes, log levels and platform failures
+// show in the log and in what the pass leaves behind.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "PassFixture.h"
+
+namespace {
+
+const std::string kStandbyRefusal =
+    "PwrScheme::SetUserAcStandbyTimeOut(): System is not capable of Power Suspend";
+const std::string kPrivileges =
+    "PwrScheme::commit(): Current User has insufficient priviledges to write active power "
+    "scheme and no override has been set.";
+const std::string kNote = "INFO: NB: Hibernation not set due to user permissions";
+const std::string kCommitted = "INFO: Commiting of Power Scheme() Succeded";
+
+class PassOutcomeTest : public PassFixture {
+ protected:
+  static void WithoutSuspend() {
+    SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+    caps.SystemS3 = 0;
+    host::SetCapabilities(caps);
+  }
+};
+
+TEST_F(PassOutcomeTest, RefusedSetterIsLoggedAfterItsBackupAndThePassGoesOn) {
+  WithoutSuspend();
+  SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(11, 1, 0),
+             Dword("ACUserStandByIdleTime", 25) + Dword("DCUserMonIdleTime", 3));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines({"INFO: .Default User System Standby will be changed",
+                              "ERROR: " + kStandbyRefusal + kErrorSuffix,
+                              "INFO: .Default User DC Video Timeout will be changed",
+                              "INFO: SetUserDcVideoTimeOut() Succeded", kCommitted}));
+  const Values backup = Backup(HKEY_LOCAL_MACHINE);
+  ASSERT_EQ(backup.size(), 14u);
+  EXPECT_EQ(backup[12], (std::pair<std::string, DWORD>("ACUserStandByIdleTime", 10)));
+  EXPECT_EQ(backup[13], (std::pair<std::string, DWORD>("DCUserMonIdleTime", 7)));
+  const POWER_POLICY stored = StoredScheme();
+  EXPECT_EQ(stored.user.IdleTimeoutAc, 600u);  // refused: as before
+  EXPECT_EQ(stored.user.VideoTimeoutDc, 180u);
+}
+
+// A user who may not write schemes: with the bypass the per-user half is stored through the
+// override and the note about hibernation follows when the mains hibernation policy is
+// nonzero (or absent); without the bypass the commit fails and no note follows.
+TEST_F(PassOutcomeTest, LimitedUserCommitsThroughTheBypassOnly) {
+  struct Case {
+    const char* name;
+    DWORD bypass;
+    const char* hibernateLine;  // the mains hibernation policy
+    std::vector<std::string> tail;  // log lines after the video change
+    bool userHalfStored;
+  };
+  const Case cases[] = {
+      {"bypass, hibernation policy set", 1, "\"ACMachHibernateIdleTime\"=dword:00001388\n",
+       {kCommitted, kNote}, true},
+      {"bypass, hibernation policy absent", 1, "", {kCommitted, kNote}, true},
+      {"bypass, hibernation policy zero", 1, "\"ACMachHibernateIdleTime\"=dword:00000000\n",
+       {"INFO: Machine Hibernation will be changed", "INFO: SetMachAcHibernateTimeOut() Succeded",
+        kCommitted},
+       true},
+      {"no bypass", 0, "\"ACMachHibernateIdleTime\"=dword:00001388\n",
+       {"ERROR: " + kPrivileges + kErrorSuffix}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    host::SetLimitedUser(true);
+    SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(11, c.bypass, 1),
+               Dword("ACUserMonIdleTime", 15) + c.hibernateLine);
+
+    RunPass();
+
+    std::vector<std::string> lines = {"INFO: .Default User Video Timeout will be changed",
+                                      "INFO: SetUserAcVideoTimeOut() Succeded"};
+    lines.insert(lines.end(), c.tail.begin(), c.tail.end());
+    EXPECT_EQ(LogText(), Lines(lines));
+    EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, c.userHalfStored ? 900u : 1200u);
+    EXPECT_EQ(scheme_store::StoredMachineHalf(0),
+              scheme_store::Bytes(scheme_store::DistinctPolicy().mach));
+    EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
+  }
+}
+
+// One pass that writes a line of each level: an announcement (10), a refusal (0) and
+// successes (5). A line is written when its level is below "LogLevel".
+TEST_F(PassOutcomeTest, LogLevelChoosesWhichLinesAreWritten) {
+  const std::string announcement = "INFO: .Default User System Standby will be changed";
+  const std::string refusal = "ERROR: " + kStandbyRefusal + kErrorSuffix;
+  const std::string monitor = "INFO: .Default User DC Video Timeout will be changed";
+  const std::string monitorDone = "INFO: SetUserDcVideoTimeOut() Succeded";
+  struct Case {
+    DWORD level;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {0, {}},
+      {1, {refusal}},
+      {5, {refusal}},
+      {6, {refusal, monitorDone, kCommitted}},
+      {10, {refusal, monitorDone, kCommitted}},
+      {11, {announcement, refusal, monitor, monitorDone, kCommitted}},
+      {0xFFFFFFFF, {announcement, refusal, monitor, monitorDone, kCommitted}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.level);
+    TearDown();
+    SetUp();
+    WithoutSuspend();
+    SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(c.level, 1, 0),
+               Dword("ACUserStandByIdleTime", 25) + Dword("DCUserMonIdleTime", 3));
+
+    RunPass();
+
+    EXPECT_EQ(LogText(), Lines(c.lines));
+  }
+}
+
+TEST_F(PassOutcomeTest, LogSwitchedOffOrWithoutPathWritesNoFile) {
+  const std::string offOptions[] = {
+      "\"Log\"=dword:00000000\n\"LogLevel\"=dword:0000000b\n\"LogFile\"=\"LOGFILE\"\n",
+      "\"Log\"=dword:00000001\n\"LogLevel\"=dword:0000000b\n",  // no path
+  };
+  for (const std::string& options : offOptions) {
+    SCOPED_TRACE(options);
+    TearDown();
+    SetUp();
+    SeedPolicy(kPolicyRoot, kVerifiedRoot, options, Dword("ACUserMonIdleTime", 15));
+
+    RunPass();
+
+    EXPECT_EQ(LogText(), "<no file>");
+    EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);  // the pass itself goes on
+  }
+}
+
+// The log path may name environment variables; "Log" absent counts as on.
+TEST_F(PassOutcomeTest, LogPathIsExpandedAndAbsentSwitchMeansOn) {
+  SeedPolicy(kPolicyRoot, kVerifiedRoot,
+             "\"LogLevel\"=dword:0000000b\n"
+             "\"LogFile\"=\"%DORVANE_TEST_LOG_DIR%/dorvane.log\"\n",
+             "");
+  setenv("DORVANE_TEST_LOG_DIR", dir_.c_str(), 1);
+
+  RunPass();
+  unsetenv("DORVANE_TEST_LOG_DIR");
+
+  EXPECT_EQ(LogText(), Lines({kCommitted}));
+}
+
+// Platform failures inside the pass are recorded in their objects and never stop it.
+TEST_F(PassOutcomeTest, BackupKeyThatCannotBeCreatedDoesNotStopEnforcement) {
+  SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
+  host::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);
+
+  RunPass();
+
+  EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
+                              "INFO: SetUserAcVideoTimeOut() Succeded", kCommitted}));
+  EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);
+}
+
+TEST_F(PassOutcomeTest, FailedCommitIsLoggedWithoutTheNote) {
+  host::SetLimitedUser(false);
+  SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
+  host::FailCall("WritePwrScheme", 1, ERROR_ACCESS_DENIED);
+
+  RunPass();
+
+  EXPECT_EQ(LogText(),
+            Lines({"INFO: .Default User Video Timeout will be changed",
+                   "INFO: SetUserAcVideoTimeOut() Succeded",
+                   std::string("ERROR: PwrScheme::commit() failed. Unable to Write PowerScheme") +
+                       kErrorSuffix}));
+  EXPECT_TRUE(SchemeUnchanged());
+  EXPECT_EQ(host::DebugOutput().back(), "Reached end of PM Update");
+}
+
+// A second pass (the service and the logon tool at once) finds the log held without
+// sharing: it cannot log, but enforces all the same.
+TEST_F(PassOutcomeTest, LogHeldByAnotherPassIsSkippedNotWaitedFor) {
+  SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
+  HANDLE held = CreateFileA(logPath_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+
+  RunPolicyPass(kServicePass);
+  CloseHandle(held);
+
+  EXPECT_EQ(LogText(), "");
+  EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+// Whole passes over a verified policy: what the log, the backup key, the scheme store, the
+// display settings and the debugger output hold afterwards, in both variants.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "PassFixture.h"
+
+namespace {
+
+const std::string kDesktop = "Control Panel\\Desktop";
+
+class UpdatePassTest : public PassFixture {
+ protected:
+  static std::string Desktop(const std::string& name) {
+    std::string text = ValueBytes(HKEY_CURRENT_USER, kDesktop, name);
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
+  }
+
+  // The seeded scheme as AllDiffer() leaves it. Hibernation is stored from entering standby,
+  // so the total is reduced by the standby time the pass has just set.
+  static POWER_POLICY SchemeAfterAllDiffer() {
+    POWER_POLICY p = scheme_store::DistinctPolicy();
+    p.user.VideoTimeoutAc = 15 * 60;
+    p.user.IdleTimeoutAc = 25 * 60;
+    p.user.IdleAc.Action = PowerActionSleep;
+    p.mach.DozeS4TimeoutAc = (90 - 25) * 60;
+    p.user.VideoTimeoutDc = 3 * 60;
+    p.user.IdleTimeoutDc = 4 * 60;
+    p.user.IdleDc.Action = PowerActionSleep;
+    p.mach.DozeS4TimeoutDc = (60 - 4) * 60;
+    p.user.SpindownTimeoutAc = 45 * 60;
+    p.user.SpindownTimeoutDc = 0;
+    return p;
+  }
+
+  // The twelve snapshot values of the seeded scheme against AllDiffer().
+  static Values SnapshotOfAllDiffer() {
+    return {{"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
+            {"CurACMachHibernateTimeout", 71},  {"ACUserVideoTimeoutPolicy", 15},
+            {"ACUserStandbyTimeoutPolicy", 25}, {"ACMachHibernateTimeoutPolicy", 90},
+            {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
+            {"CurDCMachHibernateTimeout", 46},  {"DCUserVideoTimeoutPolicy", 3},
+            {"DCUserStandbyTimeoutPolicy", 4},  {"DCMachHibernateTimeoutPolicy", 60}};
+  }
+
+  // What each change of AllDiffer() replaced, under the policy value's name.
+  static Values ReplacedByAllDiffer() {
+    return {{"ACUserMonIdleTime", 20},     {"ACUserStandByIdleTime", 10},
+            {"ACMachHibernateIdleTime", 71}, {"DCUserMonIdleTime", 7},
+            {"DCUserStandByIdleTime", 5},  {"DCMachHibernateIdleTime", 46},
+            {"ACUserHDDspindownIdleTime", 30}, {"DCUserHDDspindownIdleTime", 15}};
+  }
+
+  static Values Concat(Values a, const Values& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+
+  // The log of AllDiffer() with the given announcements.
+  static std::string LogOfAllDiffer(const PassVariant& variant) {
+    const char* success[] = {"SetUserAcVideoTimeOut() Succeded",   "SetUserAcStandbyTimeOut() Succeded",
+                             "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
+                             "SetUserDcStandbyTimeOut() Succeded", "SetMachDcHibernateTimeOut() Succeded",
+                             "SetUserAcSpinDownTimeOut() Succeded", "SetUserDcSpinDownTimeOut() Succeded"};
+    std::vector<std::string> lines;
+    for (int i = 0; i < kSettingCount; ++i) {
+      lines.push_back(std::string("INFO: ") + variant.announcements[i]);
+      lines.push_back(std::string("INFO: ") + success[i]);
+    }
+    lines.push_back("INFO: Commiting of Power Scheme() Succeded");
+    return Lines(lines);
+  }
+};
+
+TEST_F(UpdatePassTest, ServicePassEnforcesEverySettingAndRecordsItInTheMachineHive) {
+  SeedStandardPolicy(AllDiffer());
+
+  RunPass(kServicePass);
+
+  EXPECT_EQ(LogText(),
+            Lines({"INFO: .Default User Video Timeout will be changed",
+                   "INFO: SetUserAcVideoTimeOut() Succeded",
+                   "INFO: .Default User System Standby will be changed",
+                   "INFO: SetUserAcStandbyTimeOut() Succeded",
+                   "INFO: Machine Hibernation will be changed",
+                   "INFO: SetMachAcHibernateTimeOut() Succeded",
+                   "INFO: .Default User DC Video Timeout will be changed",
+                   "INFO: SetUserDcVideoTimeOut() Succeded",
+                   "INFO: .Default User DC System Standby will be changed",
+                   "INFO: SetUserDcStandbyTimeOut() Succeded",
+                   "INFO: .Default DC Machine Hibernation will be changed",
+                   "INFO: SetMachDcHibernateTimeOut() Succeded",
+                   "INFO: .Default User Disk Spindown Timeout will be changed",
+                   "INFO: SetUserAcSpinDownTimeOut() Succeded",
+                   "INFO: .Default User DC Disk Spindown Timeout will be changed",
+                   "INFO: SetUserDcSpinDownTimeOut() Succeded",
+                   "INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Concat(SnapshotOfAllDiffer(), ReplacedByAllDiffer()));
+  EXPECT_FALSE(BackupExists(HKEY_CURRENT_USER));
+  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().mach));
+  EXPECT_EQ(Desktop("PowerOffActive"), "1");
+  EXPECT_EQ(Desktop("PowerOffTimeOut"), "900");
+  EXPECT_EQ(host::DebugOutput(),
+            (std::vector<std::string>{"Reached beginning of PM Update", "Reached end of PM Update"}));
+  // The policy itself is only ever read.
+  for (const std::string& call : host::Calls()) EXPECT_NE(call, "RegDeleteValueA");
+}
+
+TEST_F(UpdatePassTest, LogonPassNamesTheUserAndRecordsInTheUsersHive) {
+  SeedStandardPolicy(AllDiffer());
+
+  RunPass(kLogonPass);
+
+  EXPECT_EQ(LogText(),
+            Lines({"INFO: User Video Timeout will be changed",
+                   "INFO: SetUserAcVideoTimeOut() Succeded",
+                   "INFO: User System Standby will be changed",
+                   "INFO: SetUserAcStandbyTimeOut() Succeded",
+                   "INFO: Machine Hibernation will be changed",
+                   "INFO: SetMachAcHibernateTimeOut() Succeded",
+                   "INFO: .Default User DC Video Timeout will be changed",
+                   "INFO: SetUserDcVideoTimeOut() Succeded",
+                   "INFO: .Default User DC System Standby will be changed",
+                   "INFO: SetUserDcStandbyTimeOut() Succeded",
+                   "INFO: .Default DC Machine Hibernation will be changed",
+                   "INFO: SetMachDcHibernateTimeOut() Succeded",
+                   "INFO: User Disk Spindown Timeout will be changed",
+                   "INFO: SetUserAcSpinDownTimeOut() Succeded",
+                   "INFO: User DC Disk Spindown Timeout will be changed",
+                   "INFO: SetUserDcSpinDownTimeOut() Succeded",
+                   "INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(Backup(HKEY_CURRENT_USER), Concat(SnapshotOfAllDiffer(), ReplacedByAllDiffer()));
+  EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().mach));
+  EXPECT_TRUE(host::DebugOutput().empty());
+}
+
+TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
+  SeedStandardPolicy(AllEqual());
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
+            (Values{{"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
+                    {"CurACMachHibernateTimeout", 71},  {"ACUserVideoTimeoutPolicy", 20},
+                    {"ACUserStandbyTimeoutPolicy", 10}, {"ACMachHibernateTimeoutPolicy", 71},
+                    {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
+                    {"CurDCMachHibernateTimeout", 46},  {"DCUserVideoTimeoutPolicy", 7},
+                    {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 46}}));
+  EXPECT_EQ(host::CallCount("WritePwrScheme"), 1u);
+  EXPECT_EQ(host::CallCount("SetActivePwrScheme"), 1u);
+  EXPECT_TRUE(SchemeUnchanged());
+}
+
+TEST_F(UpdatePassTest, SchemeIsComparedInWholeMinutes) {
+  POWER_POLICY scheme = scheme_store::DistinctPolicy();
+  scheme.user.VideoTimeoutAc = 90;  // one and a half minutes
+  scheme_store::Seed(0, scheme);
+  SeedStandardPolicy(Dword("ACUserMonIdleTime", 1));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(scheme.user));
+}
+
+// Below 5000 minutes a policy is enforced; from 5000 on, or when absent, it is left alone.
+TEST_F(UpdatePassTest, OnlyPoliciesBelowFiveThousandMinutesAreEnforced) {
+  struct Case {
+    const char* policyLine;
+    DWORD snapshotPolicy;  // what "ACUserVideoTimeoutPolicy" records
+    bool enforced;
+  };
+  const Case cases[] = {
+      {"\"ACUserMonIdleTime\"=dword:00001387\n", 4999, true},
+      {"\"ACUserMonIdleTime\"=dword:00001388\n", 5000, false},
+      {"\"ACUserMonIdleTime\"=dword:ffffffff\n", 0xFFFFFFFF, false},
+      {"", 0xFFFFFFFF, false},  // absent: the unset reading
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.policyLine);
+    TearDown();
+    SetUp();
+    // Another value keeps the subkey present when the case leaves its own value out.
+    SeedStandardPolicy(std::string(c.policyLine) + Dword("DCUserHDDspindownIdleTime", 15));
+
+    RunPass();
+
+    const Values backup = Backup(HKEY_LOCAL_MACHINE);
+    ASSERT_GE(backup.size(), 12u);
+    EXPECT_EQ(backup[3], (std::pair<std::string, DWORD>("ACUserVideoTimeoutPolicy", c.snapshotPolicy)));
+    if (c.enforced) {
+      EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 4999u * 60);
+      EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
+                                  "INFO: SetUserAcVideoTimeOut() Succeded",
+                                  "INFO: Commiting of Power Scheme() Succeded"}));
+      EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACUserMonIdleTime", 20)));
+    } else {
+      EXPECT_TRUE(SchemeUnchanged());
+      EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+      EXPECT_EQ(backup.size(), 12u);
+    }
+  }
+}
+
+// The hibernation getter counts from the doze time-out, the setter from the user standby
+// time-out; while the two differ in whole minutes every pass changes hibernation again.
+TEST_F(UpdatePassTest, HibernationIsEnforcedAgainOnEveryPassWhileDozeAndStandbyDiffer) {
+  SeedStandardPolicy(Dword("ACMachHibernateIdleTime", 90));
+  const std::string onePass = Lines({"INFO: Machine Hibernation will be changed",
+                                     "INFO: SetMachAcHibernateTimeOut() Succeded",
+                                     "INFO: Commiting of Power Scheme() Succeded"});
+
+  RunPass();
+  // Standby is 10 minutes, so 80 minutes from standby; the getter adds the 11 doze minutes.
+  EXPECT_EQ(StoredScheme().mach.DozeS4TimeoutAc, 80u * 60);
+  RunPass();
+
+  EXPECT_EQ(LogText(), onePass + onePass);
+  const Values backup = Backup(HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(backup[2], (std::pair<std::string, DWORD>("CurACMachHibernateTimeout", 91)));
+  EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACMachHibernateIdleTime", 91)));
+}
+
+TEST_F(UpdatePassTest, MissingSchemeSubkeyRecordsTheSnapshotWithUnsetPolicies) {
+  SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(11), "");
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_TRUE(SchemeUnchanged());
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
+            (Values{{"CurACUserVideoTimeout", 20},
+                    {"CurACUserStandbyTimeout", 10},
+                    {"CurACMachHibernateTimeout", 71},
+                    {"ACUserVideoTimeoutPolicy", 0xFFFFFFFF},
+                    {"ACUserStandbyTimeoutPolicy", 0xFFFFFFFF},
+                    {"ACMachHibernateTimeoutPolicy", 0xFFFFFFFF},
+                    {"CurDCUserVideoTimeout", 7},
+                    {"CurDCUserStandbyTimeout", 5},
+                    {"CurDCMachHibernateTimeout", 46},
+                    {"DCUserVideoTimeoutPolicy", 0xFFFFFFFF},
+                    {"DCUserStandbyTimeoutPolicy", 0xFFFFFFFF},
+                    {"DCMachHibernateTimeoutPolicy", 0xFFFFFFFF}}));
+}
+
+// Without "Options" logging is on with an empty path (nothing is written) and both switches
+// are on: a limited user on a machine without suspend still gets standby and the override.
+TEST_F(UpdatePassTest, MissingOptionsMeansNoLogAndBothSwitchesOn) {
+  SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+  caps.SystemS3 = 0;
+  host::SetCapabilities(caps);
+  host::SetLimitedUser(true);
+  SeedPolicy(kPolicyRoot, kVerifiedRoot, "", Dword("ACUserStandByIdleTime", 25));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), "<no file>");
+  EXPECT_EQ(StoredScheme().user.IdleTimeoutAc, 25u * 60);  // forced, and stored by the override
+  EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
+}
+
+}  // namespace
