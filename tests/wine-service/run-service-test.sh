@@ -117,8 +117,7 @@ wine reg add 'HKCU\Software\Wine\AppDefaults\Hollin.exe\DllOverrides' /v powrpro
   /t REG_SZ /d native,builtin /f >/dev/null
 wine regedit /S "$(winepath_of "$schemes")" || fail "regedit of the schemes"
 wine regedit /S "$(winepath_of "$policy")" || fail "regedit of the policy"
-# A log path of our own, with a variable for the service to expand. (Wine's regedit would
-# also read the policy's hex(2) path of a version 5.00 file as its first character alone.)
+# A log path of our own, with a variable for the service to expand.
 wine reg add "$options_key" /v LogFile /t REG_EXPAND_SZ /d '%SystemRoot%\hollin-test.log' \
   /f >/dev/null
 log_file=$WINEPREFIX/drive_c/windows/hollin-test.log
