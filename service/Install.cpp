@@ -1,0 +1,48 @@
+// "/Install": creates the service and starts it. Every step is tried, also after a failed
+// one, and each failure is reported with its own text.
+#include <string>
+
+#include "Hollin.h"
+#include "HollinConstants.h"
+#include "SetupReport.h"
+#include "SystemPath.h"
+
+namespace {
+
+// In quotes, so that a system directory with spaces cannot make the service control manager
+// run a program at the first space ("C:\Program.exe") as the local system account.
+std::string QuotedProgramPath(const char* path) { return "\"" + std::string(path) + "\""; }
+
+}  // namespace
+
+int InstallService() {
+  SetupReport report;
+
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+  if (manager == nullptr) report.Fail(kInstallOpenSCManagerFails);
+
+  char path[kPathBufferSize];
+  BuildSystemPath(path, kServiceProgramFile);
+  const std::string programPath = QuotedProgramPath(path);
+
+  // No group, tag, dependencies, account or password: the local system account.
+  SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceDisplayName,
+                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                     SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
+                                     programPath.c_str(), nullptr, nullptr, nullptr, nullptr,
+                                     nullptr);
+  if (service == nullptr) report.Fail(kCreateServiceFails);
+
+  SERVICE_STATUS status = {};
+  if (!QueryServiceStatus(service, &status)) {
+    // The state is unknown: starting blindly could hit a service that already runs.
+    report.Fail(kQueryServiceStatusFails);
+  } else if (status.dwCurrentState == SERVICE_STOPPED) {
+    if (!StartServiceA(service, 0, nullptr)) report.Fail(kServiceFailedToStart);
+    Sleep(kSettlingPauseMs);
+  }
+
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return report.ExitStatus();
+}

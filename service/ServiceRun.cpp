@@ -1,0 +1,83 @@
+// The service at run time: ServiceMain on the service thread, ServiceCtrlHandler on the
+// dispatcher's thread.
+#include <atomic>
+
+#include "Hollin.h"
+#include "HollinConstants.h"
+#include "PolicyUpdate.h"
+
+namespace {
+
+// Shared by the two threads without a lock. Each field is one whole word, stored at once,
+// and every report sends all fields as they are at that moment.
+std::atomic<DWORD> currentState{SERVICE_STOPPED};
+std::atomic<DWORD> controlsAccepted{0};
+std::atomic<SERVICE_STATUS_HANDLE> statusHandle{nullptr};
+std::atomic<HANDLE> stopEvent{nullptr};
+
+// Read afresh before every wait, so the interval is whatever it is at that moment.
+std::atomic<DWORD> pollIntervalMs{kInitialPollIntervalMs};
+
+// No checkpoint or wait hint is ever sent, in any state; the exit codes stay 0.
+void ReportStatus() {
+  SERVICE_STATUS status = {};
+  status.dwServiceType = kStatusServiceType;
+  status.dwCurrentState = currentState;
+  status.dwControlsAccepted = controlsAccepted;
+  SetServiceStatus(statusHandle, &status);  // a failed report changes nothing here
+}
+
+}  // namespace
+
+void WINAPI ServiceMain(DWORD, LPSTR*) {
+  currentState = SERVICE_STOPPED;
+  controlsAccepted = 0;
+
+  statusHandle = RegisterServiceCtrlHandlerA(kServiceName, ServiceCtrlHandler);
+  if (statusHandle == nullptr) return;  // the manager sees the start fail
+
+  currentState = SERVICE_START_PENDING;
+  ReportStatus();
+
+  // Automatic reset: one signal ends exactly one wait. Used as it comes: without an event
+  // the first wait fails, which ends the loop after one pass.
+  stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+
+  controlsAccepted |= kAcceptedControls;
+  currentState = SERVICE_RUNNING;
+  ReportStatus();
+
+  Sleep(kStartDelayMs);
+
+  // A stop request never cuts a pass short: it signals the event, and the wait after the
+  // pass returns at once.
+  do {
+    RunPolicyUpdate();
+  } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT);
+
+  currentState = SERVICE_STOP_PENDING;
+  ReportStatus();
+
+  CloseHandle(stopEvent);
+  stopEvent = nullptr;
+
+  controlsAccepted &= ~kAcceptedControls;
+  currentState = SERVICE_STOPPED;
+  ReportStatus();
+}
+
+void WINAPI ServiceCtrlHandler(DWORD control) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      // All clean-up is the service thread's, once the pass in progress has returned.
+      currentState = SERVICE_STOP_PENDING;
+      ReportStatus();
+      SetEvent(stopEvent);
+      break;
+    default:
+      // Pause, continue and interrogate alike: the status as it is.
+      ReportStatus();
+      break;
+  }
+}

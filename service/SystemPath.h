@@ -1,0 +1,12 @@
+// The path of a program in the Windows system directory, as the setup commands register it.
+#ifndef HOLLIN_SYSTEMPATH_H
+#define HOLLIN_SYSTEMPATH_H
+
+#include "HollinConstants.h"
+
+// The system directory followed by fileName ("\Hollin.exe"), cut to kPathBufferSize - 1
+// characters when longer. When the system directory fills the whole buffer without a
+// terminating zero, nothing is appended.
+void BuildSystemPath(char (&path)[kPathBufferSize], const char* fileName);
+
+#endif

@@ -1,0 +1,100 @@
+#include "PassDouble.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "HostServiceControl.h"
+#include "PolicyUpdate.h"
+
+namespace pass_double {
+namespace {
+
+struct State {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<uint64_t> starts;
+  std::vector<uint64_t> ends;
+  DWORD duration = 0;
+  bool holdNext = false;
+  bool held = false;
+};
+
+// Never destroyed: a service thread that a failing test leaves behind may still reach it.
+State& GetState() {
+  static State* state = new State;
+  return *state;
+}
+
+}  // namespace
+
+void Reset() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.starts.clear();
+  s.ends.clear();
+  s.duration = 0;
+  s.holdNext = false;
+  s.held = false;
+  s.changed.notify_all();
+}
+
+void SetDuration(DWORD ms) {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.duration = ms;
+}
+
+void HoldNextPass() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.holdNext = true;
+}
+
+bool WaitUntilHeld(unsigned realTimeoutMs) {
+  State& s = GetState();
+  std::unique_lock<std::mutex> lock(s.mutex);
+  return s.changed.wait_for(lock, std::chrono::milliseconds(realTimeoutMs),
+                            [&s] { return s.held; });
+}
+
+void Release() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.held = false;
+  s.changed.notify_all();
+}
+
+std::vector<uint64_t> Starts() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.starts;
+}
+
+std::vector<uint64_t> Ends() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.ends;
+}
+
+}  // namespace pass_double
+
+void RunPolicyUpdate() {
+  using pass_double::GetState;
+  auto& s = GetState();
+  DWORD duration;
+  {
+    std::unique_lock<std::mutex> lock(s.mutex);
+    s.starts.push_back(host::ClockNow());
+    duration = s.duration;
+    if (s.holdNext) {
+      s.holdNext = false;
+      s.held = true;
+      s.changed.notify_all();
+      s.changed.wait(lock, [&s] { return !s.held; });
+    }
+  }
+  if (duration != 0) Sleep(duration);
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.ends.push_back(host::ClockNow());
+}

@@ -1,0 +1,49 @@
+// Hollin with the real update pass (the service's variant), started through the dispatcher:
+// one whole pass two seconds after the start, then a stop.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ServiceHarness.h"
+
+namespace {
+
+constexpr const char* kBackupKey = "Software\\Velmorant\\Dorvane\\Backup";
+constexpr const char* kOptionsKey = "Software\\Policies\\Velmorant\\Dorvane\\Options";
+
+class RealPass : public HostFixture {};
+
+TEST_F(RealPass, TheServiceAppliesThePolicyTwoSecondsAfterStartAndSaysSoInTheDebugOutput) {
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(HOLLIN_SCHEMES_REG, &error)) << error;
+  ASSERT_TRUE(host::ImportRegFile(HOLLIN_POLICY_REG, &error)) << error;
+  host::WriteDword(HKEY_LOCAL_MACHINE, kOptionsKey, "Log", 0);  // no log file on the host
+
+  host::ArrangeServiceStart(harness::kServiceName);
+  auto exitStatus = std::make_shared<std::atomic<int>>(-1);
+  BackgroundThread dispatcher([exitStatus] { *exitStatus = harness::RunHollin({}); });
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));
+  host::AdvanceClock(1999);
+  EXPECT_EQ(std::vector<std::string>{}, host::DebugOutput());
+  host::AdvanceClock(1);
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));  // the pass is over, the wait has begun
+  host::SendServiceControl(SERVICE_CONTROL_STOP);
+  ASSERT_TRUE(dispatcher.Join());
+  EXPECT_EQ(0, *exitStatus);
+
+  EXPECT_EQ((std::vector<std::string>{"Reached beginning of PM Update",
+                                      "Reached end of PM Update"}),
+            host::DebugOutput());
+  // The service's pass keeps its backup in the machine hive: the monitor time-out it
+  // replaced (20 minutes) and the policy (10).
+  EXPECT_EQ(std::string("\x14\0\0\0", 4),
+            ValueBytes(HKEY_LOCAL_MACHINE, kBackupKey, "ACUserMonIdleTime"));
+  EXPECT_EQ(std::string("\x0a\0\0\0", 4),
+            ValueBytes(HKEY_LOCAL_MACHINE, kBackupKey, "ACUserVideoTimeoutPolicy"));
+  EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, kBackupKey));
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+// The service at run time, started as the service control manager starts it: the status it
+// reports, when its passes run, and how stop and shutdown end it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "PassDouble.h"
+#include "ServiceHarness.h"
+
+namespace {
+
+using harness::kRunning;
+using harness::kRunningReReported;
+using harness::kStartPending;
+using harness::kStopPending;
+using harness::kStopped;
+using harness::kStopRequested;
+using Times = std::vector<uint64_t>;
+using Texts = std::vector<std::string>;
+
+class ServiceRun : public HostFixture {
+ protected:
+  void SetUp() override {
+    HostFixture::SetUp();
+    pass_double::Reset();
+  }
+
+  // Hollin without arguments, in a process the service control manager started for it.
+  void StartService() {
+    host::ArrangeServiceStart(harness::kServiceName);
+    *exitStatus_ = -1;
+    auto exitStatus = exitStatus_;
+    dispatcher_ = std::make_unique<BackgroundThread>(
+        [exitStatus] { *exitStatus = harness::RunHollin({}); });
+  }
+
+  // Once the service thread is parked in its sleep or its wait, moves the clock on.
+  static void AdvanceWhenParked(uint64_t ms) {
+    ASSERT_TRUE(host::WaitForBlockedThreads(1));
+    host::AdvanceClock(ms);
+  }
+
+  static void Control(DWORD control) {
+    host::SendServiceControl(control);
+    ASSERT_TRUE(host::WaitForControlsDelivered());
+  }
+
+  // The dispatcher has returned, and the process would exit with status 0.
+  void ExpectEnded() {
+    ASSERT_TRUE(dispatcher_->Join()) << "the service did not stop";
+    EXPECT_EQ(0, *exitStatus_);
+  }
+
+  std::shared_ptr<std::atomic<int>> exitStatus_ = std::make_shared<std::atomic<int>>(-1);
+  std::unique_ptr<BackgroundThread> dispatcher_;
+};
+
+TEST_F(ServiceRun, StopAndShutdownAlikeEndTheServiceAfterItsReportsInOrder) {
+  const DWORD controls[] = {SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN};
+  for (DWORD control : controls) {
+    SCOPED_TRACE(control);
+    host::Reset();
+    pass_double::Reset();
+    StartService();
+    AdvanceWhenParked(2000);
+    ASSERT_TRUE(host::WaitForBlockedThreads(1));  // waiting for the next pass
+    Control(control);
+    ExpectEnded();
+
+    EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
+              harness::StatusReports());
+    EXPECT_EQ(Times{2000}, pass_double::Starts());
+    EXPECT_EQ(2000u, host::ClockNow());
+    EXPECT_EQ(1u, host::CallCount("CreateEventA"));
+    EXPECT_EQ(1u, host::CallCount("CloseHandle"));
+  }
+}
+
+TEST_F(ServiceRun, InterrogatePauseContinueAndUnknownControlsReReportTheStatusUnchanged) {
+  StartService();
+  AdvanceWhenParked(2000);
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));
+  const DWORD controls[] = {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE,
+                           SERVICE_CONTROL_CONTINUE, 128};
+  for (DWORD control : controls) {
+    Control(control);
+  }
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+  EXPECT_FALSE(dispatcher_->Finished());
+
+  Control(SERVICE_CONTROL_STOP);
+  ExpectEnded();
+  EXPECT_EQ((Texts{kStartPending, kRunning, kRunningReReported, kRunningReReported,
+                   kRunningReReported, kRunningReReported, kStopRequested, kStopPending,
+                   kStopped}),
+            harness::StatusReports());
+}
+
+TEST_F(ServiceRun, PassesStartTwoSecondsAfterRunningAndTenMinutesAfterThePreviousPassEnded) {
+  constexpr DWORD kPass = 90000;  // each pass takes a minute and a half
+  pass_double::SetDuration(kPass);
+  StartService();
+
+  AdvanceWhenParked(1999);
+  EXPECT_EQ(1u, host::BlockedThreadCount());
+  EXPECT_EQ(Times{}, pass_double::Starts());
+  host::AdvanceClock(1);
+  AdvanceWhenParked(kPass);  // the first pass ends
+
+  AdvanceWhenParked(599999);
+  EXPECT_EQ(1u, host::BlockedThreadCount());
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+  host::AdvanceClock(1);
+  AdvanceWhenParked(kPass);  // the second pass ends
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));
+
+  Control(SERVICE_CONTROL_STOP);
+  ExpectEnded();
+  EXPECT_EQ((Times{2000, 2000 + kPass + 600000}), pass_double::Starts());
+  EXPECT_EQ((Times{2000 + kPass, 2000 + 2 * kPass + 600000}), pass_double::Ends());
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
+            harness::StatusReports());
+}
+
+TEST_F(ServiceRun, AStopDuringTheStartDelayStillRunsOneFullPassThenStopsWithoutWaiting) {
+  StartService();
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));  // in the start delay
+  Control(SERVICE_CONTROL_STOP);
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested}), harness::StatusReports());
+  EXPECT_EQ(Times{}, pass_double::Starts());
+
+  host::AdvanceClock(2000);
+  ExpectEnded();
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+  EXPECT_EQ(Times{2000}, pass_double::Ends());
+  EXPECT_EQ(2000u, host::ClockNow());
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
+            harness::StatusReports());
+}
+
+TEST_F(ServiceRun, AStopDuringAPassReportsStopPendingAtOnceAndStoppedOnlyAfterThePass) {
+  pass_double::HoldNextPass();
+  StartService();
+  AdvanceWhenParked(2000);
+  ASSERT_TRUE(pass_double::WaitUntilHeld());
+
+  Control(SERVICE_CONTROL_STOP);
+  Control(SERVICE_CONTROL_INTERROGATE);  // stop pending stays what it is
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopRequested}),
+            harness::StatusReports());
+  EXPECT_FALSE(dispatcher_->Finished());
+  EXPECT_EQ(Times{}, pass_double::Ends());
+
+  pass_double::Release();
+  ExpectEnded();
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+  EXPECT_EQ(Times{2000}, pass_double::Ends());
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopRequested, kStopPending,
+                   kStopped}),
+            harness::StatusReports());
+}
+
+TEST_F(ServiceRun, WithoutAStopEventExactlyOnePassRunsAndTheServiceStops) {
+  host::FailCall("CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  StartService();
+  AdvanceWhenParked(2000);
+  ExpectEnded();
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+  EXPECT_EQ(2000u, host::ClockNow());
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopPending, kStopped}), harness::StatusReports());
+}
+
+TEST_F(ServiceRun, AFailedHandlerRegistrationEndsTheServiceWithoutAnyReport) {
+  host::FailCall("RegisterServiceCtrlHandlerA", 1, ERROR_INVALID_NAME);
+  StartService();
+  ExpectEnded();
+  EXPECT_EQ(Texts{}, harness::StatusReports());
+  EXPECT_EQ(Times{}, pass_double::Starts());
+  EXPECT_EQ(0u, host::CallCount("SetServiceStatus"));
+  EXPECT_EQ(0u, host::CallCount("CreateEventA"));
+  EXPECT_EQ(0u, host::CallCount("Sleep"));
+}
+
+TEST_F(ServiceRun, AFailedStatusReportIsIgnored) {
+  host::FailCall("SetServiceStatus", 1, ERROR_INVALID_DATA);  // start pending is lost
+  StartService();
+  AdvanceWhenParked(2000);
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));
+  Control(SERVICE_CONTROL_STOP);
+  ExpectEnded();
+  EXPECT_EQ((Texts{kRunning, kStopRequested, kStopPending, kStopped}), harness::StatusReports());
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+}
+
+}  // namespace

@@ -1,0 +1,328 @@
+// "/Install" and "/Uninstall": what they register, which steps they take in which order, the
+// failure text of each step, and their exit status.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ServiceHarness.h"
+
+namespace {
+
+using harness::kRunKey;
+using harness::kRunValue;
+using harness::kServiceKey;
+using harness::kServiceName;
+using harness::RunCommand;
+using Texts = std::vector<std::string>;
+using Pauses = std::vector<uint64_t>;
+
+constexpr const char* kDisplayName = "Solvenne(TM) Dorvane Power Management Configuration Tool";
+
+class Setup : public HostFixture {
+ protected:
+  // A service as an earlier install left it, in the given state.
+  static void SeedService(DWORD state, const std::string& imagePath) {
+    host::WriteDword(HKEY_LOCAL_MACHINE, kServiceKey, "Type", SERVICE_WIN32_OWN_PROCESS);
+    host::WriteDword(HKEY_LOCAL_MACHINE, kServiceKey, "Start", SERVICE_DEMAND_START);
+    host::WriteDword(HKEY_LOCAL_MACHINE, kServiceKey, "ErrorControl", SERVICE_ERROR_IGNORE);
+    WriteExpandString(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath", imagePath);
+    host::WriteString(HKEY_LOCAL_MACHINE, kServiceKey, "DisplayName", "Earlier");
+    host::WriteString(HKEY_LOCAL_MACHINE, kServiceKey, "ObjectName", "LocalSystem");
+    host::SetServiceState(kServiceName, state);
+  }
+
+  static void WriteExpandString(HKEY root, const std::string& path, const std::string& name,
+                                const std::string& text) {
+    host::WriteValue(root, path, name, REG_EXPAND_SZ,
+                     std::vector<uint8_t>(text.c_str(), text.c_str() + text.size() + 1));
+  }
+
+  // The value's type and its text without the terminating zero; type 0 when absent.
+  static std::pair<DWORD, std::string> TextValue(HKEY root, const std::string& path,
+                                                 const std::string& name) {
+    host::RegValue value;
+    if (!host::ReadValue(root, path, name, &value)) return {REG_NONE, ""};
+    std::string text(value.data.begin(), value.data.end());
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    return {value.type, text};
+  }
+
+  static std::pair<DWORD, std::string> ImagePath() {
+    return TextValue(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath");
+  }
+  static std::pair<DWORD, std::string> RunValue() {
+    return TextValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
+  }
+};
+
+// ---- /Install ------------------------------------------------------------------------------
+
+TEST_F(Setup, InstallRegistersTheLogonToolCreatesAndStartsTheServiceAndPausesHalfASecond) {
+  const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+  EXPECT_EQ(0, run.exitStatus);
+  EXPECT_EQ(Texts{}, host::DebugOutput());
+  EXPECT_EQ((Texts{"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "StartServiceA",
+                   "Sleep", "CloseServiceHandle", "CloseServiceHandle"}),
+            harness::ServiceCalls());
+  EXPECT_EQ(Pauses{500}, run.pauses);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), host::ServiceState(kServiceName));
+
+  // Own process, automatic start, errors ignored, the local system account.
+  EXPECT_EQ(std::string("\x10\0\0\0", 4), ValueBytes(HKEY_LOCAL_MACHINE, kServiceKey, "Type"));
+  EXPECT_EQ(std::string("\x02\0\0\0", 4), ValueBytes(HKEY_LOCAL_MACHINE, kServiceKey, "Start"));
+  EXPECT_EQ(std::string("\0\0\0\0", 4),
+            ValueBytes(HKEY_LOCAL_MACHINE, kServiceKey, "ErrorControl"));
+  EXPECT_EQ(std::string(kDisplayName) + '\0',
+            ValueBytes(HKEY_LOCAL_MACHINE, kServiceKey, "DisplayName"));
+  EXPECT_EQ(std::string("LocalSystem") + '\0',
+            ValueBytes(HKEY_LOCAL_MACHINE, kServiceKey, "ObjectName"));
+  EXPECT_EQ("\"C:\\WINDOWS\\system32\\Hollin.exe\"", ImagePath().second);
+
+  // Run before the service was created.
+  const Texts calls = host::Calls();
+  const auto runWrite = std::find(calls.begin(), calls.end(), "RegSetValueExA");
+  const auto create = std::find(calls.begin(), calls.end(), "CreateServiceA");
+  EXPECT_LT(runWrite, create);
+  EXPECT_EQ(std::make_pair(static_cast<DWORD>(REG_EXPAND_SZ),
+                           std::string("C:\\WINDOWS\\system32\\Dorvane_Tool.exe")),
+            RunValue());
+}
+
+TEST_F(Setup, InstallReportsEachFailedStepGoesOnAndExitsWithOne) {
+  struct Case {
+    const char* failing;
+    Texts debugTexts;
+    Texts calls;
+    Pauses pauses;
+    DWORD stateAfter;  // 0: no service
+  };
+  const Case cases[] = {
+      {"OpenSCManagerA",
+       {"OpenSCManager fails!", "CreateService fails!", "QueryServiceStatus fails!"},
+       {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
+        "CloseServiceHandle"},
+       {},
+       0},
+      {"CreateServiceA",
+       {"CreateService fails!", "QueryServiceStatus fails!"},
+       {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
+        "CloseServiceHandle"},
+       {},
+       0},
+      // The state is unknown, so the new service is not started.
+      {"QueryServiceStatus",
+       {"QueryServiceStatus fails!"},
+       {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
+        "CloseServiceHandle"},
+       {},
+       SERVICE_STOPPED},
+      {"StartServiceA",
+       {"Service failed to start!"},
+       {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "StartServiceA", "Sleep",
+        "CloseServiceHandle", "CloseServiceHandle"},
+       {500},
+       SERVICE_STOPPED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing);
+    host::Reset();
+    host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ(c.debugTexts, host::DebugOutput());
+    EXPECT_EQ(c.calls, harness::ServiceCalls());
+    EXPECT_EQ(c.pauses, run.pauses);
+    EXPECT_EQ(c.stateAfter, host::ServiceState(kServiceName));
+    // Whatever failed later, the Run value was written first.
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), RunValue().first);
+  }
+}
+
+TEST_F(Setup, InstallOverAnExistingServiceLeavesItAsItWas) {
+  SeedService(SERVICE_RUNNING, "C:\\Earlier\\Hollin.exe");
+  const std::string before = host::ExportRegText(HKEY_LOCAL_MACHINE, kServiceKey);
+
+  const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+  EXPECT_EQ(1, run.exitStatus);
+  EXPECT_EQ((Texts{"CreateService fails!", "QueryServiceStatus fails!"}), host::DebugOutput());
+  EXPECT_EQ(Pauses{}, run.pauses);
+  EXPECT_EQ(before, host::ExportRegText(HKEY_LOCAL_MACHINE, kServiceKey));
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), host::ServiceState(kServiceName));
+  EXPECT_EQ("C:\\WINDOWS\\system32\\Dorvane_Tool.exe", RunValue().second);
+}
+
+// ---- The logon tool's Run value -----------------------------------------------------------
+
+TEST_F(Setup, TheRunValueNamesTheLogonToolInTheSystemDirectoryAndReplacesAnEarlierOne) {
+  WriteExpandString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, "D:\\Elsewhere\\Old.exe");
+  WriteExpandString(HKEY_LOCAL_MACHINE, kRunKey, "Other", "C:\\Other.exe");
+
+  EXPECT_EQ(0, RegisterLogonTool());
+
+  EXPECT_EQ(std::make_pair(static_cast<DWORD>(REG_EXPAND_SZ),
+                           std::string("C:\\WINDOWS\\system32\\Dorvane_Tool.exe")),
+            RunValue());
+  EXPECT_EQ("C:\\Other.exe", TextValue(HKEY_LOCAL_MACHINE, kRunKey, "Other").second);
+  EXPECT_EQ(Texts{}, host::DebugOutput());
+  EXPECT_EQ(0u, host::OpenKeyCount());
+}
+
+TEST_F(Setup, ARunValueThatCannotBeWrittenEndsInstallBeforeTheService) {
+  for (const char* failing : {"RegCreateKeyExA", "RegSetValueExA"}) {
+    SCOPED_TRACE(failing);
+    host::Reset();
+    host::FailCall(failing, 1, ERROR_ACCESS_DENIED);
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ(Texts{"RegisterLogonTool fails!"}, host::DebugOutput());
+    EXPECT_EQ(Texts{}, harness::ServiceCalls());
+    EXPECT_EQ(REG_NONE, RunValue().first);
+    EXPECT_EQ(0u, host::OpenKeyCount());
+  }
+}
+
+// ---- Program paths -------------------------------------------------------------------------
+
+TEST_F(Setup, ProgramPathsAreCutTo260CharactersAndTheServiceProgramIsQuoted) {
+  const std::string deep = "C:\\" + std::string(300, 'd');
+  const struct Case {
+    std::string systemDirectory;
+    std::string imagePath;  // between the quotes
+    std::string runValue;
+  } cases[] = {
+      {"C:\\Program Files\\Windows System", "C:\\Program Files\\Windows System\\Hollin.exe",
+       "C:\\Program Files\\Windows System\\Dorvane_Tool.exe"},
+      // 249 + "\Hollin.exe" is 260: it just fits; the logon tool's path is cut.
+      {deep.substr(0, 249), deep.substr(0, 249) + "\\Hollin.exe",
+       (deep.substr(0, 249) + "\\Dorvane_Tool.exe").substr(0, 260)},
+      {deep.substr(0, 250), (deep.substr(0, 250) + "\\Hollin.exe").substr(0, 260),
+       (deep.substr(0, 250) + "\\Dorvane_Tool.exe").substr(0, 260)},
+      // A directory of 260 characters leaves no room for any of the file name.
+      {deep.substr(0, 260), deep.substr(0, 260), deep.substr(0, 260)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.systemDirectory.size());
+    host::Reset();
+    host::SetSystemDirectory(c.systemDirectory);
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_EQ(std::make_pair(static_cast<DWORD>(REG_EXPAND_SZ), "\"" + c.imagePath + "\""),
+              ImagePath());
+    EXPECT_EQ(c.runValue, RunValue().second);
+  }
+}
+
+// ---- /Uninstall ----------------------------------------------------------------------------
+
+TEST_F(Setup, UninstallStopsARunningServiceOnlyDeletesAStoppedOneAndKeepsTheRunValue) {
+  const struct Case {
+    DWORD state;
+    Texts calls;
+    Pauses pauses;
+  } cases[] = {
+      {SERVICE_RUNNING,
+       {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "Sleep",
+        "DeleteService", "CloseServiceHandle", "CloseServiceHandle"},
+       {500}},
+      {SERVICE_STOPPED,
+       {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "DeleteService",
+        "CloseServiceHandle", "CloseServiceHandle"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    host::Reset();
+    SeedService(c.state, "\"C:\\WINDOWS\\system32\\Hollin.exe\"");
+    WriteExpandString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue,
+                      "C:\\WINDOWS\\system32\\Dorvane_Tool.exe");
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Uninstall"}); });
+
+    EXPECT_EQ(0, run.exitStatus);
+    EXPECT_EQ(Texts{}, host::DebugOutput());
+    EXPECT_EQ(c.calls, harness::ServiceCalls());
+    EXPECT_EQ(c.pauses, run.pauses);
+    EXPECT_FALSE(host::ServiceExists(kServiceName));
+    EXPECT_EQ("C:\\WINDOWS\\system32\\Dorvane_Tool.exe", RunValue().second);
+  }
+}
+
+TEST_F(Setup, UninstallReportsEachFailedStepGoesOnAndExitsWithOne) {
+  const Texts kAll = {"OpenSCManagerA", "OpenServiceA",       "QueryServiceStatus",
+                      "DeleteService",  "CloseServiceHandle", "CloseServiceHandle"};
+  const struct Case {
+    const char* failing;  // null: no service to remove
+    Texts debugTexts;
+    Texts calls;
+    Pauses pauses;
+  } cases[] = {
+      {"OpenSCManagerA",
+       {"OpenSCManager Fails!", "OpenService Fails!", "QueryServiceStatus fails!",
+        "DeleteService Fails!"},
+       kAll,
+       {}},
+      {"OpenServiceA",
+       {"OpenService Fails!", "QueryServiceStatus fails!", "DeleteService Fails!"},
+       kAll,
+       {}},
+      // The state is unknown, so no stop is sent; the deletion still goes ahead.
+      {"QueryServiceStatus", {"QueryServiceStatus fails!"}, kAll, {}},
+      {"ControlService",
+       {"ControlService fails to stop service!"},
+       {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "Sleep",
+        "DeleteService", "CloseServiceHandle", "CloseServiceHandle"},
+       {500}},
+      {"DeleteService",
+       {"DeleteService Fails!"},
+       {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "Sleep",
+        "DeleteService", "CloseServiceHandle", "CloseServiceHandle"},
+       {500}},
+      {nullptr,
+       {"OpenService Fails!", "QueryServiceStatus fails!", "DeleteService Fails!"},
+       kAll,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing != nullptr ? c.failing : "no service");
+    host::Reset();
+    if (c.failing != nullptr) {
+      SeedService(SERVICE_RUNNING, "\"C:\\WINDOWS\\system32\\Hollin.exe\"");
+      host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
+    }
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Uninstall"}); });
+
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ(c.debugTexts, host::DebugOutput());
+    EXPECT_EQ(c.calls, harness::ServiceCalls());
+    EXPECT_EQ(c.pauses, run.pauses);
+  }
+}
+
+// ---- Failure texts ------------------------------------------------------------------------
+
+TEST_F(Setup, AFailureTextGoesOutAsItIsUpTo999Characters) {
+  const struct Case {
+    size_t length;
+    bool sent;
+  } cases[] = {{0, true}, {24, true}, {999, true}, {1000, false}, {5000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    host::Reset();
+    const std::string text(c.length, 'x');
+    ReportSetupError(text.c_str());
+    EXPECT_EQ(c.sent ? Texts{text} : Texts{}, host::DebugOutput());
+  }
+}
+
+}  // namespace
