@@ -97,9 +97,13 @@ Waiter TimedWaiter(const WaitState& s, DWORD milliseconds, Event* event) {
   return waiter;
 }
 
+// The event behind handle; null, with ERROR_INVALID_HANDLE as the last error, when the handle
+// names no open event.
 std::shared_ptr<Event> Lookup(const WaitState& s, HANDLE handle) {
   auto found = s.events.find(reinterpret_cast<uintptr_t>(handle));
-  return found == s.events.end() ? nullptr : found->second;
+  if (found != s.events.end()) return found->second;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return nullptr;
 }
 
 }  // namespace
@@ -202,10 +206,7 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
   std::shared_ptr<host::detail::Event> event = host::detail::Lookup(s, hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!event) return FALSE;
   // A manual-reset event releases every waiter and stays signalled; an automatic-reset one
   // hands its signal to the longest waiter, or keeps it for the next wait.
   for (auto it = s.waiters.begin(); it != s.waiters.end();) {
@@ -224,10 +225,7 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
   std::shared_ptr<host::detail::Event> event = host::detail::Lookup(s, hEvent);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!event) return FALSE;
   event->signalled = false;
   return TRUE;
 }
@@ -239,10 +237,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   std::unique_lock<std::mutex> lock(s.mutex);
   // Only events can be waited for here.
   std::shared_ptr<host::detail::Event> event = host::detail::Lookup(s, hHandle);
-  if (!event) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
+  if (!event) return WAIT_FAILED;
   if (event->signalled) {
     if (!event->manualReset) event->signalled = false;
     return WAIT_OBJECT_0;
