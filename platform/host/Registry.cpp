@@ -621,7 +621,8 @@ LONG WINAPI RegFlushKey(HKEY hKey) {
   CallGate gate("RegFlushKey");
   if (DWORD e = gate.injected()) return static_cast<LONG>(e);
   LONG rc = Registry().CheckHandle(hKey);
-  if (rc == ERROR_SUCCESS) host::detail::SaveRegistryFile();
+  // A change that could not be stored is not reported as flushed.
+  if (rc == ERROR_SUCCESS) rc = host::detail::SaveRegistryFile();
   return rc;
 }
 
