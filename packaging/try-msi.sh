@@ -113,4 +113,5 @@ msiexec "uninstall" /x "$(winepath_of "$work/higher.msi")" /qn
 show
 echo "-- the administrator's keys:"
 wine reg query 'HKLM\Software\Policies\Velmorant\Dorvane' /v Control | grep Control | sed 's/^/   /'
-echo "   backup values: $(wine reg query 'HKLM\Software\Velmorant\Dorvane\Backup' | grep -c REG_DWORD)"
+backup=$(wine reg query 'HKLM\Software\Velmorant\Dorvane\Backup' | grep -c REG_DWORD)
+echo "   backup values: $backup"
