@@ -143,6 +143,12 @@ std::string Expand(const char* source) {
 
 }  // namespace
 
+size_t OpenFileCount() {
+  FileTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  return table.files.size();
+}
+
 void ResetFiles() {
   FileTable& table = Table();
   std::unordered_map<uintptr_t, std::shared_ptr<OpenFile>> closing;
@@ -153,20 +159,40 @@ void ResetFiles() {
   g_errorMode = 0;
 }
 
+// Closes a file or an event; the part of CloseHandle that an injected failure does not stop.
+BOOL Close(HANDLE hObject) {
+  // INVALID_HANDLE_VALUE is also the current process's pseudo handle: closing it is fine.
+  if (hObject == INVALID_HANDLE_VALUE) return TRUE;
+  std::shared_ptr<OpenFile> file;
+  {
+    auto& table = host::detail::Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    auto it = table.files.find(reinterpret_cast<uintptr_t>(hObject));
+    if (it != table.files.end()) {
+      file = std::move(it->second);
+      table.files.erase(it);
+    }
+  }
+  if (file) return TRUE;  // the descriptor closes when the last call using it is done
+  if (CloseEventHandle(hObject)) return TRUE;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
 }  // namespace host::detail
 
 using host::detail::CallGate;
 using host::detail::OpenFile;
 
 UINT WINAPI SetErrorMode(UINT uMode) {
-  CallGate gate("SetErrorMode");
-  if (gate.FailsWithLastError()) return 0;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<UINT>();
   return host::detail::g_errorMode.exchange(uMode);
 }
 
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
-  CallGate gate("ExpandEnvironmentStringsA");
-  if (gate.FailsWithLastError()) return 0;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   if (lpSrc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -187,8 +213,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                           HANDLE /*hTemplateFile*/) {
-  CallGate gate("CreateFileA");
-  if (gate.FailsWithLastError()) return INVALID_HANDLE_VALUE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HANDLE>();
   if (lpFileName == nullptr || *lpFileName == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -266,8 +292,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-  CallGate gate("GetFileSize");
-  if (gate.FailsWithLastError()) return INVALID_FILE_SIZE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   struct stat st;
   if (!file || fstat(file->fd, &st) != 0) {
@@ -284,8 +310,8 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                             DWORD dwMoveMethod) {
-  CallGate gate("SetFilePointer");
-  if (gate.FailsWithLastError()) return INVALID_SET_FILE_POINTER;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -330,8 +356,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-  CallGate gate("WriteFile");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
@@ -364,8 +390,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-  CallGate gate("ReadFile");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
@@ -397,8 +423,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
-  CallGate gate("SetEndOfFile");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -417,29 +443,16 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-  CallGate gate("CloseHandle");
-  if (gate.FailsWithLastError()) return FALSE;
-  // INVALID_HANDLE_VALUE is also the current process's pseudo handle: closing it is fine.
-  if (hObject == INVALID_HANDLE_VALUE) return TRUE;
-  std::shared_ptr<OpenFile> file;
-  {
-    auto& table = host::detail::Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = table.files.find(reinterpret_cast<uintptr_t>(hObject));
-    if (it != table.files.end()) {
-      file = std::move(it->second);
-      table.files.erase(it);
-    }
-  }
-  if (file) return TRUE;  // the descriptor closes when the last call using it is done
-  if (host::detail::CloseEventHandle(hObject)) return TRUE;
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  CallGate gate(__func__);
+  // Windows releases the handle even when it reports a failure.
+  const BOOL closed = host::detail::Close(hObject);
+  if (gate.Fails()) return gate.Answer<BOOL>();
+  return closed;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-  CallGate gate("DeleteFileA");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (lpFileName == nullptr || *lpFileName == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;

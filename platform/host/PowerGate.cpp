@@ -23,39 +23,39 @@ std::string ToAnsi(const WCHAR* text) {
 }  // namespace
 
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
-  host::detail::CallGate gate("GetPwrCapabilities");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   return powerprofile::GetCapabilities(lpSystemPowerCapabilities);
 }
 
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {
-  host::detail::CallGate gate("GetActivePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   return powerprofile::GetActiveScheme(puiID);
 }
 
 BOOLEAN WINAPI IsPwrHibernateAllowed(void) {
-  host::detail::CallGate gate("IsPwrHibernateAllowed");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   return powerprofile::IsHibernateAllowed();
 }
 
 BOOLEAN WINAPI CanUserWritePwrScheme(void) {
-  host::detail::CallGate gate("CanUserWritePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   return powerprofile::CanUserWriteScheme();
 }
 
 BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy) {
-  host::detail::CallGate gate("ReadPwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   return powerprofile::ReadScheme(uiID, pPowerPolicy);
 }
 
 BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
                               PPOWER_POLICY lpScheme) {
-  host::detail::CallGate gate("WritePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   std::string name = lpszName != nullptr ? ToAnsi(lpszName) : std::string();
   std::string description = lpszDescription != nullptr ? ToAnsi(lpszDescription) : std::string();
   return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
@@ -65,7 +65,7 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
 
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy) {
-  host::detail::CallGate gate("SetActivePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   return powerprofile::SetActiveScheme(uiID, lpGlobalPowerPolicy, lpPowerPolicy);
 }

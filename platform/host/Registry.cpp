@@ -576,8 +576,8 @@ using host::detail::Registry;
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
                           PHKEY phkResult) {
-  CallGate gate("RegOpenKeyExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().OpenKey(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
 }
 
@@ -585,41 +585,41 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPST
                             DWORD /*dwOptions*/, REGSAM samDesired,
                             LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
                             LPDWORD lpdwDisposition) {
-  CallGate gate("RegCreateKeyExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   // Volatile keys are kept like any other: the host registry lives as long as its file.
   return Registry().OpenKey(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
 }
 
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/,
                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  CallGate gate("RegQueryValueExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().QueryValue(hKey, lpValueName, lpType, lpData, lpcbData);
 }
 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
                            const BYTE* lpData, DWORD cbData) {
-  CallGate gate("RegSetValueExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().SetValue(hKey, lpValueName, dwType, lpData, cbData);
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  CallGate gate("RegDeleteValueA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().DeleteValue(hKey, lpValueName);
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  CallGate gate("RegDeleteKeyA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().DeleteKey(hKey, lpSubKey);
 }
 
 LONG WINAPI RegFlushKey(HKEY hKey) {
-  CallGate gate("RegFlushKey");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   LONG rc = Registry().CheckHandle(hKey);
   // A change that could not be stored is not reported as flushed.
   if (rc == ERROR_SUCCESS) rc = host::detail::SaveRegistryFile();
@@ -627,7 +627,9 @@ LONG WINAPI RegFlushKey(HKEY hKey) {
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
-  CallGate gate("RegCloseKey");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
-  return Registry().CloseKey(hKey);
+  CallGate gate(__func__);
+  // Windows releases the handle even when it reports a failure.
+  const LONG rc = Registry().CloseKey(hKey);
+  if (gate.Fails()) return gate.Answer<LONG>();
+  return rc;
 }

@@ -64,11 +64,6 @@ struct ServiceArguments {
   LPSTR argv[2];
 };
 
-DWORD PassGate(const char* function) {
-  CallGate gate(function);
-  return gate.injected();
-}
-
 const SERVICE_TABLE_ENTRYA* FindEntry(const SERVICE_TABLE_ENTRYA* table,
                                       const std::string& name) {
   for (const SERVICE_TABLE_ENTRYA* entry = table; entry->lpServiceName != nullptr; ++entry) {
@@ -175,10 +170,7 @@ std::vector<ServiceStatusReport> ServiceStatusReports() {
 }  // namespace host
 
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceStartTable) {
-  if (DWORD injected = host::detail::PassGate("StartServiceCtrlDispatcherA")) {
-    SetLastError(injected);
-    return FALSE;
-  }
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<BOOL>();
   auto& s = host::detail::State();
   std::unique_lock<std::mutex> lock(s.mutex);
   if (s.running) {
@@ -242,8 +234,8 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceSta
 
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
                                                          LPHANDLER_FUNCTION lpHandlerProc) {
-  host::detail::CallGate gate("RegisterServiceCtrlHandlerA");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SERVICE_STATUS_HANDLE>();
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.running) {
@@ -265,8 +257,8 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
 
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
                              LPSERVICE_STATUS lpServiceStatus) {
-  host::detail::CallGate gate("SetServiceStatus");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   auto& s = host::detail::State();
   std::string service;
   {

@@ -222,6 +222,27 @@ void NoteReportedStatus(const std::string& service, const SERVICE_STATUS& status
   FinishDeletionIfDue(s, service);
 }
 
+// The part of CloseServiceHandle that an injected failure does not stop.
+BOOL CloseScHandle(SC_HANDLE handle) {
+  auto& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto found = s.handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (handle == nullptr || found == s.handles.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const std::string service = found->second.service;
+  s.handles.erase(found);
+  if (!service.empty()) FinishDeletionIfDue(s, service);
+  return TRUE;
+}
+
+size_t OpenServiceHandleCount() {
+  ScmState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.handles.size();
+}
+
 void ResetServices() {
   ScmState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -256,8 +277,8 @@ using host::detail::CallGate;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
                                 DWORD dwDesiredAccess) {
-  CallGate gate("OpenSCManagerA");
-  if (gate.FailsWithLastError()) return nullptr;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SC_HANDLE>();
   // Only this machine's manager is provided.
   if (lpMachineName != nullptr && *lpMachineName != '\0') {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
@@ -284,8 +305,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
                                 LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
                                 LPDWORD lpdwTagId, LPCSTR lpDependencies,
                                 LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/) {
-  CallGate gate("CreateServiceA");
-  if (gate.FailsWithLastError()) return nullptr;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SC_HANDLE>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -335,8 +356,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
                               DWORD dwDesiredAccess) {
-  CallGate gate("OpenServiceA");
-  if (gate.FailsWithLastError()) return nullptr;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SC_HANDLE>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -354,8 +375,8 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
-  CallGate gate("QueryServiceStatus");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -371,8 +392,8 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
 
 BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/,
                           LPCSTR* /*lpServiceArgVectors*/) {
-  CallGate gate("StartServiceA");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -400,8 +421,8 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/,
 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
                            LPSERVICE_STATUS lpServiceStatus) {
-  CallGate gate("ControlService");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -452,8 +473,8 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE hService) {
-  CallGate gate("DeleteService");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -469,18 +490,9 @@ BOOL WINAPI DeleteService(SC_HANDLE hService) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
-  CallGate gate("CloseServiceHandle");
-  if (gate.FailsWithLastError()) return FALSE;
-  using namespace host::detail;
-  auto& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  auto found = s.handles.find(reinterpret_cast<uintptr_t>(hSCObject));
-  if (hSCObject == nullptr || found == s.handles.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  const std::string service = found->second.service;
-  s.handles.erase(found);
-  if (!service.empty()) FinishDeletionIfDue(s, service);
-  return TRUE;
+  CallGate gate(__func__);
+  // Windows releases the handle even when it reports a failure.
+  const BOOL closed = host::detail::CloseScHandle(hSCObject);
+  if (gate.Fails()) return gate.Answer<BOOL>();
+  return closed;
 }

@@ -83,8 +83,8 @@ void ResetSystemParameters() {
 
 BOOL WINAPI SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni) {
   using host::detail::Session;
-  host::detail::CallGate gate("SystemParametersInfoA");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   switch (uiAction) {
     case SPI_SETPOWEROFFACTIVE: {
       UINT active = uiParam != 0 ? 1 : 0;

@@ -74,7 +74,7 @@ TEST_F(HostUiTest, GetDlgItemIntReadsAsWindowsDoes) {
 // What the dialog procedure calls while the stand-in runs it is the program's own call:
 // recorded, and failable.
 TEST_F(HostUiTest, CallsFromAProcedureAreThePrograms) {
-  host::FailCall("SetDlgItemInt", 2, ERROR_INVALID_WINDOW_HANDLE);
+  host::FailCall(host::gated::SetDlgItemInt, 2, ERROR_INVALID_WINDOW_HANDLE);
   EXPECT_EQ(7, RunDialog([](const host::ui::DialogRun& run) {
     host::ui::Click(run.dialog, 10);
     EXPECT_EQ("42", host::ui::ItemText(run.dialog, 11));

@@ -64,7 +64,7 @@ TEST_F(StartUpTest, NormalRunShowsOnlyTheSettingsDialogAndWritesNothing) {
   EXPECT_EQ("#109", main.menuName);
   EXPECT_FALSE(main.everVisible);
   EXPECT_TRUE(main.destroyed);
-  EXPECT_EQ(0u, host::CallCount("ShowWindow"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::ShowWindow));
 
   EXPECT_TRUE(host::ui::MessageBoxes().empty());
   EXPECT_EQ(before, Registry());
@@ -89,7 +89,7 @@ TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
   EXPECT_EQ("system cursor #32512", host::ui::ResourceOf(c.cursor));
   EXPECT_EQ(reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)), c.background);
   EXPECT_EQ("#109", c.menuName);
-  EXPECT_EQ(1u, host::CallCount("LoadAcceleratorsA"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::LoadAcceleratorsA));
 }
 
 // Whatever makes the read fail, the user sees the recorded text, then the fixed fatal text,
@@ -105,7 +105,7 @@ TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
        }},
       {"active scheme missing",
        [] { host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy", "7"); }},
-      {"read refused", [] { host::FailCall("ReadPwrScheme", 1, ERROR_ACCESS_DENIED); }},
+      {"read refused", [] { host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -131,17 +131,17 @@ TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
 }
 
 TEST_F(StartUpTest, WithoutAMainWindowNothingIsReadOrShown) {
-  host::FailCall("CreateWindowExA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  host::FailCall(host::gated::CreateWindowExA, 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(0, RunWinMain());
-  EXPECT_EQ(0u, host::CallCount("GetActivePwrScheme"));
-  EXPECT_EQ(0u, host::CallCount("ReadPwrScheme"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::GetActivePwrScheme));
+  EXPECT_EQ(0u, host::CallCount(host::gated::ReadPwrScheme));
   EXPECT_TRUE(host::ui::Dialogs().empty());
   EXPECT_TRUE(host::ui::MessageBoxes().empty());
-  EXPECT_EQ(0u, host::CallCount("GetMessageA"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::GetMessageA));
 }
 
 TEST_F(StartUpTest, WithoutTheDialogTheProgramEndsNormally) {
-  host::FailCall("DialogBoxParamA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  host::FailCall(host::gated::DialogBoxParamA, 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(0, RunWinMain());
   host::ui::WindowInfo main;
   ASSERT_TRUE(host::ui::GetWindowInfo(host::ui::Windows().at(0), &main));
@@ -197,7 +197,7 @@ TEST_F(MainWindowTest, CommandsOpenTheDialogsOwnedByTheWindow) {
     EXPECT_EQ(c.proc, dialogs.back().proc);
   }
   EXPECT_TRUE(IsWindow(window));
-  EXPECT_EQ(0u, host::CallCount("DefWindowProcA"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::DefWindowProcA));
 }
 
 TEST_F(MainWindowTest, ExitDestroysTheWindowAndDestructionPostsQuitZero) {
@@ -223,25 +223,25 @@ TEST_F(MainWindowTest, PaintDrawsTheTextCentredAtTheTop) {
   EXPECT_EQ(window, drawn[0].window);
   EXPECT_EQ("Youcan now exit this program.", drawn[0].text);
   EXPECT_EQ(static_cast<UINT>(DT_CENTER), drawn[0].format);
-  EXPECT_EQ(1u, host::CallCount("GetClientRect"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::GetClientRect));
   RECT client;
   GetClientRect(window, &client);
   EXPECT_EQ(client.top, drawn[0].rect.top);
   EXPECT_EQ(client.left, drawn[0].rect.left);
   EXPECT_EQ(client.right, drawn[0].rect.right);
-  EXPECT_EQ(1u, host::CallCount("EndPaint"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::EndPaint));
 }
 
 TEST_F(MainWindowTest, EverythingElseGoesToTheDefaultProcedure) {
   EXPECT_EQ(0, MainWindowProc(window, WM_COMMAND, 4242, 0));
   EXPECT_EQ(0, MainWindowProc(window, WM_TIMER, 1, 0));
   EXPECT_EQ(TRUE, MainWindowProc(window, WM_NCCREATE, 0, 0));
-  EXPECT_EQ(3u, host::CallCount("DefWindowProcA"));
+  EXPECT_EQ(3u, host::CallCount(host::gated::DefWindowProcA));
   EXPECT_TRUE(host::ui::Dialogs().empty());
   EXPECT_TRUE(IsWindow(window));
   EXPECT_FALSE(host::ui::QuitPending());
   // Every message loads the painted text first.
-  EXPECT_EQ(3u, host::CallCount("LoadStringA"));
+  EXPECT_EQ(3u, host::CallCount(host::gated::LoadStringA));
 }
 
 TEST_F(MainWindowTest, AboutBoxEndsOnOkAndCancelOnly) {

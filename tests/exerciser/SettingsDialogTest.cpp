@@ -109,8 +109,8 @@ TEST_F(SettingsDialogTest, GetShowsTheRowInWholeMinutesAndWritesNothing) {
       EXPECT_EQ(c.shown, host::ui::ItemText(dialog, c.row.display));
     });
     EXPECT_TRUE(host::ui::MessageBoxes().empty());
-    EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
-    EXPECT_EQ(0u, host::CallCount("SystemParametersInfoA"));
+    EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
+    EXPECT_EQ(0u, host::CallCount(host::gated::SystemParametersInfoA));
     EXPECT_EQ(before, Registry());
   }
 }
@@ -172,8 +172,8 @@ TEST_F(SettingsDialogTest, SetAppliesTheEntryAndCommitsItToTheStore) {
       EXPECT_EQ(std::to_string(c.shownAfter), host::ui::ItemText(dialog, c.row.display));
     });
     EXPECT_TRUE(host::ui::MessageBoxes().empty());
-    EXPECT_EQ(1u, host::CallCount("WritePwrScheme"));
-    EXPECT_EQ(1u, host::CallCount("SetActivePwrScheme"));
+    EXPECT_EQ(1u, host::CallCount(host::gated::WritePwrScheme));
+    EXPECT_EQ(1u, host::CallCount(host::gated::SetActivePwrScheme));
     c.check(StoredUser(), StoredMachine());
   }
 }
@@ -206,7 +206,7 @@ TEST_F(SettingsDialogTest, RefusedSetterShowsTheLibraryTextAndCommitsNothing) {
     EXPECT_EQ(c.row.caption, boxes[0].caption);
     EXPECT_EQ(c.text, boxes[0].text);
     EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
-    EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
+    EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
     EXPECT_EQ(before, Registry());
   }
 }
@@ -265,20 +265,20 @@ TEST_F(SettingsDialogTest, AllowUnprivilegedUserWritesTheUsersOverride) {
   EXPECT_EQ(420u, StoredUser().VideoTimeoutAc);
   const MACHINE_POWER_POLICY machineAfter = StoredMachine();
   EXPECT_EQ(0, std::memcmp(&machineBefore, &machineAfter, sizeof machineBefore));
-  EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
 }
 
 TEST_F(SettingsDialogTest, FailedCommitShowsTheLibraryText) {
   const struct {
-    const char* failing;
+    host::FailableFunction failing;
     const char* text;
   } cases[] = {
-      {"WritePwrScheme", "PwrScheme::commit() failed. Unable to Write PowerScheme->System Error: "},
-      {"SetActivePwrScheme",
+      {host::gated::WritePwrScheme, "PwrScheme::commit() failed. Unable to Write PowerScheme->System Error: "},
+      {host::gated::SetActivePwrScheme,
        "PwrScheme::commit() failed. Unable to Set Active PowerScheme->System Error: "},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.failing);
+    SCOPED_TRACE(c.failing.name);
     SetUp();
     host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
     RunSettings([](HWND dialog) {
@@ -315,8 +315,8 @@ TEST_F(SettingsDialogTest, EntryThatIsNotWholeMinutesAppliesNothing) {
       EXPECT_EQ(row.caption, boxes[0].caption);
       EXPECT_EQ(kNotWholeMinutes, boxes[0].text);
       EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
-      EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
-      EXPECT_EQ(0u, host::CallCount("SystemParametersInfoA"));
+      EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
+      EXPECT_EQ(0u, host::CallCount(host::gated::SystemParametersInfoA));
     }
   }
   EXPECT_EQ(before, Registry());

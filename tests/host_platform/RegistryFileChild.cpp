@@ -6,6 +6,7 @@
 //   flush               RegFlushKey(HKEY_CURRENT_USER)
 //   wait                print "waiting" and go on once stdin is closed
 //   crash               end at once, without the exit handlers
+//   calls               print how many calls the stand-in has recorded
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "HostControl.h"
 #include "Win32Api.h"
 
 int main(int argc, char** argv) {
@@ -47,6 +49,8 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
       while (std::getchar() != EOF) {
       }
+    } else if (command == "calls") {
+      std::printf("%zu\n", host::Calls().size());
     } else if (command == "crash") {
       std::fflush(stdout);
       _exit(0);

@@ -207,6 +207,12 @@ TEST_F(RegistryFile, TheFileIsLoadedBeforeTheFirstCallAndKeptWhole) {
   EXPECT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, "Software\\Policy", "Control", &value));
 }
 
+// A host program that never resets, however long it runs, keeps no record of its calls.
+TEST_F(RegistryFile, AProgramThatNeverResetsRecordsNoCall) {
+  EXPECT_EQ("first\n0\n", Child({"set", "Software\\App", "Name", "first", "get", "Software\\App",
+                                 "Name", "flush", "calls"}));
+}
+
 TEST_F(RegistryFile, FlushSavesAtOnceAndOnlyWhatWasThereThen) {
   EXPECT_EQ("", Child({"set", "Software\\App", "Early", "1", "flush", "set", "Software\\App",
                        "Late", "2", "crash"}));

@@ -227,8 +227,8 @@ TEST_F(Dispatcher, ServiceMainRunsOnItsOwnThreadAndControlsReachTheHandlerInOrde
   }
   EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), host::ServiceState(kService));
   // The program's calls inside the dispatcher are recorded as its own.
-  EXPECT_EQ(6u, host::CallCount("SetServiceStatus"));
-  EXPECT_EQ(1u, host::CallCount("StartServiceCtrlDispatcherA"));
+  EXPECT_EQ(6u, host::CallCount(host::gated::SetServiceStatus));
+  EXPECT_EQ(1u, host::CallCount(host::gated::StartServiceCtrlDispatcherA));
 }
 
 TEST_F(Dispatcher, ControlsSentBeforeTheHandlerIsRegisteredWaitForIt) {
@@ -258,7 +258,7 @@ TEST_F(Dispatcher, TheHandlersCallsCanBeFailedLikeAnyOther) {
   host::ArrangeServiceStart(kService);
   StartDispatcher();
   ASSERT_TRUE(host::WaitForBlockedThreads(1));
-  host::FailCall("SetEvent", 1, kInjected);
+  host::FailCall(host::gated::SetEvent, 1, kInjected);
   host::SendServiceControl(SERVICE_CONTROL_STOP);
   ASSERT_TRUE(host::WaitForControlsDelivered());
   // The stop never reached the service thread: it still waits.

@@ -64,7 +64,7 @@ TEST_F(PassGateTest, FirstRootCarryingTheExactMarkerIsTheOnlyOneRead) {
       EXPECT_EQ(LogText(), "<no file>");
       EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
       EXPECT_EQ(host::DebugOutput(), kBeginOnly);
-      EXPECT_EQ(host::CallCount("GetPwrCapabilities"), 0u);
+      EXPECT_EQ(host::CallCount(host::gated::GetPwrCapabilities), 0u);
     } else {
       const DWORD expected = c.rootUsed == std::string(kPolicyRoot) ? 1 : 2;
       EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, expected * 60);
@@ -111,9 +111,9 @@ TEST_F(PassGateTest, RejectedVersionLogsOneErrorAndTouchesNothing) {
     EXPECT_EQ(LogText(), Lines({c.line, c.line}));
     EXPECT_TRUE(SchemeUnchanged());
     EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
-    EXPECT_EQ(host::CallCount("ReadPwrScheme"), 0u);
-    EXPECT_EQ(host::CallCount("RegCreateKeyExA"), 0u);
-    EXPECT_EQ(host::CallCount("RegSetValueExA"), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::ReadPwrScheme), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::RegCreateKeyExA), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), 0u);
     // Returns without the end text.
     EXPECT_EQ(host::DebugOutput(), (Texts{kBeginOnly[0], kBeginOnly[0]}));
   }
@@ -153,9 +153,9 @@ TEST_F(PassGateTest, SchemeNameOtherThanSimpleIsRejectedAfterTheSchemeIsRead) {
     EXPECT_EQ(LogText(), Lines({"ERROR: Invalid Scheme Name"}));
     EXPECT_TRUE(SchemeUnchanged());
     EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
-    EXPECT_EQ(host::CallCount("ReadPwrScheme"), 1u);
-    EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
-    EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::ReadPwrScheme), 1u);
+    EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
     EXPECT_EQ(host::DebugOutput(), kBeginAndEnd);
   }
 }
@@ -165,10 +165,10 @@ TEST_F(PassGateTest, SchemeNameOtherThanSimpleIsRejectedAfterTheSchemeIsRead) {
 TEST_F(PassGateTest, UnreadSchemeIsReportedAndNeverCommitted) {
   struct Case {
     const char* name;
-    const char* failingCall;
+    host::FailableFunction failingCall;
   };
-  const Case cases[] = {{"scheme read fails", "ReadPwrScheme"},
-                        {"active scheme unknown", "GetActivePwrScheme"}};
+  const Case cases[] = {{"scheme read fails", host::gated::ReadPwrScheme},
+                        {"active scheme unknown", host::gated::GetActivePwrScheme}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
@@ -181,8 +181,8 @@ TEST_F(PassGateTest, UnreadSchemeIsReportedAndNeverCommitted) {
     EXPECT_EQ(LogText(), Lines({std::string("ERROR: PwrScheme initialiaze()") + kErrorSuffix}));
     EXPECT_TRUE(SchemeUnchanged());
     EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
-    EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
-    EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
     EXPECT_EQ(host::DebugOutput(), kBeginAndEnd);
   }
 }

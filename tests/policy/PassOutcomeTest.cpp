@@ -85,7 +85,7 @@ TEST_F(PassOutcomeTest, LimitedUserCommitsThroughTheBypassOnly) {
     EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, c.userHalfStored ? 900u : 1200u);
     EXPECT_EQ(scheme_store::StoredMachineHalf(0),
               scheme_store::Bytes(scheme_store::DistinctPolicy().mach));
-    EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
   }
 }
 
@@ -158,7 +158,7 @@ TEST_F(PassOutcomeTest, LogPathIsExpandedAndAbsentSwitchMeansOn) {
 // Platform failures inside the pass are recorded in their objects and never stop it.
 TEST_F(PassOutcomeTest, BackupKeyThatCannotBeCreatedDoesNotStopEnforcement) {
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
-  host::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::RegCreateKeyExA, 1, ERROR_ACCESS_DENIED);
 
   RunPass();
 
@@ -171,7 +171,7 @@ TEST_F(PassOutcomeTest, BackupKeyThatCannotBeCreatedDoesNotStopEnforcement) {
 TEST_F(PassOutcomeTest, FailedCommitIsLoggedWithoutTheNote) {
   host::SetLimitedUser(false);
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
-  host::FailCall("WritePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::WritePwrScheme, 1, ERROR_ACCESS_DENIED);
 
   RunPass();
 

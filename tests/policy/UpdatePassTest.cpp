@@ -136,8 +136,8 @@ TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
                     {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
                     {"CurDCMachHibernateTimeout", 46},  {"DCUserVideoTimeoutPolicy", 7},
                     {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 46}}));
-  EXPECT_EQ(host::CallCount("WritePwrScheme"), 1u);
-  EXPECT_EQ(host::CallCount("SetActivePwrScheme"), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 1u);
   EXPECT_TRUE(SchemeUnchanged());
 }
 
@@ -246,7 +246,7 @@ TEST_F(UpdatePassTest, MissingOptionsMeansNoLogAndBothSwitchesOn) {
 
   EXPECT_EQ(LogText(), "<no file>");
   EXPECT_EQ(StoredScheme().user.IdleTimeoutAc, 25u * 60);  // forced, and stored by the override
-  EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
 }
 
 }  // namespace

@@ -148,7 +148,7 @@ TEST_F(CommitTest, BypassWithoutAnActiveSchemeKeyWritesNothing) {
     std::string missingKey;
   } cases[] = {
       {"active index unknown (65535)",
-       [] { host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND); },
+       [] { host::FailCall(host::gated::GetActivePwrScheme, 1, ERROR_FILE_NOT_FOUND); },
        scheme_store::UserKey(65535)},
       {"active scheme without a key", [] { scheme_store::SetActive(42); },
        scheme_store::UserKey(42)},
@@ -164,18 +164,19 @@ TEST_F(CommitTest, BypassWithoutAnActiveSchemeKeyWritesNothing) {
 
     EXPECT_FALSE(scheme.commit());
     EXPECT_EQ(scheme.GetErrorText(), "");
-    EXPECT_EQ(host::CallCount("RegOpenKeyExA"), 1u);
-    EXPECT_EQ(host::CallCount("RegSetValueExA"), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::RegOpenKeyExA), 1u);
+    EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), 0u);
     EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, c.missingKey));
     EXPECT_EQ(host::ExportRegText(HKEY_CURRENT_USER, scheme_store::kUserPolicies), before);
-    EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 2u);
+    EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 2u);
   }
 }
 
 TEST_F(CommitTest, BypassIgnoresARefusedOpenOrWrite) {
   host::SetLimitedUser(true);
-  for (const char* function : {"RegOpenKeyExA", "RegSetValueExA"}) {
-    SCOPED_TRACE(function);
+  for (const host::FailableFunction& function :
+       {host::gated::RegOpenKeyExA, host::gated::RegSetValueExA}) {
+    SCOPED_TRACE(function.name);
     SchemeProbe scheme(0);
     Edit(scheme);
     scheme.EnableSecurityBypass();
@@ -192,13 +193,13 @@ TEST_F(CommitTest, FailedWriteSkipsActivation) {
   SchemeProbe scheme(0);
   Edit(scheme);
   const std::vector<uint8_t> stored = StoredUserHalf(0);
-  host::FailCall("WritePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::WritePwrScheme, 1, ERROR_ACCESS_DENIED);
   host::ClearCalls();
 
   EXPECT_TRUE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), kWriteFailed + kSuffix);
-  EXPECT_EQ(host::CallCount("SetActivePwrScheme"), 0u);
-  EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 2u);
+  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 2u);
   EXPECT_EQ(StoredUserHalf(0), stored);
   EXPECT_EQ(Active(), 1u);
 
@@ -211,7 +212,7 @@ TEST_F(CommitTest, FailedWriteSkipsActivation) {
 TEST_F(CommitTest, FailedActivationIsReported) {
   SchemeProbe scheme(0);
   Edit(scheme);
-  host::FailCall("SetActivePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::SetActivePwrScheme, 1, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), kActivateFailed + kSuffix);
   EXPECT_EQ(StoredUserHalf(0), Bytes(scheme.Policy().user));
@@ -227,7 +228,7 @@ TEST_F(CommitTest, DisplaySettingsFollowTheAcVideoTimeOutOnEveryPath) {
   } paths[] = {
       {"written", [](PwrScheme&) {}, false},
       {"write failed",
-       [](PwrScheme&) { host::FailCall("WritePwrScheme", 1, ERROR_ACCESS_DENIED); }, true},
+       [](PwrScheme&) { host::FailCall(host::gated::WritePwrScheme, 1, ERROR_ACCESS_DENIED); }, true},
       {"refused", [](PwrScheme&) { host::SetLimitedUser(true); }, true},
       {"override",
        [](PwrScheme& s) {
@@ -252,7 +253,7 @@ TEST_F(CommitTest, DisplaySettingsFollowTheAcVideoTimeOutOnEveryPath) {
       p.arrange(scheme);
       host::ClearCalls();
       EXPECT_EQ(scheme.commit(), p.failed);
-      EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 2u);
+      EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 2u);
       EXPECT_EQ(Desktop("PowerOffActive"), "1");
       EXPECT_EQ(Desktop("PowerOffTimeOut"), v.timeout);
       host::SetLimitedUser(false);

@@ -64,14 +64,14 @@ TEST_F(PwrSchemeTest, FailedReadZeroesTheRecordAndKeepsTheIndex) {
   // The failure text stays after the successful read.
   EXPECT_EQ(scheme.GetErrorText(), "PwrScheme initialiaze()" + kSuffix);
 
-  host::FailCall("ReadPwrScheme", 1, ERROR_GEN_FAILURE);
+  host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_GEN_FAILURE);
   EXPECT_TRUE(scheme.initialiaze(0));
   EXPECT_EQ(scheme.PolicyBytes(), zero);
 }
 
 TEST_F(PwrSchemeTest, DefaultConstructionReadsNothing) {
   SchemeProbe scheme;
-  EXPECT_EQ(host::CallCount("ReadPwrScheme"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::ReadPwrScheme), 0u);
   EXPECT_FALSE(scheme.IsRead());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(scheme.PolicyBytes(), std::vector<uint8_t>(sizeof(POWER_POLICY), 0));

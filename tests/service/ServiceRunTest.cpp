@@ -73,8 +73,8 @@ TEST_F(ServiceRun, StopAndShutdownAlikeEndTheServiceAfterItsReportsInOrder) {
               harness::StatusReports());
     EXPECT_EQ(Times{2000}, pass_double::Starts());
     EXPECT_EQ(2000u, host::ClockNow());
-    EXPECT_EQ(1u, host::CallCount("CreateEventA"));
-    EXPECT_EQ(1u, host::CallCount("CloseHandle"));
+    EXPECT_EQ(1u, host::CallCount(host::gated::CreateEventA));
+    EXPECT_EQ(1u, host::CallCount(host::gated::CloseHandle));
   }
 }
 
@@ -163,7 +163,7 @@ TEST_F(ServiceRun, AStopDuringAPassReportsStopPendingAtOnceAndStoppedOnlyAfterTh
 }
 
 TEST_F(ServiceRun, WithoutAStopEventExactlyOnePassRunsAndTheServiceStops) {
-  host::FailCall("CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  host::FailCall(host::gated::CreateEventA, 1, ERROR_NOT_ENOUGH_MEMORY);
   StartService();
   AdvanceWhenParked(2000);
   ExpectEnded();
@@ -173,18 +173,18 @@ TEST_F(ServiceRun, WithoutAStopEventExactlyOnePassRunsAndTheServiceStops) {
 }
 
 TEST_F(ServiceRun, AFailedHandlerRegistrationEndsTheServiceWithoutAnyReport) {
-  host::FailCall("RegisterServiceCtrlHandlerA", 1, ERROR_INVALID_NAME);
+  host::FailCall(host::gated::RegisterServiceCtrlHandlerA, 1, ERROR_INVALID_NAME);
   StartService();
   ExpectEnded();
   EXPECT_EQ(Texts{}, harness::StatusReports());
   EXPECT_EQ(Times{}, pass_double::Starts());
-  EXPECT_EQ(0u, host::CallCount("SetServiceStatus"));
-  EXPECT_EQ(0u, host::CallCount("CreateEventA"));
-  EXPECT_EQ(0u, host::CallCount("Sleep"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::SetServiceStatus));
+  EXPECT_EQ(0u, host::CallCount(host::gated::CreateEventA));
+  EXPECT_EQ(0u, host::CallCount(host::gated::Sleep));
 }
 
 TEST_F(ServiceRun, AFailedStatusReportIsIgnored) {
-  host::FailCall("SetServiceStatus", 1, ERROR_INVALID_DATA);  // start pending is lost
+  host::FailCall(host::gated::SetServiceStatus, 1, ERROR_INVALID_DATA);  // start pending is lost
   StartService();
   AdvanceWhenParked(2000);
   ASSERT_TRUE(host::WaitForBlockedThreads(1));

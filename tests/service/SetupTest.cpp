@@ -93,33 +93,33 @@ TEST_F(Setup, InstallRegistersTheLogonToolCreatesAndStartsTheServiceAndPausesHal
 
 TEST_F(Setup, InstallReportsEachFailedStepGoesOnAndExitsWithOne) {
   struct Case {
-    const char* failing;
+    host::FailableFunction failing;
     Texts debugTexts;
     Texts calls;
     Pauses pauses;
     DWORD stateAfter;  // 0: no service
   };
   const Case cases[] = {
-      {"OpenSCManagerA",
+      {host::gated::OpenSCManagerA,
        {"OpenSCManager fails!", "CreateService fails!", "QueryServiceStatus fails!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
         "CloseServiceHandle"},
        {},
        0},
-      {"CreateServiceA",
+      {host::gated::CreateServiceA,
        {"CreateService fails!", "QueryServiceStatus fails!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
         "CloseServiceHandle"},
        {},
        0},
       // The state is unknown, so the new service is not started.
-      {"QueryServiceStatus",
+      {host::gated::QueryServiceStatus,
        {"QueryServiceStatus fails!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
         "CloseServiceHandle"},
        {},
        SERVICE_STOPPED},
-      {"StartServiceA",
+      {host::gated::StartServiceA,
        {"Service failed to start!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "StartServiceA", "Sleep",
         "CloseServiceHandle", "CloseServiceHandle"},
@@ -127,7 +127,7 @@ TEST_F(Setup, InstallReportsEachFailedStepGoesOnAndExitsWithOne) {
        SERVICE_STOPPED},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.failing);
+    SCOPED_TRACE(c.failing.name);
     host::Reset();
     host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
 
@@ -174,8 +174,9 @@ TEST_F(Setup, TheRunValueNamesTheLogonToolInTheSystemDirectoryAndReplacesAnEarli
 }
 
 TEST_F(Setup, ARunValueThatCannotBeWrittenEndsInstallBeforeTheService) {
-  for (const char* failing : {"RegCreateKeyExA", "RegSetValueExA"}) {
-    SCOPED_TRACE(failing);
+  for (const host::FailableFunction& failing :
+       {host::gated::RegCreateKeyExA, host::gated::RegSetValueExA}) {
+    SCOPED_TRACE(failing.name);
     host::Reset();
     host::FailCall(failing, 1, ERROR_ACCESS_DENIED);
 
@@ -261,28 +262,28 @@ TEST_F(Setup, UninstallReportsEachFailedStepGoesOnAndExitsWithOne) {
   const Texts kAll = {"OpenSCManagerA", "OpenServiceA",       "QueryServiceStatus",
                       "DeleteService",  "CloseServiceHandle", "CloseServiceHandle"};
   const struct Case {
-    const char* failing;  // null: no service to remove
+    const host::FailableFunction* failing;  // null: no service to remove
     Texts debugTexts;
     Texts calls;
     Pauses pauses;
   } cases[] = {
-      {"OpenSCManagerA",
+      {&host::gated::OpenSCManagerA,
        {"OpenSCManager Fails!", "OpenService Fails!", "QueryServiceStatus fails!",
         "DeleteService Fails!"},
        kAll,
        {}},
-      {"OpenServiceA",
+      {&host::gated::OpenServiceA,
        {"OpenService Fails!", "QueryServiceStatus fails!", "DeleteService Fails!"},
        kAll,
        {}},
       // The state is unknown, so no stop is sent; the deletion still goes ahead.
-      {"QueryServiceStatus", {"QueryServiceStatus fails!"}, kAll, {}},
-      {"ControlService",
+      {&host::gated::QueryServiceStatus, {"QueryServiceStatus fails!"}, kAll, {}},
+      {&host::gated::ControlService,
        {"ControlService fails to stop service!"},
        {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "Sleep",
         "DeleteService", "CloseServiceHandle", "CloseServiceHandle"},
        {500}},
-      {"DeleteService",
+      {&host::gated::DeleteService,
        {"DeleteService Fails!"},
        {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "Sleep",
         "DeleteService", "CloseServiceHandle", "CloseServiceHandle"},
@@ -293,11 +294,11 @@ TEST_F(Setup, UninstallReportsEachFailedStepGoesOnAndExitsWithOne) {
        {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.failing != nullptr ? c.failing : "no service");
+    SCOPED_TRACE(c.failing != nullptr ? c.failing->name : "no service");
     host::Reset();
     if (c.failing != nullptr) {
       SeedService(SERVICE_RUNNING, "\"C:\\WINDOWS\\system32\\Hollin.exe\"");
-      host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
+      host::FailCall(*c.failing, 1, ERROR_ACCESS_DENIED);
     }
 
     const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Uninstall"}); });

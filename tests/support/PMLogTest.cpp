@@ -191,8 +191,8 @@ TEST_F(PMLogTest, ExpandedPathLongerThanTheBufferOpensNothing) {
     LogProbe log;
     log.Open("%PMLOG_LONG_DIR%/" + name, 11);
     EXPECT_EQ(log.HasFile(), c.opens);
-    EXPECT_EQ(host::CallCount("CreateFileA"), c.opens ? 1u : 0u);
-    EXPECT_EQ(host::CallCount("SetErrorMode"), 2u);
+    EXPECT_EQ(host::CallCount(host::gated::CreateFileA), c.opens ? 1u : 0u);
+    EXPECT_EQ(host::CallCount(host::gated::SetErrorMode), 2u);
     log.WriteInfo("x", 0);
     log.Close();
     if (c.opens) {
@@ -217,8 +217,8 @@ TEST_F(PMLogTest, PathThatCannotBeOpenedDropsEveryLine) {
     log.WriteError("x", 0);
     log.Close();
   }
-  EXPECT_EQ(host::CallCount("WriteFile"), 0u);
-  EXPECT_EQ(host::CallCount("SetEndOfFile"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::WriteFile), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SetEndOfFile), 0u);
 }
 
 TEST_F(PMLogTest, SecondOpenClosesTheFirstFile) {
@@ -340,21 +340,21 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
   const std::string path = PathOf("inject.log");
   WriteContents(path, "old\r\n");
   const struct {
-    const char* function;
+    host::FailableFunction function;
     bool opens;
     std::string contents;
   } cases[] = {
-      {"ExpandEnvironmentStringsA", false, "old\r\n"},
-      {"CreateFileA", false, "old\r\n"},
+      {host::gated::ExpandEnvironmentStringsA, false, "old\r\n"},
+      {host::gated::CreateFileA, false, "old\r\n"},
       // Without the size there is no end to append at: the file is let go untouched.
-      {"GetFileSize", false, "old\r\n"},
+      {host::gated::GetFileSize, false, "old\r\n"},
       // Nor without the end: lines written from the start would overwrite the old ones.
-      {"SetFilePointer", false, "old\r\n"},
-      {"WriteFile", true, "old\r\nINFO: two\r\n"},
-      {"SetEndOfFile", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      {host::gated::SetFilePointer, false, "old\r\n"},
+      {host::gated::WriteFile, true, "old\r\nINFO: two\r\n"},
+      {host::gated::SetEndOfFile, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.function);
+    SCOPED_TRACE(c.function.name);
     WriteContents(path, "old\r\n");
     host::FailCall(c.function, 1, ERROR_GEN_FAILURE);
     LogProbe log;

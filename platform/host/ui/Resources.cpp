@@ -52,8 +52,8 @@ using namespace host::ui;
 using namespace host::ui::detail;
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
-  host::detail::CallGate gate("GetModuleHandleA");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HMODULE>();
   if (lpModuleName != nullptr) {
     SetLastError(126);  // ERROR_MOD_NOT_FOUND: the host knows only the program itself
     return nullptr;
@@ -62,8 +62,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
 }
 
 int WINAPI LoadStringA(HINSTANCE, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
-  host::detail::CallGate gate("LoadStringA");
-  if (gate.FailsWithLastError()) return 0;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<int>();
   if (lpBuffer == nullptr || cchBufferMax <= 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -82,19 +82,19 @@ int WINAPI LoadStringA(HINSTANCE, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
 }
 
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
-  host::detail::CallGate gate("LoadIconA");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HICON>();
   return static_cast<HICON>(ResourceHandle("icon", hInstance, lpIconName));
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName) {
-  host::detail::CallGate gate("LoadCursorA");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HCURSOR>();
   return static_cast<HCURSOR>(ResourceHandle("cursor", hInstance, lpCursorName));
 }
 
 HACCEL WINAPI LoadAcceleratorsA(HINSTANCE hInstance, LPCSTR lpTableName) {
-  host::detail::CallGate gate("LoadAcceleratorsA");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HACCEL>();
   return static_cast<HACCEL>(ResourceHandle("accelerators", hInstance, lpTableName));
 }
