@@ -16,6 +16,7 @@ inline const std::string kUserPolicies = "Control Panel\\PowerCfg\\PowerPolicies
 inline const std::string kMachinePolicies =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg\\PowerPolicies";
 inline const std::string kUserPowerCfg = "Control Panel\\PowerCfg";
+inline const std::string kActiveValue = "CurrentPowerPolicy";
 
 inline std::string UserKey(unsigned index) { return kUserPolicies + "\\" + std::to_string(index); }
 inline std::string MachineKey(unsigned index) {

@@ -16,6 +16,7 @@
 
 #include "HostFixture.h"
 #include "PMLog.h"
+#include "SweepEveryCall.h"
 
 namespace {
 
@@ -370,6 +371,31 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     EXPECT_TRUE(again.HasFile());
     again.Close();
   }
+}
+
+// Opening, writing and closing, swept: whichever call fails, the log keeps what it held, holds
+// whole lines only and is let go.
+TEST_F(PMLogTest, KeepsTheFileWholeWhicheverCallFails) {
+  const std::string path = PathOf("swept.log");
+  const std::string earlier = "INFO: earlier\r\n";
+  SweepEveryCall({"log file",
+                  [&] {
+                    host::Reset();
+                    WriteContents(path, earlier);
+                  },
+                  [&] {
+                    PMLog log;
+                    log.Open(path, 11);
+                    log.WriteInfo("one", 1);
+                    log.WriteError("two", 0);
+                    log.Close();
+                  },
+                  [&] {
+                    EXPECT_EQ(host::OpenHandleCount(), 0u);
+                    const std::string text = Contents(path);
+                    EXPECT_EQ(text.compare(0, earlier.size(), earlier), 0) << text;
+                    EXPECT_TRUE(IsWholeLogLines(text)) << text;
+                  }});
 }
 
 }  // namespace
