@@ -192,6 +192,38 @@ TEST_F(Setup, ARunValueThatCannotBeWrittenEndsInstallBeforeTheService) {
 
 // ---- Program paths -------------------------------------------------------------------------
 
+// Without the system directory there is no path to register. A path of the file name alone
+// would name a program in the root of the current drive, and the service's would run there as
+// the local system account: neither is registered, and the command fails.
+TEST_F(Setup, ASystemDirectoryThatCannotBeReadRegistersNoPath) {
+  const struct Case {
+    const char* name;
+    unsigned failingRead;  // 1: the logon tool's path, 2: the service's
+    Texts debugTexts;
+    std::string runValue;
+  } cases[] = {
+      {"logon tool's path", 1, {"RegisterLogonTool fails!"}, ""},
+      {"service's path",
+       2,
+       {"CreateService fails!", "QueryServiceStatus fails!"},
+       "C:\\WINDOWS\\system32\\Dorvane_Tool.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::Reset();
+    host::FailCall(host::gated::GetSystemDirectoryA, c.failingRead, ERROR_GEN_FAILURE);
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ(c.debugTexts, host::DebugOutput());
+    EXPECT_EQ(c.runValue, RunValue().second);
+    EXPECT_EQ(0u, host::CallCount(host::gated::CreateServiceA));
+    EXPECT_FALSE(host::ServiceExists(kServiceName));
+  }
+}
+
+
 TEST_F(Setup, ProgramPathsAreCutTo260CharactersAndTheServiceProgramIsQuoted) {
   const std::string deep = "C:\\" + std::string(300, 'd');
   const struct Case {
