@@ -50,10 +50,12 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   Sleep(kStartDelayMs);
 
   // A stop request never cuts a pass short: it signals the event, and the wait after the
-  // pass returns at once.
+  // pass returns at once. Should the signal be lost, the request still holds: no pass starts
+  // once it has come, and the service ends when the wait does.
   do {
     RunPolicyUpdate();
-  } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT);
+  } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT &&
+           currentState != SERVICE_STOP_PENDING);
 
   currentState = SERVICE_STOP_PENDING;
   ReportStatus();

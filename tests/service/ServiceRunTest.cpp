@@ -194,4 +194,21 @@ TEST_F(ServiceRun, AFailedStatusReportIsIgnored) {
   EXPECT_EQ(Times{2000}, pass_double::Starts());
 }
 
+// A stop request whose wake-up signal is lost still holds: no further pass starts, and the
+// service stops when its wait ends.
+TEST_F(ServiceRun, AStopWhoseSignalIsLostEndsTheServiceWhenItsWaitEnds) {
+  StartService();
+  AdvanceWhenParked(2000);
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));  // waiting for the next pass
+  host::FailCall(host::gated::SetEvent, 1, ERROR_INVALID_HANDLE);
+  Control(SERVICE_CONTROL_STOP);
+  EXPECT_FALSE(dispatcher_->Finished());
+
+  AdvanceWhenParked(600000);
+  ExpectEnded();
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
+            harness::StatusReports());
+}
+
 }  // namespace
