@@ -120,9 +120,10 @@ TEST_F(ToolResources, IconGroup101HoldsOne32By32ImageInSixteenColours) {
   EXPECT_EQ(4, bitmap.biBitCount);
 }
 
-// File and product version 2.0.694, in the fixed part and in the texts of the table that the
-// translation entry names, and the description Explorer shows.
-TEST_F(ToolResources, VersionRecordSays2_0_694AndDescribesTheTool) {
+// File and product version are the product's (2.0.694 at the time of writing), in the fixed
+// part and in the texts of the table that the translation entry names, and the description
+// Explorer shows.
+TEST_F(ToolResources, VersionRecordGivesTheProductVersionAndDescribesTheTool) {
   EXPECT_EQ(1, LanguagesOf(module_, MAKEINTRESOURCEA(16) /* RT_VERSION */, 1));
   DWORD recordSize = 0;
   const BYTE* record = Resource(MAKEINTRESOURCEA(16), 1, &recordSize);
@@ -142,10 +143,12 @@ TEST_F(ToolResources, VersionRecordSays2_0_694AndDescribesTheTool) {
   ASSERT_TRUE(VerQueryValueA(&info[0], "\\", reinterpret_cast<void**>(&fixed), &length));
   ASSERT_EQ(sizeof *fixed, length);
   EXPECT_EQ(0xFEEF04BDu, fixed->dwSignature);
-  EXPECT_EQ(MAKELONG(0, 2), fixed->dwFileVersionMS);    // 2.0
-  EXPECT_EQ(MAKELONG(0, 694), fixed->dwFileVersionLS);  // .694.0
-  EXPECT_EQ(MAKELONG(0, 2), fixed->dwProductVersionMS);
-  EXPECT_EQ(MAKELONG(0, 694), fixed->dwProductVersionLS);
+  const DWORD majorMinor = MAKELONG(PM_VERSION_MINOR, PM_VERSION_MAJOR);
+  const DWORD buildRevision = MAKELONG(0, PM_VERSION_BUILD);
+  EXPECT_EQ(majorMinor, fixed->dwFileVersionMS);
+  EXPECT_EQ(buildRevision, fixed->dwFileVersionLS);
+  EXPECT_EQ(majorMinor, fixed->dwProductVersionMS);
+  EXPECT_EQ(buildRevision, fixed->dwProductVersionLS);
 
   WORD* translation = nullptr;
   ASSERT_TRUE(VerQueryValueA(&info[0], "\\VarFileInfo\\Translation",
@@ -158,8 +161,8 @@ TEST_F(ToolResources, VersionRecordSays2_0_694AndDescribesTheTool) {
     const char* name;
     const char* text;
   } kTexts[] = {{"FileDescription", "Dorvane Power Management Tool"},
-                {"FileVersion", "2.0.694"},
-                {"ProductVersion", "2.0.694"}};
+                {"FileVersion", PM_VERSION_TEXT},
+                {"ProductVersion", PM_VERSION_TEXT}};
   for (const auto& expected : kTexts) {
     char* text = nullptr;
     const std::string query = std::string(table) + expected.name;
