@@ -88,11 +88,54 @@ std::string EncodePng(IWICImagingFactory* factory, HBITMAP bitmap, std::string* 
   return "";
 }
 
+// The bitmap's pixels, to compare two copies.
+std::string PixelsOf(HBITMAP bitmap) {
+  BITMAP info = {};
+  GetObjectA(bitmap, sizeof info, &info);
+  BITMAPINFO format = {};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = info.bmWidth;
+  format.bmiHeader.biHeight = info.bmHeight;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  format.bmiHeader.biCompression = BI_RGB;
+  std::string pixels(static_cast<size_t>(info.bmWidth) * info.bmHeight * 4, '\0');
+  HDC screen = GetDC(nullptr);
+  GetDIBits(screen, bitmap, 0, info.bmHeight, &pixels[0], &format, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// The window as the screen shows it once it has stopped changing. Its program paints on its
+// own thread, and under Wine the paint reaches the X screen a little later, so the window is
+// painted anew and copied until two copies in a row agree.
+HBITMAP SettledCopy(HWND window) {
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  HBITMAP last = nullptr;
+  std::string lastPixels;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    Sleep(100);
+    HBITMAP copy = CopyFromScreen(window);
+    if (copy == nullptr) break;
+    std::string pixels = PixelsOf(copy);
+    if (last != nullptr && pixels == lastPixels) {
+      DeleteObject(last);
+      return copy;
+    }
+    if (last != nullptr) DeleteObject(last);
+    last = copy;
+    lastPixels.swap(pixels);
+  }
+  if (last != nullptr) DeleteObject(last);
+  return nullptr;
+}
+
 }  // namespace
 
 std::string ScreenshotPng(HWND window, std::string* png) {
-  HBITMAP bitmap = CopyFromScreen(window);
-  if (bitmap == nullptr) return "the window could not be copied from the screen";
+  HBITMAP bitmap = SettledCopy(window);
+  if (bitmap == nullptr) return "the window could not be copied from the screen, or kept changing";
   const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   std::string failed;
   {

@@ -8,8 +8,9 @@
 
 namespace winetest {
 
-// Copies the window's rectangle from the screen and encodes it as PNG (no time stamps, so
-// an unchanged window gives the same bytes). The empty text on success, else what failed.
+// Has the window painted anew, copies its rectangle from the screen once the picture has
+// settled and encodes it as PNG (no time stamps, so an unchanged window gives the same
+// bytes). The empty text on success, else what failed.
 std::string ScreenshotPng(HWND window, std::string* png);
 
 }  // namespace winetest
