@@ -115,3 +115,5 @@ bool RegKey::CloseKey() {
   }
   return false;
 }
+
+bool RegKey::IsOpen() const { return key != nullptr; }

@@ -47,6 +47,8 @@ class RegKey : public PMObject {
   DWORD GetDwordValue(const std::string& name, bool* notANumber);
 
   bool CloseKey();
+  // Whether a key is open: after a successful open or create, until CloseKey.
+  bool IsOpen() const;
 
  protected:
   HKEY key;  // null when no key is open
