@@ -92,6 +92,12 @@ void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme
 // logged and never stops the others.
 void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& schemeKey,
                      PwrScheme& scheme, PMLog& log, PolicyNumbers& numbers) {
+  // A hibernation total counts from the standby time-out, which this loop changes first. The
+  // comparison needs the total as it is now; the backup records what the setting was when
+  // the pass began, the value that restores the scheme.
+  DWORD found[kSettingCount];
+  for (int i = 0; i < kSettingCount; ++i) found[i] = (scheme.*kSettings[i].get)();
+
   for (int i = 0; i < kSettingCount; ++i) {
     const Setting& setting = kSettings[i];
     const DWORD policy = numbers.Read(schemeKey, setting.policyValue);
@@ -99,7 +105,7 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
     if (policy == current || policy >= schema::kEnforcedBelow) continue;
 
     log.WriteInfo(variant.announcements[i], kAnnouncementLevel);
-    backup.Write(setting.policyValue, current);
+    backup.Write(setting.policyValue, found[i]);
     if ((scheme.*setting.set)(policy)) {
       log.WriteError(scheme.GetErrorText(), kErrorLevel);
     } else {
