@@ -12,8 +12,9 @@
 #include "Win32Api.h"
 
 // What a 32-bit value reads as when it cannot be read (absent, not a REG_DWORD, empty or
-// larger than four bytes, no key open). All bits set: nonzero, so an absent switch counts as on, and far above both
-// the highest layout version and the 5000-minute limit under which a time-out is enforced.
+// larger than four bytes, no key open). All bits set: nonzero, so an absent switch counts as
+// on, and far above both the highest layout version and the 5000-minute limit under which a
+// time-out is enforced.
 constexpr DWORD kUnsetReading = 0xFFFFFFFF;
 
 class RegKey : public PMObject {

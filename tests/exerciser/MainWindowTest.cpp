@@ -120,7 +120,10 @@ TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
        },
        noActive, 0},
       {"active scheme missing",
-       [] { host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy", "7"); },
+       [] {
+         host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy",
+                           "7");
+       },
        unread, 1},
       {"read refused", [] { host::FailCall("ReadPwrScheme", 1, ERROR_ACCESS_DENIED); }, unread, 1},
   };
