@@ -96,7 +96,10 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
   // comparison needs the total as it is now; the backup records what the setting was when
   // the pass began, the value that restores the scheme.
   DWORD found[kSettingCount];
-  for (int i = 0; i < kSettingCount; ++i) found[i] = (scheme.*kSettings[i].get)();
+  for (int i = 0; i < kSettingCount; ++i) {
+    const Setting& setting = kSettings[i];
+    found[i] = (scheme.*setting.get)();
+  }
 
   for (int i = 0; i < kSettingCount; ++i) {
     const Setting& setting = kSettings[i];
