@@ -21,6 +21,7 @@ namespace {
 using winetest::ProgramRun;
 
 constexpr const char* kDesktopKey = "Control Panel\\Desktop";
+constexpr const char* kSimpleKey = "Software\\Policies\\Velmorant\\Dorvane\\Simple";
 
 std::string ToolPath() { return winetest::ProgramDir() + "Dorvane_Tool.exe"; }
 // Where the example policy's LogFile, %SystemRoot%\Temp\Dorvane.log, points.
@@ -96,44 +97,63 @@ TEST_F(LogonToolRun, IgnoresItsArguments) {
   EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue);
 }
 
-// Hibernation reads back as machine standby (0) plus the stored delay, which counts from the
-// user standby time-out instead: 60 and 45 minutes against 90 and 60, so both are announced
-// and set (to the same bytes) again. The log grows; the snapshot shows the enforced scheme.
-TEST_F(LogonToolRun, ASecondPassAppendsToTheLogAndSetsTheHibernationTimeOutsAgain) {
+// Every setting reads back as the first pass set it, hibernation included (standby plus the
+// delay after it: 30 + 60 and 15 + 45): nothing is announced or changed, only the commit is
+// logged, the snapshot shows the enforced scheme and the replaced values stay as they were.
+TEST_F(LogonToolRun, ASecondPassFindsNothingToChangeAndKeepsWhatTheFirstReplaced) {
   RunTool(HERE);
   RunTool(HERE);
 
-  const std::vector<std::string> secondPass = {
-      "INFO: Machine Hibernation will be changed",
-      "INFO: SetMachAcHibernateTimeOut() Succeded",
-      "INFO: .Default DC Machine Hibernation will be changed",
-      "INFO: SetMachDcHibernateTimeOut() Succeded",
-      "INFO: Commiting of Power Scheme() Succeded",
-  };
   std::vector<std::string> log = kFirstPassLog;
-  log.insert(log.end(), secondPass.begin(), secondPass.end());
+  log.push_back("INFO: Commiting of Power Scheme() Succeded");
   EXPECT_FILE_LINES(LogPath(), log);
   EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey,
                          {{"CurACUserVideoTimeout", 10},
                           {"CurACUserStandbyTimeout", 30},
-                          {"CurACMachHibernateTimeout", 60},
+                          {"CurACMachHibernateTimeout", 90},
                           {"ACUserVideoTimeoutPolicy", 10},
                           {"ACUserStandbyTimeoutPolicy", 30},
                           {"ACMachHibernateTimeoutPolicy", 90},
                           {"CurDCUserVideoTimeout", 5},
                           {"CurDCUserStandbyTimeout", 15},
-                          {"CurDCMachHibernateTimeout", 45},
+                          {"CurDCMachHibernateTimeout", 60},
                           {"DCUserVideoTimeoutPolicy", 5},
                           {"DCUserStandbyTimeoutPolicy", 15},
                           {"DCMachHibernateTimeoutPolicy", 60},
                           {"ACUserMonIdleTime", 20},
                           {"ACUserStandByIdleTime", 0},
-                          {"ACMachHibernateIdleTime", 60},
+                          {"ACMachHibernateIdleTime", 0},
                           {"DCUserStandByIdleTime", 5},
-                          {"DCMachHibernateIdleTime", 45},
+                          {"DCMachHibernateIdleTime", 0},
                           {"ACUserHDDspindownIdleTime", 0}});
   EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
+}
+
+// What "reg add" stores without /t: a text, which is no number. The pass reports it once, as
+// it reads the policy for the snapshot, and treats it as absent: the monitor is left alone
+// and its policy recorded as unset; everything else is enforced as usual.
+TEST_F(LogonToolRun, ATimeOutStoredAsTextIsReportedAndLeftAlone) {
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetText(HKEY_LOCAL_MACHINE, kSimpleKey, "ACUserMonIdleTime", REG_SZ, "10"));
+  RunTool(HERE);
+
+  std::vector<std::string> log = {
+      "ERROR: Policy value ACUserMonIdleTime is not a REG_DWORD; ignored"};
+  for (const std::string& line : kFirstPassLog) {
+    if (line.find("Video") == std::string::npos) log.push_back(line);
+  }
+  EXPECT_FILE_LINES(LogPath(), log);
+  std::vector<std::pair<std::string, DWORD>> backup;
+  for (const auto& value : winetest::FirstPassBackup()) {
+    if (value.first == "ACUserMonIdleTime") continue;  // nothing replaced
+    backup.emplace_back(value.first,
+                        value.first == "ACUserVideoTimeoutPolicy" ? 0xFFFFFFFF : value.second);
+  }
+  EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey, backup);
+  POWER_POLICY expected = winetest::EnforcedByTheExample(defaults_);
+  expected.user.VideoTimeoutAc = defaults_.user.VideoTimeoutAc;
+  EXPECT_SCHEME(0, expected);
 }
 
 // Rejected before the scheme is read: one error line, and the registry as it was. The display

@@ -258,6 +258,23 @@ TEST_F(HollinCommand, UninstallStopsAndDeletesTheServiceAndLeavesTheRunValue) {
   EXPECT_TRUE(ProcessEnds(service.processId, 5000)) << "the stop request ends the service";
 }
 
+// A stop during the two seconds before the first pass ends the service there: its process
+// ends without a pass, so nothing is logged, backed up or changed.
+TEST_F(HollinCommand, UninstallRightAfterInstallLeavesNoPassRunning) {
+  ExpectCommand(HERE, Hollin({"/Install"}), 0, {});
+  const ServiceState service = WaitForState(SERVICE_RUNNING, 5000);
+  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
+  ASSERT_NE(0u, service.processId);
+
+  ExpectCommand(HERE, Hollin({"/Uninstall"}), 0, {});
+  EXPECT_TRUE(ProcessEnds(service.processId, 5000)) << "the stop request ends the service";
+  ASSERT_TRUE(monitor_.Settle());
+  EXPECT_EQ(Texts{}, monitor_.TextsOf(service.processId));
+  EXPECT_FALSE(winetest::FileExists(LogPath()));
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
+  EXPECT_SCHEME(0, defaults_);
+}
+
 TEST_F(HollinCommand, UninstallWithoutTheServiceReportsEachFailedStep) {
   ExpectCommand(HERE, Hollin({"/Uninstall"}), 1,
                 {"OpenService Fails!", "QueryServiceStatus fails!", "DeleteService Fails!"});

@@ -338,9 +338,10 @@ TEST_F(CaskwellDialog, StandbyIsRefusedWithoutS3UntilForced) {
   EXPECT_EQ("15", Get(kMachineStandby));
 }
 
-// The apply subtracts the user standby (12), the display adds the machine standby (15): 30
-// goes in, 33 comes out.
-TEST_F(CaskwellDialog, HibernationCountsFromUserStandbyAndShowsFromMachineStandby) {
+// Hibernation is the whole idle time: the apply stores the delay after the user standby (12),
+// the display adds it back, and the machine standby (15) plays no part: 30 goes in, 30 comes
+// out. A total that does not come after the user standby is refused and stores nothing.
+TEST_F(CaskwellDialog, HibernationCountsFromUserStandbyAndReadsBackAsApplied) {
   Tick(HERE, kForceStandby);
   Type(dialog_, kUserStandby.entry, "12");
   CLICK(dialog_, kUserStandby.set);
@@ -348,7 +349,13 @@ TEST_F(CaskwellDialog, HibernationCountsFromUserStandbyAndShowsFromMachineStandb
   Type(dialog_, kMachineHibernation.entry, "30");
   CLICK(dialog_, kMachineHibernation.set);
   EXPECT_EQ(1080u, Stored().mach.DozeS4TimeoutAc);
-  EXPECT_EQ("33", Get(kMachineHibernation));
+  EXPECT_EQ("30", Get(kMachineHibernation));
+
+  Type(dialog_, kMachineHibernation.entry, "12");
+  CLICK_EXPECTING_BOX(dialog_, kMachineHibernation.set, "Set Machine Hibernate Error",
+                      "PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not "
+                      "longer than the Standby time-out->System Error: ");
+  EXPECT_EQ(1080u, Stored().mach.DozeS4TimeoutAc);
 }
 
 // Refused, until "Allow Unpriviledged User" lets the commit write the user half straight into
@@ -380,7 +387,7 @@ TEST_F(CaskwellDialog, WhatTheDialogAppliedOutlivesItForOtherPrograms) {
   } kSession[] = {{kUserMonitor, "9", "9"},
                   {kUserStandby, "12", "12"},
                   {kMachineStandby, "15", "15"},
-                  {kMachineHibernation, "30", "33"}};
+                  {kMachineHibernation, "30", "30"}};
   for (const auto& step : kSession) {
     SCOPED_TRACE(step.row.name);
     Type(dialog_, step.row.entry, step.typed);
@@ -435,7 +442,7 @@ TEST_F(CaskwellDialog, WhatTheDialogAppliedOutlivesItForOtherPrograms) {
     line.clear();
   }
   ASSERT_FALSE(row.empty()) << listing.output;
-  EXPECT_EQ((std::vector<std::string>{"9/5", "12/5", "33/0", "0/10"}),
+  EXPECT_EQ((std::vector<std::string>{"9/5", "12/5", "30/0", "0/10"}),
             std::vector<std::string>(row.end() - 4, row.end()))
       << listing.output;
 }
