@@ -16,6 +16,14 @@ DWORD ToSeconds(DWORD minutes) { return minutes * kSecondsPerMinute; }
 
 DWORD ToMinutes(ULONG seconds) { return seconds / kSecondsPerMinute; }
 
+// The scheme keeps hibernation as the delay after entering standby; the total counts from the
+// user standby time-out, as the setters do, so a total set reads back as set. Each term is
+// truncated before the sum, and the sum wraps around. No delay means never.
+DWORD HibernateMinutes(ULONG standbySeconds, ULONG delaySeconds) {
+  if (delaySeconds == 0) return 0;
+  return ToMinutes(standbySeconds) + ToMinutes(delaySeconds);
+}
+
 }  // namespace
 
 PwrScheme::PwrScheme(UINT schemeIndex) : PwrScheme() { initialiaze(schemeIndex); }
@@ -53,12 +61,11 @@ DWORD PwrScheme::GetUserDcStandbyTimeOut() const { return ToMinutes(policy.user.
 DWORD PwrScheme::GetMachAcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutAc); }
 DWORD PwrScheme::GetMachDcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutDc); }
 
-// Each term is truncated before the sum, and the sum wraps around.
 DWORD PwrScheme::GetMachAcHibernateTimeOut() const {
-  return ToMinutes(policy.mach.DozeTimeoutAc) + ToMinutes(policy.mach.DozeS4TimeoutAc);
+  return HibernateMinutes(policy.user.IdleTimeoutAc, policy.mach.DozeS4TimeoutAc);
 }
 DWORD PwrScheme::GetMachDcHibernateTimeOut() const {
-  return ToMinutes(policy.mach.DozeTimeoutDc) + ToMinutes(policy.mach.DozeS4TimeoutDc);
+  return HibernateMinutes(policy.user.IdleTimeoutDc, policy.mach.DozeS4TimeoutDc);
 }
 
 DWORD PwrScheme::GetUserAcSpinDownTimeOut() const {
@@ -112,24 +119,33 @@ bool PwrScheme::SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& i
 bool PwrScheme::SetMachAcHibernateTimeOut(DWORD minutes) {
   return SetHibernate(minutes, GetUserAcStandbyTimeOut(), policy.mach.DozeS4TimeoutAc,
                       "PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not "
-                      "capable of/configured for Hibernation");
+                      "capable of/configured for Hibernation",
+                      "PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not "
+                      "longer than the Standby time-out");
 }
 
 bool PwrScheme::SetMachDcHibernateTimeOut(DWORD minutes) {
   return SetHibernate(minutes, GetUserDcStandbyTimeOut(), policy.mach.DozeS4TimeoutDc,
                       "PwrScheme::SetMachDcHibernateTimeOut(): System/user account is not "
-                      "capable of/configured for Hibernation");
+                      "capable of/configured for Hibernation",
+                      "PwrScheme::SetMachDcHibernateTimeOut(): Hibernation time-out is not "
+                      "longer than the Standby time-out");
 }
 
 bool PwrScheme::SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout,
-                             const char* refusal) {
-  // The scheme counts from entering standby; a total below the standby time wraps around.
-  const DWORD value = ToSeconds(minutes) - ToSeconds(standbyMinutes);
+                             const char* notAllowed, const char* notAfterStandby) {
+  // A machine that cannot hibernate refuses whatever the time; that reason comes first.
   if (!mgmt.IsHibernationAllowed()) {
-    ReportError(refusal);
+    ReportError(notAllowed);
     return true;
   }
-  timeout = value;
+  // The scheme counts from entering standby, so a total that does not come after a standby
+  // time-out has no delay to store: a wrapped one would mean 136 years, 0 would mean never.
+  if (minutes != 0 && standbyMinutes != 0 && minutes <= standbyMinutes) {
+    ReportError(notAfterStandby);
+    return true;
+  }
+  timeout = minutes == 0 ? 0 : ToSeconds(minutes) - ToSeconds(standbyMinutes);
   return false;
 }
 

@@ -38,6 +38,8 @@ class PwrScheme : public PMObject {
   DWORD GetUserDcStandbyTimeOut() const;
   DWORD GetMachAcStandbyTimeOut() const;
   DWORD GetMachDcStandbyTimeOut() const;
+  // Whole idle time before hibernation: the user standby time-out plus the delay after it
+  // (each in whole minutes); 0 (never) when there is no delay.
   DWORD GetMachAcHibernateTimeOut() const;
   DWORD GetMachDcHibernateTimeOut() const;
   DWORD GetUserAcSpinDownTimeOut() const;
@@ -48,7 +50,9 @@ class PwrScheme : public PMObject {
   bool SetUserAcStandbyTimeOut(DWORD minutes);
   bool SetUserDcStandbyTimeOut(DWORD minutes);
   // minutes is the whole idle time before hibernation; the scheme keeps the time from
-  // entering standby, so the standby time-out (whole minutes) is subtracted.
+  // entering standby, so the user standby time-out (whole minutes) is subtracted. 0 means
+  // never. Refused when hibernation is not allowed, and otherwise when a nonzero total is not
+  // longer than a nonzero standby time-out. The getters add the standby time-out back.
   bool SetMachAcHibernateTimeOut(DWORD minutes);
   bool SetMachDcHibernateTimeOut(DWORD minutes);
   bool SetUserAcSpinDownTimeOut(DWORD minutes);
@@ -70,7 +74,8 @@ class PwrScheme : public PMObject {
 
  private:
   bool SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& idle, const char* refusal);
-  bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* refusal);
+  bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* notAllowed,
+                    const char* notAfterStandby);
   void WriteUserOverride();
 };
 
