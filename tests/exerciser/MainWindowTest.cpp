@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "ExerciserFixture.h"
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
+#include "resource.h"
+#include "TableTest.h"
 
 namespace {
 
@@ -37,8 +39,8 @@ TEST_F(StartUpTest, NormalRunShowsOnlyTheSettingsDialogAndWritesNothing) {
   const std::string before = Registry();
   std::string shown;
   host::ui::SetDialogScript([&shown](const host::ui::DialogRun& run) {
-    host::ui::Click(run.dialog, 1004);
-    shown = host::ui::ItemText(run.dialog, 1003);
+    host::ui::Click(run.dialog, caskwell::kUserMonitor.get);
+    shown = host::ui::ItemText(run.dialog, caskwell::kUserMonitor.display);
     host::ui::Click(run.dialog, IDCANCEL);
   });
 
@@ -96,60 +98,69 @@ TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
 // Whatever makes the read fail, the user sees the recorded text, then the fixed fatal text,
 // and the process ends there. Without an active scheme nothing is read at all, not even a
 // scheme under the index a failed query answers, and the query's failure is what is shown.
-TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
-  const std::string unread = "PwrScheme initialiaze()->System Error: ";
-  const std::string noActive =
-      "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power "
-      "scheme->System Error: ";
-  const struct {
-    const char* name;
-    std::function<void()> arrange;
-    std::string text;
-    size_t reads;
-  } cases[] = {
-      {"no active scheme",
-       [] {
-         host::Reset();
-         host::SetDebugEcho(false);
-       },
-       noActive, 0},
-      {"active scheme unknown beside a scheme 65535",
-       [] {
-         scheme_store::Seed(65535, scheme_store::DistinctPolicy());
-         host::FailCall(host::gated::GetActivePwrScheme, 1, ERROR_FILE_NOT_FOUND);
-       },
-       noActive, 0},
-      {"active scheme missing",
-       [] {
-         host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy",
-                           "7");
-       },
-       unread, 1},
-      {"read refused", [] { host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED); }, unread, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    c.arrange();
+struct FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase {
+  const char* name;
+  std::function<void()> arrange;
+  std::string text;
+  size_t reads;
+};
 
-    EXPECT_THROW(RunWinMain(), ProcessEnded);
-
-    auto boxes = host::ui::MessageBoxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(nullptr, boxes[0].owner);
-    EXPECT_EQ(c.text, boxes[0].text);
-    EXPECT_EQ(kInitCaption, boxes[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
-    auto fatal = host::ui::FatalExits();
-    ASSERT_EQ(1u, fatal.size());
-    EXPECT_EQ(0u, fatal[0].action);
-    EXPECT_EQ(kFatalText, fatal[0].text);
-    auto calls = host::Calls();
-    EXPECT_LT(Position(calls, "MessageBoxA"), Position(calls, "FatalAppExitA"));
-    EXPECT_EQ(c.reads, host::CallCount(host::gated::ReadPwrScheme));
-    EXPECT_TRUE(host::ui::Dialogs().empty());
+class FailedSchemeReadShowsTwoBoxesAndEndsTheProcess : public StartUpTest, public ::testing::WithParamInterface<FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase> {
+ public:
+  static std::vector<FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase> Cases() {
+    const std::string unread = "PwrScheme initialiaze()->System Error: ";
+    const std::string noActive =
+        "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power "
+        "scheme->System Error: ";
+    return {
+        {"no active scheme",
+         [] {
+           host::Reset();
+           host::SetDebugEcho(false);
+         },
+         noActive, 0},
+        {"active scheme unknown beside a scheme 65535",
+         [] {
+           scheme_store::Seed(65535, scheme_store::DistinctPolicy());
+           host::FailCall(host::gated::GetActivePwrScheme, 1, ERROR_FILE_NOT_FOUND);
+         },
+         noActive, 0},
+        {"active scheme missing",
+         [] {
+           host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, scheme_store::kActiveValue,
+                             "7");
+         },
+         unread, 1},
+        {"read refused", [] { host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED); }, unread, 1},
+    };
   }
+};
+
+TEST_P(FailedSchemeReadShowsTwoBoxesAndEndsTheProcess, Case) {
+  const FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase& c = GetParam();
+  SCOPED_TRACE(c.name);
+  c.arrange();
+
+  EXPECT_THROW(RunWinMain(), ProcessEnded);
+
+  auto boxes = host::ui::MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(nullptr, boxes[0].owner);
+  EXPECT_EQ(c.text, boxes[0].text);
+  EXPECT_EQ(kInitCaption, boxes[0].caption);
+  EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
+  auto fatal = host::ui::FatalExits();
+  ASSERT_EQ(1u, fatal.size());
+  EXPECT_EQ(0u, fatal[0].action);
+  EXPECT_EQ(kFatalText, fatal[0].text);
+  auto calls = host::Calls();
+  EXPECT_LT(Position(calls, "MessageBoxA"), Position(calls, "FatalAppExitA"));
+  EXPECT_EQ(c.reads, host::CallCount(host::gated::ReadPwrScheme));
+  EXPECT_TRUE(host::ui::Dialogs().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess, ::testing::ValuesIn(FailedSchemeReadShowsTwoBoxesAndEndsTheProcess::Cases()), CaseName());
+
 
 TEST_F(StartUpTest, WithoutAMainWindowNothingIsReadOrShown) {
   host::FailCall(host::gated::CreateWindowExA, 1, ERROR_NOT_ENOUGH_MEMORY);
@@ -196,10 +207,10 @@ TEST_F(MainWindowTest, CommandsOpenTheDialogsOwnedByTheWindow) {
     int dialog;
     DLGPROC proc;
   } cases[] = {
-      {104, IDD_ABOUTBOX, AboutDialogProc},
-      {MAKEWPARAM(104, 1), IDD_ABOUTBOX, AboutDialogProc},  // as an accelerator sends it
-      {32771, IDD_SETTINGS, SettingsDialogProc},
-      {MAKEWPARAM(32771, 1), IDD_SETTINGS, SettingsDialogProc},
+      {caskwell::kAboutCommand, IDD_ABOUTBOX, AboutDialogProc},
+      {MAKEWPARAM(caskwell::kAboutCommand, 1), IDD_ABOUTBOX, AboutDialogProc},  // as an accelerator sends it
+      {caskwell::kSettingsCommand, IDD_SETTINGS, SettingsDialogProc},
+      {MAKEWPARAM(caskwell::kSettingsCommand, 1), IDD_SETTINGS, SettingsDialogProc},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
@@ -221,21 +232,25 @@ TEST_F(MainWindowTest, CommandsOpenTheDialogsOwnedByTheWindow) {
   EXPECT_EQ(0u, host::CallCount(host::gated::DefWindowProcA));
 }
 
-TEST_F(MainWindowTest, ExitDestroysTheWindowAndDestructionPostsQuitZero) {
-  for (WPARAM command : {WPARAM{105}, MAKEWPARAM(105, 1)}) {
-    SCOPED_TRACE(command);
-    SetUp();
-    EXPECT_EQ(0, SendMessageA(window, WM_COMMAND, command, 0));
-    EXPECT_FALSE(IsWindow(window));
-    int code = -1;
-    EXPECT_TRUE(host::ui::QuitPending(&code));
-    EXPECT_EQ(0, code);
-    MSG message;
-    EXPECT_EQ(FALSE, GetMessageA(&message, nullptr, 0, 0));
-    EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
-    EXPECT_EQ(0u, message.wParam);
-  }
+class ExitCommand : public MainWindowTest, public ::testing::WithParamInterface<WPARAM> {};
+
+TEST_P(ExitCommand, DestroysTheWindowAndDestructionPostsQuitZero) {
+  const WPARAM command = GetParam();
+  EXPECT_EQ(0, SendMessageA(window, WM_COMMAND, command, 0));
+  EXPECT_FALSE(IsWindow(window));
+  int code = -1;
+  EXPECT_TRUE(host::ui::QuitPending(&code));
+  EXPECT_EQ(0, code);
+  MSG message;
+  EXPECT_EQ(FALSE, GetMessageA(&message, nullptr, 0, 0));
+  EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
+  EXPECT_EQ(0u, message.wParam);
 }
+
+// From the menu, and as an accelerator sends it.
+INSTANTIATE_TEST_SUITE_P(Sources, ExitCommand,
+                         ::testing::Values(WPARAM{caskwell::kExitCommand},
+                                           MAKEWPARAM(caskwell::kExitCommand, 1)));
 
 TEST_F(MainWindowTest, PaintDrawsTheTextCentredAtTheTop) {
   EXPECT_EQ(0, MainWindowProc(window, WM_PAINT, 0, 0));
@@ -276,7 +291,7 @@ TEST_F(MainWindowTest, AboutBoxEndsOnOkAndCancelOnly) {
       {WM_COMMAND, IDCANCEL, TRUE, IDCANCEL},
       {WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), TRUE, IDCANCEL},
       {WM_COMMAND, 3, FALSE, -1},
-      {WM_COMMAND, 104, FALSE, -1},
+      {WM_COMMAND, caskwell::kAboutCommand, FALSE, -1},
       {WM_TIMER, 1, FALSE, -1},
       {WM_CLOSE, 0, FALSE, -1},
   };

@@ -11,9 +11,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "../../platform/powrprof/PowerProfile.h"
 #include "BackgroundThread.h"
 #include "HostControl.h"
+#include "HostSchemeStore.h"
 #include "HostServiceControl.h"
 #include "Win32Api.h"
 
@@ -175,8 +175,8 @@ TEST_F(Control, CallsAreRecordedInOrderAndTheStandInsOwnCallsAreNot) {
 
   // The power profile reads the registry inside its own call: neither recorded nor able to
   // use up a failure meant for the system's next registry call.
-  host::WriteString(HKEY_CURRENT_USER, powerprofile::kUserPowerCfgKey,
-                    powerprofile::kActiveSchemeValue, "3");
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
+                    scheme_store::kActiveValue, "3");
   host::FailCall(host::gated::RegOpenKeyExA, 1, kInjected);
   UINT active = 0;
   ASSERT_TRUE(GetActivePwrScheme(&active));
@@ -210,8 +210,8 @@ TEST_F(Control, CallsFromSeveralThreadsAreAllRecorded) {
 // calls the registry itself) hides none of another thread's calls, and neither thread sees
 // the other's last error.
 TEST_F(Control, EachThreadHasItsOwnCallDepthAndLastError) {
-  host::WriteString(HKEY_CURRENT_USER, powerprofile::kUserPowerCfgKey,
-                    powerprofile::kActiveSchemeValue, "1");
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
+                    scheme_store::kActiveValue, "1");
   constexpr DWORD kCalls = 2000;
   std::atomic<int> foreignErrors{0};
   std::thread profile([&foreignErrors] {
@@ -324,8 +324,8 @@ TEST_F(Control, DirectAccessBypassesHandlesRightsAndTheCallRecord) {
   SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
   caps.SystemS4 = FALSE;
   host::SetCapabilities(caps);
-  ASSERT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, powerprofile::kMachinePowerCfgKey,
-                              powerprofile::kCapabilitiesValue, &value));
+  ASSERT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg,
+                              scheme_store::kCapabilitiesKnob, &value));
   EXPECT_EQ(static_cast<DWORD>(REG_BINARY), value.type);
   ASSERT_EQ(sizeof caps, value.data.size());
   EXPECT_EQ(0, std::memcmp(&caps, value.data.data(), sizeof caps));

@@ -737,59 +737,75 @@ class GateTable : public ::testing::Test {
 
 // Each failable function, failed once: its answer, its last error and what else it did are
 // the table's, and the call is recorded.
-TEST_F(GateTable, EachFailableFunctionFailsInTheShapeTheTableGivesIt) {
+class FailableFunction : public GateTable,
+                         public ::testing::WithParamInterface<host::FailableFunction> {};
+
+TEST_P(FailableFunction, FailsInTheShapeTheTableGivesIt) {
+  const host::FailableFunction& function = GetParam();
   std::map<std::string, Invocation> calls = FailableInvocations();
+  auto call = calls.find(function.name);
+  ASSERT_NE(call, calls.end()) << "no call of it in FailableInvocations";
+  const World before = Snapshot();
+
+  host::FailCall(function, 1, kInjected);
+  SetLastError(kSentinelError);
+  FailureEffect effect = FailureEffect::kNone;
+  const int64_t answer = call->second(&effect);
+  const DWORD lastError = GetLastError();
+
+  EXPECT_EQ(Expected(function), answer);
+  EXPECT_EQ(function.lastError == host::LastError::kSet ? kInjected : kSentinelError, lastError);
+  EXPECT_EQ(static_cast<int>(function.effect), static_cast<int>(effect));
+  World expected = before;
+  if (function.effect == FailureEffect::kReleasesHandle) --expected.handles;
+  EXPECT_TRUE(Snapshot() == expected) << "the failing call changed something";
+  EXPECT_GE(host::CallCount(function), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FailableFunction, ::testing::ValuesIn(host::kFailableFunctions),
+                         [](const ::testing::TestParamInfo<host::FailableFunction>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(GateTable, HasACallOfEachFailableFunctionAndOfNoOther) {
+  std::set<std::string> listed;
   for (const host::FailableFunction& function : host::kFailableFunctions) {
-    SCOPED_TRACE(function.name);
-    TearDown();
-    SetUp();
-    auto call = calls.find(function.name);
-    ASSERT_NE(call, calls.end()) << "no call of it in FailableInvocations";
-    const World before = Snapshot();
-
-    host::FailCall(function, 1, kInjected);
-    SetLastError(kSentinelError);
-    FailureEffect effect = FailureEffect::kNone;
-    const int64_t answer = call->second(&effect);
-    const DWORD lastError = GetLastError();
-
-    EXPECT_EQ(Expected(function), answer);
-    EXPECT_EQ(function.lastError == host::LastError::kSet ? kInjected : kSentinelError,
-              lastError);
-    EXPECT_EQ(static_cast<int>(function.effect), static_cast<int>(effect));
-    World expected = before;
-    if (function.effect == FailureEffect::kReleasesHandle) --expected.handles;
-    EXPECT_TRUE(Snapshot() == expected) << "the failing call changed something";
-    EXPECT_GE(host::CallCount(function), 1u);
+    listed.insert(function.name);
   }
-  for (const auto& call : calls) {
-    bool listed = false;
-    for (const host::FailableFunction& function : host::kFailableFunctions) {
-      listed = listed || call.first == function.name;
-    }
-    EXPECT_TRUE(listed) << call.first << " has a call here but no failable entry";
+  std::set<std::string> called;
+  for (const auto& call : FailableInvocations()) called.insert(call.first);
+  EXPECT_EQ(listed, called);
+  called.clear();
+  for (const auto& call : RecordedInvocations()) called.insert(call.first);
+  listed.clear();
+  for (const host::RecordedFunction& function : host::kRecordedFunctions) {
+    listed.insert(function.name);
   }
+  EXPECT_EQ(listed, called);
 }
 
 // A function that cannot fail goes ahead even when the failure of "the next call" is due.
-TEST_F(GateTable, ARecordedOnlyFunctionIsRecordedAndGoesAhead) {
+class RecordedFunction : public GateTable,
+                         public ::testing::WithParamInterface<host::RecordedFunction> {};
+
+TEST_P(RecordedFunction, IsRecordedAndGoesAhead) {
+  const host::RecordedFunction& function = GetParam();
   auto calls = RecordedInvocations();
-  for (const host::RecordedFunction& function : host::kRecordedFunctions) {
-    SCOPED_TRACE(function.name);
-    TearDown();
-    SetUp();
-    auto call = calls.find(function.name);
-    ASSERT_NE(call, calls.end()) << "no call of it in RecordedInvocations";
-    host::FailNthCall(1, kInjected);
-    SetLastError(kSentinelError);
-    EXPECT_TRUE(call->second());
-    EXPECT_EQ(kSentinelError, GetLastError());
-    ASSERT_FALSE(host::Calls().empty());
-    EXPECT_EQ(function.name, host::Calls().front());
-    EXPECT_EQ(1u, host::CallCount(function));
-  }
-  EXPECT_EQ(calls.size(), std::size(host::kRecordedFunctions));
+  auto call = calls.find(function.name);
+  ASSERT_NE(call, calls.end()) << "no call of it in RecordedInvocations";
+  host::FailNthCall(1, kInjected);
+  SetLastError(kSentinelError);
+  EXPECT_TRUE(call->second());
+  EXPECT_EQ(kSentinelError, GetLastError());
+  ASSERT_FALSE(host::Calls().empty());
+  EXPECT_EQ(function.name, host::Calls().front());
+  EXPECT_EQ(1u, host::CallCount(function));
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, RecordedFunction, ::testing::ValuesIn(host::kRecordedFunctions),
+                         [](const ::testing::TestParamInfo<host::RecordedFunction>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // Every function the stand-in declares for system code passes the gate under its own name:
 // it is in the table (the last error's two functions and the program's own WinMain aside).
@@ -823,27 +839,26 @@ TEST_F(GateTable, ListsEveryFunctionTheStandInDeclaresOnce) {
 
 // The failure of the nth call of any function: once, or from then on for every function that
 // can fail.
-TEST_F(GateTable, TheNthCallOfAnyFunctionFailsOnceOrFromThenOn) {
-  struct Case {
-    bool persistent;
-    std::vector<LONG> answers;  // of five flushes after an IsWindow, the 3rd call failing
-  };
-  const Case cases[] = {
-      {false, {ERROR_SUCCESS, static_cast<LONG>(kInjected), ERROR_SUCCESS, ERROR_SUCCESS,
-               ERROR_SUCCESS}},
-      {true, {ERROR_SUCCESS, static_cast<LONG>(kInjected), static_cast<LONG>(kInjected),
-              static_cast<LONG>(kInjected), static_cast<LONG>(kInjected)}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.persistent);
-    TearDown();
-    SetUp();
-    host::FailNthCall(3, kInjected, c.persistent);
-    IsWindow(window_);  // counts, though it cannot fail
-    std::vector<LONG> answers;
-    for (int i = 0; i < 5; ++i) answers.push_back(RegFlushKey(key_));
-    EXPECT_EQ(c.answers, answers);
-  }
+class NthCallFailure : public GateTable, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NthCallFailure, FailsOnceOrFromThenOn) {
+  const bool persistent = GetParam();
+  const LONG failed = static_cast<LONG>(kInjected);
+  // Of five flushes after an IsWindow, the 3rd call fails.
+  const std::vector<LONG> expected =
+      persistent ? std::vector<LONG>{ERROR_SUCCESS, failed, failed, failed, failed}
+                 : std::vector<LONG>{ERROR_SUCCESS, failed, ERROR_SUCCESS, ERROR_SUCCESS,
+                                     ERROR_SUCCESS};
+  host::FailNthCall(3, kInjected, persistent);
+  IsWindow(window_);  // counts, though it cannot fail
+  std::vector<LONG> answers;
+  for (int i = 0; i < 5; ++i) answers.push_back(RegFlushKey(key_));
+  EXPECT_EQ(expected, answers);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, NthCallFailure, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "from_then_on" : "once");
+                         });
 
 }  // namespace

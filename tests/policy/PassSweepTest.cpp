@@ -51,7 +51,7 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
                 UntouchedMembers(scheme_store::DistinctPolicy()))
           << "scheme " << index << " holds what no pass writes";
     }
-    EXPECT_EQ(host::ExportRegText(HKEY_CURRENT_USER, scheme_store::kUserPolicies + "\\65535"),
+    EXPECT_EQ(host::ExportRegText(HKEY_CURRENT_USER, scheme_store::UserKey(65535)),
               "");
     const std::string log = LogText();
     EXPECT_EQ(log.compare(0, std::string(kEarlierLines).size(), kEarlierLines), 0)
@@ -83,7 +83,7 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
     p.user.IdleAc.Action = p.user.IdleDc.Action = PowerActionNone;
     p.user.SpindownTimeoutAc = p.user.SpindownTimeoutDc = 0;
     p.mach.DozeS4TimeoutAc = p.mach.DozeS4TimeoutDc = 0;
-    return scheme_store::Bytes(p);
+    return scheme_store::BytesOf(p);
   }
 
   std::string settingsBefore_;

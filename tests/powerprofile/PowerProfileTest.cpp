@@ -8,7 +8,7 @@
 #include "SchemeStore.h"
 #include "Win32Api.h"
 
-using namespace schemestore;
+using namespace scheme_store;
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "HostFixture.h"
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
 #include "PwrMgmt.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "HostFixture.h"
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
 #include "SchemeProbe.h"
 
 namespace {
@@ -40,7 +40,7 @@ TEST_F(PwrSchemeTest, ReadsTheSchemeAtConstruction) {
   EXPECT_TRUE(scheme.IsRead());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(scheme.Index(), 0u);
-  EXPECT_EQ(scheme.PolicyBytes(), scheme_store::Bytes(scheme_store::DistinctPolicy()));
+  EXPECT_EQ(scheme.PolicyBytes(), scheme_store::BytesOf(scheme_store::DistinctPolicy()));
   EXPECT_FALSE(scheme.Bypass());
   EXPECT_FALSE(scheme.Force());
 }
@@ -234,7 +234,7 @@ TEST_F(PwrSchemeTest, EachSetterChangesOnlyItsMembersWithWrapAround) {
       std::memcpy(&expected, &scheme.Policy(), sizeof expected);
       const bool accepted = s.change(expected, m);
       EXPECT_EQ((scheme.*s.set)(m), !accepted);
-      EXPECT_EQ(scheme.PolicyBytes(), scheme_store::Bytes(expected));
+      EXPECT_EQ(scheme.PolicyBytes(), scheme_store::BytesOf(expected));
       if (accepted) {
         EXPECT_EQ(scheme.GetErrorText(), "");
       }
