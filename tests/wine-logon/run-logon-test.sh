@@ -7,7 +7,9 @@
 #   1. the example policy (LogLevel 11): every announcement, setter and the commit logged;
 #   2. a second pass: nothing to change, only the commit appended to the same log;
 #   3. arguments on the command line: the same pass as run 1, nothing else;
-#   4. MajorVersion 0 with LogLevel 1: one error line and no registry write at all.
+#   4. MajorVersion 0 with LogLevel 1: one error line and no registry write at all;
+#   5. the log's name made a second hard link of C:\windows\win.ini: no log, win.ini unchanged,
+#      and the pass otherwise as run 1.
 #
 #   run-logon-test.sh --tool EXE --powrprof DLL --fixture REG --policy REG
 #
@@ -272,6 +274,23 @@ check_scheme rejected "$user_default" "$mach_default"
 power_off=$(value_of 'HKCU\Control Panel\Desktop' PowerOffActive)
 [ "$power_off" = 0 ] && ok "rejected: display setting untouched" \
   || fail "rejected: PowerOffActive is '$power_off'"
+
+echo "== 5. the log file a second name of another file"
+# A user who can create files where the log lives may plant its name as a hard link to a
+# file the pass's account can write. The pass writes no log then, and does all else as usual.
+reset_state
+quiet regedit /S "$(winepath_of "$policy")"
+ini=$WINEPREFIX/drive_c/windows/win.ini
+cp "$ini" "$work/win.ini.before"
+ln "$ini" "$WINEPREFIX/drive_c/windows/temp/Dorvane.log"
+run_tool hard_link
+same "$work/win.ini.before" "$ini" "hard_link: win.ini unchanged"
+links=$(stat -c %h "$ini")
+[ "$links" = 2 ] && ok "hard_link: the second name is left in place" \
+  || fail "hard_link: win.ini has $links names"
+check_backup hard_link <<<"$first_pass_backup"
+check_scheme hard_link "$user_enforced" "$mach_enforced"
+rm -f "$WINEPREFIX/drive_c/windows/temp/Dorvane.log"
 
 echo
 if [ "$failures" -ne 0 ]; then
