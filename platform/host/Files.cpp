@@ -255,7 +255,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   auto file = std::make_shared<OpenFile>();
   file->canRead = (dwDesiredAccess & host::detail::kReadRights) != 0;
   file->canWrite = (dwDesiredAccess & host::detail::kWriteRights) != 0;
-  // Without following a link at the end, so that one planted after the look for it fails.
+  // Never through a link at the end: one planted after the look for it is taken as a link.
   int flags = O_CLOEXEC | O_NOCTTY | (linkItself ? O_NOFOLLOW : 0);
   flags |= file->canWrite ? (file->canRead ? O_RDWR : O_WRONLY) : O_RDONLY;
   const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
@@ -516,7 +516,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
   info.ftLastAccessTime = host::detail::ToFileTime(st.st_atim);
   info.ftLastWriteTime = host::detail::ToFileTime(st.st_mtim);
   info.dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
-  const auto size = file->isLink ? 0 : static_cast<uint64_t>(st.st_size);
+  const uint64_t size = file->isLink ? 0 : static_cast<uint64_t>(st.st_size);
   info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
   info.nFileSizeLow = static_cast<DWORD>(size);
   info.nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
