@@ -298,6 +298,20 @@ class GateTable : public ::testing::Test {
            none(effect);
            return Widen(rc);
          }},
+        {gated::GetFileType.name,
+         [this, none](FailureEffect* effect) {
+           none(effect);
+           return Widen(GetFileType(file_));
+         }},
+        {gated::GetFileInformationByHandle.name,
+         [this, none](FailureEffect* effect) {
+           BY_HANDLE_FILE_INFORMATION info;
+           std::memset(&info, 0xAB, sizeof info);
+           BOOL rc = GetFileInformationByHandle(file_, &info);
+           EXPECT_EQ(0xABABABABu, info.nNumberOfLinks);
+           none(effect);
+           return Widen(rc);
+         }},
         {gated::CloseHandle.name,
          [this](FailureEffect* effect) {
            const size_t before = host::OpenHandleCount();

@@ -67,6 +67,8 @@ struct RecordedFunction {
   X(WriteFile, kZero, kSet, kNone)                                     \
   X(ReadFile, kZero, kSet, kNone)                                      \
   X(SetEndOfFile, kZero, kSet, kNone)                                  \
+  X(GetFileType, kZero, kSet, kNone)                                   \
+  X(GetFileInformationByHandle, kZero, kSet, kNone)                    \
   X(CloseHandle, kZero, kSet, kReleasesHandle)                         \
   X(DeleteFileA, kZero, kSet, kNone)                                   \
   X(GetSystemDirectoryA, kZero, kSet, kNone)                           \
