@@ -22,13 +22,18 @@ PwrScheme::PwrScheme(UINT schemeIndex) : PwrScheme() { initialiaze(schemeIndex);
 
 // The record is zero until a read succeeds.
 PwrScheme::PwrScheme()
-    : index(0), policy(), securityBypass(false), forceStandby(false), read(false) {}
+    : index(0),
+      policy(),
+      power(ThePowerInterface()),
+      securityBypass(false),
+      forceStandby(false),
+      read(false) {}
 
 PwrScheme::~PwrScheme() = default;
 
 bool PwrScheme::initialiaze(UINT schemeIndex) {
   index = schemeIndex;
-  if (ReadPwrScheme(index, &policy)) {
+  if (power.ReadScheme(index, &policy)) {
     read = true;
     return false;
   }
@@ -50,15 +55,26 @@ DWORD PwrScheme::GetUserAcVideoTimeOut() const { return ToMinutes(policy.user.Vi
 DWORD PwrScheme::GetUserDcVideoTimeOut() const { return ToMinutes(policy.user.VideoTimeoutDc); }
 DWORD PwrScheme::GetUserAcStandbyTimeOut() const { return ToMinutes(policy.user.IdleTimeoutAc); }
 DWORD PwrScheme::GetUserDcStandbyTimeOut() const { return ToMinutes(policy.user.IdleTimeoutDc); }
-DWORD PwrScheme::GetMachAcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutAc); }
-DWORD PwrScheme::GetMachDcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutDc); }
+DWORD PwrScheme::GetMachAcStandbyTimeOut() const {
+  return ToMinutes(power.HasMachineStandby() ? policy.mach.DozeTimeoutAc
+                                             : policy.user.IdleTimeoutAc);
+}
+DWORD PwrScheme::GetMachDcStandbyTimeOut() const {
+  return ToMinutes(power.HasMachineStandby() ? policy.mach.DozeTimeoutDc
+                                             : policy.user.IdleTimeoutDc);
+}
 
-// Each term is truncated before the sum, and the sum wraps around.
 DWORD PwrScheme::GetMachAcHibernateTimeOut() const {
-  return ToMinutes(policy.mach.DozeTimeoutAc) + ToMinutes(policy.mach.DozeS4TimeoutAc);
+  return HibernateMinutes(policy.mach.DozeTimeoutAc, policy.mach.DozeS4TimeoutAc);
 }
 DWORD PwrScheme::GetMachDcHibernateTimeOut() const {
-  return ToMinutes(policy.mach.DozeTimeoutDc) + ToMinutes(policy.mach.DozeS4TimeoutDc);
+  return HibernateMinutes(policy.mach.DozeTimeoutDc, policy.mach.DozeS4TimeoutDc);
+}
+
+DWORD PwrScheme::HibernateMinutes(ULONG dozeSeconds, ULONG storedSeconds) const {
+  if (power.KeepsHibernationTotal()) return ToMinutes(storedSeconds);
+  // Each term is truncated before the sum, and the sum wraps around.
+  return ToMinutes(dozeSeconds) + ToMinutes(storedSeconds);
 }
 
 DWORD PwrScheme::GetUserAcSpinDownTimeOut() const {
@@ -123,8 +139,11 @@ bool PwrScheme::SetMachDcHibernateTimeOut(DWORD minutes) {
 
 bool PwrScheme::SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout,
                              const char* refusal) {
-  // The scheme counts from entering standby; a total below the standby time wraps around.
-  const DWORD value = ToSeconds(minutes) - ToSeconds(standbyMinutes);
+  // The legacy scheme counts from entering standby; a total below the standby time wraps
+  // around there.
+  const DWORD value = power.KeepsHibernationTotal()
+                          ? ToSeconds(minutes)
+                          : ToSeconds(minutes) - ToSeconds(standbyMinutes);
   if (!mgmt.IsHibernationAllowed()) {
     ReportError(refusal);
     return true;
@@ -144,12 +163,17 @@ bool PwrScheme::SetUserDcSpinDownTimeOut(DWORD minutes) {
 }
 
 // Stores the machine doze time-out (what GetMachAcStandbyTimeOut shows) and answers false,
-// so the caller commits the change it asked for.
+// so the caller commits the change it asked for. Where the scheme has one standby time-out,
+// that is the one it sets, as the user's standby setter does.
 bool PwrScheme::SetMachAcStandbyTimeOut(DWORD minutes) {
+  const char* refusal =
+      "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
+      "State S3.";
+  if (!power.HasMachineStandby()) {
+    return SetStandby(minutes, policy.user.IdleTimeoutAc, policy.user.IdleAc, refusal);
+  }
   if (!mgmt.IsPowerSuspendCapable() && !forceStandby) {
-    ReportError(
-        "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
-        "State S3.");
+    ReportError(refusal);
     return true;
   }
   policy.mach.DozeTimeoutAc = ToSeconds(minutes);
@@ -159,14 +183,19 @@ bool PwrScheme::SetMachAcStandbyTimeOut(DWORD minutes) {
 bool PwrScheme::commit() {
   bool failed = false;
   if (mgmt.CanUserWriteScheme()) {
-    if (!WritePwrScheme(&index, nullptr, nullptr, &policy)) {
-      ReportError("PwrScheme::commit() failed. Unable to Write PowerScheme");
-      failed = true;
-    } else if (!SetActivePwrScheme(index, nullptr, &policy)) {
-      ReportError("PwrScheme::commit() failed. Unable to Set Active PowerScheme");
-      failed = true;
+    switch (power.WriteAndActivate(&index, &policy)) {
+      case PowerInterface::CommitResult::kStored:
+        break;
+      case PowerInterface::CommitResult::kNotWritten:
+        ReportError("PwrScheme::commit() failed. Unable to Write PowerScheme");
+        failed = true;
+        break;
+      case PowerInterface::CommitResult::kNotActivated:
+        ReportError("PwrScheme::commit() failed. Unable to Set Active PowerScheme");
+        failed = true;
+        break;
     }
-  } else if (securityBypass) {
+  } else if (securityBypass && power.HasPerUserCopy()) {
     // The override cannot fail: a missing key or a refused write leaves things as they were.
     WriteUserOverride();
   } else {

@@ -9,6 +9,7 @@
 #define PM_PWRSCHEME_H
 
 #include "PMObject.h"
+#include "PowerInterface.h"
 #include "PwrMgmt.h"
 #include "Win32Api.h"
 
@@ -36,6 +37,8 @@ class PwrScheme : public PMObject {
   DWORD GetUserDcVideoTimeOut() const;
   DWORD GetUserAcStandbyTimeOut() const;
   DWORD GetUserDcStandbyTimeOut() const;
+  // Where the scheme has one standby time-out (the current interface), the machine's is the
+  // user's.
   DWORD GetMachAcStandbyTimeOut() const;
   DWORD GetMachDcStandbyTimeOut() const;
   DWORD GetMachAcHibernateTimeOut() const;
@@ -47,8 +50,9 @@ class PwrScheme : public PMObject {
   bool SetUserDcVideoTimeOut(DWORD minutes);
   bool SetUserAcStandbyTimeOut(DWORD minutes);
   bool SetUserDcStandbyTimeOut(DWORD minutes);
-  // minutes is the whole idle time before hibernation; the scheme keeps the time from
-  // entering standby, so the standby time-out (whole minutes) is subtracted.
+  // minutes is the whole idle time before hibernation. The legacy scheme keeps the time from
+  // entering standby, so the standby time-out (whole minutes) is subtracted; the current one
+  // keeps the total.
   bool SetMachAcHibernateTimeOut(DWORD minutes);
   bool SetMachDcHibernateTimeOut(DWORD minutes);
   bool SetUserAcSpinDownTimeOut(DWORD minutes);
@@ -56,20 +60,23 @@ class PwrScheme : public PMObject {
   bool SetMachAcStandbyTimeOut(DWORD minutes);
 
   // Writes and activates the scheme when the user may write schemes; otherwise, with the
-  // security bypass, writes the user half into the active scheme's per-user registry value.
-  // Always sets the display power-off phase and time-out afterwards.
+  // security bypass, writes the user half into the active scheme's per-user registry value
+  // (only where users keep such a copy: not on the current interface, where the bypass
+  // changes nothing). Always sets the display power-off phase and time-out afterwards.
   bool commit();
 
  protected:
   UINT index;
   POWER_POLICY policy;
   PwrMgmt mgmt;
+  PowerInterface& power;  // this process's power-scheme interface
   bool securityBypass;
   bool forceStandby;
   bool read;
 
  private:
   bool SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& idle, const char* refusal);
+  DWORD HibernateMinutes(ULONG dozeSeconds, ULONG storedSeconds) const;
   bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* refusal);
   void WriteUserOverride();
 };
