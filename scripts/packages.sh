@@ -6,6 +6,7 @@ DORVANE_PACKAGES=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64        # Windows cross build
   wine64 fonts-wine xvfb xauth imagemagick              # running the .exe files
   python3 procps                                        # fixture generator, process tools
+  wixl msitools python3-lxml                            # MSI package, template check
 )
 
 ensure_packages() {

@@ -66,7 +66,8 @@ void SetLimitedUser(bool limited);
 // RegFlushKey and at process exit (when something changed). Processes sharing the file see
 // what another has saved from their next registry call on, and a save keeps it. Reset()
 // ignores the value the variable has at that moment; setting it afterwards binds the
-// registry to the file it names, loaded at the next registry use.
+// registry to the file it names, loaded at the next registry use. A read-only file is never
+// written; a change that cannot be saved makes RegFlushKey fail with the reason's error.
 constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
 
 // ---- Power profile ------------------------------------------------------------------------

@@ -39,8 +39,9 @@ void NoteReportedStatus(const std::string& service, const SERVICE_STATUS& status
 // Binds the registry to the file the variable names now, loading it when the variable
 // changed since it was last looked at. Called before every use of the registry.
 void SyncRegistryFile();
-// Writes the registry to the bound file, if any.
-void SaveRegistryFile();
+// Writes the registry to the bound file, if any. ERROR_SUCCESS when the file holds every
+// change (or there is no file); otherwise the Windows error that matches why it does not.
+LONG SaveRegistryFile();
 // Forgets the binding and ignores the variable's present value, so that a value inherited
 // from the environment does not leak into a test that starts from an empty registry.
 void ResetRegistryFile();

@@ -192,6 +192,15 @@ class Parser {
     return s.substr(b, e - b);
   }
 
+  // Key names in a path, as the registry counts them (empty ones are skipped).
+  static size_t Depth(const std::string& path) {
+    size_t depth = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+      if (path[i] != '\\' && (i == 0 || path[i - 1] == '\\')) ++depth;
+    }
+    return depth;
+  }
+
   bool Fail(size_t line, const std::string& what) {
     if (error_ != nullptr) *error_ = "line " + std::to_string(line) + ": " + what;
     return false;
@@ -207,6 +216,9 @@ class Parser {
     size_t slash = name.find('\\');
     std::string root = FoldCase(name.substr(0, slash));
     std::string path = slash == std::string::npos ? "" : name.substr(slash + 1);
+    if (Depth(path) > kMaxKeyDepth) {
+      return Fail(number, "key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
+    }
     if (root == "hkey_local_machine" || root == "hklm") {
       hive_ = Hive::kLocalMachine;
     } else if (root == "hkey_current_user" || root == "hkcu") {
@@ -317,22 +329,21 @@ class Parser {
       pos = close + 1;
     }
     if (pos >= text.size() || text[pos] != ':') return Fail(number, "expected ':' after hex");
-    std::string list = text.substr(pos + 1);
+    std::string list = text.substr(SkipSpaces(text, pos + 1));
     // Where each line's part of the list starts, and the line's number, for the messages.
     std::vector<std::pair<size_t, size_t>> lineStarts{{0, number}};
-    // Join continuation lines: a list ending in a backslash goes on on the next line.
+    // Join continuation lines: a list ending in a backslash goes on on the next line. Each
+    // line is appended once, so a long value takes time in proportion to its length.
     for (;;) {
-      std::string trimmed = Trim(list);
-      if (trimmed.empty() || trimmed.back() != '\\') {
-        list = trimmed;
-        break;
-      }
-      trimmed.pop_back();
+      size_t last = list.find_last_not_of(" \t");
+      if (last == std::string::npos || list[last] != '\\') break;
+      list.erase(last);
       if (*index + 1 >= lines_.size()) return Fail(number, "continuation at end of text");
       ++*index;
-      list = trimmed + lines_[*index].text;
-      lineStarts.emplace_back(trimmed.size(), lines_[*index].number);
+      lineStarts.emplace_back(list.size(), lines_[*index].number);
+      list += lines_[*index].text;
     }
+    list = Trim(list);
     auto lineOf = [&lineStarts](size_t offset) {
       size_t line = lineStarts.front().second;
       for (const auto& start : lineStarts) {
@@ -387,11 +398,20 @@ bool ParseRegText(const std::string& text, std::vector<RegTextOp>* ops, std::str
 std::string RegTextHeader() { return std::string(kHeader5) + kNewline + kNewline; }
 
 void FormatRegTree(const KeyNode& key, const std::string& fullName, std::string* out) {
-  *out += "[" + fullName + "]" + kNewline;
-  for (const ValueNode& value : key.values) FormatValue(value, out);
-  *out += kNewline;
-  for (const KeyNode* child : key.SortedChildren()) {
-    FormatRegTree(*child, fullName + "\\" + child->name, out);
+  // Each key before its subkeys, subkeys in order; the keys still to write wait on a stack
+  // rather than in nested calls, so no tree is too deep for the stack.
+  std::vector<std::pair<const KeyNode*, std::string>> pending{{&key, fullName}};
+  while (!pending.empty()) {
+    const KeyNode* next = pending.back().first;
+    const std::string name = std::move(pending.back().second);
+    pending.pop_back();
+    *out += "[" + name + "]" + kNewline;
+    for (const ValueNode& value : next->values) FormatValue(value, out);
+    *out += kNewline;
+    std::vector<const KeyNode*> children = next->SortedChildren();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+      pending.emplace_back(*it, name + "\\" + (*it)->name);
+    }
   }
 }
 

@@ -55,9 +55,16 @@ bool IsPredefined(HKEY key) {
          key == HKEY_USERS;
 }
 
+// Trees are walked with a list of the keys still to visit, never by recursion, so that no
+// tree is too deep for the stack.
 void MarkDeleted(KeyNode* key) {
-  key->deleted = true;
-  for (auto& child : key->children) MarkDeleted(child.second.get());
+  std::vector<KeyNode*> pending{key};
+  while (!pending.empty()) {
+    KeyNode* next = pending.back();
+    pending.pop_back();
+    next->deleted = true;
+    for (auto& child : next->children) pending.push_back(child.second.get());
+  }
 }
 
 // The key's path below its hive's root.
@@ -79,23 +86,30 @@ std::string FullName(const KeyNode& key) {
 
 // Makes `mine` hold what `fresh` holds, keeping the nodes of the keys both have: handles
 // open on them stay usable. Keys only `mine` has are deleted.
-void Adopt(KeyNode* mine, KeyNode* fresh) {
-  mine->values = std::move(fresh->values);
-  for (auto it = mine->children.begin(); it != mine->children.end();) {
-    auto match = fresh->children.find(it->first);
-    if (match == fresh->children.end()) {
-      MarkDeleted(it->second.get());
-      it->second->parent = nullptr;
-      it = mine->children.erase(it);
-    } else {
-      Adopt(it->second.get(), match->second.get());
-      fresh->children.erase(match);
-      ++it;
+void Adopt(KeyNode* mine, const std::shared_ptr<KeyNode>& fresh) {
+  // Each pair is one key of both trees; the fresh node is held here once its parent lets go.
+  std::vector<std::pair<KeyNode*, std::shared_ptr<KeyNode>>> pending{{mine, fresh}};
+  while (!pending.empty()) {
+    KeyNode* own = pending.back().first;
+    std::shared_ptr<KeyNode> theirs = std::move(pending.back().second);
+    pending.pop_back();
+    own->values = std::move(theirs->values);
+    for (auto it = own->children.begin(); it != own->children.end();) {
+      auto match = theirs->children.find(it->first);
+      if (match == theirs->children.end()) {
+        MarkDeleted(it->second.get());
+        it->second->parent = nullptr;
+        it = own->children.erase(it);
+      } else {
+        pending.emplace_back(it->second.get(), std::move(match->second));
+        theirs->children.erase(match);
+        ++it;
+      }
     }
-  }
-  for (auto& child : fresh->children) {
-    child.second->parent = mine;
-    mine->children.insert(child);
+    for (auto& child : theirs->children) {
+      child.second->parent = own;
+      own->children.insert(child);
+    }
   }
 }
 
@@ -113,12 +127,36 @@ std::string FoldCase(const std::string& name) {
   return folded;
 }
 
-ValueNode* KeyNode::FindValue(const std::string& name) {
-  std::string folded = FoldCase(name);
-  for (ValueNode& value : values) {
-    if (FoldCase(value.name) == folded) return &value;
-  }
-  return nullptr;
+ValueNode* ValueList::Find(const std::string& name) {
+  auto it = byName_.find(FoldCase(name));
+  return it == byName_.end() ? nullptr : &*it->second;
+}
+
+ValueNode* ValueList::Set(const std::string& name, DWORD type, std::vector<uint8_t> data) {
+  auto [it, added] = byName_.try_emplace(FoldCase(name));
+  if (added) it->second = order_.insert(order_.end(), ValueNode{name, REG_NONE, {}});
+  it->second->type = type;
+  it->second->data = std::move(data);
+  return &*it->second;
+}
+
+bool ValueList::Erase(const std::string& name) {
+  auto it = byName_.find(FoldCase(name));
+  if (it == byName_.end()) return false;
+  order_.erase(it->second);
+  byName_.erase(it);
+  return true;
+}
+
+void ValueList::Clear() {
+  byName_.clear();
+  order_.clear();
+}
+
+size_t KeyNode::Depth() const {
+  size_t depth = 0;
+  for (const KeyNode* key = this; key->parent != nullptr; key = key->parent) ++depth;
+  return depth;
 }
 
 std::shared_ptr<KeyNode> KeyNode::FindChild(const std::string& name) const {
@@ -164,7 +202,9 @@ LONG RegistryStore::Resolve(HKEY handle, std::shared_ptr<KeyNode>* key, REGSAM* 
 
 std::shared_ptr<KeyNode> RegistryStore::Walk(Hive hive, const std::string& path, bool create) {
   std::shared_ptr<KeyNode> key = Root(hive);
-  for (const std::string& part : SplitPath(path)) {
+  std::vector<std::string> parts = SplitPath(path);
+  if (parts.size() > kMaxKeyDepth) return nullptr;  // cannot exist, and is not made
+  for (const std::string& part : parts) {
     std::shared_ptr<KeyNode> child = key->FindChild(part);
     if (!child) {
       if (!create) return nullptr;
@@ -220,6 +260,8 @@ LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool cr
   } else {
     // Creating a key below HKEY_LOCAL_MACHINE is itself a write.
     if (denied || (limitedMachine && missing)) return ERROR_ACCESS_DENIED;
+    // Windows refuses to nest keys deeper; the registry file could not hold them either.
+    if (missing && key->Depth() + parts.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     for (size_t i = found; i < parts.size(); ++i) {
       auto child = std::make_shared<KeyNode>();
       child->name = parts[i];
@@ -247,7 +289,7 @@ LONG RegistryStore::QueryValue(HKEY handle, const char* name, DWORD* type, BYTE*
   if (LONG rc = Resolve(handle, &key, &access)) return rc;
   if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
-  ValueNode* value = key->FindValue(name != nullptr ? name : "");
+  ValueNode* value = key->values.Find(name != nullptr ? name : "");
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   const auto needed = static_cast<DWORD>(value->data.size());
   if (type != nullptr) *type = value->type;
@@ -278,15 +320,7 @@ LONG RegistryStore::SetValue(HKEY handle, const char* name, DWORD type, const BY
   // Windows also counts a zero that directly follows the given bytes of a string; the
   // stand-in never reads past the count it was given, so it stores exactly `size` bytes.
   std::vector<uint8_t> bytes(data, data + (data != nullptr ? size : 0));
-  std::string valueName = name != nullptr ? name : "";
-  ValueNode* value = key->FindValue(valueName);
-  if (value != nullptr) {
-    value->type = type;
-    value->data = std::move(bytes);
-  } else {
-    key->values.push_back(ValueNode{valueName, type, std::move(bytes)});
-    value = &key->values.back();
-  }
+  ValueNode* value = key->values.Set(name != nullptr ? name : "", type, std::move(bytes));
   Journal(RegTextOp::kSetValue, *key, value);
   return ERROR_SUCCESS;
 }
@@ -297,10 +331,10 @@ LONG RegistryStore::DeleteValue(HKEY handle, const char* name) {
   REGSAM access = 0;
   if (LONG rc = Resolve(handle, &key, &access)) return rc;
   if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
-  ValueNode* value = key->FindValue(name != nullptr ? name : "");
+  ValueNode* value = key->values.Find(name != nullptr ? name : "");
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
   Journal(RegTextOp::kDeleteValue, *key, value);
-  key->values.erase(key->values.begin() + (value - key->values.data()));
+  key->values.Erase(value->name);
   return ERROR_SUCCESS;
 }
 
@@ -347,7 +381,7 @@ bool RegistryStore::ReadValue(Hive hive, const std::string& path, const std::str
                               DWORD* type, std::vector<uint8_t>* data) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::shared_ptr<KeyNode> key = Walk(hive, path, false);
-  ValueNode* value = key ? key->FindValue(name) : nullptr;
+  ValueNode* value = key ? key->values.Find(name) : nullptr;
   if (value == nullptr) return false;
   if (type != nullptr) *type = value->type;
   if (data != nullptr) *data = value->data;
@@ -436,7 +470,7 @@ void RegistryStore::ApplyOps(const std::vector<RegTextOp>& ops) {
         if (key->parent == nullptr) {  // a whole hive: empty it, the root stays
           for (auto& child : key->children) MarkDeleted(child.second.get());
           key->children.clear();
-          key->values.clear();
+          key->values.Clear();
         } else {
           Unlink(key);
         }
@@ -444,18 +478,12 @@ void RegistryStore::ApplyOps(const std::vector<RegTextOp>& ops) {
       }
       case RegTextOp::kSetValue: {
         std::shared_ptr<KeyNode> key = Walk(op.hive, op.path, true);
-        if (ValueNode* value = key->FindValue(op.name)) {
-          value->type = op.type;
-          value->data = op.data;
-        } else {
-          key->values.push_back(ValueNode{op.name, op.type, op.data});
-        }
+        if (key) key->values.Set(op.name, op.type, op.data);
         break;
       }
       case RegTextOp::kDeleteValue: {
         std::shared_ptr<KeyNode> key = Walk(op.hive, op.path, false);
-        ValueNode* value = key ? key->FindValue(op.name) : nullptr;
-        if (value != nullptr) key->values.erase(key->values.begin() + (value - key->values.data()));
+        if (key) key->values.Erase(op.name);
         break;
       }
     }
@@ -490,8 +518,8 @@ void RegistryStore::Rebase(const std::vector<RegTextOp>& ops) {
   user_ = NewRoot(Hive::kCurrentUser);
   ApplyOps(ops);
   ApplyOps(journal_);
-  Adopt(machine.get(), machine_.get());
-  Adopt(user.get(), user_.get());
+  Adopt(machine.get(), machine_);
+  Adopt(user.get(), user_);
   machine_ = std::move(machine);
   user_ = std::move(user);
 }
@@ -593,7 +621,8 @@ LONG WINAPI RegFlushKey(HKEY hKey) {
   CallGate gate("RegFlushKey");
   if (DWORD e = gate.injected()) return static_cast<LONG>(e);
   LONG rc = Registry().CheckHandle(hKey);
-  if (rc == ERROR_SUCCESS) host::detail::SaveRegistryFile();
+  // A change that could not be stored is not reported as flushed.
+  if (rc == ERROR_SUCCESS) rc = host::detail::SaveRegistryFile();
   return rc;
 }
 

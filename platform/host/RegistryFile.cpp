@@ -8,13 +8,18 @@
 // lock on the file keeps two processes from saving at once. A save writes beside the file and
 // renames the result into place, so whoever waited for the lock checks that it holds the file
 // the path names now.
+//
+// A save keeps the file's mode and, through a symbolic link, replaces the file the link leads
+// to. A file without write permission is the user's way of keeping it as it is: it is loaded,
+// never replaced. A save that fails says why once (again only after a save succeeded) and
+// makes RegFlushKey fail, so that nobody takes an unsaved change for a stored one.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -82,6 +87,7 @@ struct FileBinding {
   std::string boundPath;       // the file the registry is saved to, or empty
   Seen seen;
   bool exitHandlerInstalled = false;
+  std::string failureSaid;  // why the latest save failed, as said on stderr
   // One reader or writer of the bound file at a time in this process. Taken before `mutex`
   // and the store's own; ordinary registry calls never wait for it.
   std::mutex fileMutex;
@@ -136,6 +142,56 @@ int OpenLocked(const std::string& path, int how, bool create) {
   }
 }
 
+// The Windows error of a save that failed with errno `error`.
+LONG SaveError(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return ERROR_DISK_FULL;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a save replaces: `path` itself, or the file its symbolic links lead to, so that a
+// link stays a link and the file it names gets the new text.
+std::string ReplacedFile(const std::string& path) {
+  std::string file = path;
+  for (int hops = 0; hops < 40; ++hops) {  // a longer chain is a loop; opening it fails
+    struct stat st;
+    if (lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::vector<char> buffer(static_cast<size_t>(st.st_size) + 256);
+    ssize_t n = readlink(file.c_str(), buffer.data(), buffer.size());
+    if (n <= 0) break;
+    std::string target(buffer.data(), static_cast<size_t>(n));
+    file = target[0] == '/' || file.find('/') == std::string::npos
+               ? target
+               : file.substr(0, file.rfind('/') + 1) + target;
+  }
+  return file;
+}
+
+// Why a file at `path` cannot be opened or created.
+std::string OpenFailure(int error, const std::string& path) {
+  if (error == ENOENT) return "the folder " + FolderOf(ReplacedFile(path)) + " does not exist";
+  return std::strerror(error);
+}
+
 bool ReadAll(int fd, std::string* text, std::string* error) {
   char buffer[65536];
   for (;;) {
@@ -149,6 +205,20 @@ bool ReadAll(int fd, std::string* text, std::string* error) {
   }
 }
 
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 // Blank text is an empty registry.
 bool Parse(const std::string& text, std::vector<RegTextOp>* ops, std::string* error) {
   ops->clear();
@@ -156,27 +226,55 @@ bool Parse(const std::string& text, std::vector<RegTextOp>* ops, std::string* er
          ParseRegText(text, ops, error);
 }
 
-// Writes `text` beside `path` and renames it into place, so a reader never sees half a file.
-// Answers the new file's descriptor, or -1 when it could not be written.
+// Whether a save may replace the file open as `fd`: not when it grants nobody the right to
+// write (a read-only file, even for root) or this process may not write it.
+bool MayReplace(int fd, const std::string& path) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return true;
+  return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && access(path.c_str(), W_OK) == 0;
+}
+
+// Writes `text` to a temporary beside the file `path` leads to and renames it over that file,
+// so a reader never sees half a file. The new file gets the old one's mode and, where this
+// process may give it, its owner. Answers the new file's descriptor, or -1 with errno telling
+// why it could not be written.
 int WriteReplacing(const std::string& path, const std::string& text) {
-  std::string temporary = path + ".tmp" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-      std::fprintf(stderr, "%s: cannot write the registry file\n", temporary.c_str());
-      std::remove(temporary.c_str());
-      return -1;
+  const std::string target = ReplacedFile(path);
+  const std::string temporary = target + ".tmp" + std::to_string(getpid());
+  struct stat old;
+  const bool existed = stat(target.c_str(), &old) == 0;
+  unlink(temporary.c_str());  // left behind by an earlier process with this number
+  int fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  bool written = WriteAll(fd, text);
+  if (written && existed) {
+    written = fchmod(fd, old.st_mode & 07777) == 0;
+    if (written && (old.st_uid != geteuid() || old.st_gid != getegid()) &&
+        fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // Only root may hand a file to another owner; the mode is kept either way.
     }
   }
-  int fd = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::fprintf(stderr, "%s: cannot replace the registry file\n", path.c_str());
-    if (fd >= 0) close(fd);
-    std::remove(temporary.c_str());
+  if (written) written = rename(temporary.c_str(), target.c_str()) == 0;
+  if (!written) {
+    int error = errno;
+    close(fd);
+    unlink(temporary.c_str());
+    errno = error;
     return -1;
   }
   return fd;
+}
+
+// Says why the registry was not saved to `path`, unless that is what was said last, and
+// answers `error`.
+LONG SaveFailed(const std::string& path, LONG error, const std::string& reason) {
+  FileBinding& b = Binding();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  if (b.failureSaid != reason) {
+    std::fprintf(stderr, "%s: %s; registry not saved\n", path.c_str(), reason.c_str());
+    b.failureSaid = reason;
+  }
+  return error;
 }
 
 void SaveAtExit() { SaveRegistryFile(); }
@@ -190,11 +288,16 @@ void Bind(const std::string& path) {
   std::string error;
   int fd = OpenLocked(path, LOCK_SH, false);
   bool usable;
+  std::string unsavable;  // why no save can succeed, when that is plain already
   if (fd >= 0) {
     usable = ReadAll(fd, &text, &error) && Parse(text, &ops, &error);
   } else {
     usable = errno == ENOENT;  // a missing file is an empty registry
     error = std::strerror(errno);
+    struct stat folder;
+    if (usable && stat(FolderOf(ReplacedFile(path)).c_str(), &folder) != 0) {
+      unsavable = OpenFailure(ENOENT, path);
+    }
   }
 
   std::lock_guard<std::mutex> lock(b.mutex);
@@ -214,6 +317,11 @@ void Bind(const std::string& path) {
   RawRegistry().Load(ops);
   b.boundPath = path;
   See(&b, fd, text);
+  b.failureSaid = unsavable;
+  if (!unsavable.empty()) {
+    std::fprintf(stderr, "%s=%s: %s; the registry cannot be saved there\n",
+                 host::kRegistryFileVariable, path.c_str(), unsavable.c_str());
+  }
   if (!b.exitHandlerInstalled) {
     b.exitHandlerInstalled = true;
     std::atexit(SaveAtExit);
@@ -242,15 +350,15 @@ void SeeIfStillBound(const std::string& path, int fd, const std::string& text) {
 }
 
 // Reads the file behind `fd` into *text and, when that is not what this process saw last,
-// puts this process's changes on top of it. False when it cannot be read or parsed: the
-// registry then stays as it is.
-bool CatchUp(int fd, const Seen& seen, std::string* text, std::string* error) {
+// puts this process's changes on top of it. When it cannot be read or parsed, answers the
+// Windows error (*error says why) and the registry stays as it is.
+LONG CatchUp(int fd, const Seen& seen, std::string* text, std::string* error) {
   std::vector<RegTextOp> ops;
-  if (!ReadAll(fd, text, error)) return false;
-  if (HashOf(*text) == seen.hash) return true;
-  if (!Parse(*text, &ops, error)) return false;
+  if (!ReadAll(fd, text, error)) return SaveError(errno);
+  if (HashOf(*text) == seen.hash) return ERROR_SUCCESS;
+  if (!Parse(*text, &ops, error)) return ERROR_REGISTRY_CORRUPT;
   RawRegistry().Rebase(ops);
-  return true;
+  return ERROR_SUCCESS;
 }
 
 // Reads the bound file again when another process has changed it.
@@ -269,7 +377,7 @@ void Refresh() {
   }
   std::string text;
   std::string error;
-  if (!CatchUp(fd, seen, &text, &error)) {
+  if (CatchUp(fd, seen, &text, &error) != ERROR_SUCCESS) {
     // No save overwrites the file while it reads so. Taking its stamp keeps this from being
     // tried (and said) again before the file changes.
     std::fprintf(stderr, "%s: %s; not read again\n", path.c_str(), error.c_str());
@@ -308,39 +416,49 @@ void SyncRegistryFile() {
   }
 }
 
-void SaveRegistryFile() {
+LONG SaveRegistryFile() {
   FileBinding& b = Binding();
   std::lock_guard<std::mutex> io(b.fileMutex);
   std::string path;
   Seen seen;
-  if (!BoundFile(&path, &seen)) return;
+  if (!BoundFile(&path, &seen)) return ERROR_SUCCESS;
   RegistryStore& registry = RawRegistry();
   // Nothing changed here or there: leave the file alone (and do not create it).
-  if (!registry.HasUnsavedChanges() && StampOfPath(path) == seen.stamp) return;
+  if (!registry.HasUnsavedChanges() && StampOfPath(path) == seen.stamp) return ERROR_SUCCESS;
 
   int fd = OpenLocked(path, LOCK_EX, true);
   if (fd < 0) {
-    std::fprintf(stderr, "%s: %s; registry not saved\n", path.c_str(), std::strerror(errno));
-    return;
+    int error = errno;
+    return SaveFailed(path, SaveError(error), OpenFailure(error, path));
   }
   // Saved by another process since: its changes go under this one's.
   std::string text;
   std::string error;
-  if (!CatchUp(fd, seen, &text, &error)) {
-    std::fprintf(stderr, "%s: %s; registry not saved\n", path.c_str(), error.c_str());
+  if (LONG rc = CatchUp(fd, seen, &text, &error)) {
     close(fd);
-    return;
+    return SaveFailed(path, rc, error);
   }
   size_t changes = 0;
   std::string saved = registry.ExportForSave(&changes);
-  int written = changes > 0 ? WriteReplacing(path, saved) : -1;
-  if (written >= 0) {
-    registry.MarkSaved(changes);
-    close(fd);
-    fd = written;
-    text = saved;
+  LONG rc = ERROR_SUCCESS;
+  if (changes > 0 && !MayReplace(fd, path)) {
+    rc = SaveFailed(path, ERROR_ACCESS_DENIED, std::strerror(EACCES));
+  } else if (changes > 0) {
+    int written = WriteReplacing(path, saved);
+    if (written < 0) {
+      int writeError = errno;
+      rc = SaveFailed(path, SaveError(writeError), std::strerror(writeError));
+    } else {
+      registry.MarkSaved(changes);
+      close(fd);
+      fd = written;
+      text = saved;
+      std::lock_guard<std::mutex> lock(b.mutex);
+      b.failureSaid.clear();  // the next failure is news again
+    }
   }
   SeeIfStillBound(path, fd, text);
+  return rc;
 }
 
 void ResetRegistryFile() {
@@ -349,6 +467,7 @@ void ResetRegistryFile() {
   Remember(&b, std::getenv(host::kRegistryFileVariable));
   See(&b, -1, "");
   b.boundPath.clear();
+  b.failureSaid.clear();
 }
 
 }  // namespace host::detail

@@ -4,7 +4,9 @@
 #ifndef PM_HOST_REGISTRYSTORE_H
 #define PM_HOST_REGISTRYSTORE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,10 +26,41 @@ const char* HiveName(Hive hive);
 // Registry names compare without regard to ASCII case.
 std::string FoldCase(const std::string& name);
 
+// Windows nests keys at most this many levels below a hive's root; deeper keys are refused
+// when created and when read from .reg text.
+constexpr size_t kMaxKeyDepth = 512;
+
 struct ValueNode {
   std::string name;  // as first written
   DWORD type = REG_NONE;
   std::vector<uint8_t> data;
+};
+
+// The values of one key in creation order, found by folded name without a scan, so that a key
+// with many values loads in linear time.
+class ValueList {
+ public:
+  using const_iterator = std::list<ValueNode>::const_iterator;
+
+  ValueList() = default;
+  ValueList(ValueList&&) = default;
+  ValueList& operator=(ValueList&&) = default;
+  // The index points into the list, so a copy would point into the original.
+  ValueList(const ValueList&) = delete;
+  ValueList& operator=(const ValueList&) = delete;
+
+  ValueNode* Find(const std::string& name);
+  // Replaces the type and data of the value of that name, or adds it at the end.
+  ValueNode* Set(const std::string& name, DWORD type, std::vector<uint8_t> data);
+  // False when there is no such value.
+  bool Erase(const std::string& name);
+  void Clear();
+  const_iterator begin() const { return order_.begin(); }
+  const_iterator end() const { return order_.end(); }
+
+ private:
+  std::list<ValueNode> order_;
+  std::unordered_map<std::string, std::list<ValueNode>::iterator> byName_;  // folded name
 };
 
 struct KeyNode {
@@ -37,10 +70,11 @@ struct KeyNode {
   // Handles may outlive a deleted key: they then answer ERROR_KEY_DELETED.
   bool deleted = false;
   std::map<std::string, std::shared_ptr<KeyNode>> children;  // by folded name
-  std::vector<ValueNode> values;                             // in creation order
+  ValueList values;
 
-  ValueNode* FindValue(const std::string& name);
   std::shared_ptr<KeyNode> FindChild(const std::string& name) const;
+  // Levels below the hive's root: 0 for the root itself.
+  size_t Depth() const;
   // Children sorted by folded name, which is the order regedit lists them in.
   std::vector<const KeyNode*> SortedChildren() const;
 };

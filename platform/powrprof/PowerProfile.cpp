@@ -199,10 +199,9 @@ BOOLEAN WriteScheme(PUINT id, const char* name, const char* description, PPOWER_
     rc = RegSetValueExA(user, kPoliciesValue, 0, REG_BINARY,
                         reinterpret_cast<const BYTE*>(&policy->user), sizeof policy->user);
   }
-  if (rc == ERROR_SUCCESS) {
-    RegFlushKey(machine);
-    RegFlushKey(user);
-  }
+  // A scheme that was not stored is not reported as written.
+  if (rc == ERROR_SUCCESS) rc = RegFlushKey(machine);
+  if (rc == ERROR_SUCCESS) rc = RegFlushKey(user);
   RegCloseKey(user);
   RegCloseKey(machine);
   return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
@@ -222,7 +221,7 @@ BOOLEAN SetActiveScheme(UINT id, PGLOBAL_POWER_POLICY global, PPOWER_POLICY poli
   char text[16];
   std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(id));
   rc = SetText(key, kActiveSchemeValue, text);
-  if (rc == ERROR_SUCCESS) RegFlushKey(key);
+  if (rc == ERROR_SUCCESS) rc = RegFlushKey(key);
   RegCloseKey(key);
   return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ConformanceSupport.h"
 #include "Win32Api.h"
 
 namespace {
@@ -342,6 +343,35 @@ TEST_F(RegistryConformance, DeleteKeyTakesLeavesOnlyAndItsHandlesGoStale) {
   EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(doomed));
   // Nothing came back to life through the stale handle.
   EXPECT_KEY(HKEY_CURRENT_USER, Path("Doomed"), false);
+}
+
+// Windows nests keys at most 512 levels below a hive's root and refuses to go deeper.
+TEST_F(RegistryConformance, KeysNestAtMost512LevelsDeep) {
+  // The scratch key is two levels down; one level per call from there to the deepest.
+  std::vector<HKEY> chain{key_};
+  while (chain.size() < 511) {
+    HKEY next = Create(chain.back(), "Deep");
+    if (next == nullptr) break;
+    chain.push_back(next);
+  }
+  EXPECT_EQ(511u, chain.size());
+  HKEY tooDeep = nullptr;
+  LONG rc = RegCreateKeyExA(chain.back(), "Deep", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &tooDeep, nullptr);
+  if (conformance::IsWine()) {
+    EXPECT_EQ(ERROR_SUCCESS, rc) << "Wine 8 sets no limit";
+  } else {
+    EXPECT_NE(ERROR_SUCCESS, rc);
+    HKEY absent = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(chain.back(), "Deep", 0, KEY_READ, &absent));
+  }
+  if (rc == ERROR_SUCCESS) RegCloseKey(tooDeep);
+  // Deepest first: a key goes only once it has no subkeys.
+  for (size_t i = chain.size(); i-- > 0;) {
+    RegDeleteKeyA(chain[i], "Deep");
+    if (i > 0) RegCloseKey(chain[i]);
+  }
+  EXPECT_KEY(HKEY_CURRENT_USER, Path("Deep"), false);
 }
 
 TEST_F(RegistryConformance, BadHandlesAreRefusedAndRootsMayBeClosed) {

@@ -2,6 +2,7 @@
 // regedit's own layout, and malformed text refused with its line number.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,66 @@ TEST_F(RegText, MalformedTextIsRefusedWithItsLineAndImportsNothing) {
     EXPECT_EQ(0u, error.rfind(c.error, 0)) << error;
     EXPECT_EQ(before, host::ExportRegText());
   }
+}
+
+// Windows nests keys at most 512 levels below a hive's root. The deepest key allowed reads
+// and writes like any other; a deeper one, however deep, is refused with its line.
+TEST_F(RegText, KeysNestedDeeperThanWindowsAllowsAreRefusedWithTheirLine) {
+  auto nested = [](size_t levels) {
+    std::string path = "HKEY_CURRENT_USER";
+    for (size_t i = 0; i < levels; ++i) path += "\\k";
+    return path;
+  };
+  const std::string deepest = Crlf("Windows Registry Editor Version 5.00\n\n[" + nested(512) +
+                                   "]\n\"v\"=dword:00000001\n\n");
+  Import(deepest);
+  const std::string exported = host::ExportRegText();
+  EXPECT_NE(std::string::npos, exported.find(deepest.substr(deepest.find('['))));
+  host::Reset();
+  Import(exported);
+  EXPECT_EQ(exported, host::ExportRegText());
+
+  const std::string before = host::ExportRegText();
+  for (size_t levels : {513u, 100000u}) {
+    SCOPED_TRACE(levels);
+    std::string error;
+    EXPECT_FALSE(host::ImportRegText("REGEDIT4\n\n[" + nested(levels) + "]\n", &error));
+    EXPECT_EQ("line 3: key nested deeper than 512 levels", error);
+    EXPECT_EQ(before, host::ExportRegText());
+  }
+}
+
+// Sizes at which a load that is quadratic in the number of values, subkeys or bytes takes
+// minutes rather than a fraction of a second.
+TEST_F(RegText, AKeyWithManyValuesAndSubkeysReadsBackWhole) {
+  constexpr int kCount = 40000;
+  auto name = [](const char* prefix, int i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%s%05d", prefix, i);
+    return std::string(text);
+  };
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Big]\r\n";
+  for (int i = 0; i < kCount; ++i) text += "\"" + name("v", i) + "\"=dword:00000001\r\n";
+  text += "\r\n";
+  for (int i = 0; i < kCount; ++i) text += "[HKEY_CURRENT_USER\\Big\\" + name("k", i) + "]\r\n\r\n";
+  Import(text);
+  EXPECT_EQ(text, host::ExportRegText(HKEY_CURRENT_USER, "Big"));
+  // A value named again in another spelling is replaced in place and keeps its first name.
+  Import("REGEDIT4\n\n[HKEY_CURRENT_USER\\Big]\n\"V00000\"=dword:00000002\n");
+  std::string replaced = text;
+  replaced.replace(replaced.find("dword:00000001"), 14, "dword:00000002");
+  EXPECT_EQ(replaced, host::ExportRegText(HKEY_CURRENT_USER, "Big"));
+}
+
+TEST_F(RegText, AMegabyteValueReadsBackWhole) {
+  // About forty thousand continuation lines.
+  Bytes blob(1 << 20);
+  for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<uint8_t>(i * 7);
+  host::WriteValue(HKEY_CURRENT_USER, "Blob", "b", REG_BINARY, blob);
+  const std::string blobText = host::ExportRegText(HKEY_CURRENT_USER, "Blob");
+  host::Reset();
+  Import(blobText);
+  EXPECT_EQ(blob, Value(HKEY_CURRENT_USER, "Blob", "b"));
 }
 
 TEST_F(RegText, ExportKeepsCreationOrderFirstSpellingsAndSortsKeys) {

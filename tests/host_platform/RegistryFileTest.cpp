@@ -2,6 +2,7 @@
 // saved by RegFlushKey and at exit, and ignored by tests that reset the stand-in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -13,9 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +40,25 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // The helper program run with HOST_REGISTRY_FILE=file, its stdin and stdout on pipes.
@@ -130,6 +152,18 @@ class RegistryFile : public ::testing::Test {
     host::Reset();
     std::remove(file_.c_str());
     std::remove(other_.c_str());
+    for (const std::string& folder : folders_) {
+      for (const std::string& name : FilesIn(folder)) std::remove((folder + "/" + name).c_str());
+      rmdir(folder.c_str());
+    }
+  }
+
+  // A fresh folder below /tmp, removed with everything in it at the end of the test.
+  std::string Folder() {
+    char name[] = "/tmp/dorvane-regfile-XXXXXX";
+    EXPECT_NE(nullptr, mkdtemp(name));
+    folders_.push_back(name);
+    return name;
   }
 
   // Runs the helper with HOST_REGISTRY_FILE=file_ and returns what it printed.
@@ -150,6 +184,7 @@ class RegistryFile : public ::testing::Test {
 
   std::string file_;
   std::string other_;
+  std::vector<std::string> folders_;
 };
 
 TEST_F(RegistryFile, AMissingFileIsAnEmptyRegistryAndExitSavesIt) {
@@ -198,7 +233,7 @@ TEST_F(RegistryFile, AFileSpoiledAfterLoadingIsNotOverwrittenEither) {
 
   ::testing::internal::CaptureStderr();
   host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "second");
-  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_EQ(ERROR_REGISTRY_CORRUPT, RegFlushKey(HKEY_CURRENT_USER));  // not stored
   const std::string said = ::testing::internal::GetCapturedStderr();
   EXPECT_NE(std::string::npos, said.find(file_ + ": line 4")) << said;
   EXPECT_EQ(spoiled, ReadFile(file_));
@@ -236,6 +271,106 @@ TEST_F(RegistryFile, AnEmptyFileIsAnEmptyRegistry) {
   EXPECT_EQ("<absent>\n", Child({"get", "Software\\App", "Name", "set", "Software\\App", "Name",
                                  "kept"}));
   EXPECT_EQ("kept", Stored("Software\\App", "Name"));
+}
+
+// Far deeper than Windows nests keys (and deeper than a recursive reader's stack would
+// take): the file is refused with its line, like any file that cannot be read, and kept.
+TEST_F(RegistryFile, AFileWithAKeyNestedTooDeepIsRefusedWithItsLine) {
+  std::string deep = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER";
+  for (int i = 0; i < 100000; ++i) deep += "\\k";
+  deep += "]\r\n";
+  WriteFile(file_, deep);
+  setenv(host::kRegistryFileVariable, file_.c_str(), 1);
+  ::testing::internal::CaptureStderr();
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "x");
+  RegFlushKey(HKEY_CURRENT_USER);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos,
+            said.find(file_ + ": line 3: key nested deeper than 512 levels; registry file not used"))
+      << said;
+  EXPECT_EQ(deep, ReadFile(file_));
+}
+
+// A save replaces the file by renaming a new one over it, yet the file keeps its mode, a
+// symbolic link stays a link to the file that gets the new text, and nothing else is left.
+TEST_F(RegistryFile, ASaveKeepsTheModeAndWritesThroughALink) {
+  const std::string folder = Folder();
+  const std::string target = folder + "/target.reg";
+  const std::string link = folder + "/link.reg";
+  WriteFile(target, "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\App]\n\"Name\"=\"seeded\"\n");
+  ASSERT_EQ(0, chmod(target.c_str(), 0640));
+  ASSERT_EQ(0, symlink("target.reg", link.c_str()));
+
+  ChildProcess child(link, {"get", "Software\\App", "Name", "set", "Software\\App", "More",
+                            "added", "flush", "set", "Software\\App", "Last", "at exit"});
+  EXPECT_EQ("seeded\n", child.Finish(nullptr));
+
+  struct stat st;
+  ASSERT_EQ(0, lstat(link.c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  char pointsTo[64] = {};
+  ASSERT_LT(0, readlink(link.c_str(), pointsTo, sizeof pointsTo - 1));
+  EXPECT_STREQ("target.reg", pointsTo);
+  EXPECT_EQ(0640u, ModeOf(target));
+  const std::string saved = ReadFile(target);
+  EXPECT_NE(std::string::npos, saved.find("\"Name\"=\"seeded\"")) << saved;
+  EXPECT_NE(std::string::npos, saved.find("\"More\"=\"added\"")) << saved;
+  EXPECT_NE(std::string::npos, saved.find("\"Last\"=\"at exit\"")) << saved;
+  EXPECT_EQ((std::vector<std::string>{"link.reg", "target.reg"}), FilesIn(folder));
+}
+
+// A file nobody may write is the user's way of keeping it as it is: it is loaded but never
+// written, and a flush of a change fails. Why is said once, and again only after a save
+// succeeded in between.
+TEST_F(RegistryFile, AReadOnlyFileIsLoadedButNeverWritten) {
+  const std::string seeded = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\App]\n\"Name\"=\"seeded\"\n";
+  WriteFile(file_, seeded);
+  ASSERT_EQ(0, chmod(file_.c_str(), 0444));
+  setenv(host::kRegistryFileVariable, file_.c_str(), 1);
+  const std::string refusal = file_ + ": Permission denied; registry not saved\n";
+
+  ::testing::internal::CaptureStderr();
+  host::RegValue value;
+  ASSERT_TRUE(host::ReadValue(HKEY_CURRENT_USER, "Software\\App", "Name", &value));
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "changed");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_EQ(refusal, ::testing::internal::GetCapturedStderr());
+  EXPECT_EQ(seeded, ReadFile(file_));
+  EXPECT_EQ(0444u, ModeOf(file_));
+
+  ASSERT_EQ(0, chmod(file_.c_str(), 0644));
+  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_NE(std::string::npos, ReadFile(file_).find("\"Name\"=\"changed\""));
+
+  ASSERT_EQ(0, chmod(file_.c_str(), 0444));
+  ::testing::internal::CaptureStderr();
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "third");
+  EXPECT_EQ(ERROR_ACCESS_DENIED, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_EQ(refusal, ::testing::internal::GetCapturedStderr());
+  ASSERT_EQ(0, chmod(file_.c_str(), 0644));
+}
+
+// The folder is named when the file is bound; flushes fail without saying it again, and
+// work once the folder is there.
+TEST_F(RegistryFile, AFileInAMissingFolderIsNamedOnceAndFlushesFailUntilItExists) {
+  const std::string folder = Folder() + "/missing";
+  const std::string file = folder + "/registry.reg";
+  setenv(host::kRegistryFileVariable, file.c_str(), 1);
+
+  ::testing::internal::CaptureStderr();
+  host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "kept");
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_EQ(std::string(host::kRegistryFileVariable) + "=" + file + ": the folder " + folder +
+                " does not exist; the registry cannot be saved there\n",
+            ::testing::internal::GetCapturedStderr());
+
+  ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+  EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
+  EXPECT_NE(std::string::npos, ReadFile(file).find("\"Name\"=\"kept\""));
+  std::remove(file.c_str());
+  rmdir(folder.c_str());
 }
 
 // Two programs on one registry file see each other's saved changes, and neither save drops

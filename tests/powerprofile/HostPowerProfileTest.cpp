@@ -3,10 +3,16 @@
 // stand-in's .reg import.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "HostControl.h"
 #include "SchemeStore.h"
@@ -134,6 +140,35 @@ TEST_F(HostPowerProfile, OnlyThePowerCallsThemselvesAreRecorded) {
     expected.push_back(c.function);
   }
   EXPECT_EQ(expected, host::Calls());
+}
+
+// A host program whose registry file cannot be saved must not take a scheme for written or
+// activated: both calls fail with the reason the save failed.
+TEST_F(HostPowerProfile, WritingOrActivatingFailsWhenTheRegistryFileCannotBeSaved) {
+  SeedScheme(1, SamplePolicy(1));
+  SeedScheme(2, SamplePolicy(2));
+  host::WriteString(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy", "1");
+  const std::string file = "/tmp/dorvane-powerprofile-" + std::to_string(getpid()) + ".reg";
+  {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << host::ExportRegText();
+  }
+  ASSERT_EQ(0, chmod(file.c_str(), 0444));  // read-only: loaded, never written
+  setenv(host::kRegistryFileVariable, file.c_str(), 1);
+  testing::internal::CaptureStderr();
+
+  POWER_POLICY changed = SamplePolicy(50);
+  UINT id = 2;
+  SetLastError(0);
+  EXPECT_EQ(0, WritePwrScheme(&id, nullptr, nullptr, &changed));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  SetLastError(0);
+  EXPECT_EQ(0, SetActivePwrScheme(2, nullptr, &changed));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+  testing::internal::GetCapturedStderr();
+  unsetenv(host::kRegistryFileVariable);
+  std::remove(file.c_str());
 }
 
 TEST_F(HostPowerProfile, TheCapabilityControlSetsWhatGetPwrCapabilitiesReports) {

@@ -2,8 +2,9 @@
 // the power-scheme library reads them, and marks the active one. Used by the demo to show the
 // scheme store before and after an enforcement pass; built for both targets.
 //
-//   ShowSchemes            every scheme with an index from 0 to 63 that can be read
-//   ShowSchemes N          scheme N only
+//   ShowSchemes            every scheme with an index from 0 to 63 that can be read; exit
+//                          status 1 when there is none
+//   ShowSchemes N          scheme N only; exit status 1 when it cannot be read
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -70,6 +71,11 @@ int main(int argc, char** argv) {
   for (unsigned index = 0; index < 64; ++index) {
     if (ShowScheme(index, active)) ++shown;
   }
-  if (shown == 0) std::printf("      (no scheme can be read)\n");
+  if (shown == 0) {
+    // No scheme store at all (an empty or wrong registry): a caller must not take the empty
+    // listing for the machine's schemes.
+    std::printf("      (no scheme can be read)\n");
+    return 1;
+  }
   return 0;
 }
