@@ -107,8 +107,9 @@ size_t LocalBlockCount();
 // INVALID_FILE_SIZE (GetFileSize), INVALID_SET_FILE_POINTER (SetFilePointer), 0
 // (ExpandEnvironmentStringsA, SetErrorMode, GetSystemDirectoryA), a null handle
 // (OpenSCManagerA, CreateServiceA, OpenServiceA, RegisterServiceCtrlHandlerA, CreateEventA,
-// LoadLibraryA, GetProcAddress, LocalAlloc), the block itself (LocalFree, which frees nothing),
-// WAIT_FAILED (WaitForSingleObject) or nothing (OutputDebugStringA; Sleep returns at once).
+// LoadLibraryA, LocalAlloc), a null function (GetProcAddress), the block itself (LocalFree,
+// which then frees nothing), WAIT_FAILED (WaitForSingleObject) or nothing (OutputDebugStringA;
+// Sleep returns at once).
 // A failed StartServiceCtrlDispatcherA runs nothing and leaves an arranged start in place.
 void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent = false);
 void ClearFailures();
