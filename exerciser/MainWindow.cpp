@@ -1,5 +1,7 @@
 // The main window: registered and created hidden, it is never shown. Start-up reads the
 // active scheme and runs the settings dialog from here; the window then ends the program.
+#include <string>
+
 #include "Caskwell.h"
 #include "resource.h"
 
@@ -8,6 +10,12 @@ namespace {
 constexpr const char* kInitErrorCaption = "Power Management Initialization Error";
 constexpr const char* kFatalText =
     "The Power management initialization failed to occur and this program will shut down now.";
+
+// Tells the user why, then ends the program: there is no scheme to work on.
+void EndForWantOfAScheme(const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), kInitErrorCaption, MB_OK);
+  FatalAppExitA(0, kFatalText);
+}
 
 }  // namespace
 
@@ -37,10 +45,13 @@ bool CreateMainWindow(HINSTANCE instance, int) {
                                 nullptr);
   if (window == nullptr) return false;
 
-  // A failed index query answers 65535, whose read then fails in its turn.
-  if (powerScheme.initialiaze(powerManagement.GetPwrSchemeInUse())) {
-    MessageBoxA(nullptr, powerScheme.GetErrorText().c_str(), kInitErrorCaption, MB_OK);
-    FatalAppExitA(0, kFatalText);
+  // Only the scheme the platform names as active is read: without an answer no index is
+  // tried, so the dialog can never change a scheme that is not in force.
+  UINT active = 0;
+  if (powerManagement.QueryPwrSchemeInUse(&active)) {
+    EndForWantOfAScheme(powerManagement.GetErrorText());
+  } else if (powerScheme.initialiaze(active)) {
+    EndForWantOfAScheme(powerScheme.GetErrorText());
   }
 
   // If the dialog cannot be created the program simply ends.

@@ -4,8 +4,10 @@
 #include <optional>
 #include <string>
 
+#include "BackupKey.h"
 #include "PMLog.h"
 #include "PassVariant.h"
+#include "PolicyNumbers.h"
 #include "PwrMgmt.h"
 #include "PwrScheme.h"
 #include "RegKey.h"
@@ -74,29 +76,39 @@ const SnapshotHalf kSnapshot[] = {
      kSettings[4], kSettings[5]},
 };
 
-void WriteSnapshot(RegKey& backup, RegKey& schemeKey, const PwrScheme& scheme) {
+void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme,
+                   PolicyNumbers& numbers) {
   for (const SnapshotHalf& half : kSnapshot) {
-    backup.SetValue(half.curVideo, (scheme.*half.video.get)());
-    backup.SetValue(half.curStandby, (scheme.*half.standby.get)());
-    backup.SetValue(half.curHibernate, (scheme.*half.hibernate.get)());
-    backup.SetValue(half.videoPolicy, schemeKey.GetDwordValue(half.video.policyValue));
-    backup.SetValue(half.standbyPolicy, schemeKey.GetDwordValue(half.standby.policyValue));
-    backup.SetValue(half.hibernatePolicy, schemeKey.GetDwordValue(half.hibernate.policyValue));
+    backup.Write(half.curVideo, (scheme.*half.video.get)());
+    backup.Write(half.curStandby, (scheme.*half.standby.get)());
+    backup.Write(half.curHibernate, (scheme.*half.hibernate.get)());
+    backup.Write(half.videoPolicy, numbers.Read(schemeKey, half.video.policyValue));
+    backup.Write(half.standbyPolicy, numbers.Read(schemeKey, half.standby.policyValue));
+    backup.Write(half.hibernatePolicy, numbers.Read(schemeKey, half.hibernate.policyValue));
   }
 }
 
 // Changes every setting whose policy is in range and differs from the scheme. A refusal is
 // logged and never stops the others.
-void EnforceSettings(const PassVariant& variant, RegKey& backup, RegKey& schemeKey,
-                     PwrScheme& scheme, PMLog& log) {
+void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& schemeKey,
+                     PwrScheme& scheme, PMLog& log, PolicyNumbers& numbers) {
+  // A hibernation total counts from the standby time-out, which this loop changes first. The
+  // comparison needs the total as it is now; the backup records what the setting was when
+  // the pass began, the value that restores the scheme.
+  DWORD found[kSettingCount];
   for (int i = 0; i < kSettingCount; ++i) {
     const Setting& setting = kSettings[i];
-    const DWORD policy = schemeKey.GetDwordValue(setting.policyValue);
+    found[i] = (scheme.*setting.get)();
+  }
+
+  for (int i = 0; i < kSettingCount; ++i) {
+    const Setting& setting = kSettings[i];
+    const DWORD policy = numbers.Read(schemeKey, setting.policyValue);
     const DWORD current = (scheme.*setting.get)();
     if (policy == current || policy >= schema::kEnforcedBelow) continue;
 
     log.WriteInfo(variant.announcements[i], kAnnouncementLevel);
-    backup.SetValue(setting.policyValue, current);
+    backup.Write(setting.policyValue, found[i]);
     if ((scheme.*setting.set)(policy)) {
       log.WriteError(scheme.GetErrorText(), kErrorLevel);
     } else {
@@ -105,7 +117,8 @@ void EnforceSettings(const PassVariant& variant, RegKey& backup, RegKey& schemeK
   }
 }
 
-void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& log) {
+void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& log,
+                  PolicyNumbers& numbers) {
   if (scheme.commit()) {
     log.WriteError(scheme.GetErrorText(), kErrorLevel);
     return;
@@ -114,7 +127,7 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& lo
   // Without the right to write schemes only the per-user half was stored, so a machine
   // hibernation policy could not take effect; only the mains value is consulted.
   if (!mgmt.CanUserWriteScheme() &&
-      schemeKey.GetDwordValue(schema::kAcMachHibernateIdleTime) != 0) {
+      numbers.Read(schemeKey, schema::kAcMachHibernateIdleTime) != 0) {
     log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
   }
 }
@@ -123,14 +136,19 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& lo
 // The backup key is opened into `backup` only once the scheme is known to be enforceable.
 void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
                    RegKey& schemeKey, RegKey& options, PwrMgmt& mgmt, PMLog& log,
-                   std::optional<RegKey>& backup) {
-  PwrScheme scheme(mgmt.GetPwrSchemeInUse());
-  if (options.GetDwordValue(schema::kSecurityBypass) != 0) {
+                   PolicyNumbers& numbers, std::optional<BackupKey>& backup) {
+  // Only the scheme the platform names as active is read: any other index would be
+  // enforced, committed and made active in its place.
+  UINT active = 0;
+  const bool activeUnknown = mgmt.QueryPwrSchemeInUse(&active);
+  PwrScheme scheme;
+  if (!activeUnknown) scheme.initialiaze(active);
+  if (numbers.Read(options, schema::kSecurityBypass) != 0) {
     scheme.EnableSecurityBypass();
   } else {
     scheme.DisableSecurityBypass();
   }
-  if (options.GetDwordValue(schema::kForceStandby) != 0) {
+  if (numbers.Read(options, schema::kForceStandby) != 0) {
     scheme.EnableForceStandby();
   } else {
     scheme.DisableForceStandby();
@@ -143,14 +161,15 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
   // A scheme that was never read holds nothing of the machine's: enforcing against it and
   // committing it would overwrite the active scheme with zeros.
   if (!scheme.IsRead()) {
-    log.WriteError(scheme.GetErrorText(), kErrorLevel);
+    // Without an active scheme the query's own failure says more than the read's.
+    log.WriteError(activeUnknown ? mgmt.GetErrorText() : scheme.GetErrorText(), kErrorLevel);
     return;
   }
 
-  backup.emplace(variant.backupRoot, schema::kBackupKey, 1);
-  WriteSnapshot(*backup, schemeKey, scheme);
-  EnforceSettings(variant, *backup, schemeKey, scheme, log);
-  CommitScheme(scheme, mgmt, schemeKey, log);
+  backup.emplace(variant.backupRoot, log);
+  WriteSnapshot(*backup, schemeKey, scheme, numbers);
+  EnforceSettings(variant, *backup, schemeKey, scheme, log, numbers);
+  CommitScheme(scheme, mgmt, schemeKey, log, numbers);
 }
 
 }  // namespace
@@ -169,13 +188,15 @@ void RunPolicyPass(const PassVariant& variant) {
   PwrMgmt mgmt;
 
   PMLog log;
-  if (options.GetDwordValue(schema::kLog) != 0) {
-    const DWORD threshold = options.GetDwordValue(schema::kLogLevel);
+  PolicyNumbers numbers(log);
+  if (numbers.Read(options, schema::kLog) != 0) {
+    const DWORD threshold = numbers.Read(options, schema::kLogLevel);
     log.Open(options.GetStrValue(schema::kLogFile), threshold);
   }
+  numbers.Release();
 
   const std::string schemeName = root.GetStrValue(schema::kSettingsScheme);
-  const DWORD version = root.GetDwordValue(schema::kMajorVersion);
+  const DWORD version = numbers.Read(root, schema::kMajorVersion);
   if (version == 0 || version >= kFirstRejectedVersion) {
     log.WriteError(version == 0 ? "Major version NULL" : "Major version too high", kErrorLevel);
     log.Close();
@@ -187,13 +208,13 @@ void RunPolicyPass(const PassVariant& variant) {
   // Opened before the name is checked, so an invalid name opens (or fails to open) a subkey
   // of that name.
   RegKey schemeKey = settings.OpenSubKey(schemeName);
-  std::optional<RegKey> backup;
-  EnforceScheme(variant, schemeName, schemeKey, options, mgmt, log, backup);
+  std::optional<BackupKey> backup;
+  EnforceScheme(variant, schemeName, schemeKey, options, mgmt, log, numbers, backup);
 
   log.Close();
   if (variant.writesDebugTexts) OutputDebugStringA("Reached end of PM Update");
   root.CloseKey();
   options.CloseKey();
   schemeKey.CloseKey();
-  if (backup) backup->CloseKey();
+  if (backup) backup->Close();
 }

@@ -20,9 +20,18 @@ PwrMgmt::~PwrMgmt() = default;
 
 UINT PwrMgmt::GetPwrSchemeInUse() {
   UINT index = kNoActiveScheme;
-  if (power.GetActiveScheme(&index)) return index;
+  QueryPwrSchemeInUse(&index);
+  return index;
+}
+
+bool PwrMgmt::QueryPwrSchemeInUse(UINT* index) {
+  UINT active = kNoActiveScheme;
+  if (power.GetActiveScheme(&active)) {
+    *index = active;
+    return false;
+  }
   ReportError("PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power scheme");
-  return kNoActiveScheme;
+  return true;
 }
 
 bool PwrMgmt::IsMonitorSleepSupported() const { return true; }

@@ -18,6 +18,9 @@ class PwrMgmt : public PMObject {
   // Index of the active power scheme, or 65535 (with a recorded failure) when the platform
   // cannot tell. Asks afresh on every call.
   UINT GetPwrSchemeInUse();
+  // The same question for an owner that must not go on without the answer: true (with the
+  // same recorded failure) when the platform cannot tell, and *index is then left alone.
+  bool QueryPwrSchemeInUse(UINT* index);
 
   bool IsMonitorSleepSupported() const;
   bool IsPowerSuspendCapable() const;  // S3 only

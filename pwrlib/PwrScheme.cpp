@@ -16,6 +16,14 @@ DWORD ToSeconds(DWORD minutes) { return minutes * kSecondsPerMinute; }
 
 DWORD ToMinutes(ULONG seconds) { return seconds / kSecondsPerMinute; }
 
+// The legacy scheme keeps hibernation as the delay after entering standby; the total counts
+// from the user standby time-out, as the setters do, so a total set reads back as set. Each
+// term is truncated before the sum, and the sum wraps around. No delay means never.
+DWORD LegacyHibernateMinutes(ULONG standbySeconds, ULONG delaySeconds) {
+  if (delaySeconds == 0) return 0;
+  return ToMinutes(standbySeconds) + ToMinutes(delaySeconds);
+}
+
 }  // namespace
 
 PwrScheme::PwrScheme(UINT schemeIndex) : PwrScheme() { initialiaze(schemeIndex); }
@@ -65,16 +73,15 @@ DWORD PwrScheme::GetMachDcStandbyTimeOut() const {
 }
 
 DWORD PwrScheme::GetMachAcHibernateTimeOut() const {
-  return HibernateMinutes(policy.mach.DozeTimeoutAc, policy.mach.DozeS4TimeoutAc);
+  return HibernateMinutes(policy.user.IdleTimeoutAc, policy.mach.DozeS4TimeoutAc);
 }
 DWORD PwrScheme::GetMachDcHibernateTimeOut() const {
-  return HibernateMinutes(policy.mach.DozeTimeoutDc, policy.mach.DozeS4TimeoutDc);
+  return HibernateMinutes(policy.user.IdleTimeoutDc, policy.mach.DozeS4TimeoutDc);
 }
 
-DWORD PwrScheme::HibernateMinutes(ULONG dozeSeconds, ULONG storedSeconds) const {
+DWORD PwrScheme::HibernateMinutes(ULONG standbySeconds, ULONG storedSeconds) const {
   if (power.KeepsHibernationTotal()) return ToMinutes(storedSeconds);
-  // Each term is truncated before the sum, and the sum wraps around.
-  return ToMinutes(dozeSeconds) + ToMinutes(storedSeconds);
+  return LegacyHibernateMinutes(standbySeconds, storedSeconds);
 }
 
 DWORD PwrScheme::GetUserAcSpinDownTimeOut() const {
@@ -128,27 +135,38 @@ bool PwrScheme::SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& i
 bool PwrScheme::SetMachAcHibernateTimeOut(DWORD minutes) {
   return SetHibernate(minutes, GetUserAcStandbyTimeOut(), policy.mach.DozeS4TimeoutAc,
                       "PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not "
-                      "capable of/configured for Hibernation");
+                      "capable of/configured for Hibernation",
+                      "PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not "
+                      "longer than the Standby time-out");
 }
 
 bool PwrScheme::SetMachDcHibernateTimeOut(DWORD minutes) {
   return SetHibernate(minutes, GetUserDcStandbyTimeOut(), policy.mach.DozeS4TimeoutDc,
                       "PwrScheme::SetMachDcHibernateTimeOut(): System/user account is not "
-                      "capable of/configured for Hibernation");
+                      "capable of/configured for Hibernation",
+                      "PwrScheme::SetMachDcHibernateTimeOut(): Hibernation time-out is not "
+                      "longer than the Standby time-out");
 }
 
 bool PwrScheme::SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout,
-                             const char* refusal) {
-  // The legacy scheme counts from entering standby; a total below the standby time wraps
-  // around there.
-  const DWORD value = power.KeepsHibernationTotal()
-                          ? ToSeconds(minutes)
-                          : ToSeconds(minutes) - ToSeconds(standbyMinutes);
+                             const char* notAllowed, const char* notAfterStandby) {
+  // A machine that cannot hibernate refuses whatever the time; that reason comes first.
   if (!mgmt.IsHibernationAllowed()) {
-    ReportError(refusal);
+    ReportError(notAllowed);
     return true;
   }
-  timeout = value;
+  // The current scheme keeps the total: every total can be stored as it is.
+  if (power.KeepsHibernationTotal()) {
+    timeout = ToSeconds(minutes);
+    return false;
+  }
+  // The legacy scheme counts from entering standby, so a total that does not come after a
+  // standby time-out has no delay to store: a wrapped one would mean 136 years, 0 never.
+  if (minutes != 0 && standbyMinutes != 0 && minutes <= standbyMinutes) {
+    ReportError(notAfterStandby);
+    return true;
+  }
+  timeout = minutes == 0 ? 0 : ToSeconds(minutes) - ToSeconds(standbyMinutes);
   return false;
 }
 

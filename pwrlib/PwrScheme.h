@@ -41,6 +41,9 @@ class PwrScheme : public PMObject {
   // user's.
   DWORD GetMachAcStandbyTimeOut() const;
   DWORD GetMachDcStandbyTimeOut() const;
+  // Whole idle time before hibernation. Legacy scheme: the user standby time-out plus the
+  // delay after it (each in whole minutes), 0 (never) when there is no delay; current scheme:
+  // the total it keeps.
   DWORD GetMachAcHibernateTimeOut() const;
   DWORD GetMachDcHibernateTimeOut() const;
   DWORD GetUserAcSpinDownTimeOut() const;
@@ -50,9 +53,11 @@ class PwrScheme : public PMObject {
   bool SetUserDcVideoTimeOut(DWORD minutes);
   bool SetUserAcStandbyTimeOut(DWORD minutes);
   bool SetUserDcStandbyTimeOut(DWORD minutes);
-  // minutes is the whole idle time before hibernation. The legacy scheme keeps the time from
-  // entering standby, so the standby time-out (whole minutes) is subtracted; the current one
-  // keeps the total.
+  // minutes is the whole idle time before hibernation; 0 means never. Refused when
+  // hibernation is not allowed. The legacy scheme keeps the time from entering standby, so the
+  // user standby time-out (whole minutes) is subtracted, and a nonzero total not longer than a
+  // nonzero standby time-out is refused; the getters add the standby time-out back. The
+  // current scheme keeps the total as it is.
   bool SetMachAcHibernateTimeOut(DWORD minutes);
   bool SetMachDcHibernateTimeOut(DWORD minutes);
   bool SetUserAcSpinDownTimeOut(DWORD minutes);
@@ -76,8 +81,9 @@ class PwrScheme : public PMObject {
 
  private:
   bool SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& idle, const char* refusal);
-  DWORD HibernateMinutes(ULONG dozeSeconds, ULONG storedSeconds) const;
-  bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* refusal);
+  DWORD HibernateMinutes(ULONG standbySeconds, ULONG storedSeconds) const;
+  bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* notAllowed,
+                    const char* notAfterStandby);
   void WriteUserOverride();
 };
 

@@ -25,8 +25,8 @@ int UninstallService();
 void ReportSetupError(const char* text);
 
 // The service's entry in the dispatcher table: reports the service running and applies the
-// policy two seconds later and then every ten minutes until stopped. Runs on the service
-// thread; both arguments are ignored.
+// policy two seconds later and then every ten minutes until stopped; a stop within the first
+// two seconds ends it without a pass. Runs on the service thread; both arguments are ignored.
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 
 // Receives control requests on the dispatcher's thread: stop and shutdown wake the service

@@ -47,13 +47,19 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   currentState = SERVICE_RUNNING;
   ReportStatus();
 
-  Sleep(kStartDelayMs);
+  // The start delay is a wait on the stop event, so a stop during it ends the service
+  // without a pass. Without an event the wait fails at once: the delay is then slept out,
+  // and the one pass runs after it.
+  const DWORD delay = WaitForSingleObject(stopEvent, kStartDelayMs);
+  if (delay == WAIT_FAILED) Sleep(kStartDelayMs);
 
   // A stop request never cuts a pass short: it signals the event, and the wait after the
   // pass returns at once.
-  do {
-    RunPolicyUpdate();
-  } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT);
+  if (delay != WAIT_OBJECT_0) {
+    do {
+      RunPolicyUpdate();
+    } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT);
+  }
 
   currentState = SERVICE_STOP_PENDING;
   ReportStatus();

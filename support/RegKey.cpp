@@ -85,11 +85,20 @@ std::string RegKey::GetStrValue(const std::string& name) {
 }
 
 DWORD RegKey::GetDwordValue(const std::string& name) {
+  bool notANumber = false;
+  return GetDwordValue(name, &notANumber);
+}
+
+DWORD RegKey::GetDwordValue(const std::string& name, bool* notANumber) {
   // Zeroed first, so a value shorter than four bytes fills only the low-order bytes.
   BYTE data[4] = {0, 0, 0, 0};
   DWORD type = REG_NONE;
   DWORD length = sizeof data;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &length) != ERROR_SUCCESS) {
+  const LONG result = RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &length);
+  // A value too long for the buffer exists all the same; the query still tells its type.
+  *notANumber = result == ERROR_MORE_DATA ||
+                (result == ERROR_SUCCESS && (type != REG_DWORD || length == 0));
+  if (result != ERROR_SUCCESS || *notANumber) {
     ReportError("GetDwordValue failed");
     return kUnsetReading;
   }
@@ -106,3 +115,5 @@ bool RegKey::CloseKey() {
   }
   return false;
 }
+
+bool RegKey::IsOpen() const { return key != nullptr; }

@@ -11,9 +11,10 @@
 #include "PMObject.h"
 #include "Win32Api.h"
 
-// What a 32-bit value reads as when it cannot be read (absent, larger than four bytes, no
-// key open). All bits set: nonzero, so an absent switch counts as on, and far above both
-// the highest layout version and the 5000-minute limit under which a time-out is enforced.
+// What a 32-bit value reads as when it cannot be read (absent, not a REG_DWORD, empty or
+// larger than four bytes, no key open). All bits set: nonzero, so an absent switch counts as
+// on, and far above both the highest layout version and the 5000-minute limit under which a
+// time-out is enforced.
 constexpr DWORD kUnsetReading = 0xFFFFFFFF;
 
 class RegKey : public PMObject {
@@ -37,10 +38,18 @@ class RegKey : public PMObject {
   // The value's bytes up to the first zero byte; the empty text when the value is absent,
   // larger than 1024 bytes or no key is open.
   std::string GetStrValue(const std::string& name);
-  // The value as a number; kUnsetReading when it cannot be read.
+  // The value as a number; kUnsetReading when it cannot be read. Only REG_DWORD data of one
+  // to four bytes is a number (fewer than four fill the low-order bytes); any other type
+  // reads as an absent value does.
   DWORD GetDwordValue(const std::string& name);
+  // The same, and *notANumber tells whether the value exists but holds no number (another
+  // type, or a REG_DWORD that is empty or longer than four bytes), which an absent value
+  // does not.
+  DWORD GetDwordValue(const std::string& name, bool* notANumber);
 
   bool CloseKey();
+  // Whether a key is open: after a successful open or create, until CloseKey.
+  bool IsOpen() const;
 
  protected:
   HKEY key;  // null when no key is open

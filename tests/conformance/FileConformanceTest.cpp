@@ -258,6 +258,35 @@ TEST_F(FileConformance, WritesAppendAfterPositioningAtTheSize) {
   EXPECT_EQ(0u, got);
 }
 
+// What the log does on opening a file that has content: read its last byte, then append.
+TEST_F(FileConformance, ReadingTheLastByteLeavesThePositionAtTheEnd) {
+  HANDLE h = Open(GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  Write(h, "old\r\nINFO: Se");
+  Close(h);
+
+  h = Open(GENERIC_READ | GENERIC_WRITE, 0, OPEN_ALWAYS);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  const DWORD size = GetFileSize(h, nullptr);
+  ASSERT_EQ(13u, size);
+  LONG high = 0;
+  EXPECT_EQ(12u, SetFilePointer(h, static_cast<LONG>(size - 1), &high, FILE_BEGIN));
+  char byte = 0;
+  DWORD got = kSentinelWord;
+  EXPECT_TRUE(ReadFile(h, &byte, 1, &got, nullptr));
+  EXPECT_EQ(1u, got);
+  EXPECT_EQ('e', byte);
+  EXPECT_EQ(13u, SetFilePointer(h, 0, nullptr, FILE_CURRENT));
+  Write(h, "\r\nnext\r\n");
+  // The read-write handle shuts others out as the write-only one does.
+  DWORD error = 0;
+  HANDLE second = Open(GENERIC_WRITE, 0, OPEN_ALWAYS, &error);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, second);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), error);
+  Close(h);
+  EXPECT_EQ("old\r\nINFO: Se\r\nnext\r\n", Content());
+}
+
 TEST_F(FileConformance, FilePointerTakesAHighPartAndRefusesNegativePositions) {
   HANDLE h = Open(GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
   ASSERT_NE(INVALID_HANDLE_VALUE, h);

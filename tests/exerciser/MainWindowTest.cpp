@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ExerciserFixture.h"
+#include "PowerSchemeStore.h"
 
 namespace {
 
@@ -93,19 +94,38 @@ TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
 }
 
 // Whatever makes the read fail, the user sees the recorded text, then the fixed fatal text,
-// and the process ends there.
+// and the process ends there. Without an active scheme nothing is read at all, not even a
+// scheme under the index a failed query answers, and the query's failure is what is shown.
 TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
+  const std::string unread = "PwrScheme initialiaze()->System Error: ";
+  const std::string noActive =
+      "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power "
+      "scheme->System Error: ";
   const struct {
     const char* name;
     std::function<void()> arrange;
+    std::string text;
+    size_t reads;
   } cases[] = {
-      {"no active scheme", [] {
+      {"no active scheme",
+       [] {
          host::Reset();
          host::SetDebugEcho(false);
-       }},
+       },
+       noActive, 0},
+      {"active scheme unknown beside a scheme 65535",
+       [] {
+         scheme_store::Seed(65535, scheme_store::DistinctPolicy());
+         host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND);
+       },
+       noActive, 0},
       {"active scheme missing",
-       [] { host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy", "7"); }},
-      {"read refused", [] { host::FailCall("ReadPwrScheme", 1, ERROR_ACCESS_DENIED); }},
+       [] {
+         host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy",
+                           "7");
+       },
+       unread, 1},
+      {"read refused", [] { host::FailCall("ReadPwrScheme", 1, ERROR_ACCESS_DENIED); }, unread, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,7 +137,7 @@ TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
     auto boxes = host::ui::MessageBoxes();
     ASSERT_EQ(1u, boxes.size());
     EXPECT_EQ(nullptr, boxes[0].owner);
-    EXPECT_EQ("PwrScheme initialiaze()->System Error: ", boxes[0].text);
+    EXPECT_EQ(c.text, boxes[0].text);
     EXPECT_EQ(kInitCaption, boxes[0].caption);
     EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
     auto fatal = host::ui::FatalExits();
@@ -126,6 +146,7 @@ TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
     EXPECT_EQ(kFatalText, fatal[0].text);
     auto calls = host::Calls();
     EXPECT_LT(Position(calls, "MessageBoxA"), Position(calls, "FatalAppExitA"));
+    EXPECT_EQ(c.reads, host::CallCount("ReadPwrScheme"));
     EXPECT_TRUE(host::ui::Dialogs().empty());
   }
 }

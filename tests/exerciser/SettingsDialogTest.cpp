@@ -92,10 +92,12 @@ TEST_F(SettingsDialogTest, GetShowsTheRowInWholeMinutesAndWritesNothing) {
          p.mach.DozeS4TimeoutAc = 600;
        },
        "15"},
-      // Machine standby plus the hibernation delay, each truncated first.
+      // User standby plus the hibernation delay, each truncated first; the machine standby
+      // time-out plays no part.
       {kMachHibernate,
        [](POWER_POLICY& p) {
-         p.mach.DozeTimeoutAc = 359;
+         p.user.IdleTimeoutAc = 359;
+         p.mach.DozeTimeoutAc = 900;
          p.mach.DozeS4TimeoutAc = 1199;
        },
        "24"},
@@ -323,8 +325,10 @@ TEST_F(SettingsDialogTest, EntryThatIsNotWholeMinutesAppliesNothing) {
   EXPECT_EQ(20u, powerScheme.GetUserAcVideoTimeOut());
 }
 
-// The row shows machine standby plus the delay, but its apply subtracts the user standby.
-TEST_F(SettingsDialogTest, HibernationRowDoesNotShowWhatItApplied) {
+// The row applies the total after the user standby time-out and shows it back as applied,
+// whatever the machine standby time-out; a total that does not come after standby is refused
+// with the library's reason and nothing is stored.
+TEST_F(SettingsDialogTest, HibernationRowShowsWhatItApplied) {
   StoreScheme([](POWER_POLICY& p) {
     p.user.IdleTimeoutAc = 600;
     p.mach.DozeTimeoutAc = 300;
@@ -333,9 +337,21 @@ TEST_F(SettingsDialogTest, HibernationRowDoesNotShowWhatItApplied) {
     host::ui::Type(dialog, kMachHibernate.entry, "30");
     EXPECT_EQ(TRUE, host::ui::Click(dialog, kMachHibernate.set));
     host::ui::Click(dialog, kMachHibernate.get);
-    EXPECT_EQ("25", host::ui::ItemText(dialog, kMachHibernate.display));
+    EXPECT_EQ("30", host::ui::ItemText(dialog, kMachHibernate.display));
+
+    host::ui::Type(dialog, kMachHibernate.entry, "10");
+    EXPECT_EQ(FALSE, host::ui::Click(dialog, kMachHibernate.set));
+    host::ui::Click(dialog, kMachHibernate.get);
+    EXPECT_EQ("30", host::ui::ItemText(dialog, kMachHibernate.display));
   });
   EXPECT_EQ(1200u, StoredMachine().DozeS4TimeoutAc);
+  auto boxes = host::ui::MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(kMachHibernate.caption, boxes[0].caption);
+  EXPECT_EQ(
+      "PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not longer than the "
+      "Standby time-out->System Error: ",
+      boxes[0].text);
 }
 
 TEST_F(SettingsDialogTest, CloseEscAndTheCloseBoxEndTheDialogWithTwo) {

@@ -46,11 +46,10 @@ class MachineKindPassTest : public PassFixture, public testing::WithParamInterfa
                                   {1200, 420, 600, 300, 4200, 2700, 1800, 900});
       current_store::SetActive(current_store::kBalanced);
     } else {
-      // The legacy record counts hibernation from entering standby; its doze time-out is
-      // seeded equal to standby, so that every reading of the record agrees on the total.
+      // The legacy record keeps hibernation as the delay after standby: 60 and 40 minutes.
       POWER_POLICY policy = scheme_store::DistinctPolicy();
-      policy.mach.DozeTimeoutAc = policy.user.IdleTimeoutAc;
-      policy.mach.DozeTimeoutDc = policy.user.IdleTimeoutDc;
+      policy.mach.DozeS4TimeoutAc = 60 * 60;
+      policy.mach.DozeS4TimeoutDc = 40 * 60;
       scheme_store::Seed(0, policy);
     }
     UsePowerMachine(GetParam());
@@ -70,13 +69,17 @@ class MachineKindPassTest : public PassFixture, public testing::WithParamInterfa
       return {t.videoAc / 60,   t.standbyAc / 60,   t.hibernateAc / 60, t.videoDc / 60,
               t.standbyDc / 60, t.hibernateDc / 60, t.diskAc / 60,      t.diskDc / 60};
     }
+    // Hibernation: standby plus the delay after it; no delay is never.
     const POWER_POLICY p = StoredScheme(0);
+    auto total = [](ULONG standby, ULONG delay) {
+      return delay == 0 ? 0 : standby / 60 + delay / 60;
+    };
     return {p.user.VideoTimeoutAc / 60,
             p.user.IdleTimeoutAc / 60,
-            p.user.IdleTimeoutAc / 60 + p.mach.DozeS4TimeoutAc / 60,
+            total(p.user.IdleTimeoutAc, p.mach.DozeS4TimeoutAc),
             p.user.VideoTimeoutDc / 60,
             p.user.IdleTimeoutDc / 60,
-            p.user.IdleTimeoutDc / 60 + p.mach.DozeS4TimeoutDc / 60,
+            total(p.user.IdleTimeoutDc, p.mach.DozeS4TimeoutDc),
             p.user.SpindownTimeoutAc / 60,
             p.user.SpindownTimeoutDc / 60};
   }
@@ -196,7 +199,7 @@ TEST_P(MachineKindPassTest, APolicyTheSchemeAlreadyHoldsOnlyCommits) {
 // After one pass the scheme holds the policy: the next announces nothing, changes nothing and
 // leaves what the backup recorded of the first pass's changes.
 TEST_P(MachineKindPassTest, ASecondPassWithTheSamePolicyChangesNothing) {
-  const Minutes policy = {15, 10, 90, 3, 5, 60, 45, 0};
+  const Minutes policy = {15, 25, 90, 3, 4, 60, 45, 0};
   SeedStandardPolicy(PolicyOf(policy));
   RunPass();
   const std::string firstLog = LogText();
@@ -248,11 +251,38 @@ TEST_P(MachineKindPassTest, ASchemeThatCannotBeReadIsNeitherEnforcedNorCommitted
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"ERROR: PwrScheme initialiaze()->System Error: "}));
+  EXPECT_EQ(LogText(), Lines({"ERROR: PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index "
+                              "for current power scheme->System Error: "}));
   EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(StoredMinutes(), kSeeded);
   EXPECT_EQ(Activations(), 0u);
   EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 0u);
+}
+
+// The one deliberate difference: a legacy scheme keeps hibernation as the delay after standby
+// and has no delay to store for a total that does not come after it, while a current scheme
+// keeps any total. Either way a second pass changes nothing.
+TEST_P(MachineKindPassTest, AHibernationTotalNotAfterStandbyIsStoredWhereTheSchemeCanHoldIt) {
+  SeedStandardPolicy(Dword("ACMachHibernateIdleTime", 10));
+
+  RunPass();
+  RunPass();
+
+  const std::string announcement = "INFO: Machine Hibernation will be changed";
+  const std::string committed = "INFO: Commiting of Power Scheme() Succeded";
+  Minutes expected = kSeeded;
+  if (Current()) {
+    EXPECT_EQ(LogText(), Lines({announcement, "INFO: SetMachAcHibernateTimeOut() Succeded",
+                                committed, committed}));
+    expected.hibernateAc = 10;
+  } else {
+    const std::string refusal =
+        "ERROR: PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not longer than "
+        "the Standby time-out->System Error: ";
+    EXPECT_EQ(LogText(),
+              Lines({announcement, refusal, committed, announcement, refusal, committed}));
+  }
+  EXPECT_EQ(StoredMinutes(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(OnEachMachine, MachineKindPassTest,
@@ -286,13 +316,13 @@ TEST_P(CurrentMachinePassTest, AUserWhoMayNotWriteTheSchemeFailsTheCommitBypassO
   host::SetLimitedUser(true);
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
 
-  RunPass();
+  RunPass(kLogonPass);
 
-  EXPECT_EQ(LogText(),
-            Lines({"INFO: .Default User Video Timeout will be changed",
-                   "INFO: SetUserAcVideoTimeOut() Succeded",
-                   "ERROR: PwrScheme::commit(): Current User has insufficient priviledges to "
-                   "write active power scheme and no override has been set.->System Error: "}));
+  EXPECT_EQ(
+      LogText(),
+      Lines({"INFO: User Video Timeout will be changed", "INFO: SetUserAcVideoTimeOut() Succeded",
+             "ERROR: PwrScheme::commit(): Current User has insufficient priviledges to "
+             "write active power scheme and no override has been set.->System Error: "}));
   EXPECT_EQ(StoredMinutes(), kSeeded);
   // Nor is the legacy store's per-user copy written.
   EXPECT_TRUE(SchemeUnchanged());

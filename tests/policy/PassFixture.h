@@ -29,7 +29,7 @@ class PassFixture : public HostFixture {
   static constexpr const char* kErrorSuffix = "->System Error: ";
 
   // The active scheme 0 as seeded, in minutes: monitor 20/7, standby 10/5, hibernation
-  // (doze + doze-to-hibernate) 11+60=71 / 6+40=46, disk 30/15.
+  // (standby + the delay after it) 10+60=70 / 5+40=45, disk 30/15.
   void SetUp() override {
     HostFixture::SetUp();
     std::string pattern = ::testing::TempDir() + "pass_XXXXXX";
@@ -84,8 +84,8 @@ class PassFixture : public HostFixture {
   // Eight policy time-outs equal to the seeded scheme.
   static std::string AllEqual() {
     return Dword("ACUserMonIdleTime", 20) + Dword("ACUserStandByIdleTime", 10) +
-           Dword("ACMachHibernateIdleTime", 71) + Dword("DCUserMonIdleTime", 7) +
-           Dword("DCUserStandByIdleTime", 5) + Dword("DCMachHibernateIdleTime", 46) +
+           Dword("ACMachHibernateIdleTime", 70) + Dword("DCUserMonIdleTime", 7) +
+           Dword("DCUserStandByIdleTime", 5) + Dword("DCMachHibernateIdleTime", 45) +
            Dword("ACUserHDDspindownIdleTime", 30) + Dword("DCUserHDDspindownIdleTime", 15);
   }
 

@@ -161,27 +161,41 @@ TEST_F(PassGateTest, SchemeNameOtherThanSimpleIsRejectedAfterTheSchemeIsRead) {
 }
 
 // A scheme that was never read holds zeros, not the machine's settings: the pass reports the
-// read failure and neither enforces nor commits.
+// failure and neither enforces nor commits. Without an active scheme none is read at all,
+// not even one that happens to exist under the index a failed query answers.
 TEST_F(PassGateTest, UnreadSchemeIsReportedAndNeverCommitted) {
   struct Case {
     const char* name;
     const char* failingCall;
+    std::string line;
+    size_t reads;
   };
-  const Case cases[] = {{"scheme read fails", "ReadPwrScheme"},
-                        {"active scheme unknown", "GetActivePwrScheme"}};
+  const Case cases[] = {
+      {"scheme read fails", "ReadPwrScheme",
+       std::string("ERROR: PwrScheme initialiaze()") + kErrorSuffix, 1},
+      {"active scheme unknown", "GetActivePwrScheme",
+       std::string("ERROR: PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current "
+                   "power scheme") +
+           kErrorSuffix,
+       0},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
+    scheme_store::Seed(65535, scheme_store::DistinctPolicy());
     SeedStandardPolicy(AllDiffer());
     host::FailCall(c.failingCall, 1, ERROR_FILE_NOT_FOUND);
 
     RunPass();
 
-    EXPECT_EQ(LogText(), Lines({std::string("ERROR: PwrScheme initialiaze()") + kErrorSuffix}));
+    EXPECT_EQ(LogText(), Lines({c.line}));
     EXPECT_TRUE(SchemeUnchanged());
+    EXPECT_TRUE(SchemeUnchanged(65535));
     EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
+    EXPECT_EQ(host::CallCount("ReadPwrScheme"), c.reads);
     EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
+    EXPECT_EQ(host::CallCount("SetActivePwrScheme"), 0u);
     EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 0u);
     EXPECT_EQ(host::DebugOutput(), kBeginAndEnd);
   }

@@ -2,6 +2,7 @@
 // show in the log and in what the pass leaves behind.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,9 +47,10 @@ TEST_F(PassOutcomeTest, RefusedSetterIsLoggedAfterItsBackupAndThePassGoesOn) {
   EXPECT_EQ(stored.user.VideoTimeoutDc, 180u);
 }
 
-// A user who may not write schemes: with the bypass the per-user half is stored through the
-// override and the note about hibernation follows when the mains hibernation policy is
-// nonzero (or absent); without the bypass the commit fails and no note follows.
+// A user who may not write schemes (the logon tool's pass, whose backup key is in the user's
+// own hive): with the bypass the per-user half is stored through the override and the note
+// about hibernation follows when the mains hibernation policy is nonzero (or absent); without
+// the bypass the commit fails and no note follows.
 TEST_F(PassOutcomeTest, LimitedUserCommitsThroughTheBypassOnly) {
   struct Case {
     const char* name;
@@ -76,9 +78,9 @@ TEST_F(PassOutcomeTest, LimitedUserCommitsThroughTheBypassOnly) {
     SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(11, c.bypass, 1),
                Dword("ACUserMonIdleTime", 15) + c.hibernateLine);
 
-    RunPass();
+    RunPass(kLogonPass);
 
-    std::vector<std::string> lines = {"INFO: .Default User Video Timeout will be changed",
+    std::vector<std::string> lines = {"INFO: User Video Timeout will be changed",
                                       "INFO: SetUserAcVideoTimeOut() Succeded"};
     lines.insert(lines.end(), c.tail.begin(), c.tail.end());
     EXPECT_EQ(LogText(), Lines(lines));
@@ -155,16 +157,71 @@ TEST_F(PassOutcomeTest, LogPathIsExpandedAndAbsentSwitchMeansOn) {
   EXPECT_EQ(LogText(), Lines({kCommitted}));
 }
 
-// Platform failures inside the pass are recorded in their objects and never stop it.
-TEST_F(PassOutcomeTest, BackupKeyThatCannotBeCreatedDoesNotStopEnforcement) {
+// A backup that could not be kept is reported where it failed, and enforcement goes on. A
+// key that cannot be created is reported once, not once for each value it would have held.
+TEST_F(PassOutcomeTest, BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn) {
+  const std::string announcement = "INFO: .Default User Video Timeout will be changed";
+  const std::string done = "INFO: SetUserAcVideoTimeOut() Succeded";
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::vector<std::string> lines;
+    size_t backupValues;
+  };
+  const Case cases[] = {
+      {"key cannot be created",
+       [] { host::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED); },
+       {"ERROR: Backup key Software\\Velmorant\\Dorvane\\Backup cannot be opened or created; "
+        "nothing is backed up",
+        announcement, done, kCommitted},
+       0},
+      // The fourth write is the first policy of the snapshot, the thirteenth what the change
+      // of the monitor time-out replaced.
+      {"two values cannot be written",
+       [] {
+         host::FailCall("RegSetValueExA", 4, ERROR_ACCESS_DENIED);
+         host::FailCall("RegSetValueExA", 13, ERROR_ACCESS_DENIED);
+       },
+       {"ERROR: Backup value ACUserVideoTimeoutPolicy cannot be written", announcement,
+        "ERROR: Backup value ACUserMonIdleTime cannot be written", done, kCommitted},
+       11},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
+    c.arrange();
+
+    RunPass();
+
+    EXPECT_EQ(LogText(), Lines(c.lines));
+    EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE).size(), c.backupValues);
+    EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);
+  }
+}
+
+// A backup key whose values may not be set: every value is named, and the log says nothing
+// that is not so.
+TEST_F(PassOutcomeTest, BackupKeyRefusingEveryValueNamesEachOne) {
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
-  host::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);
+  host::FailCall("RegSetValueExA", 1, ERROR_ACCESS_DENIED, true);
 
   RunPass();
 
-  EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
-  EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
-                              "INFO: SetUserAcVideoTimeOut() Succeded", kCommitted}));
+  std::vector<std::string> lines;
+  for (const char* name :
+       {"CurACUserVideoTimeout", "CurACUserStandbyTimeout", "CurACMachHibernateTimeout",
+        "ACUserVideoTimeoutPolicy", "ACUserStandbyTimeoutPolicy", "ACMachHibernateTimeoutPolicy",
+        "CurDCUserVideoTimeout", "CurDCUserStandbyTimeout", "CurDCMachHibernateTimeout",
+        "DCUserVideoTimeoutPolicy", "DCUserStandbyTimeoutPolicy",
+        "DCMachHibernateTimeoutPolicy"}) {
+    lines.push_back(std::string("ERROR: Backup value ") + name + " cannot be written");
+  }
+  lines.insert(lines.end(), {"INFO: .Default User Video Timeout will be changed",
+                             "ERROR: Backup value ACUserMonIdleTime cannot be written",
+                             "INFO: SetUserAcVideoTimeOut() Succeded", kCommitted});
+  EXPECT_EQ(LogText(), Lines(lines));
   EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);
 }
 

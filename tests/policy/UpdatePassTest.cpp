@@ -40,18 +40,18 @@ class UpdatePassTest : public PassFixture {
   // The twelve snapshot values of the seeded scheme against AllDiffer().
   static Values SnapshotOfAllDiffer() {
     return {{"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
-            {"CurACMachHibernateTimeout", 71},  {"ACUserVideoTimeoutPolicy", 15},
+            {"CurACMachHibernateTimeout", 70},  {"ACUserVideoTimeoutPolicy", 15},
             {"ACUserStandbyTimeoutPolicy", 25}, {"ACMachHibernateTimeoutPolicy", 90},
             {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
-            {"CurDCMachHibernateTimeout", 46},  {"DCUserVideoTimeoutPolicy", 3},
+            {"CurDCMachHibernateTimeout", 45},  {"DCUserVideoTimeoutPolicy", 3},
             {"DCUserStandbyTimeoutPolicy", 4},  {"DCMachHibernateTimeoutPolicy", 60}};
   }
 
   // What each change of AllDiffer() replaced, under the policy value's name.
   static Values ReplacedByAllDiffer() {
     return {{"ACUserMonIdleTime", 20},     {"ACUserStandByIdleTime", 10},
-            {"ACMachHibernateIdleTime", 71}, {"DCUserMonIdleTime", 7},
-            {"DCUserStandByIdleTime", 5},  {"DCMachHibernateIdleTime", 46},
+            {"ACMachHibernateIdleTime", 70}, {"DCUserMonIdleTime", 7},
+            {"DCUserStandByIdleTime", 5},  {"DCMachHibernateIdleTime", 45},
             {"ACUserHDDspindownIdleTime", 30}, {"DCUserHDDspindownIdleTime", 15}};
   }
 
@@ -131,11 +131,11 @@ TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
   EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
             (Values{{"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
-                    {"CurACMachHibernateTimeout", 71},  {"ACUserVideoTimeoutPolicy", 20},
-                    {"ACUserStandbyTimeoutPolicy", 10}, {"ACMachHibernateTimeoutPolicy", 71},
+                    {"CurACMachHibernateTimeout", 70},  {"ACUserVideoTimeoutPolicy", 20},
+                    {"ACUserStandbyTimeoutPolicy", 10}, {"ACMachHibernateTimeoutPolicy", 70},
                     {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
-                    {"CurDCMachHibernateTimeout", 46},  {"DCUserVideoTimeoutPolicy", 7},
-                    {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 46}}));
+                    {"CurDCMachHibernateTimeout", 45},  {"DCUserVideoTimeoutPolicy", 7},
+                    {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 45}}));
   EXPECT_EQ(host::CallCount("WritePwrScheme"), 1u);
   EXPECT_EQ(host::CallCount("SetActivePwrScheme"), 1u);
   EXPECT_TRUE(SchemeUnchanged());
@@ -192,23 +192,58 @@ TEST_F(UpdatePassTest, OnlyPoliciesBelowFiveThousandMinutesAreEnforced) {
   }
 }
 
-// The hibernation getter counts from the doze time-out, the setter from the user standby
-// time-out; while the two differ in whole minutes every pass changes hibernation again.
-TEST_F(UpdatePassTest, HibernationIsEnforcedAgainOnEveryPassWhileDozeAndStandbyDiffer) {
-  SeedStandardPolicy(Dword("ACMachHibernateIdleTime", 90));
-  const std::string onePass = Lines({"INFO: Machine Hibernation will be changed",
-                                     "INFO: SetMachAcHibernateTimeOut() Succeded",
-                                     "INFO: Commiting of Power Scheme() Succeded"});
+// Every setting reads back as the pass set it, hibernation included (its total counts from
+// the standby time-out the same pass has just set): a second pass finds nothing to change
+// and leaves the record of what the first one replaced as it was.
+TEST_F(UpdatePassTest, SecondPassWithTheSamePolicyChangesNothing) {
+  for (const PassVariant* variant : {&kServicePass, &kLogonPass}) {
+    SCOPED_TRACE(variant == &kServicePass ? "service" : "logon tool");
+    TearDown();
+    SetUp();
+    SeedStandardPolicy(AllDiffer());
+    RunPass(*variant);
+    const std::string firstLog = LogText();
+    const HKEY hive = variant->backupRoot;
+
+    RunPass(*variant);
+
+    EXPECT_EQ(LogText(), firstLog + Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+    Values snapshot = SnapshotOfAllDiffer();
+    for (auto& [name, value] : snapshot) {
+      if (name.compare(0, 3, "Cur") != 0) continue;
+      for (const auto& [policyName, policy] : Values{{"CurACUserVideoTimeout", 15},
+                                                    {"CurACUserStandbyTimeout", 25},
+                                                    {"CurACMachHibernateTimeout", 90},
+                                                    {"CurDCUserVideoTimeout", 3},
+                                                    {"CurDCUserStandbyTimeout", 4},
+                                                    {"CurDCMachHibernateTimeout", 60}}) {
+        if (name == policyName) value = policy;
+      }
+    }
+    EXPECT_EQ(Backup(hive), Concat(snapshot, ReplacedByAllDiffer()));
+    EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().user));
+    EXPECT_EQ(scheme_store::StoredMachineHalf(0),
+              scheme_store::Bytes(SchemeAfterAllDiffer().mach));
+  }
+}
+
+// The scheme's hibernation total (10 + 60 minutes) already equals the policy, but the pass
+// first moves standby to 25 minutes, which would carry the total to 85: hibernation is set
+// again so that the total stays 70, and the record shows the 70 the pass began with.
+TEST_F(UpdatePassTest, HibernationKeepsItsTotalWhenThePassMovesStandby) {
+  SeedStandardPolicy(Dword("ACUserStandByIdleTime", 25) + Dword("ACMachHibernateIdleTime", 70));
 
   RunPass();
-  // Standby is 10 minutes, so 80 minutes from standby; the getter adds the 11 doze minutes.
-  EXPECT_EQ(StoredScheme().mach.DozeS4TimeoutAc, 80u * 60);
-  RunPass();
 
-  EXPECT_EQ(LogText(), onePass + onePass);
+  EXPECT_EQ(LogText(), Lines({"INFO: .Default User System Standby will be changed",
+                              "INFO: SetUserAcStandbyTimeOut() Succeded",
+                              "INFO: Machine Hibernation will be changed",
+                              "INFO: SetMachAcHibernateTimeOut() Succeded",
+                              "INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(StoredScheme().mach.DozeS4TimeoutAc, 45u * 60);
   const Values backup = Backup(HKEY_LOCAL_MACHINE);
-  EXPECT_EQ(backup[2], (std::pair<std::string, DWORD>("CurACMachHibernateTimeout", 91)));
-  EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACMachHibernateIdleTime", 91)));
+  ASSERT_EQ(backup.size(), 14u);
+  EXPECT_EQ(backup[13], (std::pair<std::string, DWORD>("ACMachHibernateIdleTime", 70)));
 }
 
 TEST_F(UpdatePassTest, MissingSchemeSubkeyRecordsTheSnapshotWithUnsetPolicies) {
@@ -221,13 +256,13 @@ TEST_F(UpdatePassTest, MissingSchemeSubkeyRecordsTheSnapshotWithUnsetPolicies) {
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
             (Values{{"CurACUserVideoTimeout", 20},
                     {"CurACUserStandbyTimeout", 10},
-                    {"CurACMachHibernateTimeout", 71},
+                    {"CurACMachHibernateTimeout", 70},
                     {"ACUserVideoTimeoutPolicy", 0xFFFFFFFF},
                     {"ACUserStandbyTimeoutPolicy", 0xFFFFFFFF},
                     {"ACMachHibernateTimeoutPolicy", 0xFFFFFFFF},
                     {"CurDCUserVideoTimeout", 7},
                     {"CurDCUserStandbyTimeout", 5},
-                    {"CurDCMachHibernateTimeout", 46},
+                    {"CurDCMachHibernateTimeout", 45},
                     {"DCUserVideoTimeoutPolicy", 0xFFFFFFFF},
                     {"DCUserStandbyTimeoutPolicy", 0xFFFFFFFF},
                     {"DCMachHibernateTimeoutPolicy", 0xFFFFFFFF}}));

@@ -84,6 +84,23 @@ TEST_F(PwrMgmtTest, ActiveSchemeIndexOr65535WithTextAndAskedAgain) {
   EXPECT_EQ(fresh.GetErrorText(), kActiveFailure);
 }
 
+// The failable form tells a failed query apart from a scheme that has the index 65535.
+TEST_F(PwrMgmtTest, QueryOfTheActiveSchemeSaysWhetherThePlatformAnswered) {
+  scheme_store::Seed(65535, scheme_store::DistinctPolicy());
+  scheme_store::SetActive(65535);
+  PwrMgmt mgmt;
+  UINT index = 7;
+  EXPECT_FALSE(mgmt.QueryPwrSchemeInUse(&index));
+  EXPECT_EQ(index, 65535u);
+  EXPECT_EQ(mgmt.GetErrorText(), "");
+
+  host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND);
+  index = 7;
+  EXPECT_TRUE(mgmt.QueryPwrSchemeInUse(&index));
+  EXPECT_EQ(index, 7u);
+  EXPECT_EQ(mgmt.GetErrorText(), kActiveFailure);
+}
+
 TEST_F(PwrMgmtTest, FailedCapabilityQueryKeepsTheObjectUsable) {
   scheme_store::Seed(4, scheme_store::DistinctPolicy());
   scheme_store::SetActive(4);

@@ -142,76 +142,89 @@ TEST_F(PwrSchemeTest, GettersTruncateToWholeMinutes) {
   }
 }
 
-TEST_F(PwrSchemeTest, HibernateGettersAddDozeAndHibernateInWholeMinutes) {
+TEST_F(PwrSchemeTest, HibernateGettersAddStandbyAndDelayInWholeMinutes) {
   const struct {
-    ULONG doze, s4;
+    ULONG standby, delay;
     DWORD minutes;
   } cases[] = {
       {0, 0, 0},
+      {600, 0, 0},  // no delay after standby: never, whatever the standby time-out
       {600, 1200, 30},
+      {0, 1800, 30},
       {119, 119, 2},  // each term truncated before the sum: not 238 / 60 = 3
       {59, 59, 0},
       {0xFFFFFFFF, 0xFFFFFFFF, 2 * 71582788u},
   };
   for (const auto& c : cases) {
     POWER_POLICY p = scheme_store::DistinctPolicy();
-    p.mach.DozeTimeoutAc = c.doze;
-    p.mach.DozeS4TimeoutAc = c.s4;
-    p.mach.DozeTimeoutDc = c.doze;
-    p.mach.DozeS4TimeoutDc = c.s4;
-    // The user standby time-out plays no part in the getters.
-    p.user.IdleTimeoutAc = 6000;
-    p.user.IdleTimeoutDc = 6000;
+    p.user.IdleTimeoutAc = c.standby;
+    p.user.IdleTimeoutDc = c.standby;
+    p.mach.DozeS4TimeoutAc = c.delay;
+    p.mach.DozeS4TimeoutDc = c.delay;
+    // The machine doze time-out plays no part in the getters.
+    p.mach.DozeTimeoutAc = 6000;
+    p.mach.DozeTimeoutDc = 6000;
     Store(p);
     PwrScheme scheme(0);
-    EXPECT_EQ(scheme.GetMachAcHibernateTimeOut(), c.minutes) << c.doze << " + " << c.s4;
-    EXPECT_EQ(scheme.GetMachDcHibernateTimeOut(), c.minutes) << c.doze << " + " << c.s4;
+    EXPECT_EQ(scheme.GetMachAcHibernateTimeOut(), c.minutes) << c.standby << " + " << c.delay;
+    EXPECT_EQ(scheme.GetMachDcHibernateTimeOut(), c.minutes) << c.standby << " + " << c.delay;
   }
 }
 
-// What each setter must change, given the minutes it was passed, on a capable machine.
+// What each setter must change, given the minutes it was passed, on a capable machine; false
+// when the setter must refuse them.
 struct SetterCase {
   const char* name;
   bool (PwrScheme::*set)(DWORD);
-  std::function<void(POWER_POLICY&, DWORD minutes)> change;
+  std::function<bool(POWER_POLICY&, DWORD minutes)> change;
 };
+
+// The hibernation delay after a standby time-out of `standbySeconds` (a multiple of 60).
+bool Hibernate(ULONG& delay, ULONG standbySeconds, DWORD m) {
+  if (m != 0 && m <= standbySeconds / 60) return false;
+  delay = m == 0 ? 0 : m * 60u - standbySeconds;
+  return true;
+}
 
 DWORD Seconds(DWORD minutes) { return minutes * 60u; }
 
 const std::vector<SetterCase>& Setters() {
   static const std::vector<SetterCase> setters = {
       {"SetUserAcVideoTimeOut", &PwrScheme::SetUserAcVideoTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutAc = Seconds(m); }},
+       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutAc = Seconds(m); return true; }},
       {"SetUserDcVideoTimeOut", &PwrScheme::SetUserDcVideoTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutDc = Seconds(m); }},
+       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutDc = Seconds(m); return true; }},
       {"SetUserAcStandbyTimeOut", &PwrScheme::SetUserAcStandbyTimeOut,
        [](POWER_POLICY& p, DWORD m) {
          p.user.IdleTimeoutAc = Seconds(m);
          p.user.IdleAc.Action = Seconds(m) ? PowerActionSleep : PowerActionNone;
+         return true;
        }},
       {"SetUserDcStandbyTimeOut", &PwrScheme::SetUserDcStandbyTimeOut,
        [](POWER_POLICY& p, DWORD m) {
          p.user.IdleTimeoutDc = Seconds(m);
          p.user.IdleDc.Action = Seconds(m) ? PowerActionSleep : PowerActionNone;
+         return true;
        }},
       // DistinctPolicy's standby time-outs are 600 s (Ac) and 300 s (Dc).
       {"SetMachAcHibernateTimeOut", &PwrScheme::SetMachAcHibernateTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.mach.DozeS4TimeoutAc = Seconds(m) - 600u; }},
+       [](POWER_POLICY& p, DWORD m) { return Hibernate(p.mach.DozeS4TimeoutAc, 600, m); }},
       {"SetMachDcHibernateTimeOut", &PwrScheme::SetMachDcHibernateTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.mach.DozeS4TimeoutDc = Seconds(m) - 300u; }},
+       [](POWER_POLICY& p, DWORD m) { return Hibernate(p.mach.DozeS4TimeoutDc, 300, m); }},
       {"SetUserAcSpinDownTimeOut", &PwrScheme::SetUserAcSpinDownTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutAc = Seconds(m); }},
+       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutAc = Seconds(m); return true; }},
       {"SetUserDcSpinDownTimeOut", &PwrScheme::SetUserDcSpinDownTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutDc = Seconds(m); }},
+       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutDc = Seconds(m); return true; }},
       {"SetMachAcStandbyTimeOut", &PwrScheme::SetMachAcStandbyTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.mach.DozeTimeoutAc = Seconds(m); }},
+       [](POWER_POLICY& p, DWORD m) { p.mach.DozeTimeoutAc = Seconds(m); return true; }},
   };
   return setters;
 }
 
 TEST_F(PwrSchemeTest, EachSetterChangesOnlyItsMembersWithWrapAround) {
-  // 71582789 minutes are 4294967340 s, which wraps around to 44.
-  const DWORD minutes[] = {0, 1, 30, 4999, 71582789};
+  // 71582789 minutes are 4294967340 s, which wraps around to 44. 1 and 5 minutes do not come
+  // after the standby time-outs (10 and 5 minutes), so hibernation refuses them.
+  const DWORD minutes[] = {0, 1, 5, 30, 4999, 71582789};
   ASSERT_EQ(Seconds(71582789), 44u);
   for (const SetterCase& s : Setters()) {
     for (DWORD m : minutes) {
@@ -219,10 +232,12 @@ TEST_F(PwrSchemeTest, EachSetterChangesOnlyItsMembersWithWrapAround) {
       SchemeProbe scheme(0);
       POWER_POLICY expected;
       std::memcpy(&expected, &scheme.Policy(), sizeof expected);
-      s.change(expected, m);
-      EXPECT_FALSE((scheme.*s.set)(m));
+      const bool accepted = s.change(expected, m);
+      EXPECT_EQ((scheme.*s.set)(m), !accepted);
       EXPECT_EQ(scheme.PolicyBytes(), scheme_store::Bytes(expected));
-      EXPECT_EQ(scheme.GetErrorText(), "");
+      if (accepted) {
+        EXPECT_EQ(scheme.GetErrorText(), "");
+      }
     }
   }
 }
@@ -244,48 +259,69 @@ TEST_F(PwrSchemeTest, StandbySetsTheIdleActionFromTheSeconds) {
   EXPECT_EQ(scheme.Policy().user.IdleDc.Action, PowerActionNone);
 }
 
-TEST_F(PwrSchemeTest, HibernateSubtractsTheStandbyTimeOutInWholeMinutes) {
+// The delay counts from the user standby time-out in whole minutes; 0 is never. A nonzero
+// total that does not come after a nonzero standby time-out is refused, and so kept as it was.
+TEST_F(PwrSchemeTest, HibernateStoresTheDelayAfterStandbyOrRefuses) {
+  const ULONG kKept = 2400;  // DistinctPolicy's Dc delay, seeded for both here
   const struct {
     ULONG standbySeconds;
     DWORD minutes;
-    ULONG stored;
+    ULONG stored;  // kKept when refused
   } cases[] = {
       {600, 30, 1200},
       {0, 30, 1800},
       {90, 30, 1740},  // 90 s of standby count as one minute
-      {600, 0, 0xFFFFFFFFu - 600u + 1u},
-      {600, 10, 0},
+      {30, 1, 60},     // 30 s count as none: the whole total is the delay
+      {600, 0, 0},     // never
+      {0, 0, 0},
+      {600, 11, 60},
+      {600, 10, kKept},  // equal: no delay to store, and 0 would mean never
+      {600, 5, kKept},   // below: the delay would wrap around to some 136 years
+      {90, 1, kKept},
   };
+  const std::string reason = "(): Hibernation time-out is not longer than the Standby time-out";
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.standbySeconds) + " s standby, " + std::to_string(c.minutes));
     POWER_POLICY p = scheme_store::DistinctPolicy();
     p.user.IdleTimeoutAc = c.standbySeconds;
     p.user.IdleTimeoutDc = c.standbySeconds;
+    p.mach.DozeS4TimeoutAc = kKept;
+    p.mach.DozeS4TimeoutDc = kKept;
     Store(p);
     SchemeProbe scheme(0);
-    EXPECT_FALSE(scheme.SetMachAcHibernateTimeOut(c.minutes));
-    EXPECT_FALSE(scheme.SetMachDcHibernateTimeOut(c.minutes));
+    const std::vector<uint8_t> before = scheme.PolicyBytes();
+    const bool refused = c.stored == kKept;
+    EXPECT_EQ(scheme.SetMachAcHibernateTimeOut(c.minutes), refused);
+    EXPECT_EQ(scheme.GetErrorText(),
+              refused ? "PwrScheme::SetMachAcHibernateTimeOut" + reason + kSuffix : "");
+    EXPECT_EQ(scheme.SetMachDcHibernateTimeOut(c.minutes), refused);
+    EXPECT_EQ(scheme.GetErrorText(),
+              refused ? "PwrScheme::SetMachDcHibernateTimeOut" + reason + kSuffix : "");
     EXPECT_EQ(scheme.Policy().mach.DozeS4TimeoutAc, c.stored);
     EXPECT_EQ(scheme.Policy().mach.DozeS4TimeoutDc, c.stored);
+    if (refused) {
+      EXPECT_EQ(scheme.PolicyBytes(), before);
+    }
   }
 }
 
-TEST_F(PwrSchemeTest, HibernateReadsBackOnlyWhenDozeAndStandbyAgree) {
-  POWER_POLICY p = scheme_store::DistinctPolicy();
-  p.user.IdleTimeoutAc = 600;
-  p.mach.DozeTimeoutAc = 630;  // the same whole minutes
-  Store(p);
-  PwrScheme agreeing(0);
-  agreeing.SetMachAcHibernateTimeOut(25);
-  EXPECT_EQ(agreeing.GetMachAcHibernateTimeOut(), 25u);
-  agreeing.SetMachAcHibernateTimeOut(5);  // below the standby time-out
-  EXPECT_NE(agreeing.GetMachAcHibernateTimeOut(), 5u);
-
-  p.mach.DozeTimeoutAc = 1200;
-  Store(p);
-  PwrScheme differing(0);
-  differing.SetMachAcHibernateTimeOut(25);
-  EXPECT_EQ(differing.GetMachAcHibernateTimeOut(), 35u);
+// What the setter took, the getter gives back, whatever the machine doze time-out holds.
+TEST_F(PwrSchemeTest, HibernateReadsBackWhatWasSet) {
+  for (ULONG standby : {0u, 600u, 630u}) {
+    POWER_POLICY p = scheme_store::DistinctPolicy();
+    p.user.IdleTimeoutAc = standby;
+    p.user.IdleTimeoutDc = standby;
+    p.mach.DozeTimeoutAc = 1200;
+    Store(p);
+    PwrScheme scheme(0);
+    for (DWORD h : {0u, 11u, 25u, 4999u}) {
+      SCOPED_TRACE(std::to_string(standby) + " s standby, " + std::to_string(h));
+      EXPECT_FALSE(scheme.SetMachAcHibernateTimeOut(h));
+      EXPECT_FALSE(scheme.SetMachDcHibernateTimeOut(h));
+      EXPECT_EQ(scheme.GetMachAcHibernateTimeOut(), h);
+      EXPECT_EQ(scheme.GetMachDcHibernateTimeOut(), h);
+    }
+  }
 }
 
 TEST_F(PwrSchemeTest, RefusedSetterLeavesTheRecordUnchanged) {
@@ -304,6 +340,8 @@ TEST_F(PwrSchemeTest, RefusedSetterLeavesTheRecordUnchanged) {
       {"SetMachAcHibernateTimeOut", &PwrScheme::SetMachAcHibernateTimeOut, hibernate, true},
       {"SetMachDcHibernateTimeOut", &PwrScheme::SetMachDcHibernateTimeOut, hibernate, true},
   };
+  // 7 minutes also come before the standby time-outs (10 and 5): for hibernation the machine's
+  // refusal is the one reported.
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.hibernation) {

@@ -124,20 +124,49 @@ TEST_F(ServiceRun, PassesStartTwoSecondsAfterRunningAndTenMinutesAfterThePreviou
             harness::StatusReports());
 }
 
-TEST_F(ServiceRun, AStopDuringTheStartDelayStillRunsOneFullPassThenStopsWithoutWaiting) {
-  StartService();
-  ASSERT_TRUE(host::WaitForBlockedThreads(1));  // in the start delay
-  Control(SERVICE_CONTROL_STOP);
-  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested}), harness::StatusReports());
-  EXPECT_EQ(Times{}, pass_double::Starts());
+// The start delay is a wait on the stop event: a stop or shutdown at its first or its last
+// millisecond ends the service there, without a pass.
+TEST_F(ServiceRun, AStopDuringTheStartDelayEndsTheServiceWithoutAPass) {
+  const struct {
+    DWORD control;
+    uint64_t after;
+  } cases[] = {{SERVICE_CONTROL_STOP, 0},
+               {SERVICE_CONTROL_STOP, 1999},
+               {SERVICE_CONTROL_SHUTDOWN, 1000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.control) + " after " + std::to_string(c.after) + " ms");
+    host::Reset();
+    pass_double::Reset();
+    StartService();
+    ASSERT_TRUE(host::WaitForBlockedThreads(1));  // in the start delay
+    host::AdvanceClock(c.after);
+    ASSERT_TRUE(host::WaitForBlockedThreads(1));
+    Control(c.control);
+    ExpectEnded();
 
-  host::AdvanceClock(2000);
+    EXPECT_EQ(Times{}, pass_double::Starts());
+    EXPECT_EQ(c.after, host::ClockNow());
+    EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
+              harness::StatusReports());
+    EXPECT_EQ(1u, host::CallCount("CloseHandle"));
+    EXPECT_EQ(0u, host::CallCount("Sleep"));
+  }
+}
+
+// A delay whose wait fails is slept out instead; the service then runs as usual.
+TEST_F(ServiceRun, AFailedStartDelayWaitIsSleptOutAndThePassesGoOn) {
+  host::FailCall("WaitForSingleObject", 1, ERROR_INVALID_HANDLE);
+  StartService();
+  AdvanceWhenParked(1999);
+  EXPECT_EQ(Times{}, pass_double::Starts());
+  host::AdvanceClock(1);
+  AdvanceWhenParked(600000);
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));
+
+  Control(SERVICE_CONTROL_STOP);
   ExpectEnded();
-  EXPECT_EQ(Times{2000}, pass_double::Starts());
-  EXPECT_EQ(Times{2000}, pass_double::Ends());
-  EXPECT_EQ(2000u, host::ClockNow());
-  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
-            harness::StatusReports());
+  EXPECT_EQ((Times{2000, 602000}), pass_double::Starts());
+  EXPECT_EQ(1u, host::CallCount("Sleep"));
 }
 
 TEST_F(ServiceRun, AStopDuringAPassReportsStopPendingAtOnceAndStoppedOnlyAfterThePass) {
@@ -162,12 +191,16 @@ TEST_F(ServiceRun, AStopDuringAPassReportsStopPendingAtOnceAndStoppedOnlyAfterTh
             harness::StatusReports());
 }
 
+// The start delay is then slept, since there is nothing to wait on.
 TEST_F(ServiceRun, WithoutAStopEventExactlyOnePassRunsAndTheServiceStops) {
   host::FailCall("CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY);
   StartService();
-  AdvanceWhenParked(2000);
+  AdvanceWhenParked(1999);
+  EXPECT_EQ(Times{}, pass_double::Starts());
+  AdvanceWhenParked(1);
   ExpectEnded();
   EXPECT_EQ(Times{2000}, pass_double::Starts());
+  EXPECT_EQ(1u, host::CallCount("Sleep"));
   EXPECT_EQ(2000u, host::ClockNow());
   EXPECT_EQ((Texts{kStartPending, kRunning, kStopPending, kStopped}), harness::StatusReports());
 }

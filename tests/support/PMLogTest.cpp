@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,16 +117,34 @@ TEST_F(PMLogTest, LinesAreWrittenByteForByte) {
   EXPECT_EQ(Contents(path), expected);
 }
 
-TEST_F(PMLogTest, AppendsAfterExistingContent) {
-  const std::string path = PathOf("append.log");
-  WriteContents(path, "old line without end");
-  for (const char* text : {"first", "second"}) {
-    PMLog log;
-    log.Open(path, 11);
-    log.WriteInfo(text, 5);
-    log.Close();
+// New lines follow the old ones; a file that ends inside a line (torn by a full disk, say)
+// gets its line ended first, so no line is glued to another.
+TEST_F(PMLogTest, AppendsAfterExistingContentOnALineOfItsOwn) {
+  const std::string lines = "INFO: first\r\nINFO: second\r\n";
+  const struct {
+    const char* old;
+    std::string expected;
+  } cases[] = {
+      {"", lines},
+      {"old\r\n", "old\r\n" + lines},
+      {"old\n", "old\n" + lines},
+      {"old line without end", "old line without end\r\n" + lines},
+      {"INFO: Se", "INFO: Se\r\n" + lines},
+      {"old\r", "old\r\r\n" + lines},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.old);
+    const std::string path = PathOf("append.log");
+    WriteContents(path, c.old);
+    for (const char* text : {"first", "second"}) {
+      PMLog log;
+      log.Open(path, 11);
+      log.WriteInfo("dropped by the threshold", 11);  // the line end waits for a line
+      log.WriteInfo(text, 5);
+      log.Close();
+    }
+    EXPECT_EQ(Contents(path), c.expected);
   }
-  EXPECT_EQ(Contents(path), "old line without endINFO: first\r\nINFO: second\r\n");
 }
 
 TEST_F(PMLogTest, OpenCreatesTheFileEvenWhenNothingWillBeWritten) {
@@ -159,6 +179,15 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
                                "GetFileSize", "SetFilePointer", "SetErrorMode", "WriteFile",
                                "SetEndOfFile", "CloseHandle"}));
   EXPECT_EQ(SetErrorMode(0), UINT{SEM_NOGPFAULTERRORBOX});
+
+  // A file with content: its last byte is read before the position goes to the end.
+  host::ClearCalls();
+  log.Open(path, 11);
+  log.Close();
+  EXPECT_EQ(host::Calls(), (std::vector<std::string>{
+                               "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
+                               "GetFileSize", "SetFilePointer", "ReadFile", "SetFilePointer",
+                               "SetErrorMode", "SetEndOfFile", "CloseHandle"}));
 }
 
 TEST_F(PMLogTest, ExpandsEnvironmentReferencesInThePath) {
@@ -316,6 +345,13 @@ TEST_F(PMLogTest, AppendsAtTheTrueEndOfLargeFiles) {
     const std::string path = PathOf("large.log");
     WriteContents(path, "");
     ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
+    // Only the true last byte ends a line: any other would read as a zero.
+    {
+      const int fd = open(path.c_str(), O_WRONLY);
+      ASSERT_GE(fd, 0);
+      EXPECT_EQ(pwrite(fd, "\n", 1, static_cast<off_t>(size - 1)), 1);
+      close(fd);
+    }
 
     PMLog log;
     log.Open(path, 11);
@@ -343,20 +379,26 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     const char* function;
     bool opens;
     std::string contents;
+    unsigned nth = 1;  // which call of the function fails
   } cases[] = {
       {"ExpandEnvironmentStringsA", false, "old\r\n"},
       {"CreateFileA", false, "old\r\n"},
       // Without the size there is no end to append at: the file is let go untouched.
       {"GetFileSize", false, "old\r\n"},
-      // Nor without the end: lines written from the start would overwrite the old ones.
-      {"SetFilePointer", false, "old\r\n"},
-      {"WriteFile", true, "old\r\nINFO: two\r\n"},
+      // How the file ends is only looked at: without it, the lines follow as they are.
+      {"SetFilePointer", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      {"ReadFile", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      // Without the end: lines written from the start would overwrite the old ones.
+      {"SetFilePointer", false, "old\r\n", 2},
+      // A write that failed ends writing: the next line is not glued to a torn one.
+      {"WriteFile", true, "old\r\n"},
+      {"WriteFile", true, "old\r\nINFO: one\r\n", 2},
       {"SetEndOfFile", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.function);
+    SCOPED_TRACE(std::string(c.function) + " #" + std::to_string(c.nth));
     WriteContents(path, "old\r\n");
-    host::FailCall(c.function, 1, ERROR_GEN_FAILURE);
+    host::FailCall(c.function, c.nth, ERROR_GEN_FAILURE);
     LogProbe log;
     log.Open(path, 11);
     EXPECT_EQ(log.HasFile(), c.opens);
@@ -370,6 +412,58 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     EXPECT_TRUE(again.HasFile());
     again.Close();
   }
+}
+
+// A file the account may write but not read opens for writing only, as it always did; its
+// end cannot be looked at, so the lines follow it as they are.
+TEST_F(PMLogTest, FileThatCannotBeReadIsStillAppendedTo) {
+  const std::string path = PathOf("write-only.log");
+  WriteContents(path, "torn");
+  host::FailCall("CreateFileA", 1, ERROR_ACCESS_DENIED);
+  LogProbe log;
+  log.Open(path, 11);
+  EXPECT_TRUE(log.HasFile());
+  log.WriteInfo("one", 0);
+  log.Close();
+  EXPECT_EQ(Contents(path), "tornINFO: one\r\n");
+  EXPECT_EQ(host::CallCount("CreateFileA"), 2u);
+  EXPECT_EQ(host::CallCount("ReadFile"), 0u);
+
+  // Any other failure to open is not retried.
+  host::ClearCalls();
+  host::FailCall("CreateFileA", 1, ERROR_SHARING_VIOLATION);
+  log.Open(path, 11);
+  EXPECT_FALSE(log.HasFile());
+  EXPECT_EQ(host::CallCount("CreateFileA"), 1u);
+}
+
+// A full disk: the write that does not fit leaves part of its line behind and ends writing
+// for that open. Once space is free again, the next open ends the torn line first.
+TEST_F(PMLogTest, ShortWriteEndsWritingAndTheNextOpenEndsTheTornLine) {
+  const std::string path = PathOf("full.log");
+  WriteContents(path, "old\r\n");
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*savedSignal)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit full = saved;
+  full.rlim_cur = 5 + 8;  // room for "old\r\n" and "INFO: Se"
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+
+  PMLog log;
+  log.Open(path, 11);
+  log.WriteInfo("SetUserAcVideoTimeOut() Succeded", 5);
+  log.WriteInfo("Machine Hibernation will be changed", 5);
+  log.Close();
+
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  signal(SIGXFSZ, savedSignal);
+  EXPECT_EQ(Contents(path), "old\r\nINFO: Se");
+  EXPECT_EQ(host::CallCount("WriteFile"), 1u);
+
+  log.Open(path, 11);
+  log.WriteInfo("Machine Hibernation will be changed", 5);
+  log.Close();
+  EXPECT_EQ(Contents(path), "old\r\nINFO: Se\r\nINFO: Machine Hibernation will be changed\r\n");
 }
 
 }  // namespace

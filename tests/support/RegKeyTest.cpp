@@ -159,30 +159,57 @@ TEST_F(RegKeyTest, GetStrValueReadsUpToTheFirstZeroWithinItsBuffer) {
   }
 }
 
-TEST_F(RegKeyTest, GetDwordValueReadsUpToFourBytesAsLittleEndian) {
+// Only REG_DWORD data of one to four bytes is a number; everything else reads as an absent
+// value does, but is told apart from one.
+TEST_F(RegKeyTest, GetDwordValueReadsOnlyRegDwordDataAsANumber) {
+  // Stands for "read as the unset reading, as not a number" in the table below.
+  constexpr DWORD kNotANumber = 0x12345678;
   const struct {
     const char* what;
     DWORD type;
     std::string data;
-    DWORD number;
-    bool fails;
+    DWORD number;  // kNotANumber: none
   } cases[] = {
-      {"stored 0", REG_DWORD, std::string(4, '\0'), 0, false},
-      {"stored 4999", REG_DWORD, std::string("\x87\x13\0\0", 4), 4999, false},
-      {"all ones", REG_DWORD, std::string(4, '\xff'), 0xFFFFFFFF, false},
-      // A shorter value fills the low-order bytes; the rest stay zero.
-      {"two bytes", REG_BINARY, "\x34\x12", 0x1234, false},
-      {"one byte", REG_BINARY, "\x7f", 0x7f, false},
-      {"no bytes", REG_BINARY, "", 0, false},
-      {"text of one digit", REG_SZ, std::string("7\0", 2), 0x37, false},
-      {"five bytes", REG_BINARY, "\x01\x02\x03\x04\x05", kUnsetReading, true},
+      {"stored 0", REG_DWORD, std::string(4, '\0'), 0},
+      {"stored 4999", REG_DWORD, std::string("\x87\x13\0\0", 4), 4999},
+      {"all ones", REG_DWORD, std::string(4, '\xff'), 0xFFFFFFFF},
+      // A shorter REG_DWORD fills the low-order bytes; the rest stay zero.
+      {"two bytes", REG_DWORD, "\x34\x12", 0x1234},
+      {"one byte", REG_DWORD, "\x7f", 0x7f},
+      {"no bytes", REG_DWORD, "", kNotANumber},
+      {"five bytes", REG_DWORD, "\x01\x02\x03\x04\x05", kNotANumber},
+      {"text of one digit", REG_SZ, std::string("5\0", 2), kNotANumber},
+      {"text zero", REG_SZ, std::string("0\0", 2), kNotANumber},
+      {"empty text", REG_SZ, std::string("\0", 1), kNotANumber},
+      {"text of ten digits", REG_SZ, std::string("4294967295\0", 11), kNotANumber},
+      {"expandable text", REG_EXPAND_SZ, std::string("2\0", 2), kNotANumber},
+      {"multiple texts", REG_MULTI_SZ, std::string("1\0\0", 3), kNotANumber},
+      {"four binary bytes", REG_BINARY, std::string("\x0a\0\0\0", 4), kNotANumber},
+      {"empty binary", REG_BINARY, "", kNotANumber},
+      {"big-endian number", REG_DWORD_BIG_ENDIAN, std::string("\0\0\0\x0a", 4), kNotANumber},
+      {"eight-byte number", REG_QWORD, std::string("\x0a\0\0\0\0\0\0\0", 8), kNotANumber},
+      {"no type", REG_NONE, std::string("\x0a\0\0\0", 4), kNotANumber},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     host::WriteValue(HKEY_LOCAL_MACHINE, kPath, "D", c.type, Data(c.data));
     RegKey key(HKEY_LOCAL_MACHINE, kPath);
-    EXPECT_EQ(key.GetDwordValue("D"), c.number);
-    EXPECT_EQ(key.GetErrorText(), c.fails ? "GetDwordValue failed" + kSuffix : "");
+    const bool isNumber = c.number != kNotANumber;
+    bool notANumber = !isNumber;
+    EXPECT_EQ(key.GetDwordValue("D", &notANumber), isNumber ? c.number : kUnsetReading);
+    EXPECT_EQ(notANumber, !isNumber);
+    EXPECT_EQ(key.GetErrorText(), isNumber ? "" : "GetDwordValue failed" + kSuffix);
+    EXPECT_EQ(key.GetDwordValue("D"), isNumber ? c.number : kUnsetReading);
+  }
+
+  // Absent, or no key at all: the same reading, but nothing stored that is not a number.
+  RegKey key(HKEY_LOCAL_MACHINE, kPath);
+  RegKey missing(HKEY_LOCAL_MACHINE, kPath + "\\Missing");
+  for (RegKey* k : {&key, &missing}) {
+    bool notANumber = true;
+    EXPECT_EQ(k->GetDwordValue("Absent", &notANumber), kUnsetReading);
+    EXPECT_FALSE(notANumber);
+    EXPECT_EQ(k->GetErrorText(), "GetDwordValue failed" + kSuffix);
   }
 }
 

@@ -685,13 +685,20 @@ int Drive(HWND dialog) {
   Click(dialog, 1016, "Get machine standby");
   CheckText("15", ItemText(dialog, 1017), "machine standby display");
 
-  // Hibernation: the apply subtracts the user standby (12), the display adds the machine
-  // standby (15): 30 goes in, 33 comes out.
+  // Hibernation: the apply stores the delay after the user standby (12), the display adds
+  // it back; the machine standby (15) plays no part: 30 goes in, 30 comes out.
   Type(dialog, 1014, "30");
   Click(dialog, 1013, "Set machine hibernation to 30");
   CheckEqual<unsigned long>(1080, StoredMachine().DozeS4TimeoutAc, "stored hibernation delay");
   Click(dialog, 1011, "Get machine hibernation");
-  CheckText("33", ItemText(dialog, 1012), "hibernation display");
+  CheckText("30", ItemText(dialog, 1012), "hibernation display");
+  // A total that does not come after the user standby is refused; nothing is stored.
+  Type(dialog, 1014, "12");
+  ClickExpectingBox(dialog, 1013, "Set Machine Hibernate Error",
+                    "PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not longer "
+                    "than the Standby time-out->System Error: ",
+                    "Set machine hibernation to the standby time-out");
+  CheckEqual<unsigned long>(1080, StoredMachine().DozeS4TimeoutAc, "hibernation delay kept");
 
   // A user who may not write schemes: refused, until "Allow Unpriviledged User" lets the
   // commit write the user half straight into the active scheme's per-user value.

@@ -156,6 +156,6 @@ echo "registry: monitor 540 s, standby 720 s, machine standby 900 s, hibernation
 listing=$(wine ShowSchemes.exe 0) || fail "ShowSchemes: $listing"
 echo "$listing"
 row=$(awk '$1 == "*" && $2 == "0" { print $(NF-3), $(NF-2), $(NF-1), $NF }' <<<"$listing")
-[ "$row" = "9/5 12/5 33/0 0/10" ] || fail "ShowSchemes row of scheme 0: '$row'"
+[ "$row" = "9/5 12/5 30/0 0/10" ] || fail "ShowSchemes row of scheme 0: '$row'"
 
 echo "== passed"
