@@ -1,0 +1,89 @@
+#include "ExamplePolicy.h"
+
+#include <cstring>
+
+#include "Registry.h"
+
+namespace winetest {
+
+namespace {
+
+template <typename Record>
+Bytes BytesOf(const Record& record) {
+  const BYTE* p = reinterpret_cast<const BYTE*>(&record);
+  return Bytes(p, p + sizeof record);
+}
+
+template <typename Record>
+bool ReadHalf(HKEY root, const std::string& path, Record* record) {
+  RegValue value = QueryValue(root, path, "Policies");
+  if (value.status != ERROR_SUCCESS || value.type != REG_BINARY ||
+      value.data.size() != sizeof *record) {
+    return false;
+  }
+  std::memcpy(record, value.data.data(), sizeof *record);
+  return true;
+}
+
+}  // namespace
+
+std::string SeedDefaultSchemesAndExamplePolicy() {
+  const struct {
+    HKEY root;
+    const char* path;
+  } kRemoved[] = {{HKEY_LOCAL_MACHINE, "Software\\Policies\\Velmorant"},
+                  {HKEY_LOCAL_MACHINE, "Software\\Velmorant"},
+                  {HKEY_CURRENT_USER, "Software\\Velmorant"}};
+  for (const auto& key : kRemoved) {
+    LONG status = DeleteTree(key.root, key.path);
+    if (status != ERROR_SUCCESS) {
+      return std::string("deleting ") + key.path + ": status " + std::to_string(status);
+    }
+  }
+  std::string failed = ImportRegFile(PM_SOURCE_DIR "/tests/fixtures/default-schemes.reg");
+  if (failed.empty()) failed = ImportRegFile(PM_SOURCE_DIR "/examples/example-policy.reg");
+  return failed;
+}
+
+bool ReadScheme(UINT id, POWER_POLICY* scheme) {
+  return ReadHalf(HKEY_CURRENT_USER, schemestore::UserKey(id), &scheme->user) &&
+         ReadHalf(HKEY_LOCAL_MACHINE, schemestore::MachineKey(id), &scheme->mach);
+}
+
+POWER_POLICY EnforcedByTheExample(const POWER_POLICY& defaults) {
+  POWER_POLICY enforced = defaults;
+  enforced.user.VideoTimeoutAc = 600;
+  enforced.user.IdleTimeoutAc = 1800;
+  enforced.user.IdleAc.Action = PowerActionSleep;
+  enforced.user.IdleTimeoutDc = 900;
+  enforced.user.SpindownTimeoutAc = 1200;
+  enforced.mach.DozeS4TimeoutAc = 3600;
+  enforced.mach.DozeS4TimeoutDc = 2700;
+  return enforced;
+}
+
+const std::vector<std::pair<std::string, DWORD>>& FirstPassBackup() {
+  static const std::vector<std::pair<std::string, DWORD>> kBackup = {
+      {"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 0},
+      {"CurACMachHibernateTimeout", 0},   {"ACUserVideoTimeoutPolicy", 10},
+      {"ACUserStandbyTimeoutPolicy", 30}, {"ACMachHibernateTimeoutPolicy", 90},
+      {"CurDCUserVideoTimeout", 5},       {"CurDCUserStandbyTimeout", 5},
+      {"CurDCMachHibernateTimeout", 0},   {"DCUserVideoTimeoutPolicy", 5},
+      {"DCUserStandbyTimeoutPolicy", 15}, {"DCMachHibernateTimeoutPolicy", 60},
+      {"ACUserMonIdleTime", 20},          {"ACUserStandByIdleTime", 0},
+      {"ACMachHibernateIdleTime", 0},     {"DCUserStandByIdleTime", 5},
+      {"DCMachHibernateIdleTime", 0},     {"ACUserHDDspindownIdleTime", 0},
+  };
+  return kBackup;
+}
+
+void ExpectScheme(Where where, UINT id, const POWER_POLICY& expected) {
+  ExpectValue(where, HKEY_CURRENT_USER, schemestore::UserKey(id), "Policies", REG_BINARY,
+              BytesOf(expected.user));
+  ExpectValue(where, HKEY_LOCAL_MACHINE, schemestore::MachineKey(id), "Policies", REG_BINARY,
+              BytesOf(expected.mach));
+  ExpectValue(where, HKEY_CURRENT_USER, schemestore::kUserPowerCfg, "CurrentPowerPolicy", REG_SZ,
+              TextBytes(std::to_string(id)));
+}
+
+}  // namespace winetest

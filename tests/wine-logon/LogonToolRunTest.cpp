@@ -1,0 +1,181 @@
+// Dorvane_Tool.exe as Windows runs it at logon: the real program, with the stand-in
+// powrprof.dll beside it, started with CreateProcess on the six default schemes and the
+// example policy. Each run is checked by its exit status, the log file byte for byte, the
+// backup key value by value (under HKEY_CURRENT_USER, none under HKEY_LOCAL_MACHINE) and both
+// halves of the active scheme whole.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DebugMonitor.h"
+#include "ExamplePolicy.h"
+#include "Files.h"
+#include "Programs.h"
+#include "Registry.h"
+
+namespace {
+
+using winetest::ProgramRun;
+
+constexpr const char* kDesktopKey = "Control Panel\\Desktop";
+constexpr const char* kSimpleKey = "Software\\Policies\\Velmorant\\Dorvane\\Simple";
+
+std::string ToolPath() { return winetest::ProgramDir() + "Dorvane_Tool.exe"; }
+// Where the example policy's LogFile, %SystemRoot%\Temp\Dorvane.log, points.
+std::string LogPath() { return winetest::WindowsDir() + "\\Temp\\Dorvane.log"; }
+
+// Every announcement, setter and the commit of a first pass with the example policy on the
+// default scheme 0, at LogLevel 11, in the logon tool's words.
+const std::vector<std::string> kFirstPassLog = {
+    "INFO: User Video Timeout will be changed",
+    "INFO: SetUserAcVideoTimeOut() Succeded",
+    "INFO: User System Standby will be changed",
+    "INFO: SetUserAcStandbyTimeOut() Succeded",
+    "INFO: Machine Hibernation will be changed",
+    "INFO: SetMachAcHibernateTimeOut() Succeded",
+    "INFO: .Default User DC System Standby will be changed",
+    "INFO: SetUserDcStandbyTimeOut() Succeded",
+    "INFO: .Default DC Machine Hibernation will be changed",
+    "INFO: SetMachDcHibernateTimeOut() Succeded",
+    "INFO: User Disk Spindown Timeout will be changed",
+    "INFO: SetUserAcSpinDownTimeOut() Succeded",
+    "INFO: Commiting of Power Scheme() Succeded",
+};
+
+class LogonToolRun : public ::testing::Test {
+ protected:
+  // The default schemes and the example policy, without a backup key, a log or a Run value.
+  void SetUp() override {
+    ASSERT_EQ("", winetest::SeedDefaultSchemesAndExamplePolicy());
+    ASSERT_EQ(ERROR_SUCCESS,
+              winetest::DeleteValue(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue));
+    ASSERT_TRUE(winetest::DeleteFileIfPresent(LogPath())) << GetLastError();
+    ASSERT_TRUE(winetest::ReadScheme(0, &defaults_)) << "the fixture's scheme 0";
+  }
+
+  // One run of the tool, which must end with status 0.
+  ProgramRun RunTool(winetest::Where where, const std::vector<std::string>& arguments = {}) {
+    ProgramRun run = winetest::RunProgram(ToolPath(), arguments);
+    if (!run.started || !run.ended || run.exitCode != 0) {
+      ADD_FAILURE_AT(where.file, where.line)
+          << "Dorvane_Tool.exe: started " << run.started << " (error " << run.startError
+          << "), ended " << run.ended << ", exit status " << run.exitCode << "\n"
+          << run.output;
+    }
+    return run;
+  }
+
+  // What one pass with the example policy leaves: the whole log, the user's backup key and
+  // none for the machine, the enforced scheme.
+  void ExpectExamplePolicyEnforced(winetest::Where where) {
+    winetest::ExpectFileLines(where, LogPath(), kFirstPassLog);
+    winetest::ExpectDwordsOnly(where, HKEY_CURRENT_USER, winetest::kBackupKey,
+                               winetest::FirstPassBackup());
+    winetest::ExpectNoKey(where, HKEY_LOCAL_MACHINE, winetest::kBackupKey);
+    winetest::ExpectScheme(where, 0, winetest::EnforcedByTheExample(defaults_));
+  }
+
+  POWER_POLICY defaults_ = {};
+  winetest::DebugMonitor monitor_;
+};
+
+TEST_F(LogonToolRun, AppliesTheExamplePolicyToTheUsersSchemeAndBacksItUpForTheUser) {
+  ASSERT_TRUE(monitor_.Listening());
+  ProgramRun run = RunTool(HERE);
+  ExpectExamplePolicyEnforced(HERE);
+  // The pass's own debug texts belong to the service's pass alone; the tool only names the
+  // power-scheme interface it chose: the stand-in is a Windows 2000/XP machine's.
+  ASSERT_TRUE(monitor_.Settle());
+  EXPECT_EQ(std::vector<std::string>{
+                "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)"},
+            monitor_.TextsOf(run.processId));
+}
+
+TEST_F(LogonToolRun, IgnoresItsArguments) {
+  RunTool(HERE, {"/Install", "/Uninstall", "-h", "two words"});
+  ExpectExamplePolicyEnforced(HERE);
+  EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue);
+}
+
+// Every setting reads back as the first pass set it, hibernation included (standby plus the
+// delay after it: 30 + 60 and 15 + 45): nothing is announced or changed, only the commit is
+// logged, the snapshot shows the enforced scheme and the replaced values stay as they were.
+TEST_F(LogonToolRun, ASecondPassFindsNothingToChangeAndKeepsWhatTheFirstReplaced) {
+  RunTool(HERE);
+  RunTool(HERE);
+
+  std::vector<std::string> log = kFirstPassLog;
+  log.push_back("INFO: Commiting of Power Scheme() Succeded");
+  EXPECT_FILE_LINES(LogPath(), log);
+  EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey,
+                         {{"CurACUserVideoTimeout", 10},
+                          {"CurACUserStandbyTimeout", 30},
+                          {"CurACMachHibernateTimeout", 90},
+                          {"ACUserVideoTimeoutPolicy", 10},
+                          {"ACUserStandbyTimeoutPolicy", 30},
+                          {"ACMachHibernateTimeoutPolicy", 90},
+                          {"CurDCUserVideoTimeout", 5},
+                          {"CurDCUserStandbyTimeout", 15},
+                          {"CurDCMachHibernateTimeout", 60},
+                          {"DCUserVideoTimeoutPolicy", 5},
+                          {"DCUserStandbyTimeoutPolicy", 15},
+                          {"DCMachHibernateTimeoutPolicy", 60},
+                          {"ACUserMonIdleTime", 20},
+                          {"ACUserStandByIdleTime", 0},
+                          {"ACMachHibernateIdleTime", 0},
+                          {"DCUserStandByIdleTime", 5},
+                          {"DCMachHibernateIdleTime", 0},
+                          {"ACUserHDDspindownIdleTime", 0}});
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
+  EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
+}
+
+// What "reg add" stores without /t: a text, which is no number. The pass reports it once, as
+// it reads the policy for the snapshot, and treats it as absent: the monitor is left alone
+// and its policy recorded as unset; everything else is enforced as usual.
+TEST_F(LogonToolRun, ATimeOutStoredAsTextIsReportedAndLeftAlone) {
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetText(HKEY_LOCAL_MACHINE, kSimpleKey, "ACUserMonIdleTime", REG_SZ, "10"));
+  RunTool(HERE);
+
+  std::vector<std::string> log = {
+      "ERROR: Policy value ACUserMonIdleTime is not a REG_DWORD; ignored"};
+  for (const std::string& line : kFirstPassLog) {
+    if (line.find("Video") == std::string::npos) log.push_back(line);
+  }
+  EXPECT_FILE_LINES(LogPath(), log);
+  std::vector<std::pair<std::string, DWORD>> backup;
+  for (const auto& value : winetest::FirstPassBackup()) {
+    if (value.first == "ACUserMonIdleTime") continue;  // nothing replaced
+    backup.emplace_back(value.first,
+                        value.first == "ACUserVideoTimeoutPolicy" ? 0xFFFFFFFF : value.second);
+  }
+  EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey, backup);
+  POWER_POLICY expected = winetest::EnforcedByTheExample(defaults_);
+  expected.user.VideoTimeoutAc = defaults_.user.VideoTimeoutAc;
+  EXPECT_SCHEME(0, expected);
+}
+
+// Rejected before the scheme is read: one error line, and the registry as it was. The display
+// setting, which every commit switches on, shows that no commit ran.
+TEST_F(LogonToolRun, RejectsLayoutVersionZeroWithOneErrorLineAndWritesNothing) {
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetDword(HKEY_LOCAL_MACHINE, winetest::kGroupPolicyKey, "MajorVersion", 0));
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetDword(HKEY_LOCAL_MACHINE, winetest::kOptionsKey, "LogLevel", 1));
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetText(HKEY_CURRENT_USER, kDesktopKey, "PowerOffActive", REG_SZ, "0"));
+
+  RunTool(HERE);
+
+  EXPECT_FILE_LINES(LogPath(), {"ERROR: Major version NULL"});
+  EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
+  EXPECT_SCHEME(0, defaults_);
+  EXPECT_REG_TEXT(HKEY_CURRENT_USER, kDesktopKey, "PowerOffActive", REG_SZ, "0");
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+// Hollin as a real service under Wine's service control manager. Hollin.exe, Dorvane_Tool.exe
+// and the stand-in powrprof.dll lie in the system directory (the area's setup put them there,
+// and gave Hollin.exe the stand-in through its DllOverrides key). Each case starts Hollin.exe
+// with CreateProcess on the default schemes and the example policy, and checks its exit status,
+// its debug texts and the service's (through a debug-output monitor, by process), the service's
+// registration, the Run value, the log byte for byte, the backup key and the scheme store.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DebugMonitor.h"
+#include "ExamplePolicy.h"
+#include "Files.h"
+#include "Programs.h"
+#include "Registry.h"
+
+namespace {
+
+using winetest::ProgramRun;
+using Texts = std::vector<std::string>;
+
+constexpr const char* kServiceName = "Ulmora_Tarn_Hollin";
+constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\Ulmora_Tarn_Hollin";
+constexpr const char* kPassBegins = "Reached beginning of PM Update";
+constexpr const char* kPassEnds = "Reached end of PM Update";
+// The first pass comes two seconds after the start; this allows for a slow machine.
+constexpr DWORD kFirstPassTimeoutMs = 15000;
+// Started by hand without a command, Hollin waits for the dispatcher, which Wine refuses only
+// after about ten seconds.
+constexpr DWORD kCommandTimeoutMs = 30000;
+
+std::string HollinPath() { return winetest::SystemDir() + "\\Hollin.exe"; }
+std::string LogonToolPath() { return winetest::SystemDir() + "\\Dorvane_Tool.exe"; }
+// The test's own log path, with a variable for the service to expand.
+constexpr const char* kLogFileValue = "%SystemRoot%\\hollin-test.log";
+std::string LogPath() { return winetest::WindowsDir() + "\\hollin-test.log"; }
+
+// The service's first pass with the example policy on the default scheme 0, at LogLevel 11,
+// in the service's words: it names the default user.
+const Texts kFirstPassLog = {
+    "INFO: .Default User Video Timeout will be changed",
+    "INFO: SetUserAcVideoTimeOut() Succeded",
+    "INFO: .Default User System Standby will be changed",
+    "INFO: SetUserAcStandbyTimeOut() Succeded",
+    "INFO: Machine Hibernation will be changed",
+    "INFO: SetMachAcHibernateTimeOut() Succeded",
+    "INFO: .Default User DC System Standby will be changed",
+    "INFO: SetUserDcStandbyTimeOut() Succeded",
+    "INFO: .Default DC Machine Hibernation will be changed",
+    "INFO: SetMachDcHibernateTimeOut() Succeded",
+    "INFO: .Default User Disk Spindown Timeout will be changed",
+    "INFO: SetUserAcSpinDownTimeOut() Succeded",
+    "INFO: Commiting of Power Scheme() Succeded",
+};
+
+// The service as the service control manager knows it.
+struct ServiceState {
+  bool exists = false;
+  DWORD state = 0;
+  DWORD processId = 0;
+};
+
+ServiceState QueryService() {
+  ServiceState found;
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return found;
+  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_STATUS);
+  if (service != nullptr) {
+    found.exists = true;
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof status, &needed)) {
+      found.state = status.dwCurrentState;
+      found.processId = status.dwProcessId;
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return found;
+}
+
+// Waits up to `timeoutMs` for the service to reach `state`; its state then.
+ServiceState WaitForState(DWORD state, DWORD timeoutMs) {
+  for (DWORD waited = 0;; waited += 50) {
+    ServiceState found = QueryService();
+    if (!found.exists || found.state == state || waited >= timeoutMs) return found;
+    Sleep(50);
+  }
+}
+
+// Waits up to `timeoutMs` for a process to end; true also when it is gone already.
+bool ProcessEnds(DWORD processId, DWORD timeoutMs) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (process == nullptr) return true;
+  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
+// Stops and deletes the service when it is there, and waits until its process has ended and
+// the service is gone: an automatically starting service left behind would start again with
+// the session. The empty text on success, else what failed.
+std::string RemoveService() {
+  ServiceState state = QueryService();
+  if (!state.exists) return "";
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) return "OpenSCManager: error " + std::to_string(GetLastError());
+  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
+  std::string failed;
+  if (service == nullptr) {
+    failed = "OpenService: error " + std::to_string(GetLastError());
+  } else {
+    if (state.state != SERVICE_STOPPED) {
+      SERVICE_STATUS status;
+      ControlService(service, SERVICE_CONTROL_STOP, &status);
+      // A pass in progress (and, today, the start delay) is finished before the stop.
+      if (state.processId != 0 && !ProcessEnds(state.processId, kFirstPassTimeoutMs)) {
+        failed = "the service's process did not end";
+      }
+    }
+    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+      failed = "DeleteService: error " + std::to_string(GetLastError());
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  for (int i = 0; failed.empty() && i < 100 && QueryService().exists; ++i) Sleep(50);
+  if (failed.empty() && QueryService().exists) failed = "the service is still there";
+  return failed;
+}
+
+class HollinCommand : public ::testing::Test {
+ protected:
+  // No service and no Run value; the default schemes and the example policy, logging to the
+  // test's own file, which does not exist yet.
+  void SetUp() override {
+    ASSERT_TRUE(monitor_.Listening());
+    ASSERT_EQ("", RemoveService());
+    ASSERT_EQ(ERROR_SUCCESS,
+              winetest::DeleteValue(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue));
+    ASSERT_EQ("", winetest::SeedDefaultSchemesAndExamplePolicy());
+    ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, winetest::kOptionsKey, "LogFile",
+                                               REG_EXPAND_SZ, kLogFileValue));
+    ASSERT_TRUE(winetest::DeleteFileIfPresent(LogPath())) << GetLastError();
+    ASSERT_TRUE(winetest::ReadScheme(0, &defaults_)) << "the fixture's scheme 0";
+  }
+
+  void TearDown() override { EXPECT_EQ("", RemoveService()); }
+
+  ProgramRun Hollin(const std::vector<std::string>& arguments) {
+    return winetest::RunProgram(HollinPath(), arguments, kCommandTimeoutMs);
+  }
+
+  // The command ended with `status`, printed nothing and sent exactly `texts` to the debugger.
+  void ExpectCommand(winetest::Where where, const ProgramRun& run, DWORD status,
+                     const Texts& texts) {
+    if (!run.started || !run.ended) {
+      ADD_FAILURE_AT(where.file, where.line) << "Hollin.exe: started " << run.started << " (error "
+                                             << run.startError << "), ended " << run.ended;
+      return;
+    }
+    EXPECT_TRUE(monitor_.Settle());
+    if (run.exitCode != status || !run.output.empty() || monitor_.TextsOf(run.processId) != texts) {
+      std::string sent;
+      for (const std::string& text : monitor_.TextsOf(run.processId)) sent += "\n    " + text;
+      std::string expected;
+      for (const std::string& text : texts) expected += "\n    " + text;
+      ADD_FAILURE_AT(where.file, where.line)
+          << "Hollin.exe: exit status " << run.exitCode << ", expected " << status
+          << "\n  output: \"" << run.output << "\"\n  debug texts:" << sent
+          << "\n  expected debug texts:" << expected;
+    }
+  }
+
+  // Installs the service and waits for its first pass to end; the service's state then.
+  ServiceState InstallAndWaitForTheFirstPass(winetest::Where where) {
+    ExpectCommand(where, Hollin({"/Install"}), 0, {});
+    ServiceState service = WaitForState(SERVICE_RUNNING, 5000);
+    if (service.state != SERVICE_RUNNING || service.processId == 0) {
+      ADD_FAILURE_AT(where.file, where.line) << "the service is not running";
+    } else if (!monitor_.WaitFor(service.processId, kPassEnds, kFirstPassTimeoutMs)) {
+      ADD_FAILURE_AT(where.file, where.line) << "no first pass";
+    }
+    return service;
+  }
+
+  winetest::DebugMonitor monitor_;
+  POWER_POLICY defaults_ = {};
+};
+
+// Anything but "/Install" or "/Uninstall" is how the service control manager starts the
+// program; started by hand that way, the dispatcher call fails and the program ends quietly.
+TEST_F(HollinCommand, InstallInLowerCaseIsNoCommandAndEndsQuietly) {
+  ExpectCommand(HERE, Hollin({"/install"}), 0, {});
+  EXPECT_FALSE(QueryService().exists);
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, kServiceKey);
+  EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue);
+}
+
+// Registered to start automatically in a process of its own under the local system account,
+// the program in quotes in the system directory; the logon tool registered in the Run key.
+TEST_F(HollinCommand, InstallRegistersTheLogonToolAndCreatesAndStartsTheService) {
+  ExpectCommand(HERE, Hollin({"/Install", "extra", "arguments"}), 0, {});
+
+  EXPECT_REG_DWORD(HKEY_LOCAL_MACHINE, kServiceKey, "Start", SERVICE_AUTO_START);
+  EXPECT_REG_DWORD(HKEY_LOCAL_MACHINE, kServiceKey, "Type", SERVICE_WIN32_OWN_PROCESS);
+  EXPECT_REG_DWORD(HKEY_LOCAL_MACHINE, kServiceKey, "ErrorControl", SERVICE_ERROR_IGNORE);
+  // Windows keeps the program as an expandable text, Wine as a plain one.
+  EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath",
+                  winetest::IsWine() ? REG_SZ : REG_EXPAND_SZ, "\"" + HollinPath() + "\"");
+  EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, kServiceKey, "DisplayName", REG_SZ,
+                  "Solvenne(TM) Dorvane Power Management Configuration Tool");
+  EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, kServiceKey, "ObjectName", REG_SZ, "LocalSystem");
+  EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue, REG_EXPAND_SZ,
+                  LogonToolPath());
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), WaitForState(SERVICE_RUNNING, 5000).state);
+}
+
+// Two seconds after the start, one pass of the service's variant: the machine's backup key,
+// the default user's announcements, the two debug texts, and the scheme as the logon tool
+// would leave it.
+TEST_F(HollinCommand, TheServicesFirstPassAppliesThePolicyAndBacksItUpForTheMachine) {
+  const ServiceState service = InstallAndWaitForTheFirstPass(HERE);
+  ASSERT_FALSE(HasFailure());
+  ASSERT_TRUE(monitor_.Settle());
+  // Only this test's own markers besides the service's two texts.
+  for (const winetest::DebugText& received : monitor_.All()) {
+    if (received.processId == GetCurrentProcessId()) continue;
+    EXPECT_EQ(service.processId, received.processId) << "\"" << received.text << "\"";
+  }
+  // Between them, the power-scheme interface the process chose at its first pass: the stand-in
+  // is a Windows 2000/XP machine's.
+  EXPECT_EQ((Texts{kPassBegins,
+                   "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)",
+                   kPassEnds}),
+            monitor_.TextsOf(service.processId));
+
+  EXPECT_FILE_LINES(LogPath(), kFirstPassLog);
+  EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
+  EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
+  EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
+}
+
+// The service exists: creation fails, and the status query then has no service to ask.
+TEST_F(HollinCommand, ASecondInstallFailsOnTheExistingService) {
+  InstallAndWaitForTheFirstPass(HERE);
+  ASSERT_FALSE(HasFailure());
+  ExpectCommand(HERE, Hollin({"/Install"}), 1,
+                {"CreateService fails!", "QueryServiceStatus fails!"});
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), QueryService().state);
+}
+
+TEST_F(HollinCommand, UninstallStopsAndDeletesTheServiceAndLeavesTheRunValue) {
+  const ServiceState service = InstallAndWaitForTheFirstPass(HERE);
+  ASSERT_FALSE(HasFailure());
+
+  ExpectCommand(HERE, Hollin({"/Uninstall"}), 0, {});
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, kServiceKey);
+  EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue, REG_EXPAND_SZ,
+                  LogonToolPath());
+  EXPECT_TRUE(ProcessEnds(service.processId, 5000)) << "the stop request ends the service";
+}
+
+// A stop during the two seconds before the first pass ends the service there: its process
+// ends without a pass, so nothing is logged, backed up or changed.
+TEST_F(HollinCommand, UninstallRightAfterInstallLeavesNoPassRunning) {
+  ExpectCommand(HERE, Hollin({"/Install"}), 0, {});
+  const ServiceState service = WaitForState(SERVICE_RUNNING, 5000);
+  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
+  ASSERT_NE(0u, service.processId);
+
+  ExpectCommand(HERE, Hollin({"/Uninstall"}), 0, {});
+  EXPECT_TRUE(ProcessEnds(service.processId, 5000)) << "the stop request ends the service";
+  ASSERT_TRUE(monitor_.Settle());
+  EXPECT_EQ(Texts{}, monitor_.TextsOf(service.processId));
+  EXPECT_FALSE(winetest::FileExists(LogPath()));
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
+  EXPECT_SCHEME(0, defaults_);
+}
+
+TEST_F(HollinCommand, UninstallWithoutTheServiceReportsEachFailedStep) {
+  ExpectCommand(HERE, Hollin({"/Uninstall"}), 1,
+                {"OpenService Fails!", "QueryServiceStatus fails!", "DeleteService Fails!"});
+}
+
+}  // namespace
