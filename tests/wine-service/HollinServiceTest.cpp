@@ -14,13 +14,18 @@
 #include "Files.h"
 #include "Programs.h"
 #include "Registry.h"
+#include "Services.h"
 
 namespace {
 
+using winetest::ProcessEnds;
 using winetest::ProgramRun;
+using winetest::QueryService;
+using winetest::RemoveService;
+using winetest::ServiceState;
+using winetest::WaitForState;
 using Texts = std::vector<std::string>;
 
-constexpr const char* kServiceName = "Ulmora_Tarn_Hollin";
 constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\Ulmora_Tarn_Hollin";
 constexpr const char* kPassBegins = "Reached beginning of PM Update";
 constexpr const char* kPassEnds = "Reached end of PM Update";
@@ -53,83 +58,6 @@ const Texts kFirstPassLog = {
     "INFO: SetUserAcSpinDownTimeOut() Succeded",
     "INFO: Commiting of Power Scheme() Succeded",
 };
-
-// The service as the service control manager knows it.
-struct ServiceState {
-  bool exists = false;
-  DWORD state = 0;
-  DWORD processId = 0;
-};
-
-ServiceState QueryService() {
-  ServiceState found;
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (manager == nullptr) return found;
-  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_STATUS);
-  if (service != nullptr) {
-    found.exists = true;
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &needed)) {
-      found.state = status.dwCurrentState;
-      found.processId = status.dwProcessId;
-    }
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return found;
-}
-
-// Waits up to `timeoutMs` for the service to reach `state`; its state then.
-ServiceState WaitForState(DWORD state, DWORD timeoutMs) {
-  for (DWORD waited = 0;; waited += 50) {
-    ServiceState found = QueryService();
-    if (!found.exists || found.state == state || waited >= timeoutMs) return found;
-    Sleep(50);
-  }
-}
-
-// Waits up to `timeoutMs` for a process to end; true also when it is gone already.
-bool ProcessEnds(DWORD processId, DWORD timeoutMs) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-  if (process == nullptr) return true;
-  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
-  CloseHandle(process);
-  return ended;
-}
-
-// Stops and deletes the service when it is there, and waits until its process has ended and
-// the service is gone: an automatically starting service left behind would start again with
-// the session. The empty text on success, else what failed.
-std::string RemoveService() {
-  ServiceState state = QueryService();
-  if (!state.exists) return "";
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) return "OpenSCManager: error " + std::to_string(GetLastError());
-  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
-  std::string failed;
-  if (service == nullptr) {
-    failed = "OpenService: error " + std::to_string(GetLastError());
-  } else {
-    if (state.state != SERVICE_STOPPED) {
-      SERVICE_STATUS status;
-      ControlService(service, SERVICE_CONTROL_STOP, &status);
-      // A pass in progress (and, today, the start delay) is finished before the stop.
-      if (state.processId != 0 && !ProcessEnds(state.processId, kFirstPassTimeoutMs)) {
-        failed = "the service's process did not end";
-      }
-    }
-    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
-      failed = "DeleteService: error " + std::to_string(GetLastError());
-    }
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  for (int i = 0; failed.empty() && i < 100 && QueryService().exists; ++i) Sleep(50);
-  if (failed.empty() && QueryService().exists) failed = "the service is still there";
-  return failed;
-}
 
 class HollinCommand : public ::testing::Test {
  protected:
