@@ -9,6 +9,9 @@ constexpr DWORD kPathBufferSize = 261;
 
 constexpr const char* kLineEnd = "\r\n";
 
+// A symbolic link or junction at the path is opened as itself, never followed.
+constexpr DWORD kOpenFlags = FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_OPEN_REPARSE_POINT;
+
 }  // namespace
 
 PMLog::PMLog()
@@ -33,8 +36,9 @@ void PMLog::Open(std::string path, DWORD newThreshold) {
   if (needed != 0 && needed <= kPathBufferSize) {
     bool readable = false;
     file = OpenForAppending(expanded, &readable);
-    if (file != INVALID_HANDLE_VALUE && !PositionAtEnd(readable)) {
-      // Writing from the start, and cutting the file there on Close, would destroy it.
+    // Nothing touches a file that is not the log's own, and writing from the start (then
+    // cutting the file there on Close) would destroy it.
+    if (file != INVALID_HANDLE_VALUE && (!IsOwnFile(file) || !PositionAtEnd(readable))) {
       CloseHandle(file);
       file = INVALID_HANDLE_VALUE;
     }
@@ -46,14 +50,25 @@ void PMLog::Open(std::string path, DWORD newThreshold) {
 // Read access is asked for too, to see how the file ends. A file the account may append to
 // but not read is still opened, for writing only, as it always was.
 HANDLE PMLog::OpenForAppending(const char* path, bool* readable) {
-  HANDLE opened = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  HANDLE opened =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, kOpenFlags, nullptr);
   *readable = opened != INVALID_HANDLE_VALUE;
   if (opened == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-    opened = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE,
-                         nullptr);
+    opened = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, kOpenFlags, nullptr);
   }
   return opened;
+}
+
+// The service writes the log as the local system account, in a folder where users may create
+// files. A user who makes the log's name a link to another file (a hard link, a symbolic
+// link) would have the service append to that file; so only a plain disk file with no other
+// name is written. A file the open has just created is one. Any doubt counts as a link.
+bool PMLog::IsOwnFile(HANDLE opened) {
+  if (GetFileType(opened) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(opened, &info)) return false;
+  constexpr DWORD kNotAPlainFile = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  return (info.dwFileAttributes & kNotAPlainFile) == 0 && info.nNumberOfLinks == 1;
 }
 
 // Moves the write position to the end of the file; false when there is no end to go to.

@@ -7,7 +7,15 @@
 // open file description, any other open that reads or writes holds a shared one; a
 // conflicting lock answers ERROR_SHARING_VIOLATION. This gives Windows' exclusion for share
 // mode 0 against every other open, in this process and in others, and treats every nonzero
-// share mode as "share everything".
+// share mode as "share everything". Only regular files are locked: Windows applies no share
+// mode to a device such as the null device.
+//
+// Links: a hard link is a second name of the same file, and GetFileInformationByHandle
+// counts its names. A symbolic link is followed, except at the end of a path opened with
+// FILE_FLAG_OPEN_REPARSE_POINT: the link is then opened as itself (a dangling one too, so
+// its target is not created) and reported as a reparse point. The stand-in keeps no data in
+// a link: such a handle answers GetFileType, GetFileInformationByHandle and CloseHandle, and
+// every other call on it fails with ERROR_INVALID_FUNCTION.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -41,6 +49,7 @@ struct OpenFile {
   int fd = -1;
   bool canRead = false;
   bool canWrite = false;
+  bool isLink = false;  // a symbolic link opened as itself
   ~OpenFile() {
     if (fd >= 0) close(fd);  // also drops the lock
   }
@@ -64,6 +73,50 @@ std::shared_ptr<OpenFile> Lookup(HANDLE handle) {
   std::lock_guard<std::mutex> lock(table.mutex);
   auto it = table.files.find(reinterpret_cast<uintptr_t>(handle));
   return it == table.files.end() ? nullptr : it->second;
+}
+
+// The file behind a handle, for a call that reads, writes, sizes or positions it; null, with
+// the last error set, when the handle names no file or a link opened as itself.
+std::shared_ptr<OpenFile> LookupData(HANDLE handle) {
+  std::shared_ptr<OpenFile> file = Lookup(handle);
+  if (!file) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (file->isLink) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return nullptr;
+  }
+  return file;
+}
+
+// Opens the symbolic link at path as itself into file; false when path names no link.
+bool OpenLinkItself(const std::string& path, OpenFile* file) {
+  const int fd = open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISLNK(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  file->fd = fd;
+  file->isLink = true;
+  return true;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// A POSIX time as a FILETIME: 100-nanosecond intervals since 1601-01-01.
+FILETIME ToFileTime(const timespec& time) {
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  const int64_t ticks =
+      (static_cast<int64_t>(time.tv_sec) + kSecondsFrom1601To1970) * 10000000 +
+      time.tv_nsec / 100;
+  const auto value = static_cast<uint64_t>(std::max<int64_t>(ticks, 0));
+  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
 
 bool IsDirectory(const std::string& path) {
@@ -198,10 +251,12 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return INVALID_HANDLE_VALUE;
   }
   const std::string path = lpFileName;
+  const bool linkItself = (dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
   auto file = std::make_shared<OpenFile>();
   file->canRead = (dwDesiredAccess & host::detail::kReadRights) != 0;
   file->canWrite = (dwDesiredAccess & host::detail::kWriteRights) != 0;
-  int flags = O_CLOEXEC | O_NOCTTY;
+  // Never through a link at the end: one planted after the look for it is taken as a link.
+  int flags = O_CLOEXEC | O_NOCTTY | (linkItself ? O_NOFOLLOW : 0);
   flags |= file->canWrite ? (file->canRead ? O_RDWR : O_WRONLY) : O_RDONLY;
   const mode_t mode = (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
 
@@ -209,9 +264,12 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
   // leaves the file as it was.
   bool created = false;
   for (int attempt = 0; attempt < 10; ++attempt) {
+    if (linkItself && host::detail::OpenLinkItself(path, file.get())) break;
     if (dwCreationDisposition != CREATE_NEW) {
       file->fd = open(path.c_str(), flags);
-      if (file->fd >= 0 || errno != ENOENT) break;
+      if (file->fd >= 0) break;
+      if (linkItself && errno == ELOOP) continue;  // a link came since the look for one
+      if (errno != ENOENT) break;
       if (dwCreationDisposition == OPEN_EXISTING ||
           dwCreationDisposition == TRUNCATE_EXISTING) {
         break;
@@ -222,8 +280,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       created = true;
       break;
     }
-    // Lost a race with another creator: open what it made (CREATE_NEW reports it).
     if (errno != EEXIST || dwCreationDisposition == CREATE_NEW) break;
+    // Something is there after all. A symbolic link whose target is missing, followed,
+    // makes its target; otherwise another creator won a race: open what it made.
+    if (!linkItself && host::detail::IsSymbolicLink(path)) {
+      file->fd = open(path.c_str(), flags | O_CREAT, mode);
+      created = file->fd >= 0;
+      break;
+    }
   }
   const bool existed = !created;
   if (file->fd < 0) {
@@ -235,8 +299,12 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  if (file->isLink && dwCreationDisposition == CREATE_NEW) {
+    SetLastError(ERROR_FILE_EXISTS);
+    return INVALID_HANDLE_VALUE;
+  }
   // An open that neither reads nor writes (attributes only) shares with everything.
-  if (file->canRead || file->canWrite) {
+  if (S_ISREG(st.st_mode) && (file->canRead || file->canWrite)) {
     int lock = (dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) == 0
                    ? LOCK_EX
                    : LOCK_SH;
@@ -245,7 +313,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       return INVALID_HANDLE_VALUE;
     }
   }
-  if (existed &&
+  if (existed && S_ISREG(st.st_mode) &&
       (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING)) {
     int rc = file->canWrite ? ftruncate(file->fd, 0) : truncate(path.c_str(), 0);
     if (rc != 0) {
@@ -268,9 +336,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
   CallGate gate("GetFileSize");
   if (gate.FailsWithLastError()) return INVALID_FILE_SIZE;
-  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
+  if (!file) return INVALID_FILE_SIZE;
   struct stat st;
-  if (!file || fstat(file->fd, &st) != 0) {
+  if (fstat(file->fd, &st) != 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return INVALID_FILE_SIZE;
   }
@@ -286,11 +355,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
                             DWORD dwMoveMethod) {
   CallGate gate("SetFilePointer");
   if (gate.FailsWithLastError()) return INVALID_SET_FILE_POINTER;
-  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return INVALID_SET_FILE_POINTER;
-  }
+  std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
+  if (!file) return INVALID_SET_FILE_POINTER;
   // Without a high part the distance is a signed 32-bit number.
   int64_t distance = lpDistanceToMoveHigh != nullptr
                          ? static_cast<int64_t>(static_cast<uint64_t>(
@@ -333,11 +399,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
   CallGate gate("WriteFile");
   if (gate.FailsWithLastError()) return FALSE;
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
-  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
+  if (!file) return FALSE;
   if (lpOverlapped != nullptr) {  // overlapped I/O is not provided
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -367,11 +430,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
   CallGate gate("ReadFile");
   if (gate.FailsWithLastError()) return FALSE;
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
+  if (!file) return FALSE;
   if (lpOverlapped != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -399,11 +459,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
   CallGate gate("SetEndOfFile");
   if (gate.FailsWithLastError()) return FALSE;
-  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
+  if (!file) return FALSE;
   if (!file->canWrite) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
@@ -413,6 +470,59 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
     SetLastError(errno == EFBIG ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
     return FALSE;
   }
+  return TRUE;
+}
+
+DWORD WINAPI GetFileType(HANDLE hFile) {
+  CallGate gate("GetFileType");
+  if (gate.FailsWithLastError()) return FILE_TYPE_UNKNOWN;
+  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  struct stat st;
+  if (!file || fstat(file->fd, &st) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
+  if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_DISK;  // a file, a link, or a block device (a volume, on Windows)
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
+                                       LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+  CallGate gate("GetFileInformationByHandle");
+  if (gate.FailsWithLastError()) return FALSE;
+  std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
+  struct stat st;
+  if (!file || fstat(file->fd, &st) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  // Only what a file system holds has this record: a device or a pipe is refused, with the
+  // error Wine gives for the null device.
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (lpFileInformation == nullptr) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  BY_HANDLE_FILE_INFORMATION& info = *lpFileInformation;
+  info.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+  if (file->isLink) info.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if ((st.st_mode & S_IWUSR) == 0) info.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+  // POSIX keeps no creation time; the last change of the file's status stands in for it.
+  info.ftCreationTime = host::detail::ToFileTime(st.st_ctim);
+  info.ftLastAccessTime = host::detail::ToFileTime(st.st_atim);
+  info.ftLastWriteTime = host::detail::ToFileTime(st.st_mtim);
+  info.dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+  const uint64_t size = file->isLink ? 0 : static_cast<uint64_t>(st.st_size);
+  info.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info.nFileSizeLow = static_cast<DWORD>(size);
+  info.nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  const auto index = static_cast<uint64_t>(st.st_ino);
+  info.nFileIndexHigh = static_cast<DWORD>(index >> 32);
+  info.nFileIndexLow = static_cast<DWORD>(index);
   return TRUE;
 }
 

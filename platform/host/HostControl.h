@@ -83,11 +83,13 @@ void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
 // fail with the given error; once, or also every call after it when `persistent`.
 // A failing call does nothing else: registry functions return the error; the others set the
 // last error and return FALSE (BOOL/BOOLEAN results), INVALID_HANDLE_VALUE (CreateFileA),
-// INVALID_FILE_SIZE (GetFileSize), INVALID_SET_FILE_POINTER (SetFilePointer), 0
+// INVALID_FILE_SIZE (GetFileSize), INVALID_SET_FILE_POINTER (SetFilePointer),
+// FILE_TYPE_UNKNOWN (GetFileType), 0
 // (ExpandEnvironmentStringsA, SetErrorMode, GetSystemDirectoryA), a null handle
 // (OpenSCManagerA, CreateServiceA, OpenServiceA, RegisterServiceCtrlHandlerA, CreateEventA),
 // WAIT_FAILED (WaitForSingleObject) or nothing (OutputDebugStringA; Sleep returns at once).
-// A failed StartServiceCtrlDispatcherA runs nothing and leaves an arranged start in place.
+// A failed GetFileInformationByHandle leaves the record it was given as it was. A failed
+// StartServiceCtrlDispatcherA runs nothing and leaves an arranged start in place.
 void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent = false);
 void ClearFailures();
 

@@ -84,6 +84,93 @@ inline std::string ProgramDir() {
   return self.substr(0, self.find_last_of(PathSeparator()) + 1);
 }
 
+// The null device, as a path CreateFileA opens.
+inline const char* NullDevice() {
+#ifdef _WIN32
+  return "NUL";
+#else
+  return "/dev/null";
+#endif
+}
+
+// Gives the file at `existing` the second name `link`; false when that cannot be done.
+inline bool MakeHardLink(const std::string& link, const std::string& existing) {
+#ifdef _WIN32
+  return CreateHardLinkA(link.c_str(), existing.c_str(), nullptr) != FALSE;
+#else
+  return ::link(existing.c_str(), link.c_str()) == 0;
+#endif
+}
+
+#ifdef _WIN32
+// The Unix path of a Windows path under Wine; empty when Wine cannot say.
+inline std::string WineUnixPath(const std::string& path) {
+  typedef char*(CDECL * UnixFileName)(LPCWSTR);
+  auto unixFileName = reinterpret_cast<UnixFileName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  WCHAR wide[MAX_PATH + 1];
+  if (unixFileName == nullptr ||
+      MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH + 1) == 0) {
+    return std::string();
+  }
+  char* unixPath = unixFileName(wide);
+  if (unixPath == nullptr) return std::string();
+  std::string result = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+// Under Wine, runs a Unix shell command as a user with a shell would. Wine starts a Unix
+// program named by a Z: path but hands back no handle to wait on, so the shell leaves the
+// file `marker` (a Windows path) once the command has succeeded; false when it has not
+// within ten seconds.
+inline bool RunUnixShell(const std::string& command, const std::string& marker) {
+  const std::string unixMarker = WineUnixPath(marker);
+  if (unixMarker.empty()) return false;
+  std::string commandLine = "sh -c \"" + command + " && : >'" + unixMarker + "'\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA("Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      nullptr, &startup, &info)) {
+    return false;
+  }
+  for (int waited = 0; waited < 10000; waited += 20) {
+    if (GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      DeleteFileA(marker.c_str());
+      return true;
+    }
+    Sleep(20);
+  }
+  return false;
+}
+#endif
+
+// Makes `link` a symbolic link to the file `target` (which need not exist); false when that
+// cannot be done (Windows allows it only in developer mode or with a privilege). Wine 8's
+// CreateSymbolicLinkA answers TRUE and makes nothing: there a Unix symbolic link is made.
+inline bool MakeSymbolicLink(const std::string& link, const std::string& target) {
+#ifdef _WIN32
+  if (IsWine()) {
+    return RunUnixShell("ln -s '" + WineUnixPath(target) + "' '" + WineUnixPath(link) + "'",
+                        link + ".made");
+  }
+  return CreateSymbolicLinkA(link.c_str(), target.c_str(),
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != FALSE;
+#else
+  return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
+
+// Removes the symbolic link `link`, not its target. Wine 8's DeleteFileA follows a Unix
+// symbolic link and deletes the target: there the link is removed from the shell.
+inline bool RemoveSymbolicLink(const std::string& link) {
+#ifdef _WIN32
+  if (IsWine()) return RunUnixShell("rm '" + WineUnixPath(link) + "'", link + ".gone");
+#endif
+  return DeleteFileA(link.c_str()) != FALSE;
+}
+
 // The helper program conformance_holder, started with one argument; it answers one line on
 // its stdout and lives until its stdin is closed.
 class Holder {

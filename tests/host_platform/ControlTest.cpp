@@ -259,6 +259,19 @@ TEST_F(Control, AFailedCallDoesNothingButFailInItsOwnShape) {
          EXPECT_EQ(3u, GetFileSize(file, nullptr));
          SetFilePointer(file, 0, nullptr, FILE_END);
        }},
+      {"GetFileType",
+       [file, lastErrorIsInjected] {
+         EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_UNKNOWN), GetFileType(file));
+         lastErrorIsInjected();
+       }},
+      {"GetFileInformationByHandle",
+       [file, lastErrorIsInjected] {
+         BY_HANDLE_FILE_INFORMATION info;
+         std::memset(&info, 0xAB, sizeof info);
+         EXPECT_FALSE(GetFileInformationByHandle(file, &info));
+         lastErrorIsInjected();
+         EXPECT_EQ(0xABABABABu, info.nNumberOfLinks);
+       }},
       {"CloseHandle",
        [file, lastErrorIsInjected] {
          EXPECT_FALSE(CloseHandle(file));

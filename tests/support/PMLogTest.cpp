@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -174,10 +175,13 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
   log.Open(path, 11);
   log.WriteInfo("x", 0);
   log.Close();
+  // What was opened is looked at before anything else touches it: its type, then its
+  // attributes and names.
   EXPECT_EQ(host::Calls(), (std::vector<std::string>{
                                "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                               "GetFileSize", "SetFilePointer", "SetErrorMode", "WriteFile",
-                               "SetEndOfFile", "CloseHandle"}));
+                               "GetFileType", "GetFileInformationByHandle", "GetFileSize",
+                               "SetFilePointer", "SetErrorMode", "WriteFile", "SetEndOfFile",
+                               "CloseHandle"}));
   EXPECT_EQ(SetErrorMode(0), UINT{SEM_NOGPFAULTERRORBOX});
 
   // A file with content: its last byte is read before the position goes to the end.
@@ -186,8 +190,9 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
   log.Close();
   EXPECT_EQ(host::Calls(), (std::vector<std::string>{
                                "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                               "GetFileSize", "SetFilePointer", "ReadFile", "SetFilePointer",
-                               "SetErrorMode", "SetEndOfFile", "CloseHandle"}));
+                               "GetFileType", "GetFileInformationByHandle", "GetFileSize",
+                               "SetFilePointer", "ReadFile", "SetFilePointer", "SetErrorMode",
+                               "SetEndOfFile", "CloseHandle"}));
 }
 
 TEST_F(PMLogTest, ExpandsEnvironmentReferencesInThePath) {
@@ -383,6 +388,9 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
   } cases[] = {
       {"ExpandEnvironmentStringsA", false, "old\r\n"},
       {"CreateFileA", false, "old\r\n"},
+      // Without knowing what was opened, it is not written.
+      {"GetFileType", false, "old\r\n"},
+      {"GetFileInformationByHandle", false, "old\r\n"},
       // Without the size there is no end to append at: the file is let go untouched.
       {"GetFileSize", false, "old\r\n"},
       // How the file ends is only looked at: without it, the lines follow as they are.
@@ -411,6 +419,69 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     again.Open(path, 11);
     EXPECT_TRUE(again.HasFile());
     again.Close();
+  }
+}
+
+// A user may make the log's name another name of a file the service can write, before the
+// service first creates the log. Whatever the name leads to is left as it is, also when the
+// log falls back to opening for writing only.
+TEST_F(PMLogTest, PathThatIsNotAPlainFileOfItsOwnHoldsNoLog) {
+  const std::string target = PathOf("target.ini");
+  const std::string missing = PathOf("missing.ini");
+  const std::string secret = "[boot]\r\nshell=explorer.exe\r\n";
+  const struct {
+    const char* what;
+    std::string path;
+    std::function<void(const std::string&)> plant;
+  } cases[] = {
+      {"hard link", PathOf("hard.log"),
+       [&](const std::string& path) { ASSERT_EQ(link(target.c_str(), path.c_str()), 0); }},
+      {"symbolic link", PathOf("symbolic.log"),
+       [&](const std::string& path) { ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0); }},
+      {"dangling symbolic link", PathOf("dangling.log"),
+       [&](const std::string& path) { ASSERT_EQ(symlink(missing.c_str(), path.c_str()), 0); }},
+      {"directory", PathOf("folder.log"),
+       [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); }},
+      {"device", "/dev/null", [](const std::string&) {}},
+  };
+  for (const bool writeOnly : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (writeOnly ? ", opened for writing only" : ""));
+      WriteContents(target, secret);
+      c.plant(c.path);
+      struct stat before;
+      ASSERT_EQ(lstat(c.path.c_str(), &before), 0);
+      host::ClearCalls();
+      if (writeOnly) host::FailCall("CreateFileA", 1, ERROR_ACCESS_DENIED);
+
+      LogProbe log;
+      log.Open(c.path, 11);
+      EXPECT_FALSE(log.HasFile());
+      log.WriteError("ERROR: Major version NULL", 0);
+      log.Close();
+
+      if (writeOnly) {
+        EXPECT_EQ(host::CallCount("CreateFileA"), 2u);
+      }
+      for (const char* call : {"GetFileSize", "ReadFile", "WriteFile", "SetEndOfFile"}) {
+        EXPECT_EQ(host::CallCount(call), 0u) << call;
+      }
+      EXPECT_EQ(Contents(target), secret);
+      EXPECT_FALSE(Exists(missing));
+      struct stat after;
+      ASSERT_EQ(lstat(c.path.c_str(), &after), 0);
+      EXPECT_EQ(after.st_mode, before.st_mode);
+      EXPECT_EQ(after.st_nlink, before.st_nlink);
+      // Nothing is left holding what was opened.
+      HANDLE again = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_ARCHIVE, nullptr);
+      EXPECT_NE(again, INVALID_HANDLE_VALUE);
+      CloseHandle(again);
+
+      if (c.path != "/dev/null") std::filesystem::remove(c.path);
+      std::filesystem::remove(target);
+      std::filesystem::remove(missing);
+    }
   }
 }
 

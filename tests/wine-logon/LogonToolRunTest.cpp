@@ -156,6 +156,27 @@ TEST_F(LogonToolRun, ATimeOutStoredAsTextIsReportedAndLeftAlone) {
   EXPECT_SCHEME(0, expected);
 }
 
+// A user who may create files where the log lives can create its name first, as a second
+// hard link of a file the pass's account may write. The pass then writes no log, and does
+// everything else as with a log it cannot open: the other file keeps its bytes.
+TEST_F(LogonToolRun, ALogNamePlantedAsAHardLinkLeavesTheOtherFileAlone) {
+  const std::string other = winetest::WindowsDir() + "\\dorvane-linked.ini";
+  const std::string bytes = "[boot]\r\nshell=explorer.exe\r\n";
+  ASSERT_TRUE(winetest::WriteFileBytes(other, bytes));
+  ASSERT_TRUE(CreateHardLinkA(LogPath().c_str(), other.c_str(), nullptr)) << GetLastError();
+
+  RunTool(HERE);
+
+  std::string after;
+  EXPECT_TRUE(winetest::ReadFileBytes(other, &after));
+  EXPECT_EQ(bytes, after);
+  EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey, winetest::FirstPassBackup());
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
+  EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
+  EXPECT_TRUE(DeleteFileA(LogPath().c_str()));
+  EXPECT_TRUE(DeleteFileA(other.c_str()));
+}
+
 // Rejected before the scheme is read: one error line, and the registry as it was. The display
 // setting, which every commit switches on, shows that no commit ran.
 TEST_F(LogonToolRun, RejectsLayoutVersionZeroWithOneErrorLineAndWritesNothing) {
