@@ -2,14 +2,6 @@
 
 namespace winetest {
 
-namespace {
-
-// A pass in progress (and the start delay) ends before a stop takes effect; this allows for a
-// slow machine.
-constexpr DWORD kPassTimeoutMs = 15000;
-
-}  // namespace
-
 ServiceState QueryService() {
   ServiceState found;
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -59,8 +51,8 @@ std::string RemoveService() {
     if (state.state != SERVICE_STOPPED) {
       SERVICE_STATUS status;
       ControlService(service, SERVICE_CONTROL_STOP, &status);
-      // A pass in progress (and, today, the start delay) is finished before the stop.
-      if (state.processId != 0 && !ProcessEnds(state.processId, kPassTimeoutMs)) {
+      // A pass in progress is finished before the stop.
+      if (state.processId != 0 && !ProcessEnds(state.processId, kFirstPassTimeoutMs)) {
         failed = "the service's process did not end";
       }
     }

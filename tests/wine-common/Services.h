@@ -1,5 +1,5 @@
-// Hollin's service as the service control manager knows it, for the program tests that install
-// it: its state and process, waiting for a state or for a process to end, and removing it.
+// Hollin's service as the service control manager knows it, through the manager's own calls:
+// its state and process, waits for a state or for the process to end, and its removal.
 #ifndef PM_WINE_SERVICES_H
 #define PM_WINE_SERVICES_H
 
@@ -10,6 +10,14 @@
 namespace winetest {
 
 constexpr const char* kServiceName = "Ulmora_Tarn_Hollin";
+constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\Ulmora_Tarn_Hollin";
+constexpr const char* kServiceDisplayName =
+    "Solvenne(TM) Dorvane Power Management Configuration Tool";
+// The debug texts of the service's pass.
+constexpr const char* kPassBegins = "Reached beginning of PM Update";
+constexpr const char* kPassEnds = "Reached end of PM Update";
+// The first pass comes two seconds after the start; this allows for a slow machine.
+constexpr DWORD kFirstPassTimeoutMs = 15000;
 
 struct ServiceState {
   bool exists = false;
@@ -18,7 +26,7 @@ struct ServiceState {
 };
 
 ServiceState QueryService();
-// Waits up to `timeoutMs` for the service to reach `state`; its state then.
+// Waits up to `timeoutMs` for the service to reach `state` (or to be gone); its state then.
 ServiceState WaitForState(DWORD state, DWORD timeoutMs);
 // Waits up to `timeoutMs` for a process to end; true also when it is gone already.
 bool ProcessEnds(DWORD processId, DWORD timeoutMs);

@@ -18,6 +18,8 @@
 
 namespace {
 
+using winetest::kPassBegins;
+using winetest::kPassEnds;
 using Texts = std::vector<std::string>;
 
 constexpr const char* kChosenLegacy =
@@ -25,8 +27,6 @@ constexpr const char* kChosenLegacy =
 constexpr const char* kNoActiveScheme =
     "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power scheme->System "
     "Error: ";
-constexpr const char* kPassBegins = "Reached beginning of PM Update";
-constexpr const char* kPassEnds = "Reached end of PM Update";
 
 std::string LogPath() { return winetest::WindowsDir() + "\\Temp\\Dorvane.log"; }
 
@@ -60,7 +60,8 @@ TEST_F(BuiltinPowrprof, TheServicesPassFindsNoActiveSchemeAndChangesNothing) {
   ASSERT_TRUE(install.ended && install.exitCode == 0) << install.exitCode;
   const winetest::ServiceState service = winetest::WaitForState(SERVICE_RUNNING, 5000);
   ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
-  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, 15000)) << "no first pass";
+  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, winetest::kFirstPassTimeoutMs))
+      << "no first pass";
 
   EXPECT_EQ((Texts{kPassBegins, kChosenLegacy, kPassEnds}), monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), {std::string("ERROR: ") + kNoActiveScheme});

@@ -22,6 +22,8 @@
 
 namespace {
 
+using winetest::kPassBegins;
+using winetest::kPassEnds;
 using Texts = std::vector<std::string>;
 using Values = std::vector<std::pair<std::string, DWORD>>;
 
@@ -30,8 +32,6 @@ constexpr const char* kSchemes = "SYSTEM\\CurrentControlSet\\Control\\Power\\Use
 constexpr const char* kPowerSaver = "a1841308-3541-4fab-bc81-f71556f20b4a";
 constexpr const char* kBalanced = "381b4222-f694-41f0-9685-ff5bb260df2e";
 constexpr const char* kChosenCurrent = "Power scheme interface: current";
-constexpr const char* kPassBegins = "Reached beginning of PM Update";
-constexpr const char* kPassEnds = "Reached end of PM Update";
 
 struct Setting {
   const char* subgroup;
@@ -193,7 +193,8 @@ TEST_F(CurrentMachine, TheServicesFirstPassEnforcesThePolicyOnTheActivePlan) {
   ASSERT_TRUE(install.ended && install.exitCode == 0) << install.exitCode;
   const winetest::ServiceState service = winetest::WaitForState(SERVICE_RUNNING, 5000);
   ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
-  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, 15000)) << "no first pass";
+  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, winetest::kFirstPassTimeoutMs))
+      << "no first pass";
 
   EXPECT_EQ((Texts{kPassBegins, kChosenCurrent, kPassEnds}), monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), FirstPassLog(".Default User"));

@@ -18,19 +18,18 @@
 
 namespace {
 
-using winetest::ProcessEnds;
 using winetest::ProgramRun;
+using Texts = std::vector<std::string>;
+using winetest::kFirstPassTimeoutMs;
+using winetest::kPassBegins;
+using winetest::kPassEnds;
+using winetest::kServiceKey;
+using winetest::ProcessEnds;
 using winetest::QueryService;
 using winetest::RemoveService;
 using winetest::ServiceState;
 using winetest::WaitForState;
-using Texts = std::vector<std::string>;
 
-constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\Ulmora_Tarn_Hollin";
-constexpr const char* kPassBegins = "Reached beginning of PM Update";
-constexpr const char* kPassEnds = "Reached end of PM Update";
-// The first pass comes two seconds after the start; this allows for a slow machine.
-constexpr DWORD kFirstPassTimeoutMs = 15000;
 // Started by hand without a command, Hollin waits for the dispatcher, which Wine refuses only
 // after about ten seconds.
 constexpr DWORD kCommandTimeoutMs = 30000;
@@ -40,24 +39,6 @@ std::string LogonToolPath() { return winetest::SystemDir() + "\\Dorvane_Tool.exe
 // The test's own log path, with a variable for the service to expand.
 constexpr const char* kLogFileValue = "%SystemRoot%\\hollin-test.log";
 std::string LogPath() { return winetest::WindowsDir() + "\\hollin-test.log"; }
-
-// The service's first pass with the example policy on the default scheme 0, at LogLevel 11,
-// in the service's words: it names the default user.
-const Texts kFirstPassLog = {
-    "INFO: .Default User Video Timeout will be changed",
-    "INFO: SetUserAcVideoTimeOut() Succeded",
-    "INFO: .Default User System Standby will be changed",
-    "INFO: SetUserAcStandbyTimeOut() Succeded",
-    "INFO: Machine Hibernation will be changed",
-    "INFO: SetMachAcHibernateTimeOut() Succeded",
-    "INFO: .Default User DC System Standby will be changed",
-    "INFO: SetUserDcStandbyTimeOut() Succeded",
-    "INFO: .Default DC Machine Hibernation will be changed",
-    "INFO: SetMachDcHibernateTimeOut() Succeded",
-    "INFO: .Default User Disk Spindown Timeout will be changed",
-    "INFO: SetUserAcSpinDownTimeOut() Succeded",
-    "INFO: Commiting of Power Scheme() Succeded",
-};
 
 class HollinCommand : public ::testing::Test {
  protected:
@@ -165,7 +146,7 @@ TEST_F(HollinCommand, TheServicesFirstPassAppliesThePolicyAndBacksItUpForTheMach
                    kPassEnds}),
             monitor_.TextsOf(service.processId));
 
-  EXPECT_FILE_LINES(LogPath(), kFirstPassLog);
+  EXPECT_FILE_LINES(LogPath(), winetest::ServiceFirstPassLog());
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
   EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
