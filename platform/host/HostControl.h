@@ -77,17 +77,40 @@ constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
 SYSTEM_POWER_CAPABILITIES DefaultCapabilities();
 void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
 
+// The kind of machine, by the power-scheme interface its powrprof.dll offers. Reset() makes it
+// kLegacyOnly. Both kinds load "powrprof.dll" with LoadLibraryA.
+enum class PowerMachine {
+  // Windows 2000/XP: only the legacy functions (GetActivePwrScheme, ReadPwrScheme, ...), over
+  // the layout in platform/powrprof/PowerProfile.h. GetProcAddress finds no current function.
+  kLegacyOnly,
+  // Windows Vista and later: GetProcAddress also finds the current functions
+  // (PowerGetActiveScheme, PowerRead/WriteACValueIndex and DC, PowerSetActiveScheme,
+  // PowerSettingAccessCheck), over the layout in platform/powrprof/CurrentPowerProfile.h. The
+  // six legacy scheme functions fail with ERROR_CALL_NOT_IMPLEMENTED; GetPwrCapabilities works.
+  kCurrent,
+};
+void SetPowerMachine(PowerMachine machine);
+
+// How many LoadLibraryA("powrprof.dll") calls have no FreeLibrary yet.
+size_t LoadedLibraryCount();
+// Blocks from LocalAlloc (the GUIDs PowerGetActiveScheme hands out) not yet given to LocalFree.
+// Reset() frees them.
+size_t LocalBlockCount();
+
 // ---- Failure injection and observation -----------------------------------------------------
 
 // Makes the nth call (1 = the next one) of the named platform function, counted from now,
 // fail with the given error; once, or also every call after it when `persistent`.
-// A failing call does nothing else: registry functions return the error; the others set the
-// last error and return FALSE (BOOL/BOOLEAN results), INVALID_HANDLE_VALUE (CreateFileA),
+// A failing call does nothing else: registry functions and the current power-scheme functions
+// (PowerGetActiveScheme, ...; each leaves its out-parameter alone) return the error; the others
+// set the last error and return FALSE (BOOL/BOOLEAN results), INVALID_HANDLE_VALUE (CreateFileA),
 // INVALID_FILE_SIZE (GetFileSize), INVALID_SET_FILE_POINTER (SetFilePointer),
 // FILE_TYPE_UNKNOWN (GetFileType), 0
 // (ExpandEnvironmentStringsA, SetErrorMode, GetSystemDirectoryA), a null handle
-// (OpenSCManagerA, CreateServiceA, OpenServiceA, RegisterServiceCtrlHandlerA, CreateEventA),
-// WAIT_FAILED (WaitForSingleObject) or nothing (OutputDebugStringA; Sleep returns at once).
+// (OpenSCManagerA, CreateServiceA, OpenServiceA, RegisterServiceCtrlHandlerA, CreateEventA,
+// LoadLibraryA, LocalAlloc), a null function (GetProcAddress), the block itself (LocalFree,
+// which then frees nothing), WAIT_FAILED (WaitForSingleObject) or nothing (OutputDebugStringA;
+// Sleep returns at once).
 // A failed GetFileInformationByHandle leaves the record it was given as it was. A failed
 // StartServiceCtrlDispatcherA runs nothing and leaves an arranged start in place.
 void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent = false);

@@ -1,9 +1,12 @@
-// The host's power-profile exports: each passes the call gate (recording the call, applying an
-// injected failure) and then runs the stand-in power profile shared with powrprof.dll. The
-// profile's own registry calls happen inside the gate and are therefore not recorded.
+// The host's legacy power-profile exports: each passes the call gate (recording the call,
+// applying an injected failure) and then runs the stand-in power profile shared with
+// powrprof.dll. The profile's own registry calls happen inside the gate and are therefore not
+// recorded. On a current machine the six scheme functions fail (GetPwrCapabilities, which is
+// current too, still works): what they do there is not published, so nothing may rely on them.
 #include <string>
 
 #include "CallGate.h"
+#include "HostInternal.h"
 #include "HostWin32.h"
 #include "../powrprof/PowerProfile.h"
 
@@ -20,6 +23,15 @@ std::string ToAnsi(const WCHAR* text) {
   return out;
 }
 
+// True (with the last error set) when this call must fail: injected, or a legacy scheme
+// function on a current machine.
+bool LegacySchemeCallFails(const host::detail::CallGate& gate) {
+  if (gate.FailsWithLastError()) return true;
+  if (!host::detail::IsCurrentPowerMachine()) return false;
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return true;
+}
+
 }  // namespace
 
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
@@ -30,32 +42,32 @@ BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabi
 
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {
   host::detail::CallGate gate("GetActivePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  if (LegacySchemeCallFails(gate)) return FALSE;
   return powerprofile::GetActiveScheme(puiID);
 }
 
 BOOLEAN WINAPI IsPwrHibernateAllowed(void) {
   host::detail::CallGate gate("IsPwrHibernateAllowed");
-  if (gate.FailsWithLastError()) return FALSE;
+  if (LegacySchemeCallFails(gate)) return FALSE;
   return powerprofile::IsHibernateAllowed();
 }
 
 BOOLEAN WINAPI CanUserWritePwrScheme(void) {
   host::detail::CallGate gate("CanUserWritePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  if (LegacySchemeCallFails(gate)) return FALSE;
   return powerprofile::CanUserWriteScheme();
 }
 
 BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy) {
   host::detail::CallGate gate("ReadPwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  if (LegacySchemeCallFails(gate)) return FALSE;
   return powerprofile::ReadScheme(uiID, pPowerPolicy);
 }
 
 BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
                               PPOWER_POLICY lpScheme) {
   host::detail::CallGate gate("WritePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  if (LegacySchemeCallFails(gate)) return FALSE;
   std::string name = lpszName != nullptr ? ToAnsi(lpszName) : std::string();
   std::string description = lpszDescription != nullptr ? ToAnsi(lpszDescription) : std::string();
   return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
@@ -66,6 +78,6 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy) {
   host::detail::CallGate gate("SetActivePwrScheme");
-  if (gate.FailsWithLastError()) return FALSE;
+  if (LegacySchemeCallFails(gate)) return FALSE;
   return powerprofile::SetActiveScheme(uiID, lpGlobalPowerPolicy, lpPowerPolicy);
 }
