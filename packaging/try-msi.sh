@@ -80,10 +80,8 @@ show() (
     grep -E 'DisplayName|DisplayVersion')
   echo "${products:-none}" | sed 's/^/   /'
 )
-# The service runs a pass two seconds after each start. Until that pass is over it answers
-# a stop late, and Wine's installer does not wait for a stop (Windows does): an upgrade or
-# uninstall in those seconds finds the service still running. So each step that starts the
-# service waits here for the pass to append to the log.
+# The service runs a pass two seconds after each start. Each step that starts the service
+# waits here for that pass to append to the log, so what is shown next is the pass's.
 log=$WINEPREFIX/drive_c/windows/temp/Dorvane.log
 log_size() { stat -c %s "$log" 2>/dev/null || echo 0; }
 wait_for_pass() {  # wait_for_pass SIZE_BEFORE

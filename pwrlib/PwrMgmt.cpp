@@ -8,8 +8,9 @@ constexpr UINT kNoActiveScheme = 65535;
 }  // namespace
 
 // The record starts zeroed, so after a failed query the machine counts as not capable of
-// standby rather than answering from stray bytes.
-PwrMgmt::PwrMgmt() : capabilities() {
+// standby rather than answering from stray bytes. The capabilities query is the same on both
+// power-scheme interfaces.
+PwrMgmt::PwrMgmt() : capabilities(), power(ThePowerInterface()) {
   if (!GetPwrCapabilities(&capabilities)) {
     ReportError("PwrMgmt::PwrMgmt() failed. Unable to Get System Power Capabilities");
   }
@@ -25,7 +26,7 @@ UINT PwrMgmt::GetPwrSchemeInUse() {
 
 bool PwrMgmt::QueryPwrSchemeInUse(UINT* index) {
   UINT active = kNoActiveScheme;
-  if (GetActivePwrScheme(&active)) {
+  if (power.GetActiveScheme(&active)) {
     *index = active;
     return false;
   }
@@ -38,6 +39,6 @@ bool PwrMgmt::IsMonitorSleepSupported() const { return true; }
 // The platform's booleans count as yes only when they equal TRUE exactly.
 bool PwrMgmt::IsPowerSuspendCapable() const { return capabilities.SystemS3 == 1; }
 
-bool PwrMgmt::IsHibernationAllowed() const { return IsPwrHibernateAllowed() == 1; }
+bool PwrMgmt::IsHibernationAllowed() const { return power.IsHibernateAllowed(); }
 
-bool PwrMgmt::CanUserWriteScheme() const { return CanUserWritePwrScheme() == 1; }
+bool PwrMgmt::CanUserWriteScheme() const { return power.CanUserWriteScheme(); }

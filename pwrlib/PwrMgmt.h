@@ -4,6 +4,7 @@
 #define PM_PWRMGMT_H
 
 #include "PMObject.h"
+#include "PowerInterface.h"
 #include "Win32Api.h"
 
 class PwrMgmt : public PMObject {
@@ -28,6 +29,7 @@ class PwrMgmt : public PMObject {
 
  protected:
   SYSTEM_POWER_CAPABILITIES capabilities;
+  PowerInterface& power;  // this process's power-scheme interface
 };
 
 #endif

@@ -16,10 +16,10 @@ DWORD ToSeconds(DWORD minutes) { return minutes * kSecondsPerMinute; }
 
 DWORD ToMinutes(ULONG seconds) { return seconds / kSecondsPerMinute; }
 
-// The scheme keeps hibernation as the delay after entering standby; the total counts from the
-// user standby time-out, as the setters do, so a total set reads back as set. Each term is
-// truncated before the sum, and the sum wraps around. No delay means never.
-DWORD HibernateMinutes(ULONG standbySeconds, ULONG delaySeconds) {
+// The legacy scheme keeps hibernation as the delay after entering standby; the total counts
+// from the user standby time-out, as the setters do, so a total set reads back as set. Each
+// term is truncated before the sum, and the sum wraps around. No delay means never.
+DWORD LegacyHibernateMinutes(ULONG standbySeconds, ULONG delaySeconds) {
   if (delaySeconds == 0) return 0;
   return ToMinutes(standbySeconds) + ToMinutes(delaySeconds);
 }
@@ -30,13 +30,18 @@ PwrScheme::PwrScheme(UINT schemeIndex) : PwrScheme() { initialiaze(schemeIndex);
 
 // The record is zero until a read succeeds.
 PwrScheme::PwrScheme()
-    : index(0), policy(), securityBypass(false), forceStandby(false), read(false) {}
+    : index(0),
+      policy(),
+      power(ThePowerInterface()),
+      securityBypass(false),
+      forceStandby(false),
+      read(false) {}
 
 PwrScheme::~PwrScheme() = default;
 
 bool PwrScheme::initialiaze(UINT schemeIndex) {
   index = schemeIndex;
-  if (ReadPwrScheme(index, &policy)) {
+  if (power.ReadScheme(index, &policy)) {
     read = true;
     return false;
   }
@@ -58,14 +63,25 @@ DWORD PwrScheme::GetUserAcVideoTimeOut() const { return ToMinutes(policy.user.Vi
 DWORD PwrScheme::GetUserDcVideoTimeOut() const { return ToMinutes(policy.user.VideoTimeoutDc); }
 DWORD PwrScheme::GetUserAcStandbyTimeOut() const { return ToMinutes(policy.user.IdleTimeoutAc); }
 DWORD PwrScheme::GetUserDcStandbyTimeOut() const { return ToMinutes(policy.user.IdleTimeoutDc); }
-DWORD PwrScheme::GetMachAcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutAc); }
-DWORD PwrScheme::GetMachDcStandbyTimeOut() const { return ToMinutes(policy.mach.DozeTimeoutDc); }
+DWORD PwrScheme::GetMachAcStandbyTimeOut() const {
+  return ToMinutes(power.HasMachineStandby() ? policy.mach.DozeTimeoutAc
+                                             : policy.user.IdleTimeoutAc);
+}
+DWORD PwrScheme::GetMachDcStandbyTimeOut() const {
+  return ToMinutes(power.HasMachineStandby() ? policy.mach.DozeTimeoutDc
+                                             : policy.user.IdleTimeoutDc);
+}
 
 DWORD PwrScheme::GetMachAcHibernateTimeOut() const {
   return HibernateMinutes(policy.user.IdleTimeoutAc, policy.mach.DozeS4TimeoutAc);
 }
 DWORD PwrScheme::GetMachDcHibernateTimeOut() const {
   return HibernateMinutes(policy.user.IdleTimeoutDc, policy.mach.DozeS4TimeoutDc);
+}
+
+DWORD PwrScheme::HibernateMinutes(ULONG standbySeconds, ULONG storedSeconds) const {
+  if (power.KeepsHibernationTotal()) return ToMinutes(storedSeconds);
+  return LegacyHibernateMinutes(standbySeconds, storedSeconds);
 }
 
 DWORD PwrScheme::GetUserAcSpinDownTimeOut() const {
@@ -139,8 +155,13 @@ bool PwrScheme::SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout
     ReportError(notAllowed);
     return true;
   }
-  // The scheme counts from entering standby, so a total that does not come after a standby
-  // time-out has no delay to store: a wrapped one would mean 136 years, 0 would mean never.
+  // The current scheme keeps the total: every total can be stored as it is.
+  if (power.KeepsHibernationTotal()) {
+    timeout = ToSeconds(minutes);
+    return false;
+  }
+  // The legacy scheme counts from entering standby, so a total that does not come after a
+  // standby time-out has no delay to store: a wrapped one would mean 136 years, 0 never.
   if (minutes != 0 && standbyMinutes != 0 && minutes <= standbyMinutes) {
     ReportError(notAfterStandby);
     return true;
@@ -160,12 +181,17 @@ bool PwrScheme::SetUserDcSpinDownTimeOut(DWORD minutes) {
 }
 
 // Stores the machine doze time-out (what GetMachAcStandbyTimeOut shows) and answers false,
-// so the caller commits the change it asked for.
+// so the caller commits the change it asked for. Where the scheme has one standby time-out,
+// that is the one it sets, as the user's standby setter does.
 bool PwrScheme::SetMachAcStandbyTimeOut(DWORD minutes) {
+  const char* refusal =
+      "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
+      "State S3.";
+  if (!power.HasMachineStandby()) {
+    return SetStandby(minutes, policy.user.IdleTimeoutAc, policy.user.IdleAc, refusal);
+  }
   if (!mgmt.IsPowerSuspendCapable() && !forceStandby) {
-    ReportError(
-        "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
-        "State S3.");
+    ReportError(refusal);
     return true;
   }
   policy.mach.DozeTimeoutAc = ToSeconds(minutes);
@@ -175,14 +201,19 @@ bool PwrScheme::SetMachAcStandbyTimeOut(DWORD minutes) {
 bool PwrScheme::commit() {
   bool failed = false;
   if (mgmt.CanUserWriteScheme()) {
-    if (!WritePwrScheme(&index, nullptr, nullptr, &policy)) {
-      ReportError("PwrScheme::commit() failed. Unable to Write PowerScheme");
-      failed = true;
-    } else if (!SetActivePwrScheme(index, nullptr, &policy)) {
-      ReportError("PwrScheme::commit() failed. Unable to Set Active PowerScheme");
-      failed = true;
+    switch (power.WriteAndActivate(&index, &policy)) {
+      case PowerInterface::CommitResult::kStored:
+        break;
+      case PowerInterface::CommitResult::kNotWritten:
+        ReportError("PwrScheme::commit() failed. Unable to Write PowerScheme");
+        failed = true;
+        break;
+      case PowerInterface::CommitResult::kNotActivated:
+        ReportError("PwrScheme::commit() failed. Unable to Set Active PowerScheme");
+        failed = true;
+        break;
     }
-  } else if (securityBypass) {
+  } else if (securityBypass && power.HasPerUserCopy()) {
     // The override cannot fail: a missing key or a refused write leaves things as they were.
     WriteUserOverride();
   } else {

@@ -9,6 +9,7 @@
 #define PM_PWRSCHEME_H
 
 #include "PMObject.h"
+#include "PowerInterface.h"
 #include "PwrMgmt.h"
 #include "Win32Api.h"
 
@@ -36,10 +37,13 @@ class PwrScheme : public PMObject {
   DWORD GetUserDcVideoTimeOut() const;
   DWORD GetUserAcStandbyTimeOut() const;
   DWORD GetUserDcStandbyTimeOut() const;
+  // Where the scheme has one standby time-out (the current interface), the machine's is the
+  // user's.
   DWORD GetMachAcStandbyTimeOut() const;
   DWORD GetMachDcStandbyTimeOut() const;
-  // Whole idle time before hibernation: the user standby time-out plus the delay after it
-  // (each in whole minutes); 0 (never) when there is no delay.
+  // Whole idle time before hibernation. Legacy scheme: the user standby time-out plus the
+  // delay after it (each in whole minutes), 0 (never) when there is no delay; current scheme:
+  // the total it keeps.
   DWORD GetMachAcHibernateTimeOut() const;
   DWORD GetMachDcHibernateTimeOut() const;
   DWORD GetUserAcSpinDownTimeOut() const;
@@ -49,10 +53,11 @@ class PwrScheme : public PMObject {
   bool SetUserDcVideoTimeOut(DWORD minutes);
   bool SetUserAcStandbyTimeOut(DWORD minutes);
   bool SetUserDcStandbyTimeOut(DWORD minutes);
-  // minutes is the whole idle time before hibernation; the scheme keeps the time from
-  // entering standby, so the user standby time-out (whole minutes) is subtracted. 0 means
-  // never. Refused when hibernation is not allowed, and otherwise when a nonzero total is not
-  // longer than a nonzero standby time-out. The getters add the standby time-out back.
+  // minutes is the whole idle time before hibernation; 0 means never. Refused when
+  // hibernation is not allowed. The legacy scheme keeps the time from entering standby, so the
+  // user standby time-out (whole minutes) is subtracted, and a nonzero total not longer than a
+  // nonzero standby time-out is refused; the getters add the standby time-out back. The
+  // current scheme keeps the total as it is.
   bool SetMachAcHibernateTimeOut(DWORD minutes);
   bool SetMachDcHibernateTimeOut(DWORD minutes);
   bool SetUserAcSpinDownTimeOut(DWORD minutes);
@@ -60,20 +65,23 @@ class PwrScheme : public PMObject {
   bool SetMachAcStandbyTimeOut(DWORD minutes);
 
   // Writes and activates the scheme when the user may write schemes; otherwise, with the
-  // security bypass, writes the user half into the active scheme's per-user registry value.
-  // Always sets the display power-off phase and time-out afterwards.
+  // security bypass, writes the user half into the active scheme's per-user registry value
+  // (only where users keep such a copy: not on the current interface, where the bypass
+  // changes nothing). Always sets the display power-off phase and time-out afterwards.
   bool commit();
 
  protected:
   UINT index;
   POWER_POLICY policy;
   PwrMgmt mgmt;
+  PowerInterface& power;  // this process's power-scheme interface
   bool securityBypass;
   bool forceStandby;
   bool read;
 
  private:
   bool SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& idle, const char* refusal);
+  DWORD HibernateMinutes(ULONG standbySeconds, ULONG storedSeconds) const;
   bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* notAllowed,
                     const char* notAfterStandby);
   void WriteUserOverride();

@@ -34,6 +34,13 @@ class GateVerdict {
   explicit operator bool() const { return error_ != 0; }
   DWORD error() const { return error_; }
 
+  // What a failing function whose shape is kItsArgument answers: the argument it was given.
+  template <typename Result>
+  Result Answer(Result itsArgument) const {
+    if (entry_->failable->lastError == LastError::kSet) SetLastError(error_);
+    return itsArgument;
+  }
+
   // What the failing function answers; sets the last error when its shape says so.
   template <typename Result>
   Result Answer() const {
@@ -46,6 +53,7 @@ class GateVerdict {
           return FromInteger<Result>(-1);
         case FailureAnswer::kZero:
         case FailureAnswer::kNothing:
+        case FailureAnswer::kItsArgument:
           break;
       }
       return Result{};
@@ -80,6 +88,10 @@ class CallGate {
   template <typename Result>
   Result Answer() const {
     return verdict_.Answer<Result>();
+  }
+  template <typename Result>
+  Result Answer(Result itsArgument) const {
+    return verdict_.Answer<Result>(itsArgument);
   }
   const GateVerdict& verdict() const { return verdict_; }
 

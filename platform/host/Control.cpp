@@ -50,6 +50,7 @@ void Reset() {
   detail::ResetServices();
   detail::ResetWaits();
   detail::ResetSystemDirectory();
+  detail::ResetModules();
   SetLastError(ERROR_SUCCESS);
 }
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "CallGate.h"
+#include "CurrentPowerExports.h"
 
 namespace host::detail {
 namespace {
@@ -19,12 +20,14 @@ struct ResultOf<Result (*)(Arguments...)> {
 };
 
 // An answer fits the function's result: nothing for a function without one, the error
-// itself only for a registry function's LONG.
+// itself only for a result that carries an error code (LONG or DWORD).
 template <typename Function>
 constexpr bool AnswerFits(FailureAnswer answer) {
   using Result = typename ResultOf<Function>::Type;
   if (answer == FailureAnswer::kNothing) return std::is_void_v<Result>;
-  if (answer == FailureAnswer::kTheError) return std::is_same_v<Result, LONG>;
+  if (answer == FailureAnswer::kTheError) {
+    return std::is_same_v<Result, LONG> || std::is_same_v<Result, DWORD>;
+  }
   return !std::is_void_v<Result>;
 }
 

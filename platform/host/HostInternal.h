@@ -22,6 +22,11 @@ void ResetWaits();
 void ResetServices();
 void ResetServiceDispatcher();
 void ResetSystemDirectory();
+void ResetModules();
+
+// Whether the test made this a current machine (Modules.cpp): its powrprof.dll then offers
+// the current scheme functions, and the legacy scheme functions fail.
+bool IsCurrentPowerMachine();
 
 // CloseHandle of a handle that is not a file: true when it named an event (Waits.cpp).
 bool CloseEventHandle(HANDLE handle);

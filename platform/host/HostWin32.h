@@ -87,6 +87,9 @@ typedef DWORD REGSAM;
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_SPI_VALUE 1439L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_ACCESS_DISABLED_BY_POLICY 1260L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INVALID_FUNCTION 1L
 
@@ -404,8 +407,45 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy);
 
+// Power settings of the current scheme interface (Windows Vista and later): schemes, subgroups
+// and settings are named by GUIDs. The functions themselves (PowerGetActiveScheme and its
+// companions) are not declared: the system reaches them only through GetProcAddress, since a
+// program that imports them does not load where they are missing, and so a direct call must
+// not build here either.
+typedef struct _GUID {
+  DWORD Data1;
+  WORD Data2;
+  WORD Data3;
+  BYTE Data4[8];
+} GUID;
+static_assert(sizeof(GUID) == 16, "GUID layout");
+
+typedef enum _POWER_DATA_ACCESSOR {
+  ACCESS_AC_POWER_SETTING_INDEX = 0,
+  ACCESS_DC_POWER_SETTING_INDEX = 1,
+  ACCESS_SCHEME = 16,
+  ACCESS_SUBGROUP = 17,
+  ACCESS_INDIVIDUAL_SETTING = 18,
+  ACCESS_ACTIVE_SCHEME = 19,
+  ACCESS_CREATE_SCHEME = 20
+} POWER_DATA_ACCESSOR, *PPOWER_DATA_ACCESSOR;
+
 // The user-interface subset (windows, dialogs, message boxes, resources).
 #include "HostWin32Ui.h"
+
+// Dynamic-link libraries and local memory (after the user-interface subset, which declares
+// HMODULE).
+typedef INT_PTR(WINAPI* FARPROC)(void);
+typedef HANDLE HLOCAL;
+#define LMEM_FIXED 0x0000
+#define LMEM_ZEROINIT 0x0040
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 // The service control manager, events, waits and sleeps, the system directory.
 #include "HostWin32Service.h"

@@ -1,9 +1,12 @@
-// The host's power-profile exports: each passes the call gate (recording the call, applying an
-// injected failure) and then runs the stand-in power profile shared with powrprof.dll. The
-// profile's own registry calls happen inside the gate and are therefore not recorded.
+// The host's legacy power-profile exports: each passes the call gate (recording the call,
+// applying an injected failure) and then runs the stand-in power profile shared with
+// powrprof.dll. The profile's own registry calls happen inside the gate and are therefore not
+// recorded. On a current machine the six scheme functions fail (GetPwrCapabilities, which is
+// current too, still works): what they do there is not published, so nothing may rely on them.
 #include <string>
 
 #include "CallGate.h"
+#include "HostInternal.h"
 #include "HostWin32.h"
 #include "../powrprof/PowerProfile.h"
 
@@ -20,6 +23,13 @@ std::string ToAnsi(const WCHAR* text) {
   return out;
 }
 
+// True, with the last error set, for a legacy scheme function on a current machine.
+bool NotOnThisMachine() {
+  if (!host::detail::IsCurrentPowerMachine()) return false;
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return true;
+}
+
 }  // namespace
 
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
@@ -31,24 +41,28 @@ BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabi
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::GetActiveScheme(puiID);
 }
 
 BOOLEAN WINAPI IsPwrHibernateAllowed(void) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::IsHibernateAllowed();
 }
 
 BOOLEAN WINAPI CanUserWritePwrScheme(void) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::CanUserWriteScheme();
 }
 
 BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::ReadScheme(uiID, pPowerPolicy);
 }
 
@@ -56,6 +70,7 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
                               PPOWER_POLICY lpScheme) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   std::string name = lpszName != nullptr ? ToAnsi(lpszName) : std::string();
   std::string description = lpszDescription != nullptr ? ToAnsi(lpszDescription) : std::string();
   return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
@@ -67,5 +82,6 @@ BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerP
                                   PPOWER_POLICY lpPowerPolicy) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::SetActiveScheme(uiID, lpGlobalPowerPolicy, lpPowerPolicy);
 }

@@ -1,11 +1,31 @@
-// The exports of the stand-in powrprof.dll that Wine loads in place of its stub. Built with
-// UNICODE, so the header declares WritePwrScheme with wide texts, as the real export takes them.
+// The legacy exports of the stand-in powrprof.dll that Wine loads in place of its stub. Built
+// with UNICODE, so the header declares WritePwrScheme with wide texts, as the real export takes
+// them.
+//
+// Built twice: for a legacy machine (Windows 2000/XP), where these are the only exports and
+// they work; and, with POWRPROF_CURRENT_MACHINE, for a current machine (Vista and later), which
+// still exports them but whose behaviour there is not published: the six scheme functions
+// then fail with ERROR_CALL_NOT_IMPLEMENTED, so nothing can come to rely on them.
+// GetPwrCapabilities is current on both and works on both.
 #include <string>
 
 #include "PowerProfile.h"
 #include "Win32Api.h"
 
 namespace {
+
+#ifdef POWRPROF_CURRENT_MACHINE
+constexpr bool kLegacySchemeFunctionsWork = false;
+#else
+constexpr bool kLegacySchemeFunctionsWork = true;
+#endif
+
+// True (with the last error set) when a legacy scheme function must fail on this machine.
+bool LegacySchemeCallFails() {
+  if (kLegacySchemeFunctionsWork) return false;
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return true;
+}
 
 // Wide text to the ANSI code page; false when it cannot be converted.
 bool ToAnsi(LPCWSTR text, std::string* out) {
@@ -25,18 +45,29 @@ BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabi
   return powerprofile::GetCapabilities(lpSystemPowerCapabilities);
 }
 
-BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) { return powerprofile::GetActiveScheme(puiID); }
+BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {
+  if (LegacySchemeCallFails()) return FALSE;
+  return powerprofile::GetActiveScheme(puiID);
+}
 
-BOOLEAN WINAPI IsPwrHibernateAllowed(VOID) { return powerprofile::IsHibernateAllowed(); }
+BOOLEAN WINAPI IsPwrHibernateAllowed(VOID) {
+  if (LegacySchemeCallFails()) return FALSE;
+  return powerprofile::IsHibernateAllowed();
+}
 
-BOOLEAN WINAPI CanUserWritePwrScheme(VOID) { return powerprofile::CanUserWriteScheme(); }
+BOOLEAN WINAPI CanUserWritePwrScheme(VOID) {
+  if (LegacySchemeCallFails()) return FALSE;
+  return powerprofile::CanUserWriteScheme();
+}
 
 BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy) {
+  if (LegacySchemeCallFails()) return FALSE;
   return powerprofile::ReadScheme(uiID, pPowerPolicy);
 }
 
 BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
                               PPOWER_POLICY lpScheme) {
+  if (LegacySchemeCallFails()) return FALSE;
   // Nothing may be thrown across the export; a failed allocation is a failed call.
   try {
     std::string name;
@@ -56,5 +87,6 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
 
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy) {
+  if (LegacySchemeCallFails()) return FALSE;
   return powerprofile::SetActiveScheme(uiID, lpGlobalPowerPolicy, lpPowerPolicy);
 }

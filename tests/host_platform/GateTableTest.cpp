@@ -43,8 +43,14 @@ int64_t Widen(T value) {
   }
 }
 
+// What a function whose failure answers its argument is seen to answer (LocalFree's call
+// below maps the block it gave to this).
+constexpr intptr_t kItsArgument = 0x5EA70;
+
 int64_t Expected(const host::FailableFunction& function) {
   switch (function.answer) {
+    case host::FailureAnswer::kItsArgument:
+      return kItsArgument;
     case host::FailureAnswer::kTheError:
       return Widen(static_cast<LONG>(kInjected));
     case host::FailureAnswer::kMinusOne:
@@ -55,6 +61,13 @@ int64_t Expected(const host::FailableFunction& function) {
   }
   return 0;
 }
+
+// A scheme, subgroup and setting no Windows uses.
+const GUID kScheme = {0x11111111, 0x2222, 0x4333, {0x84, 0x44, 0x55, 0x55, 0x66, 0x66, 0x77, 0x01}};
+const GUID kSubgroup = {0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x01}};
+const GUID kSetting = {0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x02}};
+using ReadIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
+using WriteIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
 
 bool g_serviceMainRan = false;
 void WINAPI ReturningMain(DWORD, LPSTR*) { g_serviceMainRan = true; }
@@ -82,9 +95,19 @@ struct World {
   size_t statusReports;
   uint64_t clock;
   std::string file;
+  size_t libraries;
+  size_t localBlocks;
+
+  // The handles, libraries and memory blocks together, as one count.
+  friend World Released(World w) {
+    w.handles += w.libraries + w.localBlocks;
+    w.libraries = w.localBlocks = 0;
+    return w;
+  }
 
   bool operator==(const World& o) const {
     return registry == o.registry && handles == o.handles && debugTexts == o.debugTexts &&
+           libraries == o.libraries && localBlocks == o.localBlocks &&
            windows == o.windows && dialogs == o.dialogs && boxes == o.boxes &&
            endDialogs == o.endDialogs && drawn == o.drawn && statusReports == o.statusReports &&
            clock == o.clock && file == o.file;
@@ -136,7 +159,21 @@ class GateTable : public ::testing::Test {
                               nullptr);
     ASSERT_NE(nullptr, window_);
     g_serviceMainRan = false;
+    // The current power-scheme functions, reached as on Windows: a current machine's
+    // powrprof.dll, loaded once, and its exports by name.
+    host::SetPowerMachine(host::PowerMachine::kCurrent);
+    powrprof_ = LoadLibraryA("powrprof.dll");
+    ASSERT_NE(nullptr, powrprof_);
+    block_ = LocalAlloc(LPTR, 16);
+    ASSERT_NE(nullptr, block_);
     host::ClearCalls();
+  }
+
+  template <typename Function>
+  Function Export(const char* name) {
+    // Through void (*)(), the one function type a cast from FARPROC may pass without warning.
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(GetProcAddress(powrprof_, name)));
   }
 
   void TearDown() override {
@@ -157,7 +194,9 @@ class GateTable : public ::testing::Test {
                  host::ui::DrawnTexts().size(),
                  host::ServiceStatusReports().size(),
                  host::ClockNow(),
-                 FileContents(path_)};
+                 FileContents(path_),
+                 host::LoadedLibraryCount(),
+                 host::LocalBlockCount()};
   }
 
   // One call of each failable function; expectations inside check what is particular to it.
@@ -395,6 +434,87 @@ class GateTable : public ::testing::Test {
            POWER_POLICY policy = {};
            none(effect);
            return Widen(SetActivePwrScheme(0, nullptr, &policy));
+         }},
+        // Current power-scheme interface; loading powrprof.dll
+        {gated::PowerGetActiveScheme.name,
+         [this, none](FailureEffect* effect) {
+           auto get = Export<DWORD(WINAPI*)(HKEY, GUID**)>("PowerGetActiveScheme");
+           GUID* active = reinterpret_cast<GUID*>(kSentinelKey);
+           DWORD rc = get(nullptr, &active);
+           EXPECT_EQ(reinterpret_cast<GUID*>(kSentinelKey), active);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::PowerReadACValueIndex.name,
+         [this, none](FailureEffect* effect) {
+           DWORD value = kSentinelWord;
+           DWORD rc = Export<ReadIndex>("PowerReadACValueIndex")(nullptr, &kScheme, &kSubgroup,
+                                                                 &kSetting, &value);
+           EXPECT_EQ(kSentinelWord, value);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::PowerReadDCValueIndex.name,
+         [this, none](FailureEffect* effect) {
+           DWORD value = kSentinelWord;
+           DWORD rc = Export<ReadIndex>("PowerReadDCValueIndex")(nullptr, &kScheme, &kSubgroup,
+                                                                 &kSetting, &value);
+           EXPECT_EQ(kSentinelWord, value);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::PowerWriteACValueIndex.name,
+         [this, none](FailureEffect* effect) {
+           none(effect);
+           return Widen(Export<WriteIndex>("PowerWriteACValueIndex")(nullptr, &kScheme,
+                                                                     &kSubgroup, &kSetting, 5));
+         }},
+        {gated::PowerWriteDCValueIndex.name,
+         [this, none](FailureEffect* effect) {
+           none(effect);
+           return Widen(Export<WriteIndex>("PowerWriteDCValueIndex")(nullptr, &kScheme,
+                                                                     &kSubgroup, &kSetting, 5));
+         }},
+        {gated::PowerSetActiveScheme.name,
+         [this, none](FailureEffect* effect) {
+           none(effect);
+           return Widen(Export<DWORD(WINAPI*)(HKEY, const GUID*)>("PowerSetActiveScheme")(
+               nullptr, &kScheme));
+         }},
+        {gated::PowerSettingAccessCheck.name,
+         [this, none](FailureEffect* effect) {
+           none(effect);
+           return Widen(Export<DWORD(WINAPI*)(POWER_DATA_ACCESSOR, const GUID*)>(
+               "PowerSettingAccessCheck")(ACCESS_ACTIVE_SCHEME, nullptr));
+         }},
+        {gated::LoadLibraryA.name,
+         [none](FailureEffect* effect) {
+           none(effect);
+           return Widen(LoadLibraryA("powrprof.dll"));
+         }},
+        {gated::GetProcAddress.name,
+         [this, none](FailureEffect* effect) {
+           none(effect);
+           return Widen(GetProcAddress(powrprof_, "PowerGetActiveScheme"));
+         }},
+        {gated::FreeLibrary.name,
+         [this](FailureEffect* effect) {
+           BOOL rc = FreeLibrary(powrprof_);
+           *effect = host::LoadedLibraryCount() == 0 ? FailureEffect::kReleasesHandle
+                                                     : FailureEffect::kNone;
+           return Widen(rc);
+         }},
+        {gated::LocalAlloc.name,
+         [none](FailureEffect* effect) {
+           none(effect);
+           return Widen(LocalAlloc(LPTR, 16));
+         }},
+        {gated::LocalFree.name,
+         [this](FailureEffect* effect) {
+           HLOCAL rc = LocalFree(block_);
+           *effect = host::LocalBlockCount() == 0 ? FailureEffect::kReleasesHandle
+                                                  : FailureEffect::kNone;
+           return rc == block_ ? kItsArgument : Widen(rc);
          }},
         // Events and waits
         {gated::CreateEventA.name,
@@ -747,6 +867,8 @@ class GateTable : public ::testing::Test {
   SC_HANDLE manager_ = nullptr;
   HANDLE event_ = nullptr;
   HWND window_ = nullptr;
+  HMODULE powrprof_ = nullptr;
+  HLOCAL block_ = nullptr;
 };
 
 // Each failable function, failed once: its answer, its last error and what else it did are
@@ -770,9 +892,10 @@ TEST_P(FailableFunction, FailsInTheShapeTheTableGivesIt) {
   EXPECT_EQ(Expected(function), answer);
   EXPECT_EQ(function.lastError == host::LastError::kSet ? kInjected : kSentinelError, lastError);
   EXPECT_EQ(static_cast<int>(function.effect), static_cast<int>(effect));
-  World expected = before;
+  // A release frees one handle, library or memory block, whichever the function holds.
+  World expected = Released(before);
   if (function.effect == FailureEffect::kReleasesHandle) --expected.handles;
-  EXPECT_TRUE(Snapshot() == expected) << "the failing call changed something";
+  EXPECT_TRUE(Released(Snapshot()) == expected) << "the failing call changed something";
   EXPECT_GE(host::CallCount(function), 1u);
 }
 
@@ -821,12 +944,15 @@ INSTANTIATE_TEST_SUITE_P(Table, RecordedFunction, ::testing::ValuesIn(host::kRec
                            return std::string(info.param.name);
                          });
 
-// Every function the stand-in declares for system code passes the gate under its own name:
-// it is in the table (the last error's two functions and the program's own WinMain aside).
+// Every function the stand-in declares passes the gate under its own name: it is in the table
+// (the last error's two functions and the program's own WinMain aside). The current
+// power-scheme functions are declared for the stand-in alone, as programs reach them through
+// GetProcAddress.
 TEST_F(GateTable, ListsEveryFunctionTheStandInDeclaresOnce) {
   std::set<std::string> declared;
   const std::regex declaration(R"(WINAPI\s+(\w+)\s*\()");
-  for (const char* header : {"HostWin32.h", "HostWin32Service.h", "HostWin32Ui.h"}) {
+  for (const char* header :
+       {"HostWin32.h", "HostWin32Service.h", "HostWin32Ui.h", "CurrentPowerExports.h"}) {
     std::ifstream in(std::string(PM_HOST_DIR) + "/" + header);
     ASSERT_TRUE(in) << header;
     std::ostringstream text;

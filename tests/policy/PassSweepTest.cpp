@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "CurrentSchemeStore.h"
 #include "PassFixture.h"
+#include "PowerMachine.h"
 #include "SweepEveryCall.h"
 
 namespace {
@@ -16,6 +18,7 @@ struct PassRun {
   const char* name;
   const PassVariant* variant;
   bool limitedUser;  // commits through the security bypass
+  host::PowerMachine machine;
 };
 
 void PrintTo(const PassRun& run, std::ostream* out) { *out << run.name; }
@@ -24,23 +27,50 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
  protected:
   static constexpr const char* kEarlierLines = "INFO: an earlier pass\r\n";
 
+  void TearDown() override {
+    PassFixture::TearDown();
+    UsePowerMachine(host::PowerMachine::kLegacyOnly);
+  }
+
+  static bool Current() { return GetParam().machine == host::PowerMachine::kCurrent; }
+
   void Prepare() {
     host::Reset();
     host::SetDebugEcho(false);
+    if (Current()) {
+      current_store::SeedDefaults(current_store::kBalanced,
+                                  {1200, 420, 600, 300, 4200, 2700, 1800, 900});
+      current_store::SetActive(current_store::kBalanced);
+    } else {
+      scheme_store::Seed(0, scheme_store::DistinctPolicy());
+      scheme_store::Seed(1, scheme_store::DistinctPolicy());
+      scheme_store::SetActive(0);
+    }
+    // The library probes the machine as a program does at its first use.
+    UsePowerMachine(GetParam().machine);
     host::SetLimitedUser(GetParam().limitedUser);
-    scheme_store::Seed(0, scheme_store::DistinctPolicy());
-    scheme_store::Seed(1, scheme_store::DistinctPolicy());
-    scheme_store::SetActive(0);
     SeedStandardPolicy(AllDiffer());
     std::ofstream(logPath_, std::ios::binary | std::ios::trunc) << kEarlierLines;
     settingsBefore_ = SettingsRoots();
-    activeBefore_ = ValueBytes(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
-                               scheme_store::kActiveValue);
+    activeBefore_ = Current() ? current_store::Active()
+                              : ValueBytes(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
+                                           scheme_store::kActiveValue);
+    librariesBefore_ = host::LoadedLibraryCount();
   }
 
   void CheckInvariants() {
     EXPECT_EQ(host::OpenHandleCount(), 0u) << "the pass left handles open";
+    EXPECT_EQ(host::LocalBlockCount(), 0u) << "the pass left memory it was given";
+    EXPECT_EQ(host::LoadedLibraryCount(), librariesBefore_) << "the pass left a library loaded";
     EXPECT_EQ(SettingsRoots(), settingsBefore_) << "the pass wrote to a settings root";
+    const std::string log = LogText();
+    EXPECT_EQ(log.compare(0, std::string(kEarlierLines).size(), kEarlierLines), 0)
+        << "the log lost what it held:\n" << log;
+    EXPECT_TRUE(IsWholeLogLines(log)) << "a log line is not whole:\n" << log;
+    if (Current()) {
+      EXPECT_EQ(current_store::Active(), activeBefore_) << "another scheme was activated";
+      return;
+    }
     // A scheme that was never read is all zeros: written or activated, it would show in the
     // members no setting changes, or as another active scheme.
     EXPECT_EQ(ValueBytes(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
@@ -51,12 +81,7 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
                 UntouchedMembers(scheme_store::DistinctPolicy()))
           << "scheme " << index << " holds what no pass writes";
     }
-    EXPECT_EQ(host::ExportRegText(HKEY_CURRENT_USER, scheme_store::UserKey(65535)),
-              "");
-    const std::string log = LogText();
-    EXPECT_EQ(log.compare(0, std::string(kEarlierLines).size(), kEarlierLines), 0)
-        << "the log lost what it held:\n" << log;
-    EXPECT_TRUE(IsWholeLogLines(log)) << "a log line is not whole:\n" << log;
+    EXPECT_EQ(host::ExportRegText(HKEY_CURRENT_USER, scheme_store::UserKey(65535)), "");
   }
 
   // Every value below both settings roots, as "[key] value line", leaving out the backup
@@ -88,6 +113,7 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
 
   std::string settingsBefore_;
   std::string activeBefore_;
+  size_t librariesBefore_ = 0;
 };
 
 TEST_P(PassSweepTest, EndsCleanlyWhicheverCallFails) {
@@ -101,9 +127,13 @@ TEST_P(PassSweepTest, EndsCleanlyWhicheverCallFails) {
 
 INSTANTIATE_TEST_SUITE_P(
     Variants, PassSweepTest,
-    ::testing::Values(PassRun{"service, administrator", &kServicePass, false},
-                      PassRun{"logon tool, administrator", &kLogonPass, false},
-                      PassRun{"logon tool, limited user", &kLogonPass, true}),
+    ::testing::Values(
+        PassRun{"service, administrator", &kServicePass, false, host::PowerMachine::kLegacyOnly},
+        PassRun{"logon tool, administrator", &kLogonPass, false, host::PowerMachine::kLegacyOnly},
+        PassRun{"logon tool, limited user", &kLogonPass, true, host::PowerMachine::kLegacyOnly},
+        PassRun{"service, current machine", &kServicePass, false, host::PowerMachine::kCurrent},
+        PassRun{"logon tool, limited user, current machine", &kLogonPass, true,
+                host::PowerMachine::kCurrent}),
     [](const ::testing::TestParamInfo<PassRun>& info) {
       std::string name = info.param.name;
       for (char& c : name) {

@@ -236,4 +236,194 @@ TEST(DefaultSchemes, TheFixtureHoldsWindowsXpsSixSchemesWithTheFirstActive) {
   EXPECT_EQ(0, ReadPwrScheme(6, &p));
 }
 
+// ---- The machine kinds and the current functions ---------------------------------------
+
+using ReadIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
+using WriteIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
+
+template <typename Function>
+Function Find(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const char* const kLegacyNames[] = {
+    "CanUserWritePwrScheme", "GetActivePwrScheme", "GetPwrCapabilities", "IsPwrHibernateAllowed",
+    "ReadPwrScheme",         "SetActivePwrScheme", "WritePwrScheme"};
+const char* const kCurrentNames[] = {"PowerGetActiveScheme",   "PowerReadACValueIndex",
+                                     "PowerReadDCValueIndex",  "PowerWriteACValueIndex",
+                                     "PowerWriteDCValueIndex", "PowerSetActiveScheme",
+                                     "PowerSettingAccessCheck"};
+
+TEST_F(HostPowerProfile, EachMachineKindExportsItsOwnFunctions) {
+  for (host::PowerMachine machine :
+       {host::PowerMachine::kLegacyOnly, host::PowerMachine::kCurrent}) {
+    const bool current = machine == host::PowerMachine::kCurrent;
+    SCOPED_TRACE(current ? "current machine" : "legacy machine");
+    host::SetPowerMachine(machine);
+    for (const char* name : {"powrprof.dll", "POWRPROF.DLL", "powrprof"}) {
+      HMODULE module = LoadLibraryA(name);
+      ASSERT_NE(nullptr, module) << name;
+      for (const char* legacy : kLegacyNames) EXPECT_NE(nullptr, Find<FARPROC>(module, legacy));
+      for (const char* function : kCurrentNames) {
+        SetLastError(0);
+        EXPECT_EQ(current, Find<FARPROC>(module, function) != nullptr) << function;
+        if (!current) {
+          EXPECT_EQ(DWORD{ERROR_PROC_NOT_FOUND}, GetLastError());
+        }
+      }
+      EXPECT_EQ(nullptr, Find<FARPROC>(module, "powergetactivescheme")) << "names are exact";
+      EXPECT_EQ(1u, host::LoadedLibraryCount());
+      EXPECT_EQ(TRUE, FreeLibrary(module));
+      EXPECT_EQ(0u, host::LoadedLibraryCount());
+      EXPECT_EQ(nullptr, Find<FARPROC>(module, "GetPwrCapabilities")) << "after FreeLibrary";
+    }
+    SetLastError(0);
+    EXPECT_EQ(nullptr, LoadLibraryA("kernel32.dll"));
+    EXPECT_EQ(DWORD{ERROR_MOD_NOT_FOUND}, GetLastError());
+  }
+}
+
+TEST_F(HostPowerProfile, OnACurrentMachineTheLegacySchemeFunctionsFail) {
+  POWER_POLICY policy = SamplePolicy(1);
+  SeedScheme(1, policy);
+  host::WriteString(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy", "1");
+  host::SetPowerMachine(host::PowerMachine::kCurrent);
+  UINT id = 1;
+  UINT active = 0;
+  SYSTEM_POWER_CAPABILITIES caps;
+  const std::string before = host::ExportRegText();
+
+  for (const PowerCall& c : PowerCalls(&policy, &id, &active, &caps)) {
+    SetLastError(0);
+    if (std::string(c.function.name) == "GetPwrCapabilities") {
+      EXPECT_EQ(1, c.call()) << "GetPwrCapabilities is current too";
+      continue;
+    }
+    EXPECT_EQ(0, c.call()) << c.function.name;
+    EXPECT_EQ(DWORD{ERROR_CALL_NOT_IMPLEMENTED}, GetLastError()) << c.function.name;
+  }
+  EXPECT_EQ(before, host::ExportRegText());
+}
+
+TEST_F(HostPowerProfile, OnACurrentMachineALimitedUserMayReadButNotChange) {
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(PM_FIXTURES_DIR "/current-default-schemes.reg", &error)) << error;
+  host::SetPowerMachine(host::PowerMachine::kCurrent);
+  host::SetLimitedUser(true);
+  HMODULE powrprof = LoadLibraryA("powrprof.dll");
+  const GUID balanced = {
+      0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+  const GUID video = {0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
+  const GUID displayOff = {
+      0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
+  const std::string before = host::ExportRegText();
+
+  DWORD value = 0;
+  EXPECT_EQ(DWORD{ERROR_SUCCESS}, Find<ReadIndex>(powrprof, "PowerReadACValueIndex")(
+                                      nullptr, &balanced, &video, &displayOff, &value));
+  EXPECT_EQ(600u, value);
+  auto check =
+      Find<DWORD(WINAPI*)(POWER_DATA_ACCESSOR, const GUID*)>(powrprof, "PowerSettingAccessCheck");
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, check(ACCESS_ACTIVE_SCHEME, nullptr));
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, check(ACCESS_AC_POWER_SETTING_INDEX, &displayOff));
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, Find<WriteIndex>(powrprof, "PowerWriteACValueIndex")(
+                                            nullptr, &balanced, &video, &displayOff, 60));
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DENIED}, Find<DWORD(WINAPI*)(HKEY, const GUID*)>(
+                                            powrprof, "PowerSetActiveScheme")(nullptr, &balanced));
+  EXPECT_EQ(before, host::ExportRegText());
+  EXPECT_EQ(0u, host::OpenKeyCount());
+}
+
+// A failed call is recorded like any other, answers the injected error and leaves its output
+// alone; the stand-in's own registry calls and allocations are not recorded.
+TEST_F(HostPowerProfile, CurrentCallsAreRecordedAndFailableLikeAnyOther) {
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(PM_FIXTURES_DIR "/current-default-schemes.reg", &error)) << error;
+  host::SetPowerMachine(host::PowerMachine::kCurrent);
+  HMODULE powrprof = LoadLibraryA("powrprof.dll");
+  auto getActive = Find<DWORD(WINAPI*)(HKEY, GUID**)>(powrprof, "PowerGetActiveScheme");
+  host::ClearCalls();
+
+  host::FailCall(host::gated::PowerGetActiveScheme, 1, ERROR_GEN_FAILURE);
+  GUID sentinel;
+  GUID* active = &sentinel;
+  EXPECT_EQ(DWORD{ERROR_GEN_FAILURE}, getActive(nullptr, &active));
+  EXPECT_EQ(&sentinel, active);
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, getActive(nullptr, &active));
+  EXPECT_EQ(1u, host::LocalBlockCount());
+  EXPECT_EQ(nullptr, LocalFree(active));
+  EXPECT_EQ(0u, host::LocalBlockCount());
+  EXPECT_EQ((std::vector<std::string>{"PowerGetActiveScheme", "PowerGetActiveScheme", "LocalFree"}),
+            host::Calls());
+}
+
+TEST(CurrentDefaultSchemes, TheFixtureHoldsWindows10sThreePlansWithBalancedActive) {
+  host::Reset();
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(PM_FIXTURES_DIR "/current-default-schemes.reg", &error)) << error;
+  host::SetPowerMachine(host::PowerMachine::kCurrent);
+  HMODULE powrprof = LoadLibraryA("powrprof.dll");
+  auto getActive = Find<DWORD(WINAPI*)(HKEY, GUID**)>(powrprof, "PowerGetActiveScheme");
+  auto readAc = Find<ReadIndex>(powrprof, "PowerReadACValueIndex");
+  auto readDc = Find<ReadIndex>(powrprof, "PowerReadDCValueIndex");
+
+  const GUID balanced = {
+      0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+  GUID* active = nullptr;
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, getActive(nullptr, &active));
+  EXPECT_EQ(0, std::memcmp(active, &balanced, sizeof balanced));
+  LocalFree(active);
+
+  const GUID video = {0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
+  const GUID displayOff = {
+      0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
+  const GUID sleep = {0x238c9fa8, 0x0aad, 0x41ed, {0x83, 0xf4, 0x97, 0xbe, 0x24, 0x2c, 0x8f, 0x20}};
+  const GUID standby = {
+      0x29f6c1db, 0x86da, 0x48c5, {0x9f, 0xdb, 0xf2, 0xb6, 0x7b, 0x1f, 0x44, 0xda}};
+  const GUID hibernate = {
+      0x9d7815a6, 0x7ee4, 0x497e, {0x88, 0x88, 0x51, 0x5a, 0x05, 0xf0, 0x23, 0x64}};
+  const GUID disk = {0x0012ee47, 0x9041, 0x4b5d, {0x9b, 0x77, 0x53, 0x5f, 0xba, 0x8b, 0x14, 0x42}};
+  const GUID diskOff = {
+      0x6738e2c4, 0xe8a5, 0x4a42, {0xb1, 0x6a, 0xe0, 0x40, 0xe7, 0x69, 0x75, 0x6e}};
+  struct Plan {
+    const char* name;
+    GUID guid;
+    DWORD display[2], standby[2], hibernate[2], disk[2];
+  };
+  const Plan plans[] = {
+      {"Balanced", balanced, {600, 300}, {1800, 900}, {10800, 10800}, {1200, 600}},
+      {"High performance",
+       {0x8c5e7fda, 0xe8bf, 0x4a96, {0x9a, 0x85, 0xa6, 0xe2, 0x3a, 0x8c, 0x63, 0x5c}},
+       {900, 600},
+       {0, 3600},
+       {0, 10800},
+       {1200, 600}},
+      {"Power saver",
+       {0xa1841308, 0x3541, 0x4fab, {0xbc, 0x81, 0xf7, 0x15, 0x56, 0xf2, 0x0b, 0x4a}},
+       {300, 120},
+       {900, 600},
+       {10800, 10800},
+       {1200, 300}},
+  };
+  for (const Plan& p : plans) {
+    SCOPED_TRACE(p.name);
+    const struct {
+      const GUID& subgroup;
+      const GUID& setting;
+      const DWORD* expected;
+    } settings[] = {{video, displayOff, p.display},
+                    {sleep, standby, p.standby},
+                    {sleep, hibernate, p.hibernate},
+                    {disk, diskOff, p.disk}};
+    for (const auto& s : settings) {
+      DWORD ac = 7, dc = 7;
+      ASSERT_EQ(DWORD{ERROR_SUCCESS}, readAc(nullptr, &p.guid, &s.subgroup, &s.setting, &ac));
+      ASSERT_EQ(DWORD{ERROR_SUCCESS}, readDc(nullptr, &p.guid, &s.subgroup, &s.setting, &dc));
+      EXPECT_EQ(s.expected[0], ac);
+      EXPECT_EQ(s.expected[1], dc);
+    }
+  }
+  host::Reset();
+}
+
 }  // namespace

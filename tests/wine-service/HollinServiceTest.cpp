@@ -14,18 +14,22 @@
 #include "Files.h"
 #include "Programs.h"
 #include "Registry.h"
+#include "Services.h"
 
 namespace {
 
 using winetest::ProgramRun;
 using Texts = std::vector<std::string>;
+using winetest::kFirstPassTimeoutMs;
+using winetest::kPassBegins;
+using winetest::kPassEnds;
+using winetest::kServiceKey;
+using winetest::ProcessEnds;
+using winetest::QueryService;
+using winetest::RemoveService;
+using winetest::ServiceState;
+using winetest::WaitForState;
 
-constexpr const char* kServiceName = "Ulmora_Tarn_Hollin";
-constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\Ulmora_Tarn_Hollin";
-constexpr const char* kPassBegins = "Reached beginning of PM Update";
-constexpr const char* kPassEnds = "Reached end of PM Update";
-// The first pass comes two seconds after the start; this allows for a slow machine.
-constexpr DWORD kFirstPassTimeoutMs = 15000;
 // Started by hand without a command, Hollin waits for the dispatcher, which Wine refuses only
 // after about ten seconds.
 constexpr DWORD kCommandTimeoutMs = 30000;
@@ -35,101 +39,6 @@ std::string LogonToolPath() { return winetest::SystemDir() + "\\Dorvane_Tool.exe
 // The test's own log path, with a variable for the service to expand.
 constexpr const char* kLogFileValue = "%SystemRoot%\\hollin-test.log";
 std::string LogPath() { return winetest::WindowsDir() + "\\hollin-test.log"; }
-
-// The service's first pass with the example policy on the default scheme 0, at LogLevel 11,
-// in the service's words: it names the default user.
-const Texts kFirstPassLog = {
-    "INFO: .Default User Video Timeout will be changed",
-    "INFO: SetUserAcVideoTimeOut() Succeded",
-    "INFO: .Default User System Standby will be changed",
-    "INFO: SetUserAcStandbyTimeOut() Succeded",
-    "INFO: Machine Hibernation will be changed",
-    "INFO: SetMachAcHibernateTimeOut() Succeded",
-    "INFO: .Default User DC System Standby will be changed",
-    "INFO: SetUserDcStandbyTimeOut() Succeded",
-    "INFO: .Default DC Machine Hibernation will be changed",
-    "INFO: SetMachDcHibernateTimeOut() Succeded",
-    "INFO: .Default User Disk Spindown Timeout will be changed",
-    "INFO: SetUserAcSpinDownTimeOut() Succeded",
-    "INFO: Commiting of Power Scheme() Succeded",
-};
-
-// The service as the service control manager knows it.
-struct ServiceState {
-  bool exists = false;
-  DWORD state = 0;
-  DWORD processId = 0;
-};
-
-ServiceState QueryService() {
-  ServiceState found;
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (manager == nullptr) return found;
-  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_STATUS);
-  if (service != nullptr) {
-    found.exists = true;
-    SERVICE_STATUS_PROCESS status = {};
-    DWORD needed = 0;
-    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                             sizeof status, &needed)) {
-      found.state = status.dwCurrentState;
-      found.processId = status.dwProcessId;
-    }
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  return found;
-}
-
-// Waits up to `timeoutMs` for the service to reach `state`; its state then.
-ServiceState WaitForState(DWORD state, DWORD timeoutMs) {
-  for (DWORD waited = 0;; waited += 50) {
-    ServiceState found = QueryService();
-    if (!found.exists || found.state == state || waited >= timeoutMs) return found;
-    Sleep(50);
-  }
-}
-
-// Waits up to `timeoutMs` for a process to end; true also when it is gone already.
-bool ProcessEnds(DWORD processId, DWORD timeoutMs) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-  if (process == nullptr) return true;
-  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
-  CloseHandle(process);
-  return ended;
-}
-
-// Stops and deletes the service when it is there, and waits until its process has ended and
-// the service is gone: an automatically starting service left behind would start again with
-// the session. The empty text on success, else what failed.
-std::string RemoveService() {
-  ServiceState state = QueryService();
-  if (!state.exists) return "";
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) return "OpenSCManager: error " + std::to_string(GetLastError());
-  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
-  std::string failed;
-  if (service == nullptr) {
-    failed = "OpenService: error " + std::to_string(GetLastError());
-  } else {
-    if (state.state != SERVICE_STOPPED) {
-      SERVICE_STATUS status;
-      ControlService(service, SERVICE_CONTROL_STOP, &status);
-      // A pass in progress (and, today, the start delay) is finished before the stop.
-      if (state.processId != 0 && !ProcessEnds(state.processId, kFirstPassTimeoutMs)) {
-        failed = "the service's process did not end";
-      }
-    }
-    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
-      failed = "DeleteService: error " + std::to_string(GetLastError());
-    }
-    CloseServiceHandle(service);
-  }
-  CloseServiceHandle(manager);
-  for (int i = 0; failed.empty() && i < 100 && QueryService().exists; ++i) Sleep(50);
-  if (failed.empty() && QueryService().exists) failed = "the service is still there";
-  return failed;
-}
 
 class HollinCommand : public ::testing::Test {
  protected:
@@ -230,9 +139,14 @@ TEST_F(HollinCommand, TheServicesFirstPassAppliesThePolicyAndBacksItUpForTheMach
     if (received.processId == GetCurrentProcessId()) continue;
     EXPECT_EQ(service.processId, received.processId) << "\"" << received.text << "\"";
   }
-  EXPECT_EQ((Texts{kPassBegins, kPassEnds}), monitor_.TextsOf(service.processId));
+  // Between them, the power-scheme interface the process chose at its first pass: the stand-in
+  // is a Windows 2000/XP machine's.
+  EXPECT_EQ((Texts{kPassBegins,
+                   "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)",
+                   kPassEnds}),
+            monitor_.TextsOf(service.processId));
 
-  EXPECT_FILE_LINES(LogPath(), kFirstPassLog);
+  EXPECT_FILE_LINES(LogPath(), winetest::ServiceFirstPassLog());
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
   EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));

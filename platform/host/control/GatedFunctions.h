@@ -18,6 +18,7 @@ enum class FailureAnswer {
   kZero,      // FALSE, 0 or a null handle
   kMinusOne,  // all bits set: INVALID_HANDLE_VALUE, INVALID_FILE_SIZE, WAIT_FAILED, -1
   kNothing,   // a function without a result
+  kItsArgument,  // the argument it was given back, as LocalFree reports a failure
 };
 
 // Whether a failing call makes the injected error the thread's last error.
@@ -28,7 +29,8 @@ enum class LastError { kSet, kKept };
 enum class FailureEffect {
   kNone,
   kClearsOutput,    // empties its output first, as Windows does (GetDlgItemInt, GetDlgItemTextA)
-  kReleasesHandle,  // a close: Windows releases the handle even when it reports a failure
+  kReleasesHandle,  // a close: Windows releases the handle even when it reports a failure (the
+                    // stand-in frees a library or a memory block alike)
   kReturnsAtOnce,   // Sleep: no time passes
   kRunsNothing,     // StartServiceCtrlDispatcherA: no service runs; an arranged start stays
 };
@@ -83,6 +85,19 @@ struct RecordedFunction {
   X(ReadPwrScheme, kZero, kSet, kNone)                                 \
   X(WritePwrScheme, kZero, kSet, kNone)                                \
   X(SetActivePwrScheme, kZero, kSet, kNone)                            \
+  /* Current power-scheme interface; loading powrprof.dll */           \
+  X(PowerGetActiveScheme, kTheError, kKept, kNone)                     \
+  X(PowerReadACValueIndex, kTheError, kKept, kNone)                    \
+  X(PowerReadDCValueIndex, kTheError, kKept, kNone)                    \
+  X(PowerWriteACValueIndex, kTheError, kKept, kNone)                   \
+  X(PowerWriteDCValueIndex, kTheError, kKept, kNone)                   \
+  X(PowerSetActiveScheme, kTheError, kKept, kNone)                     \
+  X(PowerSettingAccessCheck, kTheError, kKept, kNone)                  \
+  X(LoadLibraryA, kZero, kSet, kNone)                                  \
+  X(GetProcAddress, kZero, kSet, kNone)                                \
+  X(FreeLibrary, kZero, kSet, kReleasesHandle)                        \
+  X(LocalAlloc, kZero, kSet, kNone)                                    \
+  X(LocalFree, kItsArgument, kSet, kReleasesHandle)                    \
   /* Events and waits */                                               \
   X(CreateEventA, kZero, kSet, kNone)                                  \
   X(SetEvent, kZero, kSet, kNone)                                      \

@@ -79,6 +79,26 @@ constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
 SYSTEM_POWER_CAPABILITIES DefaultCapabilities();
 void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
 
+// The kind of machine, by the power-scheme interface its powrprof.dll offers. Reset() makes it
+// kLegacyOnly. Both kinds load "powrprof.dll" with LoadLibraryA.
+enum class PowerMachine {
+  // Windows 2000/XP: only the legacy functions (GetActivePwrScheme, ReadPwrScheme, ...), over
+  // the layout in platform/powrprof/PowerProfile.h. GetProcAddress finds no current function.
+  kLegacyOnly,
+  // Windows Vista and later: GetProcAddress also finds the current functions
+  // (PowerGetActiveScheme, PowerRead/WriteACValueIndex and DC, PowerSetActiveScheme,
+  // PowerSettingAccessCheck), over the layout in platform/powrprof/CurrentPowerProfile.h. The
+  // six legacy scheme functions fail with ERROR_CALL_NOT_IMPLEMENTED; GetPwrCapabilities works.
+  kCurrent,
+};
+void SetPowerMachine(PowerMachine machine);
+
+// How many LoadLibraryA("powrprof.dll") calls have no FreeLibrary yet.
+size_t LoadedLibraryCount();
+// Blocks from LocalAlloc (the GUIDs PowerGetActiveScheme hands out) not yet given to LocalFree.
+// Reset() frees them.
+size_t LocalBlockCount();
+
 // ---- Failure injection and observation -----------------------------------------------------
 
 // Makes the nth call (1 = the next one) of the function, counted from now, fail with the

@@ -1,0 +1,230 @@
+// LoadLibraryA, GetProcAddress and FreeLibrary over the stand-in's own powrprof.dll, whose
+// exports depend on the kind of machine a test chose; LocalAlloc and LocalFree.
+#include <cctype>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "CallGate.h"
+#include "CurrentPowerExports.h"
+#include "HostControl.h"
+#include "HostInternal.h"
+
+namespace host::detail {
+namespace {
+
+// The one library the stand-in can load; the value is never dereferenced.
+const HMODULE kPowrprof = reinterpret_cast<HMODULE>(uintptr_t{0x7ff10000});
+
+struct ModuleState {
+  std::mutex mutex;
+  PowerMachine machine = PowerMachine::kLegacyOnly;
+  unsigned powrprofLoads = 0;
+  std::set<void*> localBlocks;
+};
+
+ModuleState& State() {
+  static ModuleState* state = new ModuleState;
+  return *state;
+}
+
+// Function pointers of any type travel as FARPROC, as GetProcAddress hands them out.
+template <typename Function>
+FARPROC Export(Function* function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+struct NamedExport {
+  const char* name;
+  FARPROC address;
+};
+
+// Every machine's powrprof.dll: the legacy functions (on a current machine they fail).
+const NamedExport kLegacyExports[] = {
+    {"CanUserWritePwrScheme", Export(&CanUserWritePwrScheme)},
+    {"GetActivePwrScheme", Export(&GetActivePwrScheme)},
+    {"GetPwrCapabilities", Export(&GetPwrCapabilities)},
+    {"IsPwrHibernateAllowed", Export(&IsPwrHibernateAllowed)},
+    {"ReadPwrScheme", Export(&ReadPwrScheme)},
+    {"SetActivePwrScheme", Export(&SetActivePwrScheme)},
+    {"WritePwrScheme", Export(&WritePwrScheme)},
+};
+
+// A current machine's only.
+const NamedExport kCurrentExports[] = {
+    {"PowerGetActiveScheme", Export(&PowerGetActiveScheme)},
+    {"PowerReadACValueIndex", Export(&PowerReadACValueIndex)},
+    {"PowerReadDCValueIndex", Export(&PowerReadDCValueIndex)},
+    {"PowerSetActiveScheme", Export(&PowerSetActiveScheme)},
+    {"PowerSettingAccessCheck", Export(&PowerSettingAccessCheck)},
+    {"PowerWriteACValueIndex", Export(&PowerWriteACValueIndex)},
+    {"PowerWriteDCValueIndex", Export(&PowerWriteDCValueIndex)},
+};
+
+bool SameLetters(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+// Export names are case-sensitive, as on Windows.
+FARPROC FindExport(const char* name, PowerMachine machine) {
+  const std::string wanted = name;
+  for (const NamedExport& e : kLegacyExports) {
+    if (wanted == e.name) return e.address;
+  }
+  if (machine != PowerMachine::kCurrent) return nullptr;
+  for (const NamedExport& e : kCurrentExports) {
+    if (wanted == e.name) return e.address;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool IsCurrentPowerMachine() {
+  ModuleState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.machine == PowerMachine::kCurrent;
+}
+
+void ResetModules() {
+  ModuleState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.machine = PowerMachine::kLegacyOnly;
+  s.powrprofLoads = 0;
+  for (void* block : s.localBlocks) std::free(block);
+  s.localBlocks.clear();
+}
+
+}  // namespace host::detail
+
+namespace host {
+
+void SetPowerMachine(PowerMachine machine) {
+  auto& s = detail::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.machine = machine;
+}
+
+size_t LoadedLibraryCount() {
+  auto& s = detail::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.powrprofLoads;
+}
+
+size_t LocalBlockCount() {
+  auto& s = detail::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.localBlocks.size();
+}
+
+}  // namespace host
+
+namespace host::detail {
+
+BOOL Unload(HMODULE module) {
+  auto& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (module != kPowrprof || s.powrprofLoads == 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  --s.powrprofLoads;
+  return TRUE;
+}
+
+bool FreeBlock(HLOCAL block) {
+  if (block == nullptr) return false;
+  auto& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.localBlocks.erase(block) == 0) return false;
+  std::free(block);
+  return true;
+}
+
+}  // namespace host::detail
+
+// Only powrprof.dll, by its name with or without ".dll", in any case; a path is not searched.
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HMODULE>();
+  if (lpLibFileName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const std::string name = lpLibFileName;
+  if (!host::detail::SameLetters(name, "powrprof.dll") &&
+      !host::detail::SameLetters(name, "powrprof")) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  auto& s = host::detail::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  ++s.powrprofLoads;
+  return host::detail::kPowrprof;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<FARPROC>();
+  auto& s = host::detail::State();
+  host::PowerMachine machine;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (hModule != host::detail::kPowrprof || s.powrprofLoads == 0) {
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return nullptr;
+    }
+    machine = s.machine;
+  }
+  // An ordinal (a number below 0x10000 in place of the name) names no export here.
+  FARPROC found =
+      IS_INTRESOURCE(lpProcName) ? nullptr : host::detail::FindExport(lpProcName, machine);
+  if (found == nullptr) SetLastError(ERROR_PROC_NOT_FOUND);
+  return found;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+  host::detail::CallGate gate(__func__);
+  // Released even when the call reports a failure, as a failed close releases its handle.
+  const BOOL unloaded = host::detail::Unload(hLibModule);
+  if (gate.Fails()) return gate.Answer<BOOL>();
+  return unloaded;
+}
+
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HLOCAL>();
+  void* block = (uFlags & LMEM_ZEROINIT) != 0 ? std::calloc(uBytes == 0 ? 1 : uBytes, 1)
+                                              : std::malloc(uBytes == 0 ? 1 : uBytes);
+  if (block == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto& s = host::detail::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.localBlocks.insert(block);
+  return block;
+}
+
+// Answers null when the block was freed, and the block itself when the call failed: a block
+// that LocalAlloc never handed out, or an injected failure, which frees the block all the same,
+// as a failed close releases its handle.
+HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+  host::detail::CallGate gate(__func__);
+  const bool freed = host::detail::FreeBlock(hMem);
+  if (gate.Fails()) return gate.Answer<HLOCAL>(hMem);
+  if (hMem == nullptr) return nullptr;
+  if (!freed) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return hMem;
+  }
+  return nullptr;
+}

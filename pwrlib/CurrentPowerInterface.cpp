@@ -1,0 +1,181 @@
+#include "CurrentPowerInterface.h"
+
+#include <cstring>
+
+namespace {
+
+// Subgroups and settings by their published GUIDs (MinGW's headers define none of them).
+constexpr GUID kVideoSubgroup = {
+    0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
+constexpr GUID kVideoIdle = {
+    0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
+constexpr GUID kSleepSubgroup = {
+    0x238c9fa8, 0x0aad, 0x41ed, {0x83, 0xf4, 0x97, 0xbe, 0x24, 0x2c, 0x8f, 0x20}};
+constexpr GUID kStandbyIdle = {
+    0x29f6c1db, 0x86da, 0x48c5, {0x9f, 0xdb, 0xf2, 0xb6, 0x7b, 0x1f, 0x44, 0xda}};
+constexpr GUID kHibernateIdle = {
+    0x9d7815a6, 0x7ee4, 0x497e, {0x88, 0x88, 0x51, 0x5a, 0x05, 0xf0, 0x23, 0x64}};
+constexpr GUID kDiskSubgroup = {
+    0x0012ee47, 0x9041, 0x4b5d, {0x9b, 0x77, 0x53, 0x5f, 0xba, 0x8b, 0x14, 0x42}};
+constexpr GUID kDiskIdle = {
+    0x6738e2c4, 0xe8a5, 0x4a42, {0xb1, 0x6a, 0xe0, 0x40, 0xe7, 0x69, 0x75, 0x6e}};
+
+ULONG& Video(POWER_POLICY& p, bool ac) {
+  return ac ? p.user.VideoTimeoutAc : p.user.VideoTimeoutDc;
+}
+ULONG& Standby(POWER_POLICY& p, bool ac) {
+  return ac ? p.user.IdleTimeoutAc : p.user.IdleTimeoutDc;
+}
+ULONG& Hibernate(POWER_POLICY& p, bool ac) {
+  return ac ? p.mach.DozeS4TimeoutAc : p.mach.DozeS4TimeoutDc;
+}
+ULONG& Disk(POWER_POLICY& p, bool ac) {
+  return ac ? p.user.SpindownTimeoutAc : p.user.SpindownTimeoutDc;
+}
+
+// One time-out of the record and the setting that holds it on the platform.
+struct TimeoutSetting {
+  const GUID& subgroup;
+  const GUID& setting;
+  ULONG& (*member)(POWER_POLICY& policy, bool ac);
+};
+
+const TimeoutSetting kTimeoutSettings[] = {
+    {kVideoSubgroup, kVideoIdle, &Video},
+    {kSleepSubgroup, kStandbyIdle, &Standby},
+    {kSleepSubgroup, kHibernateIdle, &Hibernate},
+    {kDiskSubgroup, kDiskIdle, &Disk},
+};
+
+// Indices stay below 65535, the library's answer for "no active scheme".
+constexpr size_t kMaxSchemes = 65535;
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+ULONG HibernateIdle(ULONG totalSeconds, ULONG /*standbySeconds*/) { return totalSeconds; }
+
+ULONG TotalIdle(ULONG hibernateIdleSeconds, ULONG /*standbySeconds*/) {
+  return hibernateIdleSeconds;
+}
+
+CurrentPowerInterface::CurrentPowerInterface(const CurrentPowerFunctions& functions)
+    : fn(functions) {}
+
+// The platform hands the GUID out in memory of its own, for LocalFree.
+bool CurrentPowerInterface::GetActiveScheme(UINT* index) {
+  GUID* active = nullptr;
+  const DWORD rc = fn.getActiveScheme(nullptr, &active);
+  if (rc != ERROR_SUCCESS || active == nullptr) {
+    if (active != nullptr) LocalFree(active);
+    return false;
+  }
+  const GUID scheme = *active;
+  LocalFree(active);
+  for (size_t i = 0; i < schemes.size(); ++i) {
+    if (SameGuid(schemes[i], scheme)) {
+      *index = static_cast<UINT>(i);
+      return true;
+    }
+  }
+  if (schemes.size() >= kMaxSchemes) return false;
+  schemes.push_back(scheme);
+  *index = static_cast<UINT>(schemes.size() - 1);
+  return true;
+}
+
+bool CurrentPowerInterface::IsHibernateAllowed() {
+  SYSTEM_POWER_CAPABILITIES caps;
+  std::memset(&caps, 0, sizeof caps);
+  return GetPwrCapabilities(&caps) && caps.SystemS4 == 1 && caps.HiberFilePresent == 1;
+}
+
+bool CurrentPowerInterface::CanUserWriteScheme() {
+  return fn.settingAccessCheck(ACCESS_ACTIVE_SCHEME, nullptr) == ERROR_SUCCESS;
+}
+
+bool CurrentPowerInterface::SchemeAt(UINT index, GUID* scheme) const {
+  if (index >= schemes.size()) return false;
+  *scheme = schemes[index];
+  return true;
+}
+
+DWORD CurrentPowerInterface::Read(const GUID& scheme, const GUID& subgroup, const GUID& setting,
+                                  bool ac, DWORD* value) const {
+  return (ac ? fn.readAcValueIndex : fn.readDcValueIndex)(nullptr, &scheme, &subgroup, &setting,
+                                                          value);
+}
+
+DWORD CurrentPowerInterface::Write(const GUID& scheme, const GUID& subgroup, const GUID& setting,
+                                   bool ac, DWORD value) const {
+  return (ac ? fn.writeAcValueIndex : fn.writeDcValueIndex)(nullptr, &scheme, &subgroup, &setting,
+                                                            value);
+}
+
+bool CurrentPowerInterface::ReadScheme(UINT index, POWER_POLICY* policy) {
+  GUID scheme;
+  if (!SchemeAt(index, &scheme)) return false;
+  POWER_POLICY read;
+  std::memset(&read, 0, sizeof read);
+  for (const TimeoutSetting& s : kTimeoutSettings) {
+    for (bool ac : {true, false}) {
+      DWORD value = 0;
+      if (Read(scheme, s.subgroup, s.setting, ac, &value) != ERROR_SUCCESS) return false;
+      s.member(read, ac) = value;
+    }
+  }
+  for (bool ac : {true, false}) {
+    Hibernate(read, ac) = TotalIdle(Hibernate(read, ac), Standby(read, ac));
+  }
+  *policy = read;
+  return true;
+}
+
+PowerInterface::CommitResult CurrentPowerInterface::WriteAndActivate(UINT* index,
+                                                                     POWER_POLICY* policy) {
+  GUID scheme;
+  if (!SchemeAt(*index, &scheme)) return CommitResult::kNotWritten;
+  // The record as the settings hold it.
+  POWER_POLICY wanted = *policy;
+  for (bool ac : {true, false}) {
+    Hibernate(wanted, ac) = HibernateIdle(Hibernate(wanted, ac), Standby(wanted, ac));
+  }
+
+  struct Replaced {
+    const TimeoutSetting* setting;
+    bool ac;
+    DWORD old;
+  };
+  std::vector<Replaced> replaced;
+  // Best effort: a value that cannot be put back now cannot be put back at all.
+  auto restore = [&] {
+    for (auto r = replaced.rbegin(); r != replaced.rend(); ++r) {
+      Write(scheme, r->setting->subgroup, r->setting->setting, r->ac, r->old);
+    }
+  };
+
+  for (const TimeoutSetting& s : kTimeoutSettings) {
+    for (bool ac : {true, false}) {
+      const DWORD value = s.member(wanted, ac);
+      DWORD stored = 0;
+      if (Read(scheme, s.subgroup, s.setting, ac, &stored) != ERROR_SUCCESS) {
+        restore();
+        return CommitResult::kNotWritten;
+      }
+      // Only a change is written, so that a setting held by group policy stops the commit
+      // only when the policy asks for another value.
+      if (stored == value) continue;
+      if (Write(scheme, s.subgroup, s.setting, ac, value) != ERROR_SUCCESS) {
+        restore();
+        return CommitResult::kNotWritten;
+      }
+      replaced.push_back({&s, ac, stored});
+    }
+  }
+  if (fn.setActiveScheme(nullptr, &scheme) != ERROR_SUCCESS) {
+    restore();
+    return CommitResult::kNotActivated;
+  }
+  return CommitResult::kStored;
+}

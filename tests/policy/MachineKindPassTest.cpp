@@ -1,0 +1,337 @@
+// Whole passes on both kinds of machine: a legacy one (Windows 2000/XP, the legacy power-scheme
+// functions) and a current one (Vista and later, the current functions over their own store).
+// The policy means the same on both, so each test expects the same log, backup key and scheme
+// in minutes whatever the machine; only how the scheme is seeded and read back differs.
+//
+// The scheme, active, in minutes: monitor 20/7, standby 10/5, hibernation (total) 70/45, disk
+// 30/15.
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "CurrentSchemeStore.h"
+#include "PassFixture.h"
+#include "PowerMachine.h"
+
+namespace {
+
+using host::PowerMachine;
+
+// The eight time-outs of a scheme, in minutes, in the pass's order of mains, then battery.
+struct Minutes {
+  DWORD videoAc, standbyAc, hibernateAc, videoDc, standbyDc, hibernateDc, diskAc, diskDc;
+  bool operator==(const Minutes& o) const {
+    return videoAc == o.videoAc && standbyAc == o.standbyAc && hibernateAc == o.hibernateAc &&
+           videoDc == o.videoDc && standbyDc == o.standbyDc && hibernateDc == o.hibernateDc &&
+           diskAc == o.diskAc && diskDc == o.diskDc;
+  }
+};
+
+void PrintTo(const Minutes& m, std::ostream* out) {
+  *out << "monitor " << m.videoAc << "/" << m.videoDc << ", standby " << m.standbyAc << "/"
+       << m.standbyDc << ", hibernation " << m.hibernateAc << "/" << m.hibernateDc << ", disk "
+       << m.diskAc << "/" << m.diskDc;
+}
+
+const Minutes kSeeded = {20, 10, 70, 7, 5, 45, 30, 15};
+
+class MachineKindPassTest : public PassFixture, public testing::WithParamInterface<PowerMachine> {
+ protected:
+  void SetUp() override {
+    PassFixture::SetUp();
+    if (Current()) {
+      current_store::SeedDefaults(current_store::kBalanced,
+                                  {1200, 420, 600, 300, 4200, 2700, 1800, 900});
+      current_store::SetActive(current_store::kBalanced);
+    } else {
+      // The legacy record keeps hibernation as the delay after standby: 60 and 40 minutes.
+      POWER_POLICY policy = scheme_store::DistinctPolicy();
+      policy.mach.DozeS4TimeoutAc = 60 * 60;
+      policy.mach.DozeS4TimeoutDc = 40 * 60;
+      scheme_store::Seed(0, policy);
+    }
+    UsePowerMachine(GetParam());
+  }
+
+  void TearDown() override {
+    PassFixture::TearDown();
+    UsePowerMachine(PowerMachine::kLegacyOnly);
+  }
+
+  static bool Current() { return GetParam() == PowerMachine::kCurrent; }
+
+  // The active scheme as stored, in minutes.
+  static Minutes StoredMinutes() {
+    if (Current()) {
+      const current_store::Timeouts t = current_store::StoredTimeouts(current_store::kBalanced);
+      return {t.videoAc / 60,   t.standbyAc / 60,   t.hibernateAc / 60, t.videoDc / 60,
+              t.standbyDc / 60, t.hibernateDc / 60, t.diskAc / 60,      t.diskDc / 60};
+    }
+    // Hibernation: standby plus the delay after it; no delay is never.
+    const POWER_POLICY p = StoredScheme(0);
+    auto total = [](ULONG standby, ULONG delay) {
+      return delay == 0 ? 0 : standby / 60 + delay / 60;
+    };
+    return {p.user.VideoTimeoutAc / 60,
+            p.user.IdleTimeoutAc / 60,
+            total(p.user.IdleTimeoutAc, p.mach.DozeS4TimeoutAc),
+            p.user.VideoTimeoutDc / 60,
+            p.user.IdleTimeoutDc / 60,
+            total(p.user.IdleTimeoutDc, p.mach.DozeS4TimeoutDc),
+            p.user.SpindownTimeoutAc / 60,
+            p.user.SpindownTimeoutDc / 60};
+  }
+
+  static size_t Activations() {
+    return host::CallCount(Current() ? host::gated::PowerSetActiveScheme
+                                     : host::gated::SetActivePwrScheme);
+  }
+
+  static std::string PolicyOf(const Minutes& m) {
+    return Dword("ACUserMonIdleTime", m.videoAc) + Dword("ACUserStandByIdleTime", m.standbyAc) +
+           Dword("ACMachHibernateIdleTime", m.hibernateAc) + Dword("DCUserMonIdleTime", m.videoDc) +
+           Dword("DCUserStandByIdleTime", m.standbyDc) +
+           Dword("DCMachHibernateIdleTime", m.hibernateDc) +
+           Dword("ACUserHDDspindownIdleTime", m.diskAc) +
+           Dword("DCUserHDDspindownIdleTime", m.diskDc);
+  }
+
+  // The log of a pass that changes every setting, at level 11.
+  static std::string LogOfEveryChange(const std::vector<std::string>& announcements) {
+    const char* success[] = {
+        "SetUserAcVideoTimeOut() Succeded",     "SetUserAcStandbyTimeOut() Succeded",
+        "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
+        "SetUserDcStandbyTimeOut() Succeded",   "SetMachDcHibernateTimeOut() Succeded",
+        "SetUserAcSpinDownTimeOut() Succeded",  "SetUserDcSpinDownTimeOut() Succeded"};
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < announcements.size() && i < std::size(success); ++i) {
+      lines.push_back("INFO: " + announcements[i]);
+      lines.push_back(std::string("INFO: ") + success[i]);
+    }
+    lines.push_back("INFO: Commiting of Power Scheme() Succeded");
+    return Lines(lines);
+  }
+
+  // What the policy's own names record: the values each change replaced.
+  static Values Replaced(const Minutes& m) {
+    return {{"ACUserMonIdleTime", m.videoAc},           {"ACUserStandByIdleTime", m.standbyAc},
+            {"ACMachHibernateIdleTime", m.hibernateAc}, {"DCUserMonIdleTime", m.videoDc},
+            {"DCUserStandByIdleTime", m.standbyDc},     {"DCMachHibernateIdleTime", m.hibernateDc},
+            {"ACUserHDDspindownIdleTime", m.diskAc},    {"DCUserHDDspindownIdleTime", m.diskDc}};
+  }
+
+  // The twelve snapshot values of a scheme against a policy.
+  static Values Snapshot(const Minutes& s, const Minutes& p) {
+    return {{"CurACUserVideoTimeout", s.videoAc},
+            {"CurACUserStandbyTimeout", s.standbyAc},
+            {"CurACMachHibernateTimeout", s.hibernateAc},
+            {"ACUserVideoTimeoutPolicy", p.videoAc},
+            {"ACUserStandbyTimeoutPolicy", p.standbyAc},
+            {"ACMachHibernateTimeoutPolicy", p.hibernateAc},
+            {"CurDCUserVideoTimeout", s.videoDc},
+            {"CurDCUserStandbyTimeout", s.standbyDc},
+            {"CurDCMachHibernateTimeout", s.hibernateDc},
+            {"DCUserVideoTimeoutPolicy", p.videoDc},
+            {"DCUserStandbyTimeoutPolicy", p.standbyDc},
+            {"DCMachHibernateTimeoutPolicy", p.hibernateDc}};
+  }
+
+  static Values Concat(Values a, const Values& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
+};
+
+TEST_P(MachineKindPassTest, TheServicePassEnforcesEverySetting) {
+  const Minutes policy = {15, 25, 90, 3, 4, 60, 45, 0};
+  SeedStandardPolicy(PolicyOf(policy));
+
+  RunPass(kServicePass);
+
+  EXPECT_EQ(LogText(),
+            LogOfEveryChange({".Default User Video Timeout will be changed",
+                              ".Default User System Standby will be changed",
+                              "Machine Hibernation will be changed",
+                              ".Default User DC Video Timeout will be changed",
+                              ".Default User DC System Standby will be changed",
+                              ".Default DC Machine Hibernation will be changed",
+                              ".Default User Disk Spindown Timeout will be changed",
+                              ".Default User DC Disk Spindown Timeout will be changed"}));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Concat(Snapshot(kSeeded, policy), Replaced(kSeeded)));
+  EXPECT_EQ(StoredMinutes(), policy);
+  EXPECT_EQ(Activations(), 1u);
+  EXPECT_EQ(host::DebugOutput(), (std::vector<std::string>{"Reached beginning of PM Update",
+                                                           "Reached end of PM Update"}));
+}
+
+TEST_P(MachineKindPassTest, TheLogonPassEnforcesEverySettingAndKeepsItsBackupInTheUsersHive) {
+  const Minutes policy = {15, 25, 90, 3, 4, 60, 45, 0};
+  SeedStandardPolicy(PolicyOf(policy));
+
+  RunPass(kLogonPass);
+
+  EXPECT_EQ(LogText(), LogOfEveryChange({"User Video Timeout will be changed",
+                                         "User System Standby will be changed",
+                                         "Machine Hibernation will be changed",
+                                         ".Default User DC Video Timeout will be changed",
+                                         ".Default User DC System Standby will be changed",
+                                         ".Default DC Machine Hibernation will be changed",
+                                         "User Disk Spindown Timeout will be changed",
+                                         "User DC Disk Spindown Timeout will be changed"}));
+  EXPECT_EQ(Backup(HKEY_CURRENT_USER), Concat(Snapshot(kSeeded, policy), Replaced(kSeeded)));
+  EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(StoredMinutes(), policy);
+  EXPECT_TRUE(host::DebugOutput().empty());
+}
+
+TEST_P(MachineKindPassTest, APolicyTheSchemeAlreadyHoldsOnlyCommits) {
+  SeedStandardPolicy(PolicyOf(kSeeded));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Snapshot(kSeeded, kSeeded));
+  EXPECT_EQ(StoredMinutes(), kSeeded);
+  EXPECT_EQ(Activations(), 1u);
+}
+
+// After one pass the scheme holds the policy: the next announces nothing, changes nothing and
+// leaves what the backup recorded of the first pass's changes.
+TEST_P(MachineKindPassTest, ASecondPassWithTheSamePolicyChangesNothing) {
+  const Minutes policy = {15, 25, 90, 3, 4, 60, 45, 0};
+  SeedStandardPolicy(PolicyOf(policy));
+  RunPass();
+  const std::string firstLog = LogText();
+  const Values firstBackup = Backup(HKEY_LOCAL_MACHINE);
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), firstLog + Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  const Values backup = Backup(HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(Values(backup.begin() + 12, backup.end()),
+            Values(firstBackup.begin() + 12, firstBackup.end()));
+  EXPECT_EQ(Values(backup.begin(), backup.begin() + 12), Snapshot(policy, policy));
+  EXPECT_EQ(StoredMinutes(), policy);
+}
+
+TEST_P(MachineKindPassTest, ARefusedSetterIsLoggedAndTheOthersStillApply) {
+  SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+  caps.SystemS3 = 0;
+  caps.SystemS4 = 0;
+  host::SetCapabilities(caps);
+  SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(11, 1, 0),
+             Dword("ACUserStandByIdleTime", 25) + Dword("ACMachHibernateIdleTime", 90) +
+                 Dword("DCUserMonIdleTime", 3));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(),
+            Lines({"INFO: .Default User System Standby will be changed",
+                   "ERROR: PwrScheme::SetUserAcStandbyTimeOut(): System is not capable of Power "
+                   "Suspend->System Error: ",
+                   "INFO: Machine Hibernation will be changed",
+                   "ERROR: PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not "
+                   "capable of/configured for Hibernation->System Error: ",
+                   "INFO: .Default User DC Video Timeout will be changed",
+                   "INFO: SetUserDcVideoTimeOut() Succeded",
+                   "INFO: Commiting of Power Scheme() Succeded"}));
+  Minutes expected = kSeeded;
+  expected.videoDc = 3;
+  EXPECT_EQ(StoredMinutes(), expected);
+}
+
+TEST_P(MachineKindPassTest, ASchemeThatCannotBeReadIsNeitherEnforcedNorCommitted) {
+  if (Current()) {
+    host::WriteString(HKEY_LOCAL_MACHINE, current_store::kSchemes, "ActivePowerScheme", "none");
+  } else {
+    host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, "CurrentPowerPolicy", "none");
+  }
+  SeedStandardPolicy(PolicyOf({15, 25, 90, 3, 4, 60, 45, 0}));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines({"ERROR: PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index "
+                              "for current power scheme->System Error: "}));
+  EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(StoredMinutes(), kSeeded);
+  EXPECT_EQ(Activations(), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
+}
+
+// The one deliberate difference: a legacy scheme keeps hibernation as the delay after standby
+// and has no delay to store for a total that does not come after it, while a current scheme
+// keeps any total. Either way a second pass changes nothing.
+TEST_P(MachineKindPassTest, AHibernationTotalNotAfterStandbyIsStoredWhereTheSchemeCanHoldIt) {
+  SeedStandardPolicy(Dword("ACMachHibernateIdleTime", 10));
+
+  RunPass();
+  RunPass();
+
+  const std::string announcement = "INFO: Machine Hibernation will be changed";
+  const std::string committed = "INFO: Commiting of Power Scheme() Succeded";
+  Minutes expected = kSeeded;
+  if (Current()) {
+    EXPECT_EQ(LogText(), Lines({announcement, "INFO: SetMachAcHibernateTimeOut() Succeded",
+                                committed, committed}));
+    expected.hibernateAc = 10;
+  } else {
+    const std::string refusal =
+        "ERROR: PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not longer than "
+        "the Standby time-out->System Error: ";
+    EXPECT_EQ(LogText(),
+              Lines({announcement, refusal, committed, announcement, refusal, committed}));
+  }
+  EXPECT_EQ(StoredMinutes(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnEachMachine, MachineKindPassTest,
+                         testing::Values(PowerMachine::kLegacyOnly, PowerMachine::kCurrent),
+                         [](const testing::TestParamInfo<PowerMachine>& info) {
+                           return std::string(MachineName(info.param));
+                         });
+
+// What only a current machine does: a write its own power policy refuses fails the commit,
+// with nothing half-written, and the security bypass has nothing to write.
+class CurrentMachinePassTest : public MachineKindPassTest {};
+
+TEST_P(CurrentMachinePassTest, AWriteThePlatformRefusesFailsTheCommitAndChangesNothing) {
+  current_store::HoldByPolicy(current_store::kDiskIdle, true, 600);
+  SeedStandardPolicy(Dword("ACUserMonIdleTime", 15) + Dword("ACUserHDDspindownIdleTime", 45));
+
+  RunPass();
+
+  EXPECT_EQ(
+      LogText(),
+      Lines({"INFO: .Default User Video Timeout will be changed",
+             "INFO: SetUserAcVideoTimeOut() Succeded",
+             "INFO: .Default User Disk Spindown Timeout will be changed",
+             "INFO: SetUserAcSpinDownTimeOut() Succeded",
+             "ERROR: PwrScheme::commit() failed. Unable to Write PowerScheme->System Error: "}));
+  EXPECT_EQ(StoredMinutes(), kSeeded);
+  EXPECT_EQ(Activations(), 0u);
+}
+
+TEST_P(CurrentMachinePassTest, AUserWhoMayNotWriteTheSchemeFailsTheCommitBypassOrNot) {
+  host::SetLimitedUser(true);
+  SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
+
+  RunPass(kLogonPass);
+
+  EXPECT_EQ(
+      LogText(),
+      Lines({"INFO: User Video Timeout will be changed", "INFO: SetUserAcVideoTimeOut() Succeded",
+             "ERROR: PwrScheme::commit(): Current User has insufficient priviledges to "
+             "write active power scheme and no override has been set.->System Error: "}));
+  EXPECT_EQ(StoredMinutes(), kSeeded);
+  // Nor is the legacy store's per-user copy written.
+  EXPECT_TRUE(SchemeUnchanged());
+}
+
+INSTANTIATE_TEST_SUITE_P(OnlyThere, CurrentMachinePassTest, testing::Values(PowerMachine::kCurrent),
+                         [](const testing::TestParamInfo<PowerMachine>& info) {
+                           return std::string(MachineName(info.param));
+                         });
+
+}  // namespace

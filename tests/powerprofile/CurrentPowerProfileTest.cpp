@@ -1,0 +1,252 @@
+// The current power-scheme functions as the system relies on them, written once and run on both
+// sides: against the host stand-in made a current machine, and under Wine against the current
+// machine's powrprof.dll. The functions are looked up with GetProcAddress, as the system does.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "CurrentStore.h"
+#include "SchemeStore.h"
+#include "Win32Api.h"
+
+#ifndef _WIN32
+#include "HostControl.h"
+#endif
+
+using namespace currentstore;
+
+namespace {
+
+using ReadIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
+using WriteIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
+
+struct Functions {
+  DWORD(WINAPI* getActiveScheme)(HKEY, GUID**) = nullptr;
+  ReadIndex readAc = nullptr;
+  ReadIndex readDc = nullptr;
+  WriteIndex writeAc = nullptr;
+  WriteIndex writeDc = nullptr;
+  DWORD(WINAPI* setActiveScheme)(HKEY, const GUID*) = nullptr;
+  DWORD(WINAPI* accessCheck)(POWER_DATA_ACCESSOR, const GUID*) = nullptr;
+};
+
+template <typename Function>
+void Find(HMODULE module, const char* name, Function* slot) {
+  *slot = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+Functions fn;
+
+// Makes the machine a current one (on the host) and finds the functions. Under Wine, Wine's own
+// powrprof.dll has no PowerReadACValueIndex: if it was loaded instead of ours, say so once.
+class CurrentMachine : public testing::Environment {
+ public:
+  void SetUp() override {
+#ifndef _WIN32
+    host::Reset();
+    host::SetPowerMachine(host::PowerMachine::kCurrent);
+#endif
+    HMODULE powrprof = LoadLibraryA("powrprof.dll");
+    ASSERT_NE(nullptr, powrprof);
+    Find(powrprof, "PowerGetActiveScheme", &fn.getActiveScheme);
+    Find(powrprof, "PowerReadACValueIndex", &fn.readAc);
+    Find(powrprof, "PowerReadDCValueIndex", &fn.readDc);
+    Find(powrprof, "PowerWriteACValueIndex", &fn.writeAc);
+    Find(powrprof, "PowerWriteDCValueIndex", &fn.writeDc);
+    Find(powrprof, "PowerSetActiveScheme", &fn.setActiveScheme);
+    Find(powrprof, "PowerSettingAccessCheck", &fn.accessCheck);
+    ASSERT_TRUE(fn.getActiveScheme && fn.readAc && fn.readDc && fn.writeAc && fn.writeDc &&
+                fn.setActiveScheme && fn.accessCheck)
+        << "powrprof.dll lacks a current function: the current machine's stand-in is not the "
+           "one loaded (under Wine: platform/current/powrprof.dll must be beside the program "
+           "and WINEDLLOVERRIDES=powrprof=n,b set).";
+  }
+};
+testing::Environment* const kCurrentMachine = testing::AddGlobalTestEnvironment(new CurrentMachine);
+
+class CurrentPowerProfile : public testing::Test {
+ protected:
+  void SetUp() override { Wipe(); }
+  void TearDown() override { Wipe(); }
+
+  static DWORD Read(bool ac, const GUID& scheme, DWORD* value) {
+    return (ac ? fn.readAc : fn.readDc)(nullptr, &scheme, &kSubgroup, &kSetting, value);
+  }
+  static DWORD Write(bool ac, const GUID& scheme, DWORD value) {
+    return (ac ? fn.writeAc : fn.writeDc)(nullptr, &scheme, &kSubgroup, &kSetting, value);
+  }
+};
+
+TEST_F(CurrentPowerProfile, ASchemeReadsItsOwnValueElseItsDefault) {
+  SeedScheme(kSchemeAText);
+  SeedSetting(600, 300);
+  SetDword(OwnKey(kSchemeAText), "ACSettingIndex", 900);
+
+  DWORD value = 7;
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(true, kSchemeA, &value));
+  EXPECT_EQ(900u, value);
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(false, kSchemeA, &value));
+  EXPECT_EQ(300u, value);
+}
+
+TEST_F(CurrentPowerProfile, AValueThatIsNotThereOrNotANumberIsAnErrorAndLeavesTheOutputAlone) {
+  const struct {
+    const char* what;
+    void (*arrange)();
+    DWORD error;
+  } cases[] = {
+      {"no such scheme", [] { SeedSetting(600, 300); }, ERROR_FILE_NOT_FOUND},
+      {"no value and no default", [] { SeedScheme(kSchemeAText); }, ERROR_FILE_NOT_FOUND},
+      {"a default for another scheme only",
+       [] {
+         SeedScheme(kSchemeAText);
+         SetDword(DefaultKey(kSchemeBText), "ACSettingIndex", 5);
+       },
+       ERROR_FILE_NOT_FOUND},
+      {"own value of another type",
+       [] {
+         SeedScheme(kSchemeAText);
+         SeedSetting(600, 300);
+         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex", REG_SZ,
+                               scheme_store::TextBytes("900"));
+       },
+       ERROR_INVALID_DATA},
+      {"own value of eight bytes",
+       [] {
+         SeedScheme(kSchemeAText);
+         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
+                               REG_BINARY, Bytes(8, 1));
+       },
+       ERROR_INVALID_DATA},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Wipe();
+    c.arrange();
+    DWORD value = 7;
+    EXPECT_EQ(c.error, Read(true, kSchemeA, &value));
+    EXPECT_EQ(7u, value);
+  }
+}
+
+TEST_F(CurrentPowerProfile, AWriteStoresTheSchemesOwnValueAndKeepsTheDefault) {
+  SeedScheme(kSchemeAText);
+  SeedScheme(kSchemeBText);
+  SeedSetting(600, 300);
+
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Write(true, kSchemeA, 1200));
+
+  EXPECT_EQ(DwordBytes(1200), ValueAt(OwnKey(kSchemeAText), "ACSettingIndex"));
+  DWORD type = REG_NONE;
+  Bytes data;
+  ASSERT_TRUE(scheme_store::GetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
+                                    &type, &data));
+  EXPECT_EQ(DWORD{REG_DWORD}, type);
+  EXPECT_EQ(DwordBytes(600), ValueAt(DefaultKey(kSchemeAText), "ACSettingIndex"));
+  EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeBText)));
+  DWORD value = 0;
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(true, kSchemeA, &value));
+  EXPECT_EQ(1200u, value);
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(false, kSchemeA, &value));
+  EXPECT_EQ(300u, value);
+
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Write(false, kSchemeA, 0));
+  EXPECT_EQ(DwordBytes(0), ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));
+}
+
+TEST_F(CurrentPowerProfile, AWriteToAnUnknownSchemeOrSettingCreatesNothing) {
+  SeedScheme(kSchemeAText);
+  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeA, 60)) << "unknown setting";
+  SeedSetting(600, 300);
+  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeB, 60)) << "unknown scheme";
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText)));
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, SchemeKey(kSchemeBText)));
+}
+
+TEST_F(CurrentPowerProfile, ASideThatGroupPolicyHoldsRefusesWritesAndSaysSo) {
+  SeedScheme(kSchemeAText);
+  SeedSetting(600, 300);
+  SetDword(PolicyKey(), "ACSettingIndex", 120);
+
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DISABLED_BY_POLICY}, Write(true, kSchemeA, 60));
+  EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "ACSettingIndex"));
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DISABLED_BY_POLICY},
+            fn.accessCheck(ACCESS_AC_POWER_SETTING_INDEX, &kSetting));
+
+  EXPECT_EQ(DWORD{ERROR_SUCCESS}, fn.accessCheck(ACCESS_DC_POWER_SETTING_INDEX, &kSetting));
+  EXPECT_EQ(DWORD{ERROR_SUCCESS}, Write(false, kSchemeA, 60));
+  EXPECT_EQ(DWORD{ERROR_SUCCESS}, fn.accessCheck(ACCESS_ACTIVE_SCHEME, nullptr));
+}
+
+TEST_F(CurrentPowerProfile, TheActiveSchemeComesAsAGuidToFreeWithLocalFree) {
+  SeedScheme(kSchemeAText);
+  const char* spellings[] = {kSchemeAText, "{11111111-2222-4333-8444-555566667701}"};
+  for (const char* text : spellings) {
+    SCOPED_TRACE(text);
+    SetActiveText(text);
+    GUID* active = nullptr;
+    ASSERT_EQ(DWORD{ERROR_SUCCESS}, fn.getActiveScheme(nullptr, &active));
+    ASSERT_NE(nullptr, active);
+    EXPECT_EQ(0, std::memcmp(active, &kSchemeA, sizeof kSchemeA));
+    EXPECT_EQ(nullptr, LocalFree(active));
+  }
+  SetActiveText("11111111-2222-4333-8444-5555666677AB");
+  GUID* upper = nullptr;
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, fn.getActiveScheme(nullptr, &upper));
+  EXPECT_EQ(0xABu, upper->Data4[7]);
+  LocalFree(upper);
+}
+
+TEST_F(CurrentPowerProfile, NoActiveSchemeOrNoGuidIsAnError) {
+  const struct {
+    const char* active;  // null: absent
+    DWORD error;
+  } cases[] = {
+      {nullptr, ERROR_FILE_NOT_FOUND},
+      {"", ERROR_INVALID_DATA},
+      {"11111111-2222-4333-8444-55556666770", ERROR_INVALID_DATA},
+      {"11111111-2222-4333-8444+555566667701", ERROR_INVALID_DATA},
+      {"1111111g-2222-4333-8444-555566667701", ERROR_INVALID_DATA},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.active ? c.active : "<absent>");
+    Wipe();
+    SeedScheme(kSchemeAText);
+    if (c.active != nullptr) SetActiveText(c.active);
+    GUID sentinel;
+    GUID* active = &sentinel;
+    EXPECT_EQ(c.error, fn.getActiveScheme(nullptr, &active));
+    EXPECT_EQ(&sentinel, active);
+  }
+}
+
+TEST_F(CurrentPowerProfile, ActivatingWritesTheGuidAndNeedsAnExistingScheme) {
+  SeedScheme(kSchemeAText);
+  SetActiveText(kSchemeAText);
+
+  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, fn.setActiveScheme(nullptr, &kSchemeB));
+  EXPECT_EQ(kSchemeAText, ActiveText());
+
+  SeedScheme(kSchemeBText);
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, fn.setActiveScheme(nullptr, &kSchemeB));
+  EXPECT_EQ(kSchemeBText, ActiveText());
+}
+
+TEST_F(CurrentPowerProfile, TheReservedRootKeysMustBeNull) {
+  SeedScheme(kSchemeAText);
+  SeedSetting(600, 300);
+  SetActiveText(kSchemeAText);
+  HKEY root = HKEY_LOCAL_MACHINE;
+  DWORD value = 0;
+  GUID* active = nullptr;
+  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, fn.getActiveScheme(root, &active));
+  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER},
+            fn.readAc(root, &kSchemeA, &kSubgroup, &kSetting, &value));
+  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, fn.writeDc(root, &kSchemeA, &kSubgroup, &kSetting, 1));
+  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, fn.setActiveScheme(root, &kSchemeA));
+  EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));
+}
+
+}  // namespace

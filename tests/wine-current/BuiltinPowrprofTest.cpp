@@ -1,0 +1,100 @@
+// The three programs under Wine with Wine's own powrprof.dll, which lacks the current
+// functions and answers every legacy scheme function with a failure: each program must choose
+// the legacy interface, find no active scheme, say so and change nothing, and none may crash.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "DebugMonitor.h"
+#include "DialogUser.h"
+#include "ExamplePolicy.h"
+#include "Files.h"
+#include "Programs.h"
+#include "Registry.h"
+#include "Services.h"
+#include "SettingsLayout.h"
+
+namespace {
+
+using winetest::kPassBegins;
+using winetest::kPassEnds;
+using Texts = std::vector<std::string>;
+
+constexpr const char* kChosenLegacy =
+    "Power scheme interface: legacy (powrprof.dll has no PowerReadACValueIndex)";
+constexpr const char* kNoActiveScheme =
+    "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power scheme->System "
+    "Error: ";
+
+std::string LogPath() { return winetest::WindowsDir() + "\\Temp\\Dorvane.log"; }
+
+class BuiltinPowrprof : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(monitor_.Listening());
+    ASSERT_EQ("", winetest::RemoveService());
+    ASSERT_EQ("", winetest::SeedDefaultSchemesAndExamplePolicy());
+    ASSERT_TRUE(winetest::DeleteFileIfPresent(LogPath())) << GetLastError();
+  }
+  void TearDown() override { EXPECT_EQ("", winetest::RemoveService()); }
+
+  winetest::DebugMonitor monitor_;
+};
+
+TEST_F(BuiltinPowrprof, TheLogonToolFindsNoActiveSchemeAndChangesNothing) {
+  const winetest::ProgramRun run =
+      winetest::RunProgram(winetest::ProgramDir() + "Dorvane_Tool.exe", {});
+  ASSERT_TRUE(run.started && run.ended) << run.startError;
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_FILE_LINES(LogPath(), {std::string("ERROR: ") + kNoActiveScheme});
+  EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
+  ASSERT_TRUE(monitor_.Settle());
+  EXPECT_EQ(Texts{kChosenLegacy}, monitor_.TextsOf(run.processId));
+}
+
+TEST_F(BuiltinPowrprof, TheServicesPassFindsNoActiveSchemeAndChangesNothing) {
+  const winetest::ProgramRun install =
+      winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Install"}, 30000);
+  ASSERT_TRUE(install.ended && install.exitCode == 0) << install.exitCode;
+  const winetest::ServiceState service = winetest::WaitForState(SERVICE_RUNNING, 5000);
+  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
+  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, winetest::kFirstPassTimeoutMs))
+      << "no first pass";
+
+  EXPECT_EQ((Texts{kPassBegins, kChosenLegacy, kPassEnds}), monitor_.TextsOf(service.processId));
+  EXPECT_FILE_LINES(LogPath(), {std::string("ERROR: ") + kNoActiveScheme});
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
+  EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), winetest::QueryService().state)
+      << "the service goes on to its next pass";
+}
+
+// Caskwell shows why it cannot start and ends, rather than showing a dialog of zeros.
+TEST_F(BuiltinPowrprof, CaskwellSaysItFindsNoActiveSchemeAndEnds) {
+  winetest::RunningProgram caskwell;
+  ASSERT_TRUE(caskwell.Start(winetest::ProgramDir() + "Caskwell.exe", {})) << caskwell.startError();
+  HWND box = winetest::FindDialog("Power Management Initialization Error", 30000);
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ(kNoActiveScheme, winetest::ItemText(box, 0xFFFF));
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+
+  // The program then ends through FatalAppExit, whose own box (under Wine) is dismissed too.
+  DWORD status = 0;
+  bool ended = false;
+  for (int i = 0; i < 30 && !(ended = caskwell.Wait(1000, &status)); ++i) {
+    for (HWND other = FindWindowA("#32770", nullptr); other != nullptr;
+         other = FindWindowExA(nullptr, other, "#32770", nullptr)) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(other, &owner);
+      if (owner == caskwell.processId()) PostMessageA(other, WM_COMMAND, IDOK, 0);
+    }
+  }
+  ASSERT_TRUE(ended) << "Caskwell still runs";
+  EXPECT_LT(status, 0xC0000000u) << "ended by an exception";
+  EXPECT_EQ(nullptr, winetest::FindDialog(caskwell::kCaption, 0)) << "no settings dialog";
+  ASSERT_TRUE(monitor_.Settle());
+  EXPECT_EQ(Texts{kChosenLegacy}, monitor_.TextsOf(caskwell.processId()));
+}
+
+}  // namespace
