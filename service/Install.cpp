@@ -29,9 +29,8 @@ int InstallService() {
     const std::string programPath = QuotedProgramPath(path);
     // No group, tag, dependencies, account or password: the local system account.
     service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
-                             SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                             SERVICE_ERROR_IGNORE, programPath.c_str(), nullptr, nullptr,
-                             nullptr, nullptr, nullptr);
+                             SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
+                             programPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
   }
   if (service == nullptr) report.Fail(kCreateServiceFails);
 

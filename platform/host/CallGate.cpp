@@ -73,11 +73,10 @@ CallGate::CallGate(const char* function) {
     if (failure.remaining > 0 && --failure.remaining > 0) continue;
     if (injected == 0) injected = failure.error;
   }
-  state.failures.erase(std::remove_if(state.failures.begin(), state.failures.end(),
-                                      [](const Failure& f) {
-                                        return f.remaining == 0 && !f.persistent;
-                                      }),
-                       state.failures.end());
+  state.failures.erase(
+      std::remove_if(state.failures.begin(), state.failures.end(),
+                     [](const Failure& f) { return f.remaining == 0 && !f.persistent; }),
+      state.failures.end());
   if (injected != 0) verdict_ = GateVerdict(&entry, injected);
 }
 

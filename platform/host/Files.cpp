@@ -42,8 +42,7 @@ namespace {
 // Generic rights, and the specific ones FILE_READ_DATA (1), FILE_WRITE_DATA (2) and
 // FILE_APPEND_DATA (4).
 constexpr DWORD kReadRights = static_cast<DWORD>(GENERIC_READ | GENERIC_ALL) | 0x0001;
-constexpr DWORD kWriteRights =
-    static_cast<DWORD>(GENERIC_WRITE | GENERIC_ALL) | 0x0002 | 0x0004;
+constexpr DWORD kWriteRights = static_cast<DWORD>(GENERIC_WRITE | GENERIC_ALL) | 0x0002 | 0x0004;
 
 struct OpenFile {
   int fd = -1;
@@ -113,8 +112,7 @@ bool IsSymbolicLink(const std::string& path) {
 FILETIME ToFileTime(const timespec& time) {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
   const int64_t ticks =
-      (static_cast<int64_t>(time.tv_sec) + kSecondsFrom1601To1970) * 10000000 +
-      time.tv_nsec / 100;
+      (static_cast<int64_t>(time.tv_sec) + kSecondsFrom1601To1970) * 10000000 + time.tv_nsec / 100;
   const auto value = static_cast<uint64_t>(std::max<int64_t>(ticks, 0));
   return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
@@ -296,8 +294,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       if (file->fd >= 0) break;
       if (linkItself && errno == ELOOP) continue;  // a link came since the look for one
       if (errno != ENOENT) break;
-      if (dwCreationDisposition == OPEN_EXISTING ||
-          dwCreationDisposition == TRUNCATE_EXISTING) {
+      if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING) {
         break;
       }
     }
@@ -353,8 +350,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     std::lock_guard<std::mutex> lock(table.mutex);
     table.files[value] = file;
   }
-  const bool reportExisting = existed && (dwCreationDisposition == CREATE_ALWAYS ||
-                                          dwCreationDisposition == OPEN_ALWAYS);
+  const bool reportExisting =
+      existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
   SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return reinterpret_cast<HANDLE>(value);
 }
@@ -384,11 +381,12 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
   std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
   if (!file) return INVALID_SET_FILE_POINTER;
   // Without a high part the distance is a signed 32-bit number.
-  int64_t distance = lpDistanceToMoveHigh != nullptr
-                         ? static_cast<int64_t>(static_cast<uint64_t>(
-                               static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32 |
-                                                static_cast<uint32_t>(lDistanceToMove))
-                         : lDistanceToMove;
+  int64_t distance =
+      lpDistanceToMoveHigh != nullptr
+          ? static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh))
+                                     << 32 |
+                                 static_cast<uint32_t>(lDistanceToMove))
+          : lDistanceToMove;
   int64_t base = 0;
   if (dwMoveMethod == FILE_CURRENT) {
     base = lseek(file->fd, 0, SEEK_CUR);

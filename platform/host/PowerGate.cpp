@@ -5,10 +5,10 @@
 // current too, still works): what they do there is not published, so nothing may rely on them.
 #include <string>
 
+#include "../powrprof/PowerProfile.h"
 #include "CallGate.h"
 #include "HostInternal.h"
 #include "HostWin32.h"
-#include "../powrprof/PowerProfile.h"
 
 namespace {
 

@@ -225,8 +225,8 @@ void RegistryStore::Unlink(const std::shared_ptr<KeyNode>& key) {
   key->parent = nullptr;
 }
 
-LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool create,
-                            HKEY* result, DWORD* disposition) {
+LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool create, HKEY* result,
+                            DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   if (!create) *result = nullptr;  // what Windows leaves behind a failed open
   std::lock_guard<std::mutex> lock(mutex_);
@@ -300,8 +300,7 @@ LONG RegistryStore::QueryValue(HKEY handle, const char* name, DWORD* type, BYTE*
     }
     if (needed > 0) std::memcpy(data, value->data.data(), needed);
     // A string stored without its terminating zero gets one when there is room, uncounted.
-    if (IsStringType(value->type) && needed > 0 && *size > needed &&
-        value->data.back() != 0) {
+    if (IsStringType(value->type) && needed > 0 && *size > needed && value->data.back() != 0) {
       data[needed] = 0;
     }
   }
@@ -368,8 +367,7 @@ LONG RegistryStore::CheckHandle(HKEY handle) {
 LONG RegistryStore::CloseKey(HKEY handle) {
   if (IsPredefined(handle)) return ERROR_SUCCESS;
   std::lock_guard<std::mutex> lock(mutex_);
-  return handles_.erase(reinterpret_cast<uintptr_t>(handle)) ? ERROR_SUCCESS
-                                                              : ERROR_INVALID_HANDLE;
+  return handles_.erase(reinterpret_cast<uintptr_t>(handle)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 bool RegistryStore::KeyExists(Hive hive, const std::string& path) {
@@ -591,8 +589,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPST
   return Registry().OpenKey(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/,
-                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
   CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().QueryValue(hKey, lpValueName, lpType, lpData, lpcbData);

@@ -4,6 +4,7 @@
 // StartServiceCtrlDispatcherA passes the call gate and closes it again before it runs any of
 // the program's code, so that the calls ServiceMain and the handler make are recorded and
 // can be failed like any other call of the program.
+#include <strings.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <strings.h>
 #include <thread>
 #include <vector>
 
@@ -64,8 +64,7 @@ struct ServiceArguments {
   LPSTR argv[2];
 };
 
-const SERVICE_TABLE_ENTRYA* FindEntry(const SERVICE_TABLE_ENTRYA* table,
-                                      const std::string& name) {
+const SERVICE_TABLE_ENTRYA* FindEntry(const SERVICE_TABLE_ENTRYA* table, const std::string& name) {
   for (const SERVICE_TABLE_ENTRYA* entry = table; entry->lpServiceName != nullptr; ++entry) {
     if (strcasecmp(entry->lpServiceName, name.c_str()) == 0) return entry;
   }
@@ -149,9 +148,9 @@ bool WaitForControlsDelivered(unsigned realTimeoutMs) {
                "host::WaitForControlsDelivered: %zu control(s) still queued%s after %u ms of "
                "real time (%s)\n",
                s.controls.size(), s.delivering ? " and one in the handler" : "", realTimeoutMs,
-               !s.running                ? "no dispatcher runs"
-               : s.handler == nullptr    ? "the service has registered no handler"
-                                         : "the handler has not returned");
+               !s.running             ? "no dispatcher runs"
+               : s.handler == nullptr ? "the service has registered no handler"
+                                      : "the handler has not returned");
   return false;
 }
 

@@ -88,8 +88,8 @@ BOOL WINAPI SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UI
   switch (uiAction) {
     case SPI_SETPOWEROFFACTIVE: {
       UINT active = uiParam != 0 ? 1 : 0;
-      host::detail::Set(&Session::activeSet, &Session::active, host::detail::kActiveValue,
-                        active, active ? "1" : "0", fWinIni);
+      host::detail::Set(&Session::activeSet, &Session::active, host::detail::kActiveValue, active,
+                        active ? "1" : "0", fWinIni);
       return TRUE;
     }
     case SPI_SETPOWEROFFTIMEOUT:

@@ -60,8 +60,7 @@ WaitState& State() {
 uint64_t NowLocked(const WaitState& s) {
   if (s.virtualClock) return s.virtualNow;
   return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - s.origin)
-          .count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - s.origin).count());
 }
 
 void Release(WaitState& s, Waiter* waiter, DWORD result) {

@@ -24,12 +24,12 @@ struct Row {
   int get, display, set, entry;
   const char* errorCaption;
 };
-constexpr Row kUserMonitor = {"user monitor", 1004, 1003, 1005, 1006,
-                              "Set User Monitor Timeout Error"};
+constexpr Row kUserMonitor = {"user monitor", 1004, 1003,
+                              1005,           1006, "Set User Monitor Timeout Error"};
 constexpr Row kUserStandby = {"user standby", 1007, 1008, 1009, 1010, "Set User Standby Error"};
-constexpr Row kMachineHibernation = {"machine hibernation", 1011, 1012, 1013, 1014,
+constexpr Row kMachineHibernation = {"machine hibernation",        1011, 1012, 1013, 1014,
                                      "Set Machine Hibernate Error"};
-constexpr Row kMachineStandby = {"machine standby", 1016, 1017, 1018, 1019,
+constexpr Row kMachineStandby = {"machine standby",          1016, 1017, 1018, 1019,
                                  "Set Machine Standby Error"};
 constexpr Row kRows[] = {kUserMonitor, kUserStandby, kMachineStandby, kMachineHibernation};
 

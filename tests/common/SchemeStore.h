@@ -32,7 +32,9 @@ constexpr UINT kScratchIds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 42};
 
 using Bytes = std::vector<BYTE>;
 
-inline std::string UserKey(UINT id) { return std::string(kUserPolicies) + "\\" + std::to_string(id); }
+inline std::string UserKey(UINT id) {
+  return std::string(kUserPolicies) + "\\" + std::to_string(id);
+}
 inline std::string MachineKey(UINT id) {
   return std::string(kMachinePolicies) + "\\" + std::to_string(id);
 }

@@ -76,9 +76,8 @@ class ExerciserTest : public ::testing::Test {
       user(run.dialog);
       if (host::ui::IsDialogOpen(run.dialog)) host::ui::Click(run.dialog, IDCANCEL);
     });
-    return DialogBoxParamA(GetModuleHandleA(nullptr),
-                           MAKEINTRESOURCEA(caskwell::kSettingsDialogId), owner,
-                           SettingsDialogProc, 0);
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(caskwell::kSettingsDialogId),
+                           owner, SettingsDialogProc, 0);
   }
 
   // The whole registry, to see that nothing at all was written.

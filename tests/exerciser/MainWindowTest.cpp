@@ -7,8 +7,8 @@
 
 #include "ExerciserFixture.h"
 #include "HostSchemeStore.h"
-#include "resource.h"
 #include "TableTest.h"
+#include "resource.h"
 
 namespace {
 
@@ -74,9 +74,8 @@ TEST_F(StartUpTest, NormalRunShowsOnlyTheSettingsDialogAndWritesNothing) {
 }
 
 TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
-  host::ui::SetDialogScript([](const host::ui::DialogRun& run) {
-    host::ui::Click(run.dialog, IDCANCEL);
-  });
+  host::ui::SetDialogScript(
+      [](const host::ui::DialogRun& run) { host::ui::Click(run.dialog, IDCANCEL); });
   ASSERT_EQ(0, RunWinMain());
 
   host::ui::WindowClass c;
@@ -105,7 +104,9 @@ struct FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase {
   size_t reads;
 };
 
-class FailedSchemeReadShowsTwoBoxesAndEndsTheProcess : public StartUpTest, public ::testing::WithParamInterface<FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase> {
+class FailedSchemeReadShowsTwoBoxesAndEndsTheProcess
+    : public StartUpTest,
+      public ::testing::WithParamInterface<FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase> {
  public:
   static std::vector<FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase> Cases() {
     const std::string unread = "PwrScheme initialiaze()->System Error: ";
@@ -127,11 +128,12 @@ class FailedSchemeReadShowsTwoBoxesAndEndsTheProcess : public StartUpTest, publi
          noActive, 0},
         {"active scheme missing",
          [] {
-           host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, scheme_store::kActiveValue,
-                             "7");
+           host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
+                             scheme_store::kActiveValue, "7");
          },
          unread, 1},
-        {"read refused", [] { host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED); }, unread, 1},
+        {"read refused", [] { host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED); },
+         unread, 1},
     };
   }
 };
@@ -159,8 +161,9 @@ TEST_P(FailedSchemeReadShowsTwoBoxesAndEndsTheProcess, Case) {
   EXPECT_TRUE(host::ui::Dialogs().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess, ::testing::ValuesIn(FailedSchemeReadShowsTwoBoxesAndEndsTheProcess::Cases()), CaseName());
-
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess,
+    ::testing::ValuesIn(FailedSchemeReadShowsTwoBoxesAndEndsTheProcess::Cases()), CaseName());
 
 TEST_F(StartUpTest, WithoutAMainWindowNothingIsReadOrShown) {
   host::FailCall(host::gated::CreateWindowExA, 1, ERROR_NOT_ENOUGH_MEMORY);
@@ -192,8 +195,8 @@ class MainWindowTest : public ExerciserTest {
     LoadStringA(instance, IDS_WINDOW_CLASS, windowClassName, kTextLength);
     instanceHandle = instance;
     RegisterMainWindowClass(instance);
-    window = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                             0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    window = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                             CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     ASSERT_NE(nullptr, window);
     host::ClearCalls();
   }
@@ -208,7 +211,8 @@ TEST_F(MainWindowTest, CommandsOpenTheDialogsOwnedByTheWindow) {
     DLGPROC proc;
   } cases[] = {
       {caskwell::kAboutCommand, IDD_ABOUTBOX, AboutDialogProc},
-      {MAKEWPARAM(caskwell::kAboutCommand, 1), IDD_ABOUTBOX, AboutDialogProc},  // as an accelerator sends it
+      {MAKEWPARAM(caskwell::kAboutCommand, 1), IDD_ABOUTBOX,
+       AboutDialogProc},  // as an accelerator sends it
       {caskwell::kSettingsCommand, IDD_SETTINGS, SettingsDialogProc},
       {MAKEWPARAM(caskwell::kSettingsCommand, 1), IDD_SETTINGS, SettingsDialogProc},
   };
@@ -304,8 +308,8 @@ TEST_F(MainWindowTest, AboutBoxEndsOnOkAndCancelOnly) {
       answer = host::ui::SendToDialog(run.dialog, c.message, c.wParam, 0);
       if (host::ui::IsDialogOpen(run.dialog)) host::ui::PressEscape(run.dialog);
     });
-    INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_ABOUTBOX), window,
-                                     AboutDialogProc, 0);
+    INT_PTR result =
+        DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
     EXPECT_EQ(c.answer, answer);
     // Ended by the message itself, or else by the Esc afterwards.
     EXPECT_EQ(c.ended >= 0 ? c.ended : IDCANCEL, result);

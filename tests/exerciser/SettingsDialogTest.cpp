@@ -42,23 +42,24 @@ TEST_F(SettingsDialogTest, OpensWithInitialEntriesAndBothFlagsOff) {
     host::ui::SetMessageBoxScript([](const host::ui::MessageBoxCall&) { return IDOK; });
     const std::string before = SchemeStore();
     EXPECT_EQ(2, RunSettings([](HWND dialog) {
-      EXPECT_EQ("5", host::ui::ItemText(dialog, kUserMonitor.entry));
-      EXPECT_EQ("10", host::ui::ItemText(dialog, kUserStandby.entry));
-      EXPECT_EQ("15", host::ui::ItemText(dialog, kMachineStandby.entry));
-      EXPECT_EQ("20", host::ui::ItemText(dialog, kMachineHibernation.entry));
-      for (const RowIds& row : kRows) EXPECT_EQ("", host::ui::ItemText(dialog, row.display));
-      EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, kAllowUnprivileged));
-      EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, kForceStandby));
+                EXPECT_EQ("5", host::ui::ItemText(dialog, kUserMonitor.entry));
+                EXPECT_EQ("10", host::ui::ItemText(dialog, kUserStandby.entry));
+                EXPECT_EQ("15", host::ui::ItemText(dialog, kMachineStandby.entry));
+                EXPECT_EQ("20", host::ui::ItemText(dialog, kMachineHibernation.entry));
+                for (const RowIds& row : kRows)
+                  EXPECT_EQ("", host::ui::ItemText(dialog, row.display));
+                EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, kAllowUnprivileged));
+                EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, kForceStandby));
 
-      // Force standby is off: no standby without S3. Security bypass is off: the limited
-      // user's commit is refused.
-      EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserStandby.set));
-      EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserMonitor.set));
+                // Force standby is off: no standby without S3. Security bypass is off: the limited
+                // user's commit is refused.
+                EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserStandby.set));
+                EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserMonitor.set));
 
-      // Left ticked for the next opening, which must clear them again.
-      host::ui::Tick(dialog, kAllowUnprivileged);
-      host::ui::Tick(dialog, kForceStandby);
-    }));
+                // Left ticked for the next opening, which must clear them again.
+                host::ui::Tick(dialog, kAllowUnprivileged);
+                host::ui::Tick(dialog, kForceStandby);
+              }));
     auto boxes = host::ui::MessageBoxes();
     ASSERT_EQ(2u, boxes.size());
     EXPECT_EQ(kUserStandby.errorCaption, boxes[0].caption);
@@ -125,37 +126,37 @@ struct SetCase {
 class SetRow : public ExerciserTest, public ::testing::WithParamInterface<SetCase> {};
 
 const SetCase kSetCases[] = {
-      {kUserMonitor, "7", 7,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(420u, u.VideoTimeoutAc);
-       }},
-      {kUserMonitor, "  9 ", 9,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(540u, u.VideoTimeoutAc);
-       }},
-      // The largest entry: the seconds wrap around in 32 bits, as the library defines.
-      {kUserMonitor, "4294967295", 4294967236u / 60,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(4294967236u, u.VideoTimeoutAc);
-       }},
-      {kUserMonitor, "0", 0,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(0u, u.VideoTimeoutAc);
-       }},
-      {kUserStandby, "3", 3,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(180u, u.IdleTimeoutAc);
-         EXPECT_EQ(PowerActionSleep, u.IdleAc.Action);
-       }},
-      {kMachineStandby, "12", 12,
-       [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
-         EXPECT_EQ(720u, m.DozeTimeoutAc);
-       }},
-      {kMachineHibernation, "30", 30,
-       [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
-         EXPECT_EQ(1800u, m.DozeS4TimeoutAc);
-       }},
-  };
+    {kUserMonitor, "7", 7,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(420u, u.VideoTimeoutAc);
+     }},
+    {kUserMonitor, "  9 ", 9,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(540u, u.VideoTimeoutAc);
+     }},
+    // The largest entry: the seconds wrap around in 32 bits, as the library defines.
+    {kUserMonitor, "4294967295", 4294967236u / 60,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(4294967236u, u.VideoTimeoutAc);
+     }},
+    {kUserMonitor, "0", 0,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(0u, u.VideoTimeoutAc);
+     }},
+    {kUserStandby, "3", 3,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(180u, u.IdleTimeoutAc);
+       EXPECT_EQ(PowerActionSleep, u.IdleAc.Action);
+     }},
+    {kMachineStandby, "12", 12,
+     [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
+       EXPECT_EQ(720u, m.DozeTimeoutAc);
+     }},
+    {kMachineHibernation, "30", 30,
+     [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
+       EXPECT_EQ(1800u, m.DozeS4TimeoutAc);
+     }},
+};
 
 TEST_P(SetRow, AppliesTheEntryAndCommitsItToTheStore) {
   const SetCase& c = GetParam();
@@ -177,7 +178,8 @@ TEST_P(SetRow, AppliesTheEntryAndCommitsItToTheStore) {
   c.check(StoredUser(), StoredMachine());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, SetRow, ::testing::ValuesIn(kSetCases), [](const ::testing::TestParamInfo<SetCase>& info) {
+INSTANTIATE_TEST_SUITE_P(Rows, SetRow, ::testing::ValuesIn(kSetCases),
+                         [](const ::testing::TestParamInfo<SetCase>& info) {
                            std::string name = info.param.row.name;
                            for (char& ch : name) {
                              if (ch == ' ') ch = '_';
@@ -194,14 +196,14 @@ struct RefusalCase {
 class RefusedSetter : public ExerciserTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 const RefusalCase kRefusals[] = {
-      {kUserStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3, kNoStandby},
-      {kMachineStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3,
-       "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
-       "State S3.->System Error: "},
-      {kMachineHibernation, &SYSTEM_POWER_CAPABILITIES::SystemS4,
-       "PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not capable of/configured "
-       "for Hibernation->System Error: "},
-  };
+    {kUserStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3, kNoStandby},
+    {kMachineStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3,
+     "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
+     "State S3.->System Error: "},
+    {kMachineHibernation, &SYSTEM_POWER_CAPABILITIES::SystemS4,
+     "PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not capable of/configured "
+     "for Hibernation->System Error: "},
+};
 
 TEST_P(RefusedSetter, ShowsTheLibraryTextAndCommitsNothing) {
   const RefusalCase& c = GetParam();
@@ -219,7 +221,8 @@ TEST_P(RefusedSetter, ShowsTheLibraryTextAndCommitsNothing) {
   EXPECT_EQ(before, Registry());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, RefusedSetter, ::testing::ValuesIn(kRefusals), [](const ::testing::TestParamInfo<RefusalCase>& info) {
+INSTANTIATE_TEST_SUITE_P(Rows, RefusedSetter, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) {
                            std::string name = info.param.row.name;
                            for (char& ch : name) {
                              if (ch == ' ') ch = '_';
@@ -289,8 +292,8 @@ struct CommitFailureCase {
   const char* text;
 };
 
-class FailedCommit : public ExerciserTest, public ::testing::WithParamInterface<CommitFailureCase> {
-};
+class FailedCommit : public ExerciserTest,
+                     public ::testing::WithParamInterface<CommitFailureCase> {};
 
 const CommitFailureCase kCommitFailures[] = {
     {host::gated::WritePwrScheme,
@@ -322,8 +325,9 @@ INSTANTIATE_TEST_SUITE_P(Calls, FailedCommit, ::testing::ValuesIn(kCommitFailure
 
 // Anything but blanks around decimal digits that fit in 32 bits applies nothing.
 TEST_F(SettingsDialogTest, EntryThatIsNotWholeMinutesAppliesNothing) {
-  const char* const texts[] = {"abc", "", " ", "-5", "+5", "4294967296", "99999999999999999999",
-                               "12x", "1 2", "0x10", "1.5", "\t3"};
+  const char* const texts[] = {
+      "abc", "",    " ",    "-5",  "+5", "4294967296", "99999999999999999999",
+      "12x", "1 2", "0x10", "1.5", "\t3"};
   const std::string before = Registry();
   for (const RowIds& row : kRows) {
     for (const char* text : texts) {
@@ -395,8 +399,9 @@ TEST_F(SettingsDialogTest, CloseEscAndTheCloseBoxEndTheDialogWithTwo) {
       EXPECT_EQ(TRUE, way.act(run.dialog));
       EXPECT_FALSE(host::ui::IsDialogOpen(run.dialog));
     });
-    EXPECT_EQ(2, DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(caskwell::kSettingsDialogId),
-                                 nullptr, SettingsDialogProc, 0));
+    EXPECT_EQ(
+        2, DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(caskwell::kSettingsDialogId),
+                           nullptr, SettingsDialogProc, 0));
     ASSERT_EQ(1u, host::ui::EndDialogs().size());
     EXPECT_EQ(2, host::ui::EndDialogs()[0].result);
     EXPECT_EQ(before, Registry());

@@ -2,13 +2,13 @@
 // record, debug output, the limited user and direct registry access.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "BackgroundThread.h"
@@ -91,7 +91,8 @@ TEST_F(Control, ResetPutsEveryPieceBackToItsStartingState) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
   // An administrator again, with no failures armed.
   HKEY machine = nullptr;
-  EXPECT_EQ(ERROR_SUCCESS, CreateKey(HKEY_LOCAL_MACHINE, "Software\\New", KEY_ALL_ACCESS, &machine));
+  EXPECT_EQ(ERROR_SUCCESS,
+            CreateKey(HKEY_LOCAL_MACHINE, "Software\\New", KEY_ALL_ACCESS, &machine));
   EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(machine));
   RegCloseKey(machine);
   SYSTEM_POWER_CAPABILITIES now = {};
@@ -175,8 +176,8 @@ TEST_F(Control, CallsAreRecordedInOrderAndTheStandInsOwnCallsAreNot) {
 
   // The power profile reads the registry inside its own call: neither recorded nor able to
   // use up a failure meant for the system's next registry call.
-  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
-                    scheme_store::kActiveValue, "3");
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, scheme_store::kActiveValue,
+                    "3");
   host::FailCall(host::gated::RegOpenKeyExA, 1, kInjected);
   UINT active = 0;
   ASSERT_TRUE(GetActivePwrScheme(&active));
@@ -210,8 +211,8 @@ TEST_F(Control, CallsFromSeveralThreadsAreAllRecorded) {
 // calls the registry itself) hides none of another thread's calls, and neither thread sees
 // the other's last error.
 TEST_F(Control, EachThreadHasItsOwnCallDepthAndLastError) {
-  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
-                    scheme_store::kActiveValue, "1");
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, scheme_store::kActiveValue,
+                    "1");
   constexpr DWORD kCalls = 2000;
   std::atomic<int> foreignErrors{0};
   std::thread profile([&foreignErrors] {

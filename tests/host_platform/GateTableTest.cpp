@@ -2,16 +2,16 @@
 // the shape the table gives it and does nothing else, and each recorded-only one goes ahead.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <memory>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "BackgroundThread.h"
@@ -64,8 +64,10 @@ int64_t Expected(const host::FailableFunction& function) {
 
 // A scheme, subgroup and setting no Windows uses.
 const GUID kScheme = {0x11111111, 0x2222, 0x4333, {0x84, 0x44, 0x55, 0x55, 0x66, 0x66, 0x77, 0x01}};
-const GUID kSubgroup = {0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x01}};
-const GUID kSetting = {0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x02}};
+const GUID kSubgroup = {
+    0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x01}};
+const GUID kSetting = {
+    0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x02}};
 using ReadIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
 using WriteIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
 
@@ -107,10 +109,10 @@ struct World {
 
   bool operator==(const World& o) const {
     return registry == o.registry && handles == o.handles && debugTexts == o.debugTexts &&
-           libraries == o.libraries && localBlocks == o.localBlocks &&
-           windows == o.windows && dialogs == o.dialogs && boxes == o.boxes &&
-           endDialogs == o.endDialogs && drawn == o.drawn && statusReports == o.statusReports &&
-           clock == o.clock && file == o.file;
+           libraries == o.libraries && localBlocks == o.localBlocks && windows == o.windows &&
+           dialogs == o.dialogs && boxes == o.boxes && endDialogs == o.endDialogs &&
+           drawn == o.drawn && statusReports == o.statusReports && clock == o.clock &&
+           file == o.file;
   }
 };
 
@@ -155,8 +157,8 @@ class GateTable : public ::testing::Test {
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.lpszClassName = "GateTable";
     ASSERT_NE(0, RegisterClassExA(&windowClass));
-    window_ = CreateWindowExA(0, "GateTable", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                              nullptr);
+    window_ =
+        CreateWindowExA(0, "GateTable", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window_);
     g_serviceMainRan = false;
     // The current power-scheme functions, reached as on Windows: a current machine's
@@ -259,8 +261,8 @@ class GateTable : public ::testing::Test {
         {gated::RegCloseKey.name,
          [this](FailureEffect* effect) {
            LONG rc = RegCloseKey(key_);
-           *effect = host::OpenKeyCount() == 0 ? FailureEffect::kReleasesHandle
-                                               : FailureEffect::kNone;
+           *effect =
+               host::OpenKeyCount() == 0 ? FailureEffect::kReleasesHandle : FailureEffect::kNone;
            return Widen(rc);
          }},
         // Files and the environment
@@ -466,14 +468,14 @@ class GateTable : public ::testing::Test {
         {gated::PowerWriteACValueIndex.name,
          [this, none](FailureEffect* effect) {
            none(effect);
-           return Widen(Export<WriteIndex>("PowerWriteACValueIndex")(nullptr, &kScheme,
-                                                                     &kSubgroup, &kSetting, 5));
+           return Widen(Export<WriteIndex>("PowerWriteACValueIndex")(nullptr, &kScheme, &kSubgroup,
+                                                                     &kSetting, 5));
          }},
         {gated::PowerWriteDCValueIndex.name,
          [this, none](FailureEffect* effect) {
            none(effect);
-           return Widen(Export<WriteIndex>("PowerWriteDCValueIndex")(nullptr, &kScheme,
-                                                                     &kSubgroup, &kSetting, 5));
+           return Widen(Export<WriteIndex>("PowerWriteDCValueIndex")(nullptr, &kScheme, &kSubgroup,
+                                                                     &kSetting, 5));
          }},
         {gated::PowerSetActiveScheme.name,
          [this, none](FailureEffect* effect) {
@@ -512,8 +514,8 @@ class GateTable : public ::testing::Test {
         {gated::LocalFree.name,
          [this](FailureEffect* effect) {
            HLOCAL rc = LocalFree(block_);
-           *effect = host::LocalBlockCount() == 0 ? FailureEffect::kReleasesHandle
-                                                  : FailureEffect::kNone;
+           *effect =
+               host::LocalBlockCount() == 0 ? FailureEffect::kReleasesHandle : FailureEffect::kNone;
            return rc == block_ ? kItsArgument : Widen(rc);
          }},
         // Events and waits
@@ -570,8 +572,8 @@ class GateTable : public ::testing::Test {
            none(effect);
            return Widen(CreateServiceA(manager_, "S", nullptr, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                       SERVICE_ERROR_IGNORE, "C:\\S.exe", nullptr, nullptr,
-                                       nullptr, nullptr, nullptr));
+                                       SERVICE_ERROR_IGNORE, "C:\\S.exe", nullptr, nullptr, nullptr,
+                                       nullptr, nullptr));
          }},
         {gated::OpenServiceA.name,
          [this, none](FailureEffect* effect) {
@@ -622,8 +624,8 @@ class GateTable : public ::testing::Test {
            const bool ranNothing = !g_serviceMainRan;
            // The arranged start is still there.
            EXPECT_TRUE(StartServiceCtrlDispatcherA(kServiceTable));
-           *effect = ranNothing && g_serviceMainRan ? FailureEffect::kRunsNothing
-                                                    : FailureEffect::kNone;
+           *effect =
+               ranNothing && g_serviceMainRan ? FailureEffect::kRunsNothing : FailureEffect::kNone;
            SetLastError(error);
            return Widen(rc);
          }},
@@ -958,8 +960,7 @@ TEST_F(GateTable, ListsEveryFunctionTheStandInDeclaresOnce) {
     std::ostringstream text;
     text << in.rdbuf();
     const std::string source = text.str();
-    for (std::sregex_iterator it(source.begin(), source.end(), declaration), end; it != end;
-         ++it) {
+    for (std::sregex_iterator it(source.begin(), source.end(), declaration), end; it != end; ++it) {
       declared.insert((*it)[1]);
     }
   }
@@ -986,9 +987,9 @@ TEST_P(NthCallFailure, FailsOnceOrFromThenOn) {
   const LONG failed = static_cast<LONG>(kInjected);
   // Of five flushes after an IsWindow, the 3rd call fails.
   const std::vector<LONG> expected =
-      persistent ? std::vector<LONG>{ERROR_SUCCESS, failed, failed, failed, failed}
-                 : std::vector<LONG>{ERROR_SUCCESS, failed, ERROR_SUCCESS, ERROR_SUCCESS,
-                                     ERROR_SUCCESS};
+      persistent
+          ? std::vector<LONG>{ERROR_SUCCESS, failed, failed, failed, failed}
+          : std::vector<LONG>{ERROR_SUCCESS, failed, ERROR_SUCCESS, ERROR_SUCCESS, ERROR_SUCCESS};
   host::FailNthCall(3, kInjected, persistent);
   IsWindow(window_);  // counts, though it cannot fail
   std::vector<LONG> answers;

@@ -35,10 +35,10 @@ int main(int argc, char** argv) {
       HKEY key = nullptr;
       char text[256] = {};
       DWORD size = sizeof text - 1;
-      bool found = RegOpenKeyExA(HKEY_CURRENT_USER, argv[i + 1], 0, KEY_READ, &key) ==
-                       ERROR_SUCCESS &&
-                   RegQueryValueExA(key, argv[i + 2], nullptr, nullptr,
-                                    reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS;
+      bool found =
+          RegOpenKeyExA(HKEY_CURRENT_USER, argv[i + 1], 0, KEY_READ, &key) == ERROR_SUCCESS &&
+          RegQueryValueExA(key, argv[i + 2], nullptr, nullptr, reinterpret_cast<BYTE*>(text),
+                           &size) == ERROR_SUCCESS;
       if (key != nullptr) RegCloseKey(key);
       std::printf("%s\n", found ? text : "<absent>");
       i += 2;

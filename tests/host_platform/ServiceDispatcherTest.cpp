@@ -175,7 +175,8 @@ TEST_F(Dispatcher, WithoutAnArrangedStartOrAMatchingEntryTheDispatcherFailsAtOnc
   EXPECT_TRUE(host::ServiceStatusReports().empty());
 }
 
-TEST_F(Dispatcher, ServiceMainRunsOnItsOwnThreadAndControlsReachTheHandlerInOrderOnTheDispatchersThread) {
+TEST_F(Dispatcher,
+       ServiceMainRunsOnItsOwnThreadAndControlsReachTheHandlerInOrderOnTheDispatchersThread) {
   host::WriteDword(HKEY_LOCAL_MACHINE, kServiceKey, "Type", SERVICE_WIN32_OWN_PROCESS);
   host::ArrangeServiceStart("probeservice");  // service names ignore case
   StartDispatcher();

@@ -94,7 +94,9 @@ struct SwitchesLevelAndVersionReadAsAbsentAndAreReportedCase {
   std::function<void()> check;
 };
 
-class SwitchesLevelAndVersionReadAsAbsentAndAreReported : public MistypedPolicyTest, public ::testing::WithParamInterface<SwitchesLevelAndVersionReadAsAbsentAndAreReportedCase> {
+class SwitchesLevelAndVersionReadAsAbsentAndAreReported
+    : public MistypedPolicyTest,
+      public ::testing::WithParamInterface<SwitchesLevelAndVersionReadAsAbsentAndAreReportedCase> {
  public:
   static std::vector<SwitchesLevelAndVersionReadAsAbsentAndAreReportedCase> Cases() {
     return {
@@ -149,8 +151,9 @@ TEST_P(SwitchesLevelAndVersionReadAsAbsentAndAreReported, Case) {
   c.check();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SwitchesLevelAndVersionReadAsAbsentAndAreReported, ::testing::ValuesIn(SwitchesLevelAndVersionReadAsAbsentAndAreReported::Cases()), CaseName());
-
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SwitchesLevelAndVersionReadAsAbsentAndAreReported,
+    ::testing::ValuesIn(SwitchesLevelAndVersionReadAsAbsentAndAreReported::Cases()), CaseName());
 
 // Without a log the reports go nowhere, like every other line.
 TEST_F(MistypedPolicyTest, NothingIsReportedWhenTheLogIsOff) {

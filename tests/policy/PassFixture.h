@@ -18,13 +18,14 @@
 #include <vector>
 
 #include "HostFixture.h"
-#include "PassVariant.h"
 #include "HostSchemeStore.h"
+#include "PassVariant.h"
 #include "RegistrySchema.h"
 
 class PassFixture : public HostFixture {
  protected:
-  static constexpr const char* kPolicyRoot = "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane";
+  static constexpr const char* kPolicyRoot =
+      "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane";
   static constexpr const char* kLocalRoot = "HKEY_LOCAL_MACHINE\\Software\\Velmorant\\Dorvane";
   static constexpr const char* kErrorSuffix = "->System Error: ";
 

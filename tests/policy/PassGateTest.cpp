@@ -21,7 +21,7 @@ struct RootCase {
   const char* name;
   const char* policyControl;  // nullptr: no such root
   const char* localControl;
-  const char* rootUsed;       // nullptr: no pass
+  const char* rootUsed;  // nullptr: no pass
 };
 
 class FirstVerifiedRoot : public PassGateTest, public ::testing::WithParamInterface<RootCase> {
@@ -135,8 +135,7 @@ TEST_P(LayoutVersion, IsAcceptedOrLogsOneErrorAndTouchesNothing) {
   EXPECT_EQ(host::DebugOutput(), (Texts{kBeginOnly[0], kBeginOnly[0]}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, LayoutVersion, ::testing::ValuesIn(kVersionCases),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(Versions, LayoutVersion, ::testing::ValuesIn(kVersionCases), CaseName());
 
 struct SchemeNameCase {
   const char* name;

@@ -55,24 +55,34 @@ TEST_F(PassOutcomeTest, RefusedSetterIsLoggedAfterItsBackupAndThePassGoesOn) {
 struct LimitedUserCommitsThroughTheBypassOnlyCase {
   const char* name;
   DWORD bypass;
-  const char* hibernateLine;  // the mains hibernation policy
+  const char* hibernateLine;      // the mains hibernation policy
   std::vector<std::string> tail;  // log lines after the video change
   bool userHalfStored;
 };
 
-class LimitedUserCommitsThroughTheBypassOnly : public PassOutcomeTest, public ::testing::WithParamInterface<LimitedUserCommitsThroughTheBypassOnlyCase> {
+class LimitedUserCommitsThroughTheBypassOnly
+    : public PassOutcomeTest,
+      public ::testing::WithParamInterface<LimitedUserCommitsThroughTheBypassOnlyCase> {
  public:
   static std::vector<LimitedUserCommitsThroughTheBypassOnlyCase> Cases() {
     return {
-        {"bypass, hibernation policy set", 1, "\"ACMachHibernateIdleTime\"=dword:00001388\n",
-         {kCommitted, kNote}, true},
+        {"bypass, hibernation policy set",
+         1,
+         "\"ACMachHibernateIdleTime\"=dword:00001388\n",
+         {kCommitted, kNote},
+         true},
         {"bypass, hibernation policy absent", 1, "", {kCommitted, kNote}, true},
-        {"bypass, hibernation policy zero", 1, "\"ACMachHibernateIdleTime\"=dword:00000000\n",
+        {"bypass, hibernation policy zero",
+         1,
+         "\"ACMachHibernateIdleTime\"=dword:00000000\n",
          {"INFO: Machine Hibernation will be changed", "INFO: SetMachAcHibernateTimeOut() Succeded",
           kCommitted},
          true},
-        {"no bypass", 0, "\"ACMachHibernateIdleTime\"=dword:00001388\n",
-         {"ERROR: " + kPrivileges + kErrorSuffix}, false},
+        {"no bypass",
+         0,
+         "\"ACMachHibernateIdleTime\"=dword:00001388\n",
+         {"ERROR: " + kPrivileges + kErrorSuffix},
+         false},
     };
   }
 };
@@ -96,8 +106,9 @@ TEST_P(LimitedUserCommitsThroughTheBypassOnly, Case) {
   EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LimitedUserCommitsThroughTheBypassOnly, ::testing::ValuesIn(LimitedUserCommitsThroughTheBypassOnly::Cases()), CaseName());
-
+INSTANTIATE_TEST_SUITE_P(Cases, LimitedUserCommitsThroughTheBypassOnly,
+                         ::testing::ValuesIn(LimitedUserCommitsThroughTheBypassOnly::Cases()),
+                         CaseName());
 
 // One pass that writes a line of each level: an announcement (10), a refusal (0) and
 // successes (5). A line is written when its level is below "LogLevel".
@@ -106,7 +117,9 @@ struct LogLevelChoosesWhichLinesAreWrittenCase {
   std::vector<std::string> lines;
 };
 
-class LogLevelChoosesWhichLinesAreWritten : public PassOutcomeTest, public ::testing::WithParamInterface<LogLevelChoosesWhichLinesAreWrittenCase> {
+class LogLevelChoosesWhichLinesAreWritten
+    : public PassOutcomeTest,
+      public ::testing::WithParamInterface<LogLevelChoosesWhichLinesAreWrittenCase> {
  public:
   static std::vector<LogLevelChoosesWhichLinesAreWrittenCase> Cases() {
     const std::string announcement = "INFO: .Default User System Standby will be changed";
@@ -137,8 +150,8 @@ TEST_P(LogLevelChoosesWhichLinesAreWritten, Case) {
   EXPECT_EQ(LogText(), Lines(c.lines));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LogLevelChoosesWhichLinesAreWritten, ::testing::ValuesIn(LogLevelChoosesWhichLinesAreWritten::Cases()));
-
+INSTANTIATE_TEST_SUITE_P(Cases, LogLevelChoosesWhichLinesAreWritten,
+                         ::testing::ValuesIn(LogLevelChoosesWhichLinesAreWritten::Cases()));
 
 struct LogOffCase {
   const char* name;
@@ -189,7 +202,10 @@ struct BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase {
   size_t backupValues;
 };
 
-class BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn : public PassOutcomeTest, public ::testing::WithParamInterface<BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase> {
+class BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn
+    : public PassOutcomeTest,
+      public ::testing::WithParamInterface<
+          BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase> {
  public:
   static std::vector<BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase> Cases() {
     const std::string announcement = "INFO: .Default User Video Timeout will be changed";
@@ -228,8 +244,10 @@ TEST_P(BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn, Case) {
   EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn, ::testing::ValuesIn(BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn::Cases()), CaseName());
-
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn,
+    ::testing::ValuesIn(BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn::Cases()),
+    CaseName());
 
 // A backup key whose values may not be set: every value is named, and the log says nothing
 // that is not so.
@@ -244,8 +262,7 @@ TEST_F(PassOutcomeTest, BackupKeyRefusingEveryValueNamesEachOne) {
        {"CurACUserVideoTimeout", "CurACUserStandbyTimeout", "CurACMachHibernateTimeout",
         "ACUserVideoTimeoutPolicy", "ACUserStandbyTimeoutPolicy", "ACMachHibernateTimeoutPolicy",
         "CurDCUserVideoTimeout", "CurDCUserStandbyTimeout", "CurDCMachHibernateTimeout",
-        "DCUserVideoTimeoutPolicy", "DCUserStandbyTimeoutPolicy",
-        "DCMachHibernateTimeoutPolicy"}) {
+        "DCUserVideoTimeoutPolicy", "DCUserStandbyTimeoutPolicy", "DCMachHibernateTimeoutPolicy"}) {
     lines.push_back(std::string("ERROR: Backup value ") + name + " cannot be written");
   }
   lines.insert(lines.end(), {"INFO: .Default User Video Timeout will be changed",

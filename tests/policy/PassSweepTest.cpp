@@ -65,7 +65,8 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
     EXPECT_EQ(SettingsRoots(), settingsBefore_) << "the pass wrote to a settings root";
     const std::string log = LogText();
     EXPECT_EQ(log.compare(0, std::string(kEarlierLines).size(), kEarlierLines), 0)
-        << "the log lost what it held:\n" << log;
+        << "the log lost what it held:\n"
+        << log;
     EXPECT_TRUE(IsWholeLogLines(log)) << "a log line is not whole:\n" << log;
     if (Current()) {
       EXPECT_EQ(current_store::Active(), activeBefore_) << "another scheme was activated";
@@ -73,9 +74,9 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
     }
     // A scheme that was never read is all zeros: written or activated, it would show in the
     // members no setting changes, or as another active scheme.
-    EXPECT_EQ(ValueBytes(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
-                         scheme_store::kActiveValue),
-              activeBefore_);
+    EXPECT_EQ(
+        ValueBytes(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, scheme_store::kActiveValue),
+        activeBefore_);
     for (unsigned index : {0u, 1u}) {
       EXPECT_EQ(UntouchedMembers(StoredScheme(index)),
                 UntouchedMembers(scheme_store::DistinctPolicy()))
@@ -117,10 +118,9 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
 };
 
 TEST_P(PassSweepTest, EndsCleanlyWhicheverCallFails) {
-  const SweepCounts counts = SweepEveryCall({std::string("update pass, ") + GetParam().name,
-                                             [this] { Prepare(); },
-                                             [] { RunPolicyPass(*GetParam().variant); },
-                                             [this] { CheckInvariants(); }});
+  const SweepCounts counts =
+      SweepEveryCall({std::string("update pass, ") + GetParam().name, [this] { Prepare(); },
+                      [] { RunPolicyPass(*GetParam().variant); }, [this] { CheckInvariants(); }});
   // The run without failures changes all eight settings and commits.
   EXPECT_GT(counts.calls, 100u);
 }

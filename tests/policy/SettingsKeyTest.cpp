@@ -19,7 +19,9 @@ struct MarkerMustBeExactlyVerifyCase {
   bool verified;
 };
 
-class MarkerMustBeExactlyVerify : public SettingsKeyTest, public ::testing::WithParamInterface<MarkerMustBeExactlyVerifyCase> {
+class MarkerMustBeExactlyVerify
+    : public SettingsKeyTest,
+      public ::testing::WithParamInterface<MarkerMustBeExactlyVerifyCase> {
  public:
   static std::vector<MarkerMustBeExactlyVerifyCase> Cases() {
     return {
@@ -48,8 +50,8 @@ TEST_P(MarkerMustBeExactlyVerify, Case) {
   EXPECT_EQ(host::OpenKeyCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MarkerMustBeExactlyVerify, ::testing::ValuesIn(MarkerMustBeExactlyVerify::Cases()), CaseName());
-
+INSTANTIATE_TEST_SUITE_P(Cases, MarkerMustBeExactlyVerify,
+                         ::testing::ValuesIn(MarkerMustBeExactlyVerify::Cases()), CaseName());
 
 TEST_F(SettingsKeyTest, MarkerUnderAnotherNameDoesNotCount) {
   host::WriteString(HKEY_LOCAL_MACHINE, "Software\\Root", "Other", "Verify");

@@ -50,9 +50,9 @@ class UpdatePassTest : public PassFixture {
 
   // What each change of AllDiffer() replaced, under the policy value's name.
   static Values ReplacedByAllDiffer() {
-    return {{"ACUserMonIdleTime", 20},     {"ACUserStandByIdleTime", 10},
-            {"ACMachHibernateIdleTime", 70}, {"DCUserMonIdleTime", 7},
-            {"DCUserStandByIdleTime", 5},  {"DCMachHibernateIdleTime", 45},
+    return {{"ACUserMonIdleTime", 20},         {"ACUserStandByIdleTime", 10},
+            {"ACMachHibernateIdleTime", 70},   {"DCUserMonIdleTime", 7},
+            {"DCUserStandByIdleTime", 5},      {"DCMachHibernateIdleTime", 45},
             {"ACUserHDDspindownIdleTime", 30}, {"DCUserHDDspindownIdleTime", 15}};
   }
 
@@ -64,10 +64,11 @@ class UpdatePassTest : public PassFixture {
   // The log of AllDiffer() at level 11: each announcement, given here as the administrator
   // reads it, followed by its setter's success line, then the commit.
   static std::string LogOfAllDiffer(const std::vector<std::string>& announcements) {
-    const char* success[] = {"SetUserAcVideoTimeOut() Succeded",    "SetUserAcStandbyTimeOut() Succeded",
-                             "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
-                             "SetUserDcStandbyTimeOut() Succeded",  "SetMachDcHibernateTimeOut() Succeded",
-                             "SetUserAcSpinDownTimeOut() Succeded", "SetUserDcSpinDownTimeOut() Succeded"};
+    const char* success[] = {
+        "SetUserAcVideoTimeOut() Succeded",     "SetUserAcStandbyTimeOut() Succeded",
+        "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
+        "SetUserDcStandbyTimeOut() Succeded",   "SetMachDcHibernateTimeOut() Succeded",
+        "SetUserAcSpinDownTimeOut() Succeded",  "SetUserDcSpinDownTimeOut() Succeded"};
     EXPECT_EQ(announcements.size(), std::size(success));
     std::vector<std::string> lines;
     for (size_t i = 0; i < announcements.size() && i < std::size(success); ++i) {
@@ -98,8 +99,8 @@ TEST_F(UpdatePassTest, ServicePassEnforcesEverySettingAndRecordsItInTheMachineHi
   EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
   EXPECT_EQ(Desktop("PowerOffActive"), "1");
   EXPECT_EQ(Desktop("PowerOffTimeOut"), "900");
-  EXPECT_EQ(host::DebugOutput(),
-            (std::vector<std::string>{"Reached beginning of PM Update", "Reached end of PM Update"}));
+  EXPECT_EQ(host::DebugOutput(), (std::vector<std::string>{"Reached beginning of PM Update",
+                                                           "Reached end of PM Update"}));
   // The policy itself is only ever read.
   for (const std::string& call : host::Calls()) EXPECT_NE(call, "RegDeleteValueA");
 }
@@ -130,13 +131,18 @@ TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
   RunPass();
 
   EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
-  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
-            (Values{{"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
-                    {"CurACMachHibernateTimeout", 70},  {"ACUserVideoTimeoutPolicy", 20},
-                    {"ACUserStandbyTimeoutPolicy", 10}, {"ACMachHibernateTimeoutPolicy", 70},
-                    {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
-                    {"CurDCMachHibernateTimeout", 45},  {"DCUserVideoTimeoutPolicy", 7},
-                    {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 45}}));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
+                                                {"CurACUserStandbyTimeout", 10},
+                                                {"CurACMachHibernateTimeout", 70},
+                                                {"ACUserVideoTimeoutPolicy", 20},
+                                                {"ACUserStandbyTimeoutPolicy", 10},
+                                                {"ACMachHibernateTimeoutPolicy", 70},
+                                                {"CurDCUserVideoTimeout", 7},
+                                                {"CurDCUserStandbyTimeout", 5},
+                                                {"CurDCMachHibernateTimeout", 45},
+                                                {"DCUserVideoTimeoutPolicy", 7},
+                                                {"DCUserStandbyTimeoutPolicy", 5},
+                                                {"DCMachHibernateTimeoutPolicy", 45}}));
   EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 1u);
   EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 1u);
   EXPECT_TRUE(SchemeUnchanged());
@@ -161,7 +167,9 @@ struct OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase {
   bool enforced;
 };
 
-class OnlyPoliciesBelowFiveThousandMinutesAreEnforced : public UpdatePassTest, public ::testing::WithParamInterface<OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase> {
+class OnlyPoliciesBelowFiveThousandMinutesAreEnforced
+    : public UpdatePassTest,
+      public ::testing::WithParamInterface<OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase> {
  public:
   static std::vector<OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase> Cases() {
     return {
@@ -183,7 +191,8 @@ TEST_P(OnlyPoliciesBelowFiveThousandMinutesAreEnforced, Case) {
 
   const Values backup = Backup(HKEY_LOCAL_MACHINE);
   ASSERT_GE(backup.size(), 12u);
-  EXPECT_EQ(backup[3], (std::pair<std::string, DWORD>("ACUserVideoTimeoutPolicy", c.snapshotPolicy)));
+  EXPECT_EQ(backup[3],
+            (std::pair<std::string, DWORD>("ACUserVideoTimeoutPolicy", c.snapshotPolicy)));
   if (c.enforced) {
     EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 4999u * 60);
     EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
@@ -197,8 +206,9 @@ TEST_P(OnlyPoliciesBelowFiveThousandMinutesAreEnforced, Case) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OnlyPoliciesBelowFiveThousandMinutesAreEnforced, ::testing::ValuesIn(OnlyPoliciesBelowFiveThousandMinutesAreEnforced::Cases()));
-
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OnlyPoliciesBelowFiveThousandMinutesAreEnforced,
+    ::testing::ValuesIn(OnlyPoliciesBelowFiveThousandMinutesAreEnforced::Cases()));
 
 // Every setting reads back as the pass set it, hibernation included (its total counts from
 // the standby time-out the same pass has just set): a second pass finds nothing to change
@@ -220,18 +230,17 @@ TEST_P(SecondPassWithTheSamePolicy, ChangesNothing) {
   for (auto& [name, value] : snapshot) {
     if (name.compare(0, 3, "Cur") != 0) continue;
     for (const auto& [policyName, policy] : Values{{"CurACUserVideoTimeout", 15},
-                                                  {"CurACUserStandbyTimeout", 25},
-                                                  {"CurACMachHibernateTimeout", 90},
-                                                  {"CurDCUserVideoTimeout", 3},
-                                                  {"CurDCUserStandbyTimeout", 4},
-                                                  {"CurDCMachHibernateTimeout", 60}}) {
+                                                   {"CurACUserStandbyTimeout", 25},
+                                                   {"CurACMachHibernateTimeout", 90},
+                                                   {"CurDCUserVideoTimeout", 3},
+                                                   {"CurDCUserStandbyTimeout", 4},
+                                                   {"CurDCMachHibernateTimeout", 60}}) {
       if (name == policyName) value = policy;
     }
   }
   EXPECT_EQ(Backup(hive), Concat(snapshot, ReplacedByAllDiffer()));
   EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
-  EXPECT_EQ(scheme_store::StoredMachineHalf(0),
-            scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, SecondPassWithTheSamePolicy,
@@ -267,19 +276,18 @@ TEST_F(UpdatePassTest, MissingSchemeSubkeyRecordsTheSnapshotWithUnsetPolicies) {
 
   EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
   EXPECT_TRUE(SchemeUnchanged());
-  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
-            (Values{{"CurACUserVideoTimeout", 20},
-                    {"CurACUserStandbyTimeout", 10},
-                    {"CurACMachHibernateTimeout", 70},
-                    {"ACUserVideoTimeoutPolicy", 0xFFFFFFFF},
-                    {"ACUserStandbyTimeoutPolicy", 0xFFFFFFFF},
-                    {"ACMachHibernateTimeoutPolicy", 0xFFFFFFFF},
-                    {"CurDCUserVideoTimeout", 7},
-                    {"CurDCUserStandbyTimeout", 5},
-                    {"CurDCMachHibernateTimeout", 45},
-                    {"DCUserVideoTimeoutPolicy", 0xFFFFFFFF},
-                    {"DCUserStandbyTimeoutPolicy", 0xFFFFFFFF},
-                    {"DCMachHibernateTimeoutPolicy", 0xFFFFFFFF}}));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
+                                                {"CurACUserStandbyTimeout", 10},
+                                                {"CurACMachHibernateTimeout", 70},
+                                                {"ACUserVideoTimeoutPolicy", 0xFFFFFFFF},
+                                                {"ACUserStandbyTimeoutPolicy", 0xFFFFFFFF},
+                                                {"ACMachHibernateTimeoutPolicy", 0xFFFFFFFF},
+                                                {"CurDCUserVideoTimeout", 7},
+                                                {"CurDCUserStandbyTimeout", 5},
+                                                {"CurDCMachHibernateTimeout", 45},
+                                                {"DCUserVideoTimeoutPolicy", 0xFFFFFFFF},
+                                                {"DCUserStandbyTimeoutPolicy", 0xFFFFFFFF},
+                                                {"DCMachHibernateTimeoutPolicy", 0xFFFFFFFF}}));
 }
 
 // Without "Options" logging is on with an empty path (nothing is written) and both switches

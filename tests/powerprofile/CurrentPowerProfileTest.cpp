@@ -109,14 +109,14 @@ TEST_F(CurrentPowerProfile, AValueThatIsNotThereOrNotANumberIsAnErrorAndLeavesTh
          SeedScheme(kSchemeAText);
          SeedSetting(600, 300);
          scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex", REG_SZ,
-                               scheme_store::TextBytes("900"));
+                                scheme_store::TextBytes("900"));
        },
        ERROR_INVALID_DATA},
       {"own value of eight bytes",
        [] {
          SeedScheme(kSchemeAText);
          scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
-                               REG_BINARY, Bytes(8, 1));
+                                REG_BINARY, Bytes(8, 1));
        },
        ERROR_INVALID_DATA},
   };
@@ -141,7 +141,7 @@ TEST_F(CurrentPowerProfile, AWriteStoresTheSchemesOwnValueAndKeepsTheDefault) {
   DWORD type = REG_NONE;
   Bytes data;
   ASSERT_TRUE(scheme_store::GetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
-                                    &type, &data));
+                                     &type, &data));
   EXPECT_EQ(DWORD{REG_DWORD}, type);
   EXPECT_EQ(DwordBytes(600), ValueAt(DefaultKey(kSchemeAText), "ACSettingIndex"));
   EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));

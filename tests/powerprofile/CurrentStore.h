@@ -61,7 +61,7 @@ inline void SetDword(const std::string& path, const char* name, DWORD value) {
 // A scheme's key, as every scheme has one.
 inline void SeedScheme(const char* scheme) {
   scheme_store::SetValue(HKEY_LOCAL_MACHINE, SchemeKey(scheme), "FriendlyName", REG_SZ,
-                        scheme_store::TextBytes(std::string("Scratch ") + scheme));
+                         scheme_store::TextBytes(std::string("Scratch ") + scheme));
 }
 
 // The scratch setting, known to the machine, with the defaults of scheme A.
@@ -72,7 +72,7 @@ inline void SeedSetting(DWORD acDefault, DWORD dcDefault) {
 
 inline void SetActiveText(const std::string& text) {
   scheme_store::SetValue(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme", REG_SZ,
-                        scheme_store::TextBytes(text));
+                         scheme_store::TextBytes(text));
 }
 
 inline std::string ActiveText() {

@@ -25,8 +25,8 @@ using current_store::Timeouts;
 const std::string kSuffix = "->System Error: ";
 const Timeouts kBalancedDefaults = {600, 300, 1800, 900, 10800, 10800, 1200, 600};
 const host::FailableFunction kLegacySchemeFunctions[] = {
-    host::gated::GetActivePwrScheme, host::gated::ReadPwrScheme,
-    host::gated::WritePwrScheme,     host::gated::SetActivePwrScheme,
+    host::gated::GetActivePwrScheme,    host::gated::ReadPwrScheme,
+    host::gated::WritePwrScheme,        host::gated::SetActivePwrScheme,
     host::gated::CanUserWritePwrScheme, host::gated::IsPwrHibernateAllowed};
 
 class CurrentInterfaceTest : public HostFixture {

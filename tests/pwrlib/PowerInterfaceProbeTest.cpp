@@ -75,7 +75,8 @@ TEST_F(ProbeTest, OneMissingFunctionIsEnough) {
   host::SetPowerMachine(host::PowerMachine::kCurrent);
   for (size_t missing = 0; missing < kCurrentFunctions.size(); ++missing) {
     SCOPED_TRACE(kCurrentFunctions[missing]);
-    host::FailCall(host::gated::GetProcAddress, static_cast<unsigned>(missing + 1), ERROR_PROC_NOT_FOUND);
+    host::FailCall(host::gated::GetProcAddress, static_cast<unsigned>(missing + 1),
+                   ERROR_PROC_NOT_FOUND);
 
     EXPECT_FALSE(ProbeChoosesCurrent());
 
@@ -96,7 +97,9 @@ struct ExportedButNotWorkingIsNotEnoughCase {
   const char* debugText;
 };
 
-class ExportedButNotWorkingIsNotEnough : public ProbeTest, public ::testing::WithParamInterface<ExportedButNotWorkingIsNotEnoughCase> {
+class ExportedButNotWorkingIsNotEnough
+    : public ProbeTest,
+      public ::testing::WithParamInterface<ExportedButNotWorkingIsNotEnoughCase> {
  public:
   static std::vector<ExportedButNotWorkingIsNotEnoughCase> Cases() {
     return {
@@ -125,8 +128,8 @@ TEST_P(ExportedButNotWorkingIsNotEnough, Case) {
   EXPECT_EQ(0u, host::LoadedLibraryCount());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ExportedButNotWorkingIsNotEnough, ::testing::ValuesIn(ExportedButNotWorkingIsNotEnough::Cases()));
-
+INSTANTIATE_TEST_SUITE_P(Cases, ExportedButNotWorkingIsNotEnough,
+                         ::testing::ValuesIn(ExportedButNotWorkingIsNotEnough::Cases()));
 
 TEST_F(ProbeTest, APowrprofThatDoesNotLoadMeansLegacy) {
   host::SetPowerMachine(host::PowerMachine::kCurrent);

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "HostFixture.h"
@@ -23,8 +23,7 @@ const std::string kPrivileges =
     "PwrScheme::commit(): Current User has insufficient priviledges to write active power "
     "scheme and no override has been set.";
 const std::string kWriteFailed = "PwrScheme::commit() failed. Unable to Write PowerScheme";
-const std::string kActivateFailed =
-    "PwrScheme::commit() failed. Unable to Set Active PowerScheme";
+const std::string kActivateFailed = "PwrScheme::commit() failed. Unable to Set Active PowerScheme";
 
 class CommitTest : public HostFixture {
  protected:
@@ -67,9 +66,8 @@ TEST_P(UserWithRights, WritesAndActivatesWhateverTheBypass) {
 
   EXPECT_FALSE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), "");
-  EXPECT_EQ(host::Calls(), (Calls{"CanUserWritePwrScheme", "WritePwrScheme",
-                                  "SetActivePwrScheme", "SystemParametersInfoA",
-                                  "SystemParametersInfoA"}));
+  EXPECT_EQ(host::Calls(), (Calls{"CanUserWritePwrScheme", "WritePwrScheme", "SetActivePwrScheme",
+                                  "SystemParametersInfoA", "SystemParametersInfoA"}));
   EXPECT_EQ(StoredUserHalf(0), BytesOf(scheme.Policy().user));
   EXPECT_EQ(StoredMachineHalf(0), BytesOf(scheme.Policy().mach));
   EXPECT_EQ(Active(), 0u);
@@ -116,9 +114,8 @@ TEST_F(CommitTest, BypassWritesOnlyTheUserHalfIntoTheActiveScheme) {
   EXPECT_FALSE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(host::Calls(),
-            (Calls{"CanUserWritePwrScheme", "GetActivePwrScheme", "RegOpenKeyExA",
-                   "RegSetValueExA", "RegCloseKey", "SystemParametersInfoA",
-                   "SystemParametersInfoA"}));
+            (Calls{"CanUserWritePwrScheme", "GetActivePwrScheme", "RegOpenKeyExA", "RegSetValueExA",
+                   "RegCloseKey", "SystemParametersInfoA", "SystemParametersInfoA"}));
   host::RegValue value;
   ASSERT_TRUE(host::ReadValue(HKEY_CURRENT_USER, scheme_store::UserKey(1), "Policies", &value));
   EXPECT_EQ(value.type, DWORD{REG_BINARY});

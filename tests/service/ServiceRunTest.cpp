@@ -14,8 +14,8 @@ namespace {
 using harness::kRunning;
 using harness::kRunningReReported;
 using harness::kStartPending;
-using harness::kStopPending;
 using harness::kStopped;
+using harness::kStopPending;
 using harness::kStopRequested;
 using Times = std::vector<uint64_t>;
 using Texts = std::vector<std::string>;
@@ -32,8 +32,8 @@ class ServiceRun : public HostFixture {
     host::ArrangeServiceStart(harness::kServiceName);
     *exitStatus_ = -1;
     auto exitStatus = exitStatus_;
-    dispatcher_ = std::make_unique<BackgroundThread>(
-        [exitStatus] { *exitStatus = harness::RunHollin({}); });
+    dispatcher_ =
+        std::make_unique<BackgroundThread>([exitStatus] { *exitStatus = harness::RunHollin({}); });
   }
 
   // Once the service thread is parked in its sleep or its wait, moves the clock on.
@@ -83,7 +83,7 @@ TEST_F(ServiceRun, InterrogatePauseContinueAndUnknownControlsReReportTheStatusUn
   AdvanceWhenParked(2000);
   ASSERT_TRUE(host::WaitForBlockedThreads(1));
   const DWORD controls[] = {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE,
-                           SERVICE_CONTROL_CONTINUE, 128};
+                            SERVICE_CONTROL_CONTINUE, 128};
   for (DWORD control : controls) {
     Control(control);
   }
@@ -93,8 +93,7 @@ TEST_F(ServiceRun, InterrogatePauseContinueAndUnknownControlsReReportTheStatusUn
   Control(SERVICE_CONTROL_STOP);
   ExpectEnded();
   EXPECT_EQ((Texts{kStartPending, kRunning, kRunningReReported, kRunningReReported,
-                   kRunningReReported, kRunningReReported, kStopRequested, kStopPending,
-                   kStopped}),
+                   kRunningReReported, kRunningReReported, kStopRequested, kStopPending, kStopped}),
             harness::StatusReports());
 }
 
@@ -130,9 +129,8 @@ TEST_F(ServiceRun, AStopDuringTheStartDelayEndsTheServiceWithoutAPass) {
   const struct {
     DWORD control;
     uint64_t after;
-  } cases[] = {{SERVICE_CONTROL_STOP, 0},
-               {SERVICE_CONTROL_STOP, 1999},
-               {SERVICE_CONTROL_SHUTDOWN, 1000}};
+  } cases[] = {
+      {SERVICE_CONTROL_STOP, 0}, {SERVICE_CONTROL_STOP, 1999}, {SERVICE_CONTROL_SHUTDOWN, 1000}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.control) + " after " + std::to_string(c.after) + " ms");
     host::Reset();
@@ -186,9 +184,9 @@ TEST_F(ServiceRun, AStopDuringAPassReportsStopPendingAtOnceAndStoppedOnlyAfterTh
   ExpectEnded();
   EXPECT_EQ(Times{2000}, pass_double::Starts());
   EXPECT_EQ(Times{2000}, pass_double::Ends());
-  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopRequested, kStopPending,
-                   kStopped}),
-            harness::StatusReports());
+  EXPECT_EQ(
+      (Texts{kStartPending, kRunning, kStopRequested, kStopRequested, kStopPending, kStopped}),
+      harness::StatusReports());
 }
 
 // The start delay is then slept, since there is nothing to wait on.

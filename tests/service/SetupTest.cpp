@@ -223,7 +223,6 @@ TEST_F(Setup, ASystemDirectoryThatCannotBeReadRegistersNoPath) {
   }
 }
 
-
 TEST_F(Setup, ProgramPathsAreCutTo260CharactersAndTheServiceProgramIsQuoted) {
   const std::string deep = "C:\\" + std::string(300, 'd');
   const struct Case {

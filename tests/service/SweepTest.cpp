@@ -85,21 +85,20 @@ class HollinSweep : public HostFixture {
 
 TEST_F(HollinSweep, InstallEndsCleanlyAndSucceedsOnlyWhenEveryStepDid) {
   int exitStatus = -1;
-  SweepEveryCall({"Hollin /Install", [] { host::Reset(); },
-                  [&] {
-                    exitStatus =
-                        harness::RunCommand([] { return harness::RunHollin({"/Install"}); })
-                            .exitStatus;
-                  },
-                  [&] {
-                    EXPECT_TRUE(exitStatus == 0 || exitStatus == 1) << exitStatus;
-                    EXPECT_EQ(host::OpenHandleCount(), 0u);
-                    if (exitStatus == 0) {
-                      EXPECT_EQ(RunValue(), std::string(kLogonToolPath) + '\0');
-                      EXPECT_EQ(host::ServiceState(kServiceName),
-                                static_cast<DWORD>(SERVICE_RUNNING));
-                    }
-                  }});
+  SweepEveryCall(
+      {"Hollin /Install", [] { host::Reset(); },
+       [&] {
+         exitStatus =
+             harness::RunCommand([] { return harness::RunHollin({"/Install"}); }).exitStatus;
+       },
+       [&] {
+         EXPECT_TRUE(exitStatus == 0 || exitStatus == 1) << exitStatus;
+         EXPECT_EQ(host::OpenHandleCount(), 0u);
+         if (exitStatus == 0) {
+           EXPECT_EQ(RunValue(), std::string(kLogonToolPath) + '\0');
+           EXPECT_EQ(host::ServiceState(kServiceName), static_cast<DWORD>(SERVICE_RUNNING));
+         }
+       }});
 }
 
 TEST_F(HollinSweep, UninstallEndsCleanlyLeavesTheRunValueAndSucceedsOnlyWhenTheServiceIsGone) {
@@ -110,9 +109,9 @@ TEST_F(HollinSweep, UninstallEndsCleanlyLeavesTheRunValueAndSucceedsOnlyWhenTheS
                     SeedInstalledService();
                   },
                   [&] {
-                    exitStatus =
-                        harness::RunCommand([] { return harness::RunHollin({"/Uninstall"}); })
-                            .exitStatus;
+                    exitStatus = harness::RunCommand([] {
+                                   return harness::RunHollin({"/Uninstall"});
+                                 }).exitStatus;
                   },
                   [&] {
                     EXPECT_TRUE(exitStatus == 0 || exitStatus == 1) << exitStatus;

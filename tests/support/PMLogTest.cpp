@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,8 +11,8 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -113,9 +113,9 @@ TEST_F(PMLogTest, LinesAreWrittenByteForByte) {
   log.WriteError(std::string("zero\0byte", 9), 0);
   log.WriteInfo("Commiting of Power Scheme() Succeded", 5);
   log.Close();
-  const std::string expected = std::string("INFO: \r\n") + "ERROR: \r\n" + "INFO: two\r\nlines\r\n" +
-                               "ERROR: " + std::string("zero\0byte", 9) + "\r\n" +
-                               "INFO: Commiting of Power Scheme() Succeded\r\n";
+  const std::string expected = std::string("INFO: \r\n") + "ERROR: \r\n" +
+                               "INFO: two\r\nlines\r\n" + "ERROR: " + std::string("zero\0byte", 9) +
+                               "\r\n" + "INFO: Commiting of Power Scheme() Succeded\r\n";
   EXPECT_EQ(Contents(path), expected);
 }
 
@@ -178,22 +178,22 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
   log.Close();
   // What was opened is looked at before anything else touches it: its type, then its
   // attributes and names.
-  EXPECT_EQ(host::Calls(), (std::vector<std::string>{
-                               "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                               "GetFileType", "GetFileInformationByHandle", "GetFileSize",
-                               "SetFilePointer", "SetErrorMode", "WriteFile", "SetEndOfFile",
-                               "CloseHandle"}));
+  EXPECT_EQ(host::Calls(),
+            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
+                                      "GetFileType", "GetFileInformationByHandle", "GetFileSize",
+                                      "SetFilePointer", "SetErrorMode", "WriteFile", "SetEndOfFile",
+                                      "CloseHandle"}));
   EXPECT_EQ(SetErrorMode(0), UINT{SEM_NOGPFAULTERRORBOX});
 
   // A file with content: its last byte is read before the position goes to the end.
   host::ClearCalls();
   log.Open(path, 11);
   log.Close();
-  EXPECT_EQ(host::Calls(), (std::vector<std::string>{
-                               "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                               "GetFileType", "GetFileInformationByHandle", "GetFileSize",
-                               "SetFilePointer", "ReadFile", "SetFilePointer", "SetErrorMode",
-                               "SetEndOfFile", "CloseHandle"}));
+  EXPECT_EQ(host::Calls(),
+            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
+                                      "GetFileType", "GetFileInformationByHandle", "GetFileSize",
+                                      "SetFilePointer", "ReadFile", "SetFilePointer",
+                                      "SetErrorMode", "SetEndOfFile", "CloseHandle"}));
 }
 
 TEST_F(PMLogTest, ExpandsEnvironmentReferencesInThePath) {

@@ -140,7 +140,8 @@ TEST_F(RegKeyTest, GetStrValueReadsUpToTheFirstZeroWithinItsBuffer) {
     std::string text;
     bool fails;
   } cases[] = {
-      {"1024 bytes with zero", REG_SZ, std::string(1023, 'x') + '\0', std::string(1023, 'x'), false},
+      {"1024 bytes with zero", REG_SZ, std::string(1023, 'x') + '\0', std::string(1023, 'x'),
+       false},
       {"1025 bytes with zero", REG_SZ, std::string(1024, 'x') + '\0', "", true},
       {"1024 bytes, no zero", REG_BINARY, std::string(1024, 'y'), std::string(1024, 'y'), false},
       {"no terminating zero", REG_SZ, "abc", "abc", false},
@@ -255,15 +256,20 @@ TEST_F(RegKeyTest, FlushFollowsOnlySuccessfulOpenCreateAndWrite) {
     Calls calls;
   } cases[] = {
       {"open", [] { RegKey key(HKEY_LOCAL_MACHINE, kPath); }, {"RegOpenKeyExA", "RegFlushKey"}},
-      {"failed open", [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\Absent"); }, {"RegOpenKeyExA"}},
-      {"create", [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\New", 1); },
+      {"failed open",
+       [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\Absent"); },
+       {"RegOpenKeyExA"}},
+      {"create",
+       [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\New", 1); },
        {"RegCreateKeyExA", "RegFlushKey"}},
       {"write text",
        [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("S", std::string("x")); },
        {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
-      {"write number", [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("N", DWORD{1}); },
+      {"write number",
+       [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("N", DWORD{1}); },
        {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
-      {"refused write", [] { RegKey(HKEY_LOCAL_MACHINE, kPath).SetValue("N", DWORD{1}); },
+      {"refused write",
+       [] { RegKey(HKEY_LOCAL_MACHINE, kPath).SetValue("N", DWORD{1}); },
        {"RegOpenKeyExA", "RegFlushKey", "RegSetValueExA"}},
       {"reads and close",
        [] {
@@ -290,16 +296,16 @@ TEST_F(RegKeyTest, EachFailingPlatformCallRecordsItsText) {
   } cases[] = {
       {host::gated::RegOpenKeyExA, [](KeyProbe& k) { return k.OpenKey(HKEY_LOCAL_MACHINE, kPath); },
        "OpenKey failed"},
-      {host::gated::RegCreateKeyExA, [](KeyProbe& k) { return k.CreateKey(HKEY_LOCAL_MACHINE, kPath); },
-       "CreateKey Failed"},
+      {host::gated::RegCreateKeyExA,
+       [](KeyProbe& k) { return k.CreateKey(HKEY_LOCAL_MACHINE, kPath); }, "CreateKey Failed"},
       {host::gated::RegSetValueExA, [](KeyProbe& k) { return k.SetValue("S", std::string("x")); },
        "SetValue (str) failed"},
       {host::gated::RegSetValueExA, [](KeyProbe& k) { return k.SetValue("N", DWORD{1}); },
        "SetValue (dw) failed"},
       {host::gated::RegQueryValueExA, [](KeyProbe& k) { return k.GetStrValue("N").empty(); },
        "GetStrValue failed"},
-      {host::gated::RegQueryValueExA, [](KeyProbe& k) { return k.GetDwordValue("N") == kUnsetReading; },
-       "GetDwordValue failed"},
+      {host::gated::RegQueryValueExA,
+       [](KeyProbe& k) { return k.GetDwordValue("N") == kUnsetReading; }, "GetDwordValue failed"},
       {host::gated::RegCloseKey, [](KeyProbe& k) { return k.CloseKey(); }, "CloseKey failed"},
   };
   for (const auto& c : cases) {

@@ -106,8 +106,7 @@ size_t LocalBlockCount();
 // their constants in host::gated; the gate table (GatedFunctions.h) gives each one's failure
 // shape: what it answers, whether it sets the last error and what else it does (as a rule
 // nothing at all; a close still releases its handle, as on Windows).
-void FailCall(const FailableFunction& function, unsigned nth, DWORD error,
-              bool persistent = false);
+void FailCall(const FailableFunction& function, unsigned nth, DWORD error, bool persistent = false);
 // Makes the nth gated call of any function (1 = the next one), counted from now, fail with
 // the given error; once, or also every call after it when `persistent`. A call due to fail
 // whose function cannot fail (kRecordedFunctions) goes ahead.

@@ -1,9 +1,9 @@
 // Modal dialogs, dialog items, message boxes and the fatal exit.
+#include <unistd.h>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "CallGate.h"
 #include "UiState.h"

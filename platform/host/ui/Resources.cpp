@@ -33,8 +33,8 @@ const char* FindString(UINT id) {
 constexpr uintptr_t kModuleBase = 0x400000;
 
 void* ResourceHandle(const char* kind, HINSTANCE instance, LPCSTR name) {
-  std::string description = std::string(instance ? "" : "system ") + kind + " " +
-                            ResourceName(name);
+  std::string description =
+      std::string(instance ? "" : "system ") + kind + " " + ResourceName(name);
   State& s = S();
   auto found = s.resourceHandles.find(description);
   if (found != s.resourceHandles.end()) return reinterpret_cast<void*>(found->second);

@@ -26,7 +26,7 @@ struct Item {
 struct Window {
   HWND handle = nullptr;
   WindowInfo info;
-  WNDPROC proc = nullptr;   // windows
+  WNDPROC proc = nullptr;     // windows
   DLGPROC dlgProc = nullptr;  // dialogs
   LONG width = 0;
   LONG height = 0;

@@ -58,7 +58,8 @@ std::string Lower(std::string text) {
 
 LRESULT Deliver(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
   HWND handle = window.handle;
-  if (window.info.dialog) return window.dlgProc ? window.dlgProc(handle, message, wParam, lParam) : 0;
+  if (window.info.dialog)
+    return window.dlgProc ? window.dlgProc(handle, message, wParam, lParam) : 0;
   return window.proc ? window.proc(handle, message, wParam, lParam) : 0;
 }
 
@@ -104,13 +105,12 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx) {
   return static_cast<ATOM>(0xC000 + S().classes.size());
 }
 
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
-                            DWORD dwStyle, int, int, int nWidth, int nHeight, HWND hWndParent,
-                            HMENU hMenu, HINSTANCE hInstance, LPVOID) {
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int, int, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID) {
   if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<HWND>();
-  auto found = lpClassName && !IS_INTRESOURCE(lpClassName)
-                   ? S().classes.find(Lower(lpClassName))
-                   : S().classes.end();
+  auto found = lpClassName && !IS_INTRESOURCE(lpClassName) ? S().classes.find(Lower(lpClassName))
+                                                           : S().classes.end();
   if (found == S().classes.end()) {
     SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
     return nullptr;
@@ -322,7 +322,8 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT fo
   }
   DrawnText drawn;
   drawn.window = paint->second;
-  drawn.text = cchText < 0 ? std::string(lpchText) : std::string(lpchText, static_cast<size_t>(cchText));
+  drawn.text =
+      cchText < 0 ? std::string(lpchText) : std::string(lpchText, static_cast<size_t>(cchText));
   drawn.rect = *lprc;
   drawn.format = format;
   S().drawn.push_back(drawn);
