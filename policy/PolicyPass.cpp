@@ -134,9 +134,9 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& lo
 
 // The part of the pass that needs the scheme: from the name check to the commit.
 // The backup key is opened into `backup` only once the scheme is known to be enforceable.
-void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
-                   RegKey& schemeKey, RegKey& options, PwrMgmt& mgmt, PMLog& log,
-                   PolicyNumbers& numbers, std::optional<BackupKey>& backup) {
+void EnforceScheme(const PassVariant& variant, const std::string& schemeName, RegKey& schemeKey,
+                   RegKey& options, PwrMgmt& mgmt, PMLog& log, PolicyNumbers& numbers,
+                   std::optional<BackupKey>& backup) {
   // Only the scheme the platform names as active is read: any other index would be
   // enforced, committed and made active in its place.
   UINT active = 0;
