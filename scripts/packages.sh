@@ -9,7 +9,7 @@ DORVANE_PACKAGES=(
   wixl msitools python3-lxml                            # MSI package, template check
   clang-format                                          # the sources' formatting
   clang libclang-rt-14-dev                              # the fuzzing harness (libFuzzer)
-  valgrind libbenchmark-dev                             # memcheck, the benchmark
+  valgrind libbenchmark-dev hyperfine                   # memcheck, the benchmarks
 )
 
 ensure_packages() {
