@@ -122,13 +122,13 @@ const char* const kNames[] = {
 
 // Numbers worth meeting: the range's edges, the unset reading's neighbours, products by 60
 // that wrap around.
-const DWORD kNumbers[] = {0,    1,       2,          3,          4,          59,        60,
-                          61,   4999,    5000,       5001,       0x7FFFFFFF, 0x80000000, 0xFFFFFFFE,
-                          0xFFFFFFFF, 71582788, 71582789, 1193046, 0x10000};
+const DWORD kNumbers[] = {
+    0,    1,          2,          3,          4,          59,       60,       61,      4999,   5000,
+    5001, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFE, 0xFFFFFFFF, 71582788, 71582789, 1193046, 0x10000};
 
-const DWORD kErrors[] = {ERROR_GEN_FAILURE,        ERROR_ACCESS_DENIED,    ERROR_FILE_NOT_FOUND,
-                         ERROR_MORE_DATA,          ERROR_INVALID_DATA,     ERROR_DISK_FULL,
-                         ERROR_NOT_ENOUGH_MEMORY,  ERROR_SHARING_VIOLATION, ERROR_PATH_NOT_FOUND,
+const DWORD kErrors[] = {ERROR_GEN_FAILURE,       ERROR_ACCESS_DENIED,       ERROR_FILE_NOT_FOUND,
+                         ERROR_MORE_DATA,         ERROR_INVALID_DATA,        ERROR_DISK_FULL,
+                         ERROR_NOT_ENOUGH_MEMORY, ERROR_SHARING_VIOLATION,   ERROR_PATH_NOT_FOUND,
                          ERROR_INVALID_PARAMETER, ERROR_CALL_NOT_IMPLEMENTED};
 
 std::string RawName(FuzzedDataProvider& in, size_t most) {
@@ -144,12 +144,16 @@ struct Key {
 // One of the three plans of a fresh installation, now and then a made-up name.
 std::string SchemeGuid(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegral<uint8_t>() % 16) {
-    case 0: return RawName(in, 40);
+    case 0:
+      return RawName(in, 40);
     case 1:
-    case 2: return current_store::kHighPerformance;
+    case 2:
+      return current_store::kHighPerformance;
     case 3:
-    case 4: return current_store::kPowerSaver;
-    default: return current_store::kBalanced;
+    case 4:
+      return current_store::kPowerSaver;
+    default:
+      return current_store::kBalanced;
   }
 }
 
@@ -157,19 +161,32 @@ Key ChooseKey(FuzzedDataProvider& in) {
   const uint8_t choice = in.ConsumeIntegralInRange<uint8_t>(0, 17);
   const unsigned id = in.ConsumeIntegralInRange<unsigned>(0, 7);
   switch (choice) {
-    case 0: return {HKEY_LOCAL_MACHINE, kGroupRoot};
-    case 1: return {HKEY_LOCAL_MACHINE, kLocalRoot};
-    case 2: return {HKEY_LOCAL_MACHINE, kGroupRoot + "\\Options"};
-    case 3: return {HKEY_LOCAL_MACHINE, kLocalRoot + "\\Options"};
-    case 4: return {HKEY_LOCAL_MACHINE, kGroupRoot + "\\" + schema::kAcceptedScheme};
-    case 5: return {HKEY_LOCAL_MACHINE, kLocalRoot + "\\" + schema::kAcceptedScheme};
-    case 6: return {HKEY_LOCAL_MACHINE, kGroupRoot + "\\" + RawName(in, 24)};
-    case 7: return {HKEY_CURRENT_USER, scheme_store::kUserPowerCfg};
-    case 8: return {HKEY_CURRENT_USER, scheme_store::UserKey(id)};
-    case 9: return {HKEY_LOCAL_MACHINE, scheme_store::MachineKey(id)};
-    case 10: return {HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg};
-    case 11: return {HKEY_LOCAL_MACHINE, current_store::kSchemes};
-    case 12: return {HKEY_LOCAL_MACHINE, current_store::SchemeKey(SchemeGuid(in))};
+    case 0:
+      return {HKEY_LOCAL_MACHINE, kGroupRoot};
+    case 1:
+      return {HKEY_LOCAL_MACHINE, kLocalRoot};
+    case 2:
+      return {HKEY_LOCAL_MACHINE, kGroupRoot + "\\Options"};
+    case 3:
+      return {HKEY_LOCAL_MACHINE, kLocalRoot + "\\Options"};
+    case 4:
+      return {HKEY_LOCAL_MACHINE, kGroupRoot + "\\" + schema::kAcceptedScheme};
+    case 5:
+      return {HKEY_LOCAL_MACHINE, kLocalRoot + "\\" + schema::kAcceptedScheme};
+    case 6:
+      return {HKEY_LOCAL_MACHINE, kGroupRoot + "\\" + RawName(in, 24)};
+    case 7:
+      return {HKEY_CURRENT_USER, scheme_store::kUserPowerCfg};
+    case 8:
+      return {HKEY_CURRENT_USER, scheme_store::UserKey(id)};
+    case 9:
+      return {HKEY_LOCAL_MACHINE, scheme_store::MachineKey(id)};
+    case 10:
+      return {HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg};
+    case 11:
+      return {HKEY_LOCAL_MACHINE, current_store::kSchemes};
+    case 12:
+      return {HKEY_LOCAL_MACHINE, current_store::SchemeKey(SchemeGuid(in))};
     case 13:
       return {HKEY_LOCAL_MACHINE,
               current_store::OwnValueKey(SchemeGuid(in), current_store::kAllSettings[id % 4])};
@@ -179,8 +196,10 @@ Key ChooseKey(FuzzedDataProvider& in) {
     case 15:
       return {HKEY_LOCAL_MACHINE,
               current_store::kPolicySettings + "\\" + current_store::kAllSettings[id % 4].setting};
-    case 16: return {HKEY_LOCAL_MACHINE, schema::kBackupKey};
-    default: return {HKEY_CURRENT_USER, schema::kBackupKey};
+    case 16:
+      return {HKEY_LOCAL_MACHINE, schema::kBackupKey};
+    default:
+      return {HKEY_CURRENT_USER, schema::kBackupKey};
   }
 }
 
@@ -201,15 +220,24 @@ std::vector<uint8_t> LogFileData(FuzzedDataProvider& in) {
   const Scratch& s = TheScratch();
   const std::string var = std::string("%") + kDirVariable + "%";
   switch (in.ConsumeIntegralInRange<uint8_t>(0, 10)) {
-    case 0: return Text(s.log, true);
-    case 1: return Text(var + "/dorvane.log", true);
-    case 2: return Text(s.log, false);
-    case 3: return Text(s.dir, true);  // a folder
-    case 4: return Text(s.dir + "/missing/dorvane.log", true);
-    case 5: return Text("", true);
-    case 6: return Text(s.dir + "/link.log", true);
-    case 7: return Text(s.dir + "/hard.log", true);
-    case 8: return Text(s.dir + "/" + std::string(in.ConsumeIntegralInRange(200, 400), 'a'), true);
+    case 0:
+      return Text(s.log, true);
+    case 1:
+      return Text(var + "/dorvane.log", true);
+    case 2:
+      return Text(s.log, false);
+    case 3:
+      return Text(s.dir, true);  // a folder
+    case 4:
+      return Text(s.dir + "/missing/dorvane.log", true);
+    case 5:
+      return Text("", true);
+    case 6:
+      return Text(s.dir + "/link.log", true);
+    case 7:
+      return Text(s.dir + "/hard.log", true);
+    case 8:
+      return Text(s.dir + "/" + std::string(in.ConsumeIntegralInRange(200, 400), 'a'), true);
     case 9: {
       std::string text;
       for (int i = in.ConsumeIntegralInRange(1, 40); i > 0; --i) text += var;
@@ -272,10 +300,12 @@ void ChooseData(FuzzedDataProvider& in, DWORD* type, std::vector<uint8_t>* data)
       *type = REG_DWORD;
       *data = Dword(in.ConsumeIntegralInRange<DWORD>(0, 6000));
       return;
-    case 11: {  // an over-long string
+    case 11: {  // an over-long string: past a path's room, now and then past 64 KiB
       *type = in.ConsumeBool() ? REG_SZ : REG_EXPAND_SZ;
       const char fill = static_cast<char>(in.ConsumeIntegralInRange('0', 'z'));
-      *data = Text(std::string(in.ConsumeIntegralInRange(256, 70000), fill), in.ConsumeBool());
+      const size_t length =
+          in.ConsumeIntegral<uint8_t>() == 0 ? 70000 : in.ConsumeIntegralInRange(256, 5000);
+      *data = Text(std::string(length, fill), in.ConsumeBool());
       return;
     }
     default:
@@ -286,7 +316,8 @@ void ChooseData(FuzzedDataProvider& in, DWORD* type, std::vector<uint8_t>* data)
 }
 
 std::string RegPath(const Key& key) {
-  return std::string(key.root == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\") +
+  return std::string(key.root == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE\\"
+                                                    : "HKEY_CURRENT_USER\\") +
          key.path;
 }
 
@@ -365,10 +396,18 @@ void Import(const std::string& text) {
 void SetCapabilities(FuzzedDataProvider& in) {
   SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
   switch (in.ConsumeIntegralInRange<uint8_t>(0, 4)) {
-    case 0: return;
-    case 1: caps.SystemS3 = FALSE; break;
-    case 2: caps.SystemS4 = FALSE; break;
-    case 3: caps.HiberFilePresent = FALSE; caps.SystemS3 = in.ConsumeBool(); break;
+    case 0:
+      return;
+    case 1:
+      caps.SystemS3 = FALSE;
+      break;
+    case 2:
+      caps.SystemS4 = FALSE;
+      break;
+    case 3:
+      caps.HiberFilePresent = FALSE;
+      caps.SystemS3 = in.ConsumeBool();
+      break;
     default:
       host::WriteValue(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg,
                        scheme_store::kCapabilitiesKnob, REG_BINARY,
@@ -383,10 +422,17 @@ void PrepareLog(FuzzedDataProvider& in) {
   std::error_code ignored;
   std::filesystem::remove(s.log, ignored);
   switch (in.ConsumeIntegralInRange<uint8_t>(0, 3)) {
-    case 0: return;  // no file yet
-    case 1: WriteText(s.log, ""); return;
-    case 2: WriteText(s.log, "INFO: an earlier pass\r\n"); return;
-    default: WriteText(s.log, "INFO: an earlier pass, torn"); return;
+    case 0:
+      return;  // no file yet
+    case 1:
+      WriteText(s.log, "");
+      return;
+    case 2:
+      WriteText(s.log, "INFO: an earlier pass\r\n");
+      return;
+    default:
+      WriteText(s.log, "INFO: an earlier pass, torn");
+      return;
   }
 }
 
@@ -456,8 +502,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> broken = invariants.Broken(failing);
   if (!broken.empty()) {
     std::fprintf(stderr, "\n%s pass, %s machine%s%s broke:\n",
-                 &variant == &kServicePass ? "service" : "logon",
-                 current ? "current" : "legacy", limitedUser ? ", limited user" : "",
+                 &variant == &kServicePass ? "service" : "logon", current ? "current" : "legacy",
+                 limitedUser ? ", limited user" : "",
                  failing ? (", call " + std::to_string(failingCall) + " failing" +
                             (failure % 4 == 3 ? " from then on" : " once"))
                                .c_str()
