@@ -6,8 +6,7 @@
 // libFuzzer keeps the input as a crash.
 //
 // Input layout (FuzzedDataProvider; what runs out reads as zeros):
-//   flags        machine kind, variant, limited user, the starting store and policy, and
-//                whether the library probes the machine over the input's own world
+//   flags        machine kind, variant, limited user, the starting store and policy
 //   capabilities default, without standby, without hibernation, or raw bytes of any length
 //   log          where "LogFile" points (always below the scratch folder) and what the log
 //                held before the pass
@@ -436,13 +435,12 @@ void PrepareLog(FuzzedDataProvider& in) {
   }
 }
 
-// Which power-scheme interface the library uses. As a rule the one a program on that kind of
-// machine chooses at its first use, probed over the machine's default store once and kept
-// while the kind stays the same: every interface the library makes lives as long as the
-// process, and each input must run the same whatever ran before it. An input may also ask
-// for the probe over its own world (a current machine whose active scheme does not answer
-// gets the legacy interface).
-enum class Probed { kNone, kLegacy, kCurrent, kOwnWorld };
+// Which power-scheme interface the library uses: the one a program on that kind of machine
+// chooses at its first use, probed over the machine's default store and kept while the kind
+// stays the same. Every interface the library makes lives as long as the process, and each
+// input must run the same whatever ran before it; the probe's own choices (a current machine
+// whose active scheme does not answer gets the legacy interface) have tests of their own.
+enum class Probed { kNone, kLegacy, kCurrent };
 Probed probed = Probed::kNone;
 
 void ProbeOnDefaultStore(bool current) {
@@ -463,8 +461,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const uint8_t flags = in.ConsumeIntegral<uint8_t>();
   const bool current = (flags & 1) != 0;
-  const bool probeOwnWorld = (flags & 0xE0) == 0xE0;
-  if (!probeOwnWorld) ProbeOnDefaultStore(current);
+  ProbeOnDefaultStore(current);
   host::Reset();
   const PassVariant& variant = (flags & 2) != 0 ? kLogonPass : kServicePass;
   const bool limitedUser = (flags & 4) != 0;
@@ -485,10 +482,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (in.remaining_bytes() > 0) ApplyOperation(in);
 
   host::SetPowerMachine(current ? host::PowerMachine::kCurrent : host::PowerMachine::kLegacyOnly);
-  if (probeOwnWorld) {
-    ChoosePowerInterfaceAgain();
-    probed = Probed::kOwnWorld;
-  }
   host::SetLimitedUser(limitedUser);
   host::ClearCalls();
 
