@@ -350,9 +350,11 @@ void ApplyOperation(FuzzedDataProvider& in) {
       DeleteValue(key, kNames[in.ConsumeIntegral<uint8_t>() % std::size(kNames)]);
       return;
     }
-    case 3:
-      host::DeleteKeyTree(ChooseKey(in).root, ChooseKey(in).path);
+    case 3: {
+      const Key key = ChooseKey(in);
+      host::DeleteKeyTree(key.root, key.path);
       return;
+    }
     case 4: {  // a legacy record of any length
       const unsigned id = in.ConsumeIntegralInRange<unsigned>(0, 7);
       const bool user = in.ConsumeBool();
