@@ -81,9 +81,9 @@ using replay::Text;
 // Each wrapped function: the stand-in's own (__real_) and the wrapper the linker puts in its
 // place (__wrap_), by the symbol of the C++ declaration. CMakeLists.txt takes the list of
 // --wrap options from the __wrap_ labels below.
-#define PM_WRAP(ret, name, symbol, params)                                \
-  ret Real##name params asm("__real_" symbol);                           \
-  ret Wrap##name params asm("__wrap_" symbol);                           \
+#define PM_WRAP(ret, name, symbol, params)     \
+  ret Real##name params asm("__real_" symbol); \
+  ret Wrap##name params asm("__wrap_" symbol); \
   ret Wrap##name params
 
 // ---- Registry ---------------------------------------------------------------------------------
@@ -111,8 +111,8 @@ PM_WRAP(LONG, RegCreateKeyExA, "_Z15RegCreateKeyExAP6HKEY__PKcjPcjjP20_SECURITY_
       RealRegCreateKeyExA(root, sub, reserved, cls, options, sam, security, out, disposition);
   if (call.Recorded()) {
     g_calls.push_back([root, path = Text(sub), reserved, options, sam,
-                       created = out ? *out : nullptr, hasDisposition = disposition != nullptr](
-                          HandleMap& h) {
+                       created = out ? *out : nullptr,
+                       hasDisposition = disposition != nullptr](HandleMap& h) {
       HKEY key = nullptr;
       DWORD how = 0;
       RegCreateKeyExA(h.Get(root), path.get(), reserved, nullptr, options, sam, nullptr, &key,
@@ -193,11 +193,10 @@ PM_WRAP(DWORD, ExpandEnvironmentStringsA, "_Z25ExpandEnvironmentStringsAPKcPcj",
 }
 
 PM_WRAP(HANDLE, CreateFileA, "_Z11CreateFileAPKcjjP20_SECURITY_ATTRIBUTESjjPv",
-        (LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-         DWORD disposition, DWORD flags, HANDLE model)) {
+        (LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+         DWORD flags, HANDLE model)) {
   Outermost call;
-  const HANDLE file =
-      RealCreateFileA(name, access, share, security, disposition, flags, model);
+  const HANDLE file = RealCreateFileA(name, access, share, security, disposition, flags, model);
   if (call.Recorded()) {
     g_calls.push_back([path = Text(name), access, share, disposition, flags, file](HandleMap& h) {
       const HANDLE opened =
@@ -396,7 +395,8 @@ PM_WRAP(BOOLEAN, WritePwrScheme, "_Z14WritePwrSchemePjPwS0_P13_POWER_POLICY",
   return ok;
 }
 
-PM_WRAP(BOOLEAN, SetActivePwrScheme, "_Z18SetActivePwrSchemejP20_GLOBAL_POWER_POLICYP13_POWER_POLICY",
+PM_WRAP(BOOLEAN, SetActivePwrScheme,
+        "_Z18SetActivePwrSchemejP20_GLOBAL_POWER_POLICYP13_POWER_POLICY",
         (UINT id, PGLOBAL_POWER_POLICY global, PPOWER_POLICY policy)) {
   Outermost call;
   const BOOLEAN ok = RealSetActivePwrScheme(id, global, policy);
@@ -441,11 +441,11 @@ DWORD WINAPI RecordRead(bool ac, HKEY root, const GUID* scheme, const GUID* subg
   Outermost call;
   const DWORD rc = (ac ? g_real.readAc : g_real.readDc)(root, scheme, subgroup, setting, value);
   if (call.Recorded()) {
-    g_calls.push_back([ac, root, s = Copy(scheme), g = Copy(subgroup), t = Copy(setting)](
-                          HandleMap&) {
-      DWORD got = 0;
-      RecordRead(ac, root, s.get(), g.get(), t.get(), &got);
-    });
+    g_calls.push_back(
+        [ac, root, s = Copy(scheme), g = Copy(subgroup), t = Copy(setting)](HandleMap&) {
+          DWORD got = 0;
+          RecordRead(ac, root, s.get(), g.get(), t.get(), &got);
+        });
   }
   return rc;
 }
@@ -461,10 +461,8 @@ DWORD WINAPI RecordWrite(bool ac, HKEY root, const GUID* scheme, const GUID* sub
   Outermost call;
   const DWORD rc = (ac ? g_real.writeAc : g_real.writeDc)(root, scheme, subgroup, setting, value);
   if (call.Recorded()) {
-    g_calls.push_back([ac, root, s = Copy(scheme), g = Copy(subgroup), t = Copy(setting),
-                       value](HandleMap&) {
-      RecordWrite(ac, root, s.get(), g.get(), t.get(), value);
-    });
+    g_calls.push_back([ac, root, s = Copy(scheme), g = Copy(subgroup), t = Copy(setting), value](
+                          HandleMap&) { RecordWrite(ac, root, s.get(), g.get(), t.get(), value); });
   }
   return rc;
 }

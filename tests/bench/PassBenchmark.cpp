@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "AlternatingPolicy.h"
 #include "CallReplay.h"
 #include "HostControl.h"
 #include "PassVariant.h"
@@ -58,22 +59,6 @@ void Import(const std::string& path) {
   }
 }
 
-// Two policies that differ in every time-out, in minutes; flipping between them before each
-// pass makes it change all eight settings.
-void SetPolicy(unsigned long pass) {
-  static const char* const kNames[] = {
-      schema::kAcUserMonIdleTime,         schema::kAcUserStandByIdleTime,
-      schema::kAcMachHibernateIdleTime,   schema::kDcUserMonIdleTime,
-      schema::kDcUserStandByIdleTime,     schema::kDcMachHibernateIdleTime,
-      schema::kAcUserHddSpindownIdleTime, schema::kDcUserHddSpindownIdleTime};
-  static const DWORD kSets[2][8] = {{10, 30, 90, 5, 15, 60, 20, 10},
-                                    {11, 31, 95, 6, 16, 65, 21, 11}};
-  const std::string simple = std::string(schema::kPolicyRoot) + "\\" + schema::kAcceptedScheme;
-  for (int i = 0; i < 8; ++i) {
-    host::WriteDword(HKEY_LOCAL_MACHINE, simple, kNames[i], kSets[pass % 2][i]);
-  }
-}
-
 // A fresh stand-in holding the world, the library probed on its machine, and one pass run so
 // that a world without changes is already enforced. Records no calls.
 void Prepare(const World& world) {
@@ -87,7 +72,7 @@ void Prepare(const World& world) {
   const std::string options = std::string(schema::kPolicyRoot) + schema::kOptionsSubKey;
   host::WriteString(HKEY_LOCAL_MACHINE, options, schema::kLogFile, LogPath());
   ChoosePowerInterfaceAgain();
-  SetPolicy(0);
+  SetAlternatingPolicy(0);
   RunPolicyPass(kServicePass);
   host::RecordCalls(false);
 }
@@ -96,7 +81,7 @@ void Prepare(const World& world) {
 void BeforePass(benchmark::State& state, const World& world, unsigned long pass) {
   if (!world.changes && pass % 1000 != 0) return;
   state.PauseTiming();
-  if (world.changes) SetPolicy(pass + 1);
+  if (world.changes) SetAlternatingPolicy(pass + 1);
   if (pass % 1000 == 0) std::ofstream(LogPath(), std::ios::trunc);
   state.ResumeTiming();
 }
@@ -104,7 +89,7 @@ void BeforePass(benchmark::State& state, const World& world, unsigned long pass)
 // One pass of the world, recorded by the stand-in, by function name.
 std::vector<std::string> CallsOfOnePass(const World& world) {
   Prepare(world);
-  if (world.changes) SetPolicy(1);
+  if (world.changes) SetAlternatingPolicy(1);
   host::RecordCalls(true);
   host::ClearCalls();
   RunPolicyPass(kServicePass);
@@ -166,7 +151,7 @@ void BM_Pass(benchmark::State& state, const World& world) {
 
 void BM_Replay(benchmark::State& state, const World& world) {
   Prepare(world);
-  if (world.changes) SetPolicy(1);
+  if (world.changes) SetAlternatingPolicy(1);
   // The replay must make exactly the calls of the pass: compare the stand-in's records.
   host::RecordCalls(true);
   host::ClearCalls();

@@ -19,4 +19,13 @@ inline bool IsWholeLogLines(const std::string& text) {
   return true;
 }
 
+// How often `what` occurs in text.
+inline size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 #endif

@@ -116,8 +116,7 @@ inline size_t ValueSize(HKEY root, const std::string& path, const char* name) {
 // The current store's active scheme as lower-case GUID text, braces or not, whatever the type.
 inline std::optional<std::string> CurrentActiveScheme() {
   host::RegValue value;
-  if (!host::ReadValue(HKEY_LOCAL_MACHINE, current_store::kSchemes, "ActivePowerScheme",
-                       &value)) {
+  if (!host::ReadValue(HKEY_LOCAL_MACHINE, current_store::kSchemes, "ActivePowerScheme", &value)) {
     return std::nullopt;
   }
   std::string text = TextUpToZero(value);
@@ -267,7 +266,8 @@ class PassInvariants {
                        " handles open");
     }
     if (host::LocalBlockCount() != 0) broken.push_back("the pass left memory it was given");
-    if (host::LoadedLibraryCount() != libraries_) broken.push_back("the pass left a library loaded");
+    if (host::LoadedLibraryCount() != libraries_)
+      broken.push_back("the pass left a library loaded");
     CheckRegistry(&broken);
     CheckLog(failuresInjected, &broken);
     for (size_t i = 0; i < watchedPaths_.size(); ++i) {

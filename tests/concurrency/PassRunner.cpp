@@ -72,14 +72,6 @@ std::string ReadText(const std::string& path) {
   return text.str();
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // The twelve snapshot values every pass writes, and what the last pass of either process
 // found: the scheme holding the policy.
 bool BackupComplete(HKEY root, const char* hive) {
@@ -87,12 +79,18 @@ bool BackupComplete(HKEY root, const char* hive) {
     const char* name;
     DWORD value;
   } kSnapshot[] = {
-      {schema::kCurAcUserVideoTimeout, kPolicy[0]},   {schema::kCurAcUserStandbyTimeout, kPolicy[1]},
-      {schema::kCurAcMachHibernateTimeout, kPolicy[2]}, {schema::kAcUserVideoTimeoutPolicy, kPolicy[0]},
-      {schema::kAcUserStandbyTimeoutPolicy, kPolicy[1]}, {schema::kAcMachHibernateTimeoutPolicy, kPolicy[2]},
-      {schema::kCurDcUserVideoTimeout, kPolicy[3]},   {schema::kCurDcUserStandbyTimeout, kPolicy[4]},
-      {schema::kCurDcMachHibernateTimeout, kPolicy[5]}, {schema::kDcUserVideoTimeoutPolicy, kPolicy[3]},
-      {schema::kDcUserStandbyTimeoutPolicy, kPolicy[4]}, {schema::kDcMachHibernateTimeoutPolicy, kPolicy[5]},
+      {schema::kCurAcUserVideoTimeout, kPolicy[0]},
+      {schema::kCurAcUserStandbyTimeout, kPolicy[1]},
+      {schema::kCurAcMachHibernateTimeout, kPolicy[2]},
+      {schema::kAcUserVideoTimeoutPolicy, kPolicy[0]},
+      {schema::kAcUserStandbyTimeoutPolicy, kPolicy[1]},
+      {schema::kAcMachHibernateTimeoutPolicy, kPolicy[2]},
+      {schema::kCurDcUserVideoTimeout, kPolicy[3]},
+      {schema::kCurDcUserStandbyTimeout, kPolicy[4]},
+      {schema::kCurDcMachHibernateTimeout, kPolicy[5]},
+      {schema::kDcUserVideoTimeoutPolicy, kPolicy[3]},
+      {schema::kDcUserStandbyTimeoutPolicy, kPolicy[4]},
+      {schema::kDcMachHibernateTimeoutPolicy, kPolicy[5]},
   };
   bool complete = true;
   for (const auto& expected : kSnapshot) {
@@ -119,7 +117,7 @@ int Check(const std::string& registry, const std::string& logPath, unsigned long
   const std::string log = ReadText(logPath);
   if (!IsWholeLogLines(log)) failures += Fail("a log line is not whole");
   // Every pass that could open the log ends it with the commit line.
-  const size_t logged = Count(log, kCommitLine);
+  const size_t logged = Occurrences(log, kCommitLine);
   if (logged > passes) failures += Fail("more commit lines than passes");
   const unsigned long dropped = passes - logged;
   std::printf("pass_runner: %lu passes, %zu logged, %lu found the log held by the other process\n",
@@ -134,15 +132,15 @@ int Check(const std::string& registry, const std::string& logPath, unsigned long
   if (mgmt.QueryPwrSchemeInUse(&active)) return Fail("no active scheme") + failures;
   PwrScheme scheme(active);
   if (!scheme.IsRead()) return Fail("the active scheme cannot be read") + failures;
-  const DWORD held[7] = {scheme.GetUserAcVideoTimeOut(),      scheme.GetUserAcStandbyTimeOut(),
-                         scheme.GetMachAcHibernateTimeOut(),  scheme.GetUserDcVideoTimeOut(),
-                         scheme.GetUserDcStandbyTimeOut(),    scheme.GetMachDcHibernateTimeOut(),
+  const DWORD held[7] = {scheme.GetUserAcVideoTimeOut(),     scheme.GetUserAcStandbyTimeOut(),
+                         scheme.GetMachAcHibernateTimeOut(), scheme.GetUserDcVideoTimeOut(),
+                         scheme.GetUserDcStandbyTimeOut(),   scheme.GetMachDcHibernateTimeOut(),
                          scheme.GetUserAcSpinDownTimeOut()};
   for (int i = 0; i < 7; ++i) {
     if (held[i] != kPolicy[i]) {
-      failures += Fail("setting " + std::to_string(i + 1) + " of the active scheme holds " +
-                       std::to_string(held[i]) + ", not the policy's " +
-                       std::to_string(kPolicy[i]));
+      failures +=
+          Fail("setting " + std::to_string(i + 1) + " of the active scheme holds " +
+               std::to_string(held[i]) + ", not the policy's " + std::to_string(kPolicy[i]));
     }
   }
   return failures == 0 ? 0 : 1;

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "AlternatingPolicy.h"
 #include "Hollin.h"
 #include "HostControl.h"
 #include "HostServiceControl.h"
@@ -102,23 +103,6 @@ void SeedWorld(bool current, const std::string& log) {
   host::WriteDword(HKEY_LOCAL_MACHINE, options, schema::kLogLevel, 6);
 }
 
-// Two policies that differ in every time-out (and from the default schemes), in minutes: the
-// soak flips between them so that every pass changes all eight settings. Hibernation comes
-// after standby in both.
-void SetPolicy(unsigned long pass) {
-  static const char* const kNames[] = {
-      schema::kAcUserMonIdleTime,         schema::kAcUserStandByIdleTime,
-      schema::kAcMachHibernateIdleTime,   schema::kDcUserMonIdleTime,
-      schema::kDcUserStandByIdleTime,     schema::kDcMachHibernateIdleTime,
-      schema::kAcUserHddSpindownIdleTime, schema::kDcUserHddSpindownIdleTime};
-  static const DWORD kSets[2][8] = {{10, 30, 90, 5, 15, 60, 20, 10},
-                                    {11, 31, 95, 6, 16, 65, 21, 11}};
-  const std::string simple = std::string(schema::kPolicyRoot) + "\\" + schema::kAcceptedScheme;
-  for (int i = 0; i < 8; ++i) {
-    host::WriteDword(HKEY_LOCAL_MACHINE, simple, kNames[i], kSets[pass % 2][i]);
-  }
-}
-
 struct Sample {
   long long heap = 0;
   long long rss = 0;
@@ -131,7 +115,7 @@ class Soak {
 
   // Called before pass `pass` (0-based) starts.
   void BeforePass(unsigned long pass) {
-    SetPolicy(pass);
+    SetAlternatingPolicy(pass);
     if (pass % kLogTrimEvery == 0) std::ofstream(log_, std::ios::trunc);
     if (pass == warmUp_) warm_ = Take();
   }
@@ -160,8 +144,8 @@ class Soak {
         "and at the end (%+lld), RSS %lld -> %lld KiB, open handles after each pass as before%s, "
         "calls recorded %zu, debug texts kept %zu\n",
         options_.passes, options_.loop ? "the service's run loop" : "both variants in turn",
-        options_.current ? "current" : "legacy", warm_.heap, end.heap, warmUp_, growth,
-        warm_.rss, end.rss, handleFailures_ == 0 ? "" : " NOT ALWAYS", calls, texts);
+        options_.current ? "current" : "legacy", warm_.heap, end.heap, warmUp_, growth, warm_.rss,
+        end.rss, handleFailures_ == 0 ? "" : " NOT ALWAYS", calls, texts);
     bool flat = handleFailures_ == 0;
     if (growth > kHeapAllowance) {
       std::fprintf(stderr, "pass_soak: the heap grew by %lld bytes (%.1f per pass)\n", growth,
@@ -242,8 +226,7 @@ bool SoakServiceLoop(const Options& options, const std::string& log) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr,
-                 "usage: pass_soak --passes N | --loop N [--machine legacy|current]\n");
+    std::fprintf(stderr, "usage: pass_soak --passes N | --loop N [--machine legacy|current]\n");
     return 2;
   }
   // The registry lives in memory: a registry file would be written at every flush.

@@ -21,6 +21,7 @@
 #include "DebugMonitor.h"
 #include "ExamplePolicy.h"
 #include "Files.h"
+#include "LogLines.h"
 #include "Programs.h"
 #include "Registry.h"
 #include "Services.h"
@@ -39,35 +40,14 @@ constexpr const char* kCommitLine = "INFO: Commiting of Power Scheme() Succeded\
 std::string LogPath() { return winetest::WindowsDir() + "\\concurrency-test.log"; }
 std::string SystemProgram(const char* name) { return winetest::SystemDir() + "\\" + name; }
 
-bool IsWholeLines(const std::string& text) {
-  size_t at = 0;
-  while (at < text.size()) {
-    const size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) return false;
-    const std::string line = text.substr(at, end - at);
-    if (line.compare(0, 7, "ERROR: ") != 0 && line.compare(0, 6, "INFO: ") != 0) return false;
-    if (line.find_first_of("\r\n") != std::string::npos) return false;
-    at = end + 2;
-  }
-  return true;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 class ConcurrentPasses : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(monitor_.Listening());
     ASSERT_EQ("", winetest::RemoveService());
     ASSERT_EQ("", winetest::SeedDefaultSchemesAndExamplePolicy());
-    ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, winetest::kOptionsKey,
-                                               "LogFile", REG_EXPAND_SZ, kLogFileValue));
+    ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, winetest::kOptionsKey, "LogFile",
+                                               REG_EXPAND_SZ, kLogFileValue));
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
       winetest::DeleteTree(root, winetest::kBackupKey);
     }
@@ -100,12 +80,12 @@ class ConcurrentPasses : public ::testing::Test {
       const char* name;
       DWORD minutes;
     } kSnapshot[] = {
-        {"CurACUserVideoTimeout", 10},       {"CurACUserStandbyTimeout", 30},
-        {"CurACMachHibernateTimeout", 90},   {"ACUserVideoTimeoutPolicy", 10},
-        {"ACUserStandbyTimeoutPolicy", 30},  {"ACMachHibernateTimeoutPolicy", 90},
-        {"CurDCUserVideoTimeout", 5},        {"CurDCUserStandbyTimeout", 15},
-        {"CurDCMachHibernateTimeout", 60},   {"DCUserVideoTimeoutPolicy", 5},
-        {"DCUserStandbyTimeoutPolicy", 15},  {"DCMachHibernateTimeoutPolicy", 60},
+        {"CurACUserVideoTimeout", 10},      {"CurACUserStandbyTimeout", 30},
+        {"CurACMachHibernateTimeout", 90},  {"ACUserVideoTimeoutPolicy", 10},
+        {"ACUserStandbyTimeoutPolicy", 30}, {"ACMachHibernateTimeoutPolicy", 90},
+        {"CurDCUserVideoTimeout", 5},       {"CurDCUserStandbyTimeout", 15},
+        {"CurDCMachHibernateTimeout", 60},  {"DCUserVideoTimeoutPolicy", 5},
+        {"DCUserStandbyTimeoutPolicy", 15}, {"DCMachHibernateTimeoutPolicy", 60},
     };
     for (const auto& value : kSnapshot) {
       SCOPED_TRACE(std::string(whose) + " backup value " + value.name);
@@ -147,10 +127,10 @@ TEST_F(ConcurrentPasses, TheServiceAndLogonToolsAtOnceKeepTheLogWholeAndEachBack
 
   std::string log;
   ASSERT_TRUE(winetest::ReadFileBytes(LogPath(), &log));
-  EXPECT_TRUE(IsWholeLines(log)) << log;
+  EXPECT_TRUE(IsWholeLogLines(log)) << log;
   // Every pass that could open the log ends it with the commit line.
   const int passes = servicePasses + toolPasses;
-  const int logged = static_cast<int>(Count(log, kCommitLine));
+  const int logged = static_cast<int>(Occurrences(log, kCommitLine));
   const int dropped = passes - logged;
   std::cout << "[ PASSES   ] " << servicePasses << " of the service, " << toolPasses
             << " of logon tools; " << dropped << " found the log held by another pass\n";
