@@ -40,9 +40,8 @@ bool CreateMainWindow(HINSTANCE instance, int) {
   instanceHandle = instance;
 
   // No WS_VISIBLE, and nothing ever shows the window.
-  HWND window = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance,
-                                nullptr);
+  HWND window = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return false;
 
   // Only the scheme the platform names as active is read: without an answer no index is

@@ -3,7 +3,7 @@
 #ifndef CASKWELL_RESOURCE_H
 #define CASKWELL_RESOURCE_H
 
-// Strings (texts in StringTable.h).
+// Strings (texts in the STRINGTABLE of Caskwell.rc, which the host build reads too).
 #define IDS_APP_TITLE 103
 #define IDS_MAIN_TEXT 106
 #define IDS_WINDOW_CLASS 109

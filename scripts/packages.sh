@@ -7,6 +7,7 @@ DORVANE_PACKAGES=(
   wine64 fonts-wine xvfb xauth imagemagick              # running the .exe files
   python3 procps                                        # fixture generator, process tools
   wixl msitools python3-lxml                            # MSI package, template check
+  clang-format                                          # the sources' formatting
 )
 
 ensure_packages() {

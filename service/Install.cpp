@@ -22,15 +22,16 @@ int InstallService() {
   if (manager == nullptr) report.Fail(kInstallOpenSCManagerFails);
 
   char path[kPathBufferSize];
-  BuildSystemPath(path, kServiceProgramFile);
-  const std::string programPath = QuotedProgramPath(path);
-
-  // No group, tag, dependencies, account or password: the local system account.
-  SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceDisplayName,
-                                     SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                     SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
-                                     programPath.c_str(), nullptr, nullptr, nullptr, nullptr,
-                                     nullptr);
+  SC_HANDLE service = nullptr;
+  // Without the system directory the service is not created at all: its program would be
+  // "\Hollin.exe" in the root of the current drive, run as the local system account.
+  if (BuildSystemPath(path, kServiceProgramFile)) {
+    const std::string programPath = QuotedProgramPath(path);
+    // No group, tag, dependencies, account or password: the local system account.
+    service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                             SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
+                             programPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
   if (service == nullptr) report.Fail(kCreateServiceFails);
 
   SERVICE_STATUS status = {};

@@ -6,7 +6,11 @@
 
 int RegisterLogonTool() {
   char path[kPathBufferSize];
-  BuildSystemPath(path, kLogonToolFile);
+  // Without the system directory there is no path to register: nothing is written.
+  if (!BuildSystemPath(path, kLogonToolFile)) {
+    ReportSetupError(kRegisterLogonToolFails);
+    return 1;
+  }
 
   RegKey runKey(HKEY_LOCAL_MACHINE, kRunKeyPath, 1);  // 1: create when missing
   // A key that could not be created holds no handle, so this write fails as well.

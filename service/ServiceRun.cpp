@@ -54,11 +54,13 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   if (delay == WAIT_FAILED) Sleep(kStartDelayMs);
 
   // A stop request never cuts a pass short: it signals the event, and the wait after the
-  // pass returns at once.
-  if (delay != WAIT_OBJECT_0) {
+  // pass returns at once. Should the signal be lost, the request still holds: no pass starts
+  // once it has come, and the service ends when the wait does.
+  if (delay != WAIT_OBJECT_0 && currentState != SERVICE_STOP_PENDING) {
     do {
       RunPolicyUpdate();
-    } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT);
+    } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT &&
+             currentState != SERVICE_STOP_PENDING);
   }
 
   currentState = SERVICE_STOP_PENDING;

@@ -16,9 +16,15 @@ void AppendBounded(char* buffer, size_t size, const char* text) {
 
 }  // namespace
 
-void BuildSystemPath(char (&path)[kPathBufferSize], const char* fileName) {
+bool BuildSystemPath(char (&path)[kPathBufferSize], const char* fileName) {
   // Zeroed first: a failed call leaves an empty directory rather than stale bytes.
   std::fill(std::begin(path), std::end(path), '\0');
-  GetSystemDirectoryA(path, kPathBufferSize);
+  const UINT length = GetSystemDirectoryA(path, kPathBufferSize);
+  // 0: the call failed; kPathBufferSize or more: the size it would need, with nothing copied.
+  if (length == 0 || length >= kPathBufferSize) {
+    path[0] = '\0';
+    return false;
+  }
   AppendBounded(path, kPathBufferSize, fileName);
+  return true;
 }

@@ -96,8 +96,8 @@ DWORD RegKey::GetDwordValue(const std::string& name, bool* notANumber) {
   DWORD length = sizeof data;
   const LONG result = RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &length);
   // A value too long for the buffer exists all the same; the query still tells its type.
-  *notANumber = result == ERROR_MORE_DATA ||
-                (result == ERROR_SUCCESS && (type != REG_DWORD || length == 0));
+  *notANumber =
+      result == ERROR_MORE_DATA || (result == ERROR_SUCCESS && (type != REG_DWORD || length == 0));
   if (result != ERROR_SUCCESS || *notANumber) {
     ReportError("GetDwordValue failed");
     return kUnsetReading;

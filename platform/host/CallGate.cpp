@@ -2,6 +2,7 @@
 #include "CallGate.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,17 +13,31 @@
 namespace host::detail {
 namespace {
 
+// A failure of one function: the nth call of it from when the failure was set, and with
+// `persistent` every later call too.
 struct Failure {
-  std::string function;
+  const char* function;
   unsigned remaining;  // calls to go before the one that fails; 0 once a persistent one fired
   DWORD error;
   bool persistent;
 };
 
+// A failure of the nth gated call of any function.
+struct NthCallFailure {
+  bool armed = false;
+  unsigned long long remaining = 0;  // as above
+  DWORD error = 0;
+  bool persistent = false;
+};
+
 struct GateState {
   std::mutex mutex;
-  std::vector<std::string> calls;
+  // Calls are recorded only from the first Reset on, so a program that runs for months (and
+  // never resets) does not keep a record of every call it made.
+  bool recording = false;
+  std::vector<const char*> calls;  // names from the gate table, which lives as long as we do
   std::vector<Failure> failures;
+  NthCallFailure nthCall;
 };
 
 GateState& State() {
@@ -34,61 +49,88 @@ GateState& State() {
 thread_local int t_depth = 0;
 thread_local DWORD t_lastError = 0;
 
+// Counts the call against the failure set on every call; answers the error when it is due.
+DWORD CountNthCall(NthCallFailure& failure, bool failable) {
+  if (!failure.armed) return 0;
+  if (failure.remaining > 0 && --failure.remaining > 0) return 0;
+  if (!failure.persistent) failure.armed = false;
+  // A function that cannot fail goes ahead; a persistent failure stays for the next one.
+  return failable ? failure.error : 0;
+}
+
 }  // namespace
 
 CallGate::CallGate(const char* function) {
   if (t_depth++ > 0) return;
+  const GateEntry& entry = FindGateEntry(function);
   GateState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  state.calls.emplace_back(function);
+  if (state.recording) state.calls.push_back(entry.name);
+  DWORD injected = CountNthCall(state.nthCall, entry.failable != nullptr);
   // Every matching failure counts the call; the first one due decides the error.
   for (Failure& failure : state.failures) {
-    if (failure.function != function) continue;
+    if (failure.function != entry.name) continue;
     if (failure.remaining > 0 && --failure.remaining > 0) continue;
-    if (injected_ == 0) injected_ = failure.error;
+    if (injected == 0) injected = failure.error;
   }
-  state.failures.erase(std::remove_if(state.failures.begin(), state.failures.end(),
-                                      [](const Failure& f) {
-                                        return f.remaining == 0 && !f.persistent;
-                                      }),
-                       state.failures.end());
+  state.failures.erase(
+      std::remove_if(state.failures.begin(), state.failures.end(),
+                     [](const Failure& f) { return f.remaining == 0 && !f.persistent; }),
+      state.failures.end());
+  if (injected != 0) verdict_ = GateVerdict(&entry, injected);
 }
 
 CallGate::~CallGate() { --t_depth; }
 
-bool CallGate::FailsWithLastError() const {
-  if (injected_ != 0) t_lastError = injected_;
-  return injected_ != 0;
+GateVerdict PassGate(const char* function) {
+  CallGate gate(function);
+  return gate.verdict();
 }
 
 void ResetCallGate() {
   GateState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
+  state.recording = true;
   state.calls.clear();
   state.failures.clear();
+  state.nthCall = NthCallFailure();
 }
 
 }  // namespace host::detail
 
 namespace host {
+namespace {
 
-void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent) {
+// The table's own name for the function, so the record can be compared by address.
+const char* TableName(const char* function) { return detail::FindGateEntry(function).name; }
+
+}  // namespace
+
+void FailCall(const FailableFunction& function, unsigned nth, DWORD error, bool persistent) {
   auto& state = detail::State();
+  const char* name = TableName(function.name);
   std::lock_guard<std::mutex> lock(state.mutex);
   // The 0th call is taken to mean the next one.
-  state.failures.push_back(detail::Failure{function, nth == 0 ? 1 : nth, error, persistent});
+  state.failures.push_back(detail::Failure{name, nth == 0 ? 1 : nth, error, persistent});
+}
+
+void FailNthCall(unsigned long long nth, DWORD error, bool persistent) {
+  auto& state = detail::State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.nthCall = detail::NthCallFailure{true, nth == 0 ? 1 : nth, error, persistent};
 }
 
 void ClearFailures() {
   auto& state = detail::State();
   std::lock_guard<std::mutex> lock(state.mutex);
   state.failures.clear();
+  state.nthCall = detail::NthCallFailure();
 }
 
 std::vector<std::string> Calls() {
   auto& state = detail::State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return state.calls;
+  return std::vector<std::string>(state.calls.begin(), state.calls.end());
 }
 
 void ClearCalls() {
@@ -97,11 +139,20 @@ void ClearCalls() {
   state.calls.clear();
 }
 
-size_t CallCount(const std::string& function) {
+namespace {
+
+size_t CountCalls(const char* function) {
+  const char* name = TableName(function);
   auto& state = detail::State();
   std::lock_guard<std::mutex> lock(state.mutex);
-  return static_cast<size_t>(std::count(state.calls.begin(), state.calls.end(), function));
+  return static_cast<size_t>(std::count(state.calls.begin(), state.calls.end(), name));
 }
+
+}  // namespace
+
+size_t CallCount(const FailableFunction& function) { return CountCalls(function.name); }
+
+size_t CallCount(const RecordedFunction& function) { return CountCalls(function.name); }
 
 }  // namespace host
 

@@ -128,6 +128,11 @@ void DeleteKeyTree(HKEY root, const std::string& path) {
 
 size_t OpenKeyCount() { return detail::Registry().OpenKeyCount(); }
 
+size_t OpenHandleCount() {
+  return OpenKeyCount() + detail::OpenFileCount() + detail::OpenEventCount() +
+         detail::OpenServiceHandleCount();
+}
+
 void SetLimitedUser(bool limited) { detail::Registry().SetLimitedUser(limited); }
 
 SYSTEM_POWER_CAPABILITIES DefaultCapabilities() { return powerprofile::DefaultCapabilities(); }

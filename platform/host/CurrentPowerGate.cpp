@@ -8,16 +8,16 @@
 using powerprofile::PowerSide;
 
 DWORD WINAPI PowerGetActiveScheme(HKEY UserRootPowerKey, GUID** ActivePolicyGuid) {
-  host::detail::CallGate gate("PowerGetActiveScheme");
-  if (gate.injected() != 0) return gate.injected();
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::GetActivePowerScheme(UserRootPowerKey, ActivePolicyGuid);
 }
 
 DWORD WINAPI PowerReadACValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                    const GUID* SubGroupOfPowerSettingsGuid,
                                    const GUID* PowerSettingGuid, LPDWORD AcValueIndex) {
-  host::detail::CallGate gate("PowerReadACValueIndex");
-  if (gate.injected() != 0) return gate.injected();
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::ReadValueIndex(PowerSide::kAc, RootPowerKey, SchemeGuid,
                                       SubGroupOfPowerSettingsGuid, PowerSettingGuid, AcValueIndex);
 }
@@ -25,8 +25,8 @@ DWORD WINAPI PowerReadACValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
 DWORD WINAPI PowerReadDCValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                    const GUID* SubGroupOfPowerSettingsGuid,
                                    const GUID* PowerSettingGuid, LPDWORD DcValueIndex) {
-  host::detail::CallGate gate("PowerReadDCValueIndex");
-  if (gate.injected() != 0) return gate.injected();
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::ReadValueIndex(PowerSide::kDc, RootPowerKey, SchemeGuid,
                                       SubGroupOfPowerSettingsGuid, PowerSettingGuid, DcValueIndex);
 }
@@ -34,8 +34,8 @@ DWORD WINAPI PowerReadDCValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
 DWORD WINAPI PowerWriteACValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                     const GUID* SubGroupOfPowerSettingsGuid,
                                     const GUID* PowerSettingGuid, DWORD AcValueIndex) {
-  host::detail::CallGate gate("PowerWriteACValueIndex");
-  if (gate.injected() != 0) return gate.injected();
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::WriteValueIndex(PowerSide::kAc, RootPowerKey, SchemeGuid,
                                        SubGroupOfPowerSettingsGuid, PowerSettingGuid, AcValueIndex);
 }
@@ -43,20 +43,20 @@ DWORD WINAPI PowerWriteACValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
 DWORD WINAPI PowerWriteDCValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                     const GUID* SubGroupOfPowerSettingsGuid,
                                     const GUID* PowerSettingGuid, DWORD DcValueIndex) {
-  host::detail::CallGate gate("PowerWriteDCValueIndex");
-  if (gate.injected() != 0) return gate.injected();
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::WriteValueIndex(PowerSide::kDc, RootPowerKey, SchemeGuid,
                                        SubGroupOfPowerSettingsGuid, PowerSettingGuid, DcValueIndex);
 }
 
 DWORD WINAPI PowerSetActiveScheme(HKEY UserRootPowerKey, const GUID* SchemeGuid) {
-  host::detail::CallGate gate("PowerSetActiveScheme");
-  if (gate.injected() != 0) return gate.injected();
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::SetActivePowerScheme(UserRootPowerKey, SchemeGuid);
 }
 
 DWORD WINAPI PowerSettingAccessCheck(POWER_DATA_ACCESSOR AccessFlags, const GUID* PowerGuid) {
-  host::detail::CallGate gate("PowerSettingAccessCheck");
-  if (gate.injected() != 0) return gate.injected();
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::SettingAccessCheck(AccessFlags, PowerGuid);
 }

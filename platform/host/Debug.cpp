@@ -53,8 +53,8 @@ void SetDebugEcho(bool echo) {
 }  // namespace host
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
-  host::detail::CallGate gate("OutputDebugStringA");
-  if (gate.FailsWithLastError()) return;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<void>();
   if (lpOutputString == nullptr) return;
   auto& state = host::detail::State();
   bool echo;

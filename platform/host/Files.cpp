@@ -42,8 +42,7 @@ namespace {
 // Generic rights, and the specific ones FILE_READ_DATA (1), FILE_WRITE_DATA (2) and
 // FILE_APPEND_DATA (4).
 constexpr DWORD kReadRights = static_cast<DWORD>(GENERIC_READ | GENERIC_ALL) | 0x0001;
-constexpr DWORD kWriteRights =
-    static_cast<DWORD>(GENERIC_WRITE | GENERIC_ALL) | 0x0002 | 0x0004;
+constexpr DWORD kWriteRights = static_cast<DWORD>(GENERIC_WRITE | GENERIC_ALL) | 0x0002 | 0x0004;
 
 struct OpenFile {
   int fd = -1;
@@ -113,8 +112,7 @@ bool IsSymbolicLink(const std::string& path) {
 FILETIME ToFileTime(const timespec& time) {
   constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
   const int64_t ticks =
-      (static_cast<int64_t>(time.tv_sec) + kSecondsFrom1601To1970) * 10000000 +
-      time.tv_nsec / 100;
+      (static_cast<int64_t>(time.tv_sec) + kSecondsFrom1601To1970) * 10000000 + time.tv_nsec / 100;
   const auto value = static_cast<uint64_t>(std::max<int64_t>(ticks, 0));
   return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
@@ -196,6 +194,12 @@ std::string Expand(const char* source) {
 
 }  // namespace
 
+size_t OpenFileCount() {
+  FileTable& table = Table();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  return table.files.size();
+}
+
 void ResetFiles() {
   FileTable& table = Table();
   std::unordered_map<uintptr_t, std::shared_ptr<OpenFile>> closing;
@@ -206,20 +210,40 @@ void ResetFiles() {
   g_errorMode = 0;
 }
 
+// Closes a file or an event; the part of CloseHandle that an injected failure does not stop.
+BOOL Close(HANDLE hObject) {
+  // INVALID_HANDLE_VALUE is also the current process's pseudo handle: closing it is fine.
+  if (hObject == INVALID_HANDLE_VALUE) return TRUE;
+  std::shared_ptr<OpenFile> file;
+  {
+    auto& table = host::detail::Table();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    auto it = table.files.find(reinterpret_cast<uintptr_t>(hObject));
+    if (it != table.files.end()) {
+      file = std::move(it->second);
+      table.files.erase(it);
+    }
+  }
+  if (file) return TRUE;  // the descriptor closes when the last call using it is done
+  if (CloseEventHandle(hObject)) return TRUE;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return FALSE;
+}
+
 }  // namespace host::detail
 
 using host::detail::CallGate;
 using host::detail::OpenFile;
 
 UINT WINAPI SetErrorMode(UINT uMode) {
-  CallGate gate("SetErrorMode");
-  if (gate.FailsWithLastError()) return 0;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<UINT>();
   return host::detail::g_errorMode.exchange(uMode);
 }
 
 DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
-  CallGate gate("ExpandEnvironmentStringsA");
-  if (gate.FailsWithLastError()) return 0;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   if (lpSrc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
@@ -240,8 +264,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                           HANDLE /*hTemplateFile*/) {
-  CallGate gate("CreateFileA");
-  if (gate.FailsWithLastError()) return INVALID_HANDLE_VALUE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HANDLE>();
   if (lpFileName == nullptr || *lpFileName == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -270,8 +294,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
       if (file->fd >= 0) break;
       if (linkItself && errno == ELOOP) continue;  // a link came since the look for one
       if (errno != ENOENT) break;
-      if (dwCreationDisposition == OPEN_EXISTING ||
-          dwCreationDisposition == TRUNCATE_EXISTING) {
+      if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING) {
         break;
       }
     }
@@ -327,15 +350,15 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     std::lock_guard<std::mutex> lock(table.mutex);
     table.files[value] = file;
   }
-  const bool reportExisting = existed && (dwCreationDisposition == CREATE_ALWAYS ||
-                                          dwCreationDisposition == OPEN_ALWAYS);
+  const bool reportExisting =
+      existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
   SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return reinterpret_cast<HANDLE>(value);
 }
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-  CallGate gate("GetFileSize");
-  if (gate.FailsWithLastError()) return INVALID_FILE_SIZE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
   if (!file) return INVALID_FILE_SIZE;
   struct stat st;
@@ -353,16 +376,17 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 
 DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
                             DWORD dwMoveMethod) {
-  CallGate gate("SetFilePointer");
-  if (gate.FailsWithLastError()) return INVALID_SET_FILE_POINTER;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
   if (!file) return INVALID_SET_FILE_POINTER;
   // Without a high part the distance is a signed 32-bit number.
-  int64_t distance = lpDistanceToMoveHigh != nullptr
-                         ? static_cast<int64_t>(static_cast<uint64_t>(
-                               static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32 |
-                                                static_cast<uint32_t>(lDistanceToMove))
-                         : lDistanceToMove;
+  int64_t distance =
+      lpDistanceToMoveHigh != nullptr
+          ? static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh))
+                                     << 32 |
+                                 static_cast<uint32_t>(lDistanceToMove))
+          : lDistanceToMove;
   int64_t base = 0;
   if (dwMoveMethod == FILE_CURRENT) {
     base = lseek(file->fd, 0, SEEK_CUR);
@@ -396,8 +420,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-  CallGate gate("WriteFile");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
   std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
   if (!file) return FALSE;
@@ -427,8 +451,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-  CallGate gate("ReadFile");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
   std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
   if (!file) return FALSE;
@@ -457,8 +481,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE hFile) {
-  CallGate gate("SetEndOfFile");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   std::shared_ptr<OpenFile> file = host::detail::LookupData(hFile);
   if (!file) return FALSE;
   if (!file->canWrite) {
@@ -474,8 +498,8 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
 }
 
 DWORD WINAPI GetFileType(HANDLE hFile) {
-  CallGate gate("GetFileType");
-  if (gate.FailsWithLastError()) return FILE_TYPE_UNKNOWN;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   struct stat st;
   if (!file || fstat(file->fd, &st) != 0) {
@@ -489,8 +513,8 @@ DWORD WINAPI GetFileType(HANDLE hFile) {
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
                                        LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
-  CallGate gate("GetFileInformationByHandle");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   std::shared_ptr<OpenFile> file = host::detail::Lookup(hFile);
   struct stat st;
   if (!file || fstat(file->fd, &st) != 0) {
@@ -527,29 +551,16 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-  CallGate gate("CloseHandle");
-  if (gate.FailsWithLastError()) return FALSE;
-  // INVALID_HANDLE_VALUE is also the current process's pseudo handle: closing it is fine.
-  if (hObject == INVALID_HANDLE_VALUE) return TRUE;
-  std::shared_ptr<OpenFile> file;
-  {
-    auto& table = host::detail::Table();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = table.files.find(reinterpret_cast<uintptr_t>(hObject));
-    if (it != table.files.end()) {
-      file = std::move(it->second);
-      table.files.erase(it);
-    }
-  }
-  if (file) return TRUE;  // the descriptor closes when the last call using it is done
-  if (host::detail::CloseEventHandle(hObject)) return TRUE;
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  CallGate gate(__func__);
+  // Windows releases the handle even when it reports a failure.
+  const BOOL closed = host::detail::Close(hObject);
+  if (gate.Fails()) return gate.Answer<BOOL>();
+  return closed;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-  CallGate gate("DeleteFileA");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (lpFileName == nullptr || *lpFileName == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;

@@ -31,6 +31,11 @@ bool IsCurrentPowerMachine();
 // CloseHandle of a handle that is not a file: true when it named an event (Waits.cpp).
 bool CloseEventHandle(HANDLE handle);
 
+// Open handles of each kind, for host::OpenHandleCount.
+size_t OpenFileCount();
+size_t OpenEventCount();
+size_t OpenServiceHandleCount();
+
 // A status the running service reported becomes its state in the service control manager
 // (ServiceManager.cpp); ignored when no such service exists.
 void NoteReportedStatus(const std::string& service, const SERVICE_STATUS& status);

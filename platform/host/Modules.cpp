@@ -127,10 +127,34 @@ size_t LocalBlockCount() {
 
 }  // namespace host
 
+namespace host::detail {
+
+BOOL Unload(HMODULE module) {
+  auto& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (module != kPowrprof || s.powrprofLoads == 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+  }
+  --s.powrprofLoads;
+  return TRUE;
+}
+
+bool FreeBlock(HLOCAL block) {
+  if (block == nullptr) return false;
+  auto& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.localBlocks.erase(block) == 0) return false;
+  std::free(block);
+  return true;
+}
+
+}  // namespace host::detail
+
 // Only powrprof.dll, by its name with or without ".dll", in any case; a path is not searched.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
-  host::detail::CallGate gate("LoadLibraryA");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HMODULE>();
   if (lpLibFileName == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -148,8 +172,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  host::detail::CallGate gate("GetProcAddress");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<FARPROC>();
   auto& s = host::detail::State();
   host::PowerMachine machine;
   {
@@ -168,21 +192,16 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-  host::detail::CallGate gate("FreeLibrary");
-  if (gate.FailsWithLastError()) return FALSE;
-  auto& s = host::detail::State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (hLibModule != host::detail::kPowrprof || s.powrprofLoads == 0) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return FALSE;
-  }
-  --s.powrprofLoads;
-  return TRUE;
+  host::detail::CallGate gate(__func__);
+  // Released even when the call reports a failure, as a failed close releases its handle.
+  const BOOL unloaded = host::detail::Unload(hLibModule);
+  if (gate.Fails()) return gate.Answer<BOOL>();
+  return unloaded;
 }
 
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
-  host::detail::CallGate gate("LocalAlloc");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HLOCAL>();
   void* block = (uFlags & LMEM_ZEROINIT) != 0 ? std::calloc(uBytes == 0 ? 1 : uBytes, 1)
                                               : std::malloc(uBytes == 0 ? 1 : uBytes);
   if (block == nullptr) {
@@ -195,18 +214,17 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
   return block;
 }
 
-// Answers null when the block was freed, and the block itself when it was not (a failed call,
-// or a block that LocalAlloc never handed out).
+// Answers null when the block was freed, and the block itself when the call failed: a block
+// that LocalAlloc never handed out, or an injected failure, which frees the block all the same,
+// as a failed close releases its handle.
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
-  host::detail::CallGate gate("LocalFree");
-  if (gate.FailsWithLastError()) return hMem;
+  host::detail::CallGate gate(__func__);
+  const bool freed = host::detail::FreeBlock(hMem);
+  if (gate.Fails()) return gate.Answer<HLOCAL>(hMem);
   if (hMem == nullptr) return nullptr;
-  auto& s = host::detail::State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.localBlocks.erase(hMem) == 0) {
+  if (!freed) {
     SetLastError(ERROR_INVALID_HANDLE);
     return hMem;
   }
-  std::free(hMem);
   return nullptr;
 }

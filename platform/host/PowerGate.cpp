@@ -5,10 +5,10 @@
 // current too, still works): what they do there is not published, so nothing may rely on them.
 #include <string>
 
+#include "../powrprof/PowerProfile.h"
 #include "CallGate.h"
 #include "HostInternal.h"
 #include "HostWin32.h"
-#include "../powrprof/PowerProfile.h"
 
 namespace {
 
@@ -23,10 +23,8 @@ std::string ToAnsi(const WCHAR* text) {
   return out;
 }
 
-// True (with the last error set) when this call must fail: injected, or a legacy scheme
-// function on a current machine.
-bool LegacySchemeCallFails(const host::detail::CallGate& gate) {
-  if (gate.FailsWithLastError()) return true;
+// True, with the last error set, for a legacy scheme function on a current machine.
+bool NotOnThisMachine() {
   if (!host::detail::IsCurrentPowerMachine()) return false;
   SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
   return true;
@@ -35,39 +33,44 @@ bool LegacySchemeCallFails(const host::detail::CallGate& gate) {
 }  // namespace
 
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
-  host::detail::CallGate gate("GetPwrCapabilities");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
   return powerprofile::GetCapabilities(lpSystemPowerCapabilities);
 }
 
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {
-  host::detail::CallGate gate("GetActivePwrScheme");
-  if (LegacySchemeCallFails(gate)) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::GetActiveScheme(puiID);
 }
 
 BOOLEAN WINAPI IsPwrHibernateAllowed(void) {
-  host::detail::CallGate gate("IsPwrHibernateAllowed");
-  if (LegacySchemeCallFails(gate)) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::IsHibernateAllowed();
 }
 
 BOOLEAN WINAPI CanUserWritePwrScheme(void) {
-  host::detail::CallGate gate("CanUserWritePwrScheme");
-  if (LegacySchemeCallFails(gate)) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::CanUserWriteScheme();
 }
 
 BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy) {
-  host::detail::CallGate gate("ReadPwrScheme");
-  if (LegacySchemeCallFails(gate)) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::ReadScheme(uiID, pPowerPolicy);
 }
 
 BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
                               PPOWER_POLICY lpScheme) {
-  host::detail::CallGate gate("WritePwrScheme");
-  if (LegacySchemeCallFails(gate)) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   std::string name = lpszName != nullptr ? ToAnsi(lpszName) : std::string();
   std::string description = lpszDescription != nullptr ? ToAnsi(lpszDescription) : std::string();
   return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
@@ -77,7 +80,8 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
 
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy) {
-  host::detail::CallGate gate("SetActivePwrScheme");
-  if (LegacySchemeCallFails(gate)) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
   return powerprofile::SetActiveScheme(uiID, lpGlobalPowerPolicy, lpPowerPolicy);
 }

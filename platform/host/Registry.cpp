@@ -225,8 +225,8 @@ void RegistryStore::Unlink(const std::shared_ptr<KeyNode>& key) {
   key->parent = nullptr;
 }
 
-LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool create,
-                            HKEY* result, DWORD* disposition) {
+LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool create, HKEY* result,
+                            DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   if (!create) *result = nullptr;  // what Windows leaves behind a failed open
   std::lock_guard<std::mutex> lock(mutex_);
@@ -300,8 +300,7 @@ LONG RegistryStore::QueryValue(HKEY handle, const char* name, DWORD* type, BYTE*
     }
     if (needed > 0) std::memcpy(data, value->data.data(), needed);
     // A string stored without its terminating zero gets one when there is room, uncounted.
-    if (IsStringType(value->type) && needed > 0 && *size > needed &&
-        value->data.back() != 0) {
+    if (IsStringType(value->type) && needed > 0 && *size > needed && value->data.back() != 0) {
       data[needed] = 0;
     }
   }
@@ -368,8 +367,7 @@ LONG RegistryStore::CheckHandle(HKEY handle) {
 LONG RegistryStore::CloseKey(HKEY handle) {
   if (IsPredefined(handle)) return ERROR_SUCCESS;
   std::lock_guard<std::mutex> lock(mutex_);
-  return handles_.erase(reinterpret_cast<uintptr_t>(handle)) ? ERROR_SUCCESS
-                                                              : ERROR_INVALID_HANDLE;
+  return handles_.erase(reinterpret_cast<uintptr_t>(handle)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 bool RegistryStore::KeyExists(Hive hive, const std::string& path) {
@@ -576,8 +574,8 @@ using host::detail::Registry;
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*ulOptions*/, REGSAM samDesired,
                           PHKEY phkResult) {
-  CallGate gate("RegOpenKeyExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().OpenKey(hKey, lpSubKey, samDesired, false, phkResult, nullptr);
 }
 
@@ -585,41 +583,41 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD /*Reserved*/, LPST
                             DWORD /*dwOptions*/, REGSAM samDesired,
                             LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, PHKEY phkResult,
                             LPDWORD lpdwDisposition) {
-  CallGate gate("RegCreateKeyExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   // Volatile keys are kept like any other: the host registry lives as long as its file.
   return Registry().OpenKey(hKey, lpSubKey, samDesired, true, phkResult, lpdwDisposition);
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/,
-                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  CallGate gate("RegQueryValueExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD /*lpReserved*/, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().QueryValue(hKey, lpValueName, lpType, lpData, lpcbData);
 }
 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD /*Reserved*/, DWORD dwType,
                            const BYTE* lpData, DWORD cbData) {
-  CallGate gate("RegSetValueExA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().SetValue(hKey, lpValueName, dwType, lpData, cbData);
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  CallGate gate("RegDeleteValueA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().DeleteValue(hKey, lpValueName);
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  CallGate gate("RegDeleteKeyA");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().DeleteKey(hKey, lpSubKey);
 }
 
 LONG WINAPI RegFlushKey(HKEY hKey) {
-  CallGate gate("RegFlushKey");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
   LONG rc = Registry().CheckHandle(hKey);
   // A change that could not be stored is not reported as flushed.
   if (rc == ERROR_SUCCESS) rc = host::detail::SaveRegistryFile();
@@ -627,7 +625,9 @@ LONG WINAPI RegFlushKey(HKEY hKey) {
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
-  CallGate gate("RegCloseKey");
-  if (DWORD e = gate.injected()) return static_cast<LONG>(e);
-  return Registry().CloseKey(hKey);
+  CallGate gate(__func__);
+  // Windows releases the handle even when it reports a failure.
+  const LONG rc = Registry().CloseKey(hKey);
+  if (gate.Fails()) return gate.Answer<LONG>();
+  return rc;
 }

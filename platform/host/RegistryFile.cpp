@@ -80,11 +80,11 @@ struct Seen {
 };
 
 struct FileBinding {
-  std::mutex mutex;  // guards the fields below; never held across file I/O
-  bool looked = false;         // the variable has been looked at
-  bool variableSet = false;    // and what it said then
+  std::mutex mutex;          // guards the fields below; never held across file I/O
+  bool looked = false;       // the variable has been looked at
+  bool variableSet = false;  // and what it said then
   std::string variableValue;
-  std::string boundPath;       // the file the registry is saved to, or empty
+  std::string boundPath;  // the file the registry is saved to, or empty
   Seen seen;
   bool exitHandlerInstalled = false;
   std::string failureSaid;  // why the latest save failed, as said on stderr
@@ -222,8 +222,7 @@ bool WriteAll(int fd, const std::string& text) {
 // Blank text is an empty registry.
 bool Parse(const std::string& text, std::vector<RegTextOp>* ops, std::string* error) {
   ops->clear();
-  return text.find_first_not_of(" \t\r\n") == std::string::npos ||
-         ParseRegText(text, ops, error);
+  return text.find_first_not_of(" \t\r\n") == std::string::npos || ParseRegText(text, ops, error);
 }
 
 // Whether a save may replace the file open as `fd`: not when it grants nobody the right to

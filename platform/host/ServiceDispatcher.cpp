@@ -4,6 +4,7 @@
 // StartServiceCtrlDispatcherA passes the call gate and closes it again before it runs any of
 // the program's code, so that the calls ServiceMain and the handler make are recorded and
 // can be failed like any other call of the program.
+#include <strings.h>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <strings.h>
 #include <thread>
 #include <vector>
 
@@ -64,13 +64,7 @@ struct ServiceArguments {
   LPSTR argv[2];
 };
 
-DWORD PassGate(const char* function) {
-  CallGate gate(function);
-  return gate.injected();
-}
-
-const SERVICE_TABLE_ENTRYA* FindEntry(const SERVICE_TABLE_ENTRYA* table,
-                                      const std::string& name) {
+const SERVICE_TABLE_ENTRYA* FindEntry(const SERVICE_TABLE_ENTRYA* table, const std::string& name) {
   for (const SERVICE_TABLE_ENTRYA* entry = table; entry->lpServiceName != nullptr; ++entry) {
     if (strcasecmp(entry->lpServiceName, name.c_str()) == 0) return entry;
   }
@@ -154,9 +148,9 @@ bool WaitForControlsDelivered(unsigned realTimeoutMs) {
                "host::WaitForControlsDelivered: %zu control(s) still queued%s after %u ms of "
                "real time (%s)\n",
                s.controls.size(), s.delivering ? " and one in the handler" : "", realTimeoutMs,
-               !s.running                ? "no dispatcher runs"
-               : s.handler == nullptr    ? "the service has registered no handler"
-                                         : "the handler has not returned");
+               !s.running             ? "no dispatcher runs"
+               : s.handler == nullptr ? "the service has registered no handler"
+                                      : "the handler has not returned");
   return false;
 }
 
@@ -175,10 +169,7 @@ std::vector<ServiceStatusReport> ServiceStatusReports() {
 }  // namespace host
 
 BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceStartTable) {
-  if (DWORD injected = host::detail::PassGate("StartServiceCtrlDispatcherA")) {
-    SetLastError(injected);
-    return FALSE;
-  }
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<BOOL>();
   auto& s = host::detail::State();
   std::unique_lock<std::mutex> lock(s.mutex);
   if (s.running) {
@@ -242,8 +233,8 @@ BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* lpServiceSta
 
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
                                                          LPHANDLER_FUNCTION lpHandlerProc) {
-  host::detail::CallGate gate("RegisterServiceCtrlHandlerA");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SERVICE_STATUS_HANDLE>();
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.running) {
@@ -265,8 +256,8 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR lpServiceName,
 
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus,
                              LPSERVICE_STATUS lpServiceStatus) {
-  host::detail::CallGate gate("SetServiceStatus");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   auto& s = host::detail::State();
   std::string service;
   {

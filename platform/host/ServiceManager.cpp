@@ -6,11 +6,11 @@
 // last handle to the service is closed and the service is stopped, as on Windows. The host
 // starts no processes: StartServiceA marks a service running and a stop request marks it
 // stopped (see HostServiceControl.h).
+#include <strings.h>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
-#include <strings.h>
 #include <unordered_map>
 #include <vector>
 
@@ -32,8 +32,7 @@ constexpr DWORD kGenericAll = static_cast<DWORD>(GENERIC_ALL);
 
 // What a user who is not an administrator may open the manager and a service for.
 constexpr DWORD kUserManagerRights =
-    SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS |
-    READ_CONTROL;
+    SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
 constexpr DWORD kUserServiceRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
                                      SERVICE_ENUMERATE_DEPENDENTS | SERVICE_INTERROGATE |
                                      SERVICE_USER_DEFINED_CONTROL | READ_CONTROL;
@@ -204,10 +203,10 @@ std::vector<uint8_t> TextList(LPCSTR list) {
 bool ValidConfiguration(DWORD type, DWORD start, DWORD errorControl) {
   // Drivers are not provided, and only drivers start at boot or with the system.
   const DWORD process = type & ~static_cast<DWORD>(SERVICE_INTERACTIVE_PROCESS);
-  const bool ok = (process == SERVICE_WIN32_OWN_PROCESS ||
-                   process == SERVICE_WIN32_SHARE_PROCESS) &&
-                  start >= SERVICE_AUTO_START && start <= SERVICE_DISABLED &&
-                  errorControl <= SERVICE_ERROR_CRITICAL;
+  const bool ok =
+      (process == SERVICE_WIN32_OWN_PROCESS || process == SERVICE_WIN32_SHARE_PROCESS) &&
+      start >= SERVICE_AUTO_START && start <= SERVICE_DISABLED &&
+      errorControl <= SERVICE_ERROR_CRITICAL;
   if (!ok) SetLastError(ERROR_INVALID_PARAMETER);
   return ok;
 }
@@ -220,6 +219,27 @@ void NoteReportedStatus(const std::string& service, const SERVICE_STATUS& status
   std::lock_guard<std::mutex> lock(s.mutex);
   RunOf(s, service).status = status;
   FinishDeletionIfDue(s, service);
+}
+
+// The part of CloseServiceHandle that an injected failure does not stop.
+BOOL CloseScHandle(SC_HANDLE handle) {
+  auto& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  auto found = s.handles.find(reinterpret_cast<uintptr_t>(handle));
+  if (handle == nullptr || found == s.handles.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  const std::string service = found->second.service;
+  s.handles.erase(found);
+  if (!service.empty()) FinishDeletionIfDue(s, service);
+  return TRUE;
+}
+
+size_t OpenServiceHandleCount() {
+  ScmState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.handles.size();
 }
 
 void ResetServices() {
@@ -256,8 +276,8 @@ using host::detail::CallGate;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
                                 DWORD dwDesiredAccess) {
-  CallGate gate("OpenSCManagerA");
-  if (gate.FailsWithLastError()) return nullptr;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SC_HANDLE>();
   // Only this machine's manager is provided.
   if (lpMachineName != nullptr && *lpMachineName != '\0') {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
@@ -268,8 +288,7 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
     return nullptr;
   }
   const DWORD rights = host::detail::MapRights(dwDesiredAccess, host::detail::kManagerMapping);
-  if (host::detail::Registry().LimitedUser() &&
-      (rights & ~host::detail::kUserManagerRights) != 0) {
+  if (host::detail::Registry().LimitedUser() && (rights & ~host::detail::kUserManagerRights) != 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
@@ -278,14 +297,13 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName,
   return host::detail::NewHandle(s, {true, rights | SC_MANAGER_CONNECT, ""});
 }
 
-SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
-                                LPCSTR lpDisplayName, DWORD dwDesiredAccess,
-                                DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
-                                LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
-                                LPDWORD lpdwTagId, LPCSTR lpDependencies,
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+                                DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+                                DWORD dwErrorControl, LPCSTR lpBinaryPathName,
+                                LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
                                 LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/) {
-  CallGate gate("CreateServiceA");
-  if (gate.FailsWithLastError()) return nullptr;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SC_HANDLE>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -313,10 +331,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
   RegistryStore& registry = Registry();
   registry.WriteValue(Hive::kLocalMachine, key, "Type", REG_DWORD, Dword(dwServiceType));
   registry.WriteValue(Hive::kLocalMachine, key, "Start", REG_DWORD, Dword(dwStartType));
-  registry.WriteValue(Hive::kLocalMachine, key, "ErrorControl", REG_DWORD,
-                      Dword(dwErrorControl));
-  registry.WriteValue(Hive::kLocalMachine, key, "ImagePath", REG_EXPAND_SZ,
-                      Text(lpBinaryPathName));
+  registry.WriteValue(Hive::kLocalMachine, key, "ErrorControl", REG_DWORD, Dword(dwErrorControl));
+  registry.WriteValue(Hive::kLocalMachine, key, "ImagePath", REG_EXPAND_SZ, Text(lpBinaryPathName));
   registry.WriteValue(Hive::kLocalMachine, key, "DisplayName", REG_SZ,
                       Text(lpDisplayName != nullptr ? lpDisplayName : name));
   registry.WriteValue(Hive::kLocalMachine, key, "ObjectName", REG_SZ,
@@ -333,10 +349,9 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
   return NewHandle(s, {false, MapRights(dwDesiredAccess, kServiceMapping), FoldCase(name)});
 }
 
-SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
-                              DWORD dwDesiredAccess) {
-  CallGate gate("OpenServiceA");
-  if (gate.FailsWithLastError()) return nullptr;
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<SC_HANDLE>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -354,8 +369,8 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName,
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
-  CallGate gate("QueryServiceStatus");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -371,8 +386,8 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
 
 BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/,
                           LPCSTR* /*lpServiceArgVectors*/) {
-  CallGate gate("StartServiceA");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -398,10 +413,9 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/,
   return TRUE;
 }
 
-BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
-                           LPSERVICE_STATUS lpServiceStatus) {
-  CallGate gate("ControlService");
-  if (gate.FailsWithLastError()) return FALSE;
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -452,8 +466,8 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl,
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE hService) {
-  CallGate gate("DeleteService");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   using namespace host::detail;
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
@@ -469,18 +483,9 @@ BOOL WINAPI DeleteService(SC_HANDLE hService) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
-  CallGate gate("CloseServiceHandle");
-  if (gate.FailsWithLastError()) return FALSE;
-  using namespace host::detail;
-  auto& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  auto found = s.handles.find(reinterpret_cast<uintptr_t>(hSCObject));
-  if (hSCObject == nullptr || found == s.handles.end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  const std::string service = found->second.service;
-  s.handles.erase(found);
-  if (!service.empty()) FinishDeletionIfDue(s, service);
-  return TRUE;
+  CallGate gate(__func__);
+  // Windows releases the handle even when it reports a failure.
+  const BOOL closed = host::detail::CloseScHandle(hSCObject);
+  if (gate.Fails()) return gate.Answer<BOOL>();
+  return closed;
 }

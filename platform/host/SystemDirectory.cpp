@@ -45,8 +45,8 @@ void SetSystemDirectory(const std::string& dir) {
 }  // namespace host
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-  host::detail::CallGate gate("GetSystemDirectoryA");
-  if (gate.FailsWithLastError()) return 0;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<UINT>();
   const std::string directory = host::detail::Directory();
   const auto length = static_cast<UINT>(directory.size());
   // Too small a buffer gets nothing, and the answer counts the terminating zero it needs;

@@ -83,13 +83,13 @@ void ResetSystemParameters() {
 
 BOOL WINAPI SystemParametersInfoA(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni) {
   using host::detail::Session;
-  host::detail::CallGate gate("SystemParametersInfoA");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   switch (uiAction) {
     case SPI_SETPOWEROFFACTIVE: {
       UINT active = uiParam != 0 ? 1 : 0;
-      host::detail::Set(&Session::activeSet, &Session::active, host::detail::kActiveValue,
-                        active, active ? "1" : "0", fWinIni);
+      host::detail::Set(&Session::activeSet, &Session::active, host::detail::kActiveValue, active,
+                        active ? "1" : "0", fWinIni);
       return TRUE;
     }
     case SPI_SETPOWEROFFTIMEOUT:

@@ -60,8 +60,7 @@ WaitState& State() {
 uint64_t NowLocked(const WaitState& s) {
   if (s.virtualClock) return s.virtualNow;
   return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - s.origin)
-          .count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(RealClock::now() - s.origin).count());
 }
 
 void Release(WaitState& s, Waiter* waiter, DWORD result) {
@@ -112,6 +111,12 @@ bool CloseEventHandle(HANDLE handle) {
   WaitState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.events.erase(reinterpret_cast<uintptr_t>(handle)) > 0;
+}
+
+size_t OpenEventCount() {
+  WaitState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.events.size();
 }
 
 void ResetWaits() {
@@ -175,8 +180,8 @@ using host::detail::CallGate;
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bManualReset,
                            BOOL bInitialState, LPCSTR lpName) {
-  CallGate gate("CreateEventA");
-  if (gate.FailsWithLastError()) return nullptr;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HANDLE>();
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
   std::shared_ptr<host::detail::Event> event;
@@ -201,8 +206,8 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bMa
 }
 
 BOOL WINAPI SetEvent(HANDLE hEvent) {
-  CallGate gate("SetEvent");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
   std::shared_ptr<host::detail::Event> event = host::detail::Lookup(s, hEvent);
@@ -220,8 +225,8 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
 }
 
 BOOL WINAPI ResetEvent(HANDLE hEvent) {
-  CallGate gate("ResetEvent");
-  if (gate.FailsWithLastError()) return FALSE;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
   std::shared_ptr<host::detail::Event> event = host::detail::Lookup(s, hEvent);
@@ -231,8 +236,8 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
-  CallGate gate("WaitForSingleObject");
-  if (gate.FailsWithLastError()) return WAIT_FAILED;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<DWORD>();
   auto& s = host::detail::State();
   std::unique_lock<std::mutex> lock(s.mutex);
   // Only events can be waited for here.
@@ -248,8 +253,8 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 }
 
 VOID WINAPI Sleep(DWORD dwMilliseconds) {
-  CallGate gate("Sleep");
-  if (gate.FailsWithLastError()) return;
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<void>();
   if (dwMilliseconds == 0) {  // gives up the rest of the time slice only
     std::this_thread::yield();
     return;

@@ -9,6 +9,7 @@
 #ifdef _WIN32
 
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <powrprof.h>
 
 #else

@@ -56,8 +56,8 @@ LONG ReadBothHalves(UINT id, POWER_POLICY* out) {
 }
 
 LONG CreateForWriting(HKEY root, const char* path, HKEY* key) {
-  return RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                         nullptr, key, nullptr);
+  return RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
+                         key, nullptr);
 }
 
 LONG SetText(HKEY key, const char* name, const char* text) {
@@ -110,8 +110,8 @@ SYSTEM_POWER_CAPABILITIES DefaultCapabilities() {
 BOOLEAN GetCapabilities(PSYSTEM_POWER_CAPABILITIES caps) {
   if (caps == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   SYSTEM_POWER_CAPABILITIES found;
-  LONG rc = ReadRecord(HKEY_LOCAL_MACHINE, kMachinePowerCfgKey, kCapabilitiesValue, &found,
-                       sizeof found);
+  LONG rc =
+      ReadRecord(HKEY_LOCAL_MACHINE, kMachinePowerCfgKey, kCapabilitiesValue, &found, sizeof found);
   if (rc == ERROR_FILE_NOT_FOUND) {
     found = DefaultCapabilities();
   } else if (rc != ERROR_SUCCESS) {
@@ -179,8 +179,8 @@ BOOLEAN ReadScheme(UINT id, PPOWER_POLICY policy) {
 BOOLEAN WriteScheme(PUINT id, const char* name, const char* description, PPOWER_POLICY policy) {
   if (id == nullptr || policy == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   HKEY machine = nullptr;
-  LONG rc = CreateForWriting(HKEY_LOCAL_MACHINE, SchemeKey(kMachinePoliciesKey, *id).path,
-                             &machine);
+  LONG rc =
+      CreateForWriting(HKEY_LOCAL_MACHINE, SchemeKey(kMachinePoliciesKey, *id).path, &machine);
   if (rc != ERROR_SUCCESS) return Fail(rc);
   HKEY user = nullptr;
   rc = CreateForWriting(HKEY_CURRENT_USER, SchemeKey(kUserPoliciesKey, *id).path, &user);

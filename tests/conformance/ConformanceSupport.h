@@ -9,12 +9,12 @@
 #include "Win32Api.h"
 
 #ifndef _WIN32
-#include <cstdlib>
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 extern char** environ;
 #endif
 
@@ -131,8 +131,8 @@ inline bool RunUnixShell(const std::string& command, const std::string& marker) 
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA("Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &startup, &info)) {
+  if (!CreateProcessA("Z:\\bin\\sh", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
     return false;
   }
   for (int waited = 0; waited < 10000; waited += 20) {

@@ -94,8 +94,8 @@ TEST_F(FileConformance, DispositionsAnswerWithTheirErrors) {
     bool exists;
     DWORD disposition;
     bool opens;
-    DWORD error;         // last error after the call
-    const char* after;   // content afterwards, or null when the file must not exist
+    DWORD error;        // last error after the call
+    const char* after;  // content afterwards, or null when the file must not exist
   };
   const Case cases[] = {
       {"create new, missing", false, CREATE_NEW, true, ERROR_SUCCESS, ""},
@@ -133,8 +133,8 @@ TEST_F(FileConformance, DispositionsAnswerWithTheirErrors) {
 }
 
 TEST_F(FileConformance, PathsThatNameNoFileAreRefused) {
-  const std::string missingDir = conformance::ScratchDir() + "dorvane-no-such-dir" +
-                                 PathSeparator() + "file.txt";
+  const std::string missingDir =
+      conformance::ScratchDir() + "dorvane-no-such-dir" + PathSeparator() + "file.txt";
   for (DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS}) {
     SetLastError(kSentinelWord);
     EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(missingDir.c_str(), GENERIC_WRITE, 0, nullptr,
@@ -142,8 +142,8 @@ TEST_F(FileConformance, PathsThatNameNoFileAreRefused) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError()) << disposition;
   }
   SetLastError(kSentinelWord);
-  EXPECT_EQ(INVALID_HANDLE_VALUE,
-            CreateFileA("", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
   // A directory cannot be opened as a file.
   SetLastError(kSentinelWord);

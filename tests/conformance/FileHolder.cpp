@@ -10,8 +10,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: conformance_holder PATH\n");
     return 2;
   }
-  HANDLE file = CreateFileA(argv[1], GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  HANDLE file =
+      CreateFileA(argv[1], GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::printf("failed %lu\n", static_cast<unsigned long>(GetLastError()));
     std::fflush(stdout);

@@ -23,8 +23,8 @@ constexpr DWORD kSentinelWord = 0xDEADBEEF;
 // Every key the tests create below the scratch key, deepest first, so that wiping needs
 // no enumeration (RegDeleteKeyA removes only keys without subkeys).
 const char* const kScratchKeys[] = {
-    "Nest\\A\\B\\C", "Nest\\A\\B", "Nest\\A", "Nest", "MixedCase\\Inner", "MixedCase",
-    "Parent\\Child", "Parent", "Doomed",
+    "Nest\\A\\B\\C", "Nest\\A\\B",    "Nest\\A", "Nest",   "MixedCase\\Inner",
+    "MixedCase",     "Parent\\Child", "Parent",  "Doomed",
 };
 
 void WipeScratch(HKEY root) {
@@ -37,8 +37,8 @@ void WipeScratch(HKEY root) {
 Bytes Text(const char* text) { return Bytes(text, text + std::strlen(text) + 1); }
 
 Bytes Dword(DWORD value) {
-  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
-          static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
+  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+          static_cast<BYTE>(value >> 24)};
 }
 
 LONG Set(HKEY key, const char* name, DWORD type, const Bytes& data) {
@@ -87,9 +87,9 @@ class RegistryConformance : public ::testing::Test {
   void SetUp() override {
     WipeScratch(HKEY_CURRENT_USER);
     WipeScratch(HKEY_LOCAL_MACHINE);
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, nullptr,
-                                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                             &key_, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key_, nullptr));
   }
   void TearDown() override {
     if (key_ != nullptr) RegCloseKey(key_);
@@ -102,9 +102,9 @@ class RegistryConformance : public ::testing::Test {
   HKEY Create(HKEY root, const std::string& path, DWORD* disposition = nullptr,
               REGSAM access = KEY_ALL_ACCESS) {
     HKEY key = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path.c_str(), 0, nullptr,
-                                             REG_OPTION_NON_VOLATILE, access, nullptr, &key,
-                                             disposition));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                              nullptr, &key, disposition));
     return key;
   }
 
@@ -270,10 +270,10 @@ TEST_F(RegistryConformance, AHandleKeepsTheRightsItWasOpenedWith) {
   RegCloseKey(reader);
 
   HKEY writer = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            RegOpenKeyExA(HKEY_CURRENT_USER, kScratch, 0, KEY_SET_VALUE, &writer));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kScratch, 0, KEY_SET_VALUE, &writer));
   DWORD size = 0;
-  EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExA(writer, "Kept", nullptr, nullptr, nullptr, &size));
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegQueryValueExA(writer, "Kept", nullptr, nullptr, nullptr, &size));
   EXPECT_EQ(ERROR_SUCCESS, Set(writer, "Kept", REG_DWORD, Dword(3)));
   RegCloseKey(writer);
   EXPECT_VALUE(key_, "Kept", REG_DWORD, Dword(3));
@@ -305,8 +305,8 @@ TEST_F(RegistryConformance, MachineAndUserHivesAreDistinct) {
 
 TEST_F(RegistryConformance, AStringIsStoredWithOrWithoutItsTerminator) {
   const char text[] = "abcX";
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "With", 0, REG_SZ,
-                                          reinterpret_cast<const BYTE*>("abc"), 4));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(key_, "With", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 4));
   EXPECT_VALUE(key_, "With", REG_SZ, Text("abc"));
   // Windows (and Wine) would also count a zero lying right after the given bytes, so the
   // byte after them here is not a zero.
@@ -316,7 +316,8 @@ TEST_F(RegistryConformance, AStringIsStoredWithOrWithoutItsTerminator) {
   // Read into exactly three bytes, it stays three bytes.
   Bytes three(4, kSentinel);
   DWORD size = 3;
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "Without", nullptr, nullptr, three.data(), &size));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(key_, "Without", nullptr, nullptr, three.data(), &size));
   EXPECT_EQ((Bytes{'a', 'b', 'c', kSentinel}), three);
 
   ASSERT_EQ(ERROR_SUCCESS,

@@ -154,9 +154,9 @@ class Services : public ::testing::Test {
   }
 
   SC_HANDLE Create(const char* image) {
-    return CreateServiceA(manager_, kName, kDisplay, SERVICE_ALL_ACCESS,
-                          SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
-                          image, nullptr, nullptr, nullptr, nullptr, nullptr);
+    return CreateServiceA(manager_, kName, kDisplay, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                          SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr,
+                          nullptr, nullptr, nullptr);
   }
 
   static bool KeyExists() {

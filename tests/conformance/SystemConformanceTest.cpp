@@ -95,13 +95,13 @@ class DisplayPowerOff : public ::testing::Test {
   static constexpr const char* kDesktop = "Control Panel\\Desktop";
 
   void SetUp() override {
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kDesktop, 0, nullptr,
-                                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                             &desktop_, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_CURRENT_USER, kDesktop, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &desktop_, nullptr));
     for (Saved& s : saved_) {
       DWORD size = sizeof s.data;
-      s.present = RegQueryValueExA(desktop_, s.name, nullptr, &s.type, s.data, &size) ==
-                  ERROR_SUCCESS;
+      s.present =
+          RegQueryValueExA(desktop_, s.name, nullptr, &s.type, s.data, &size) == ERROR_SUCCESS;
       s.size = size;
     }
     SystemParametersInfoA(SPI_GETPOWEROFFACTIVE, 0, &active_, 0);
@@ -126,8 +126,8 @@ class DisplayPowerOff : public ::testing::Test {
     char text[32] = {};
     DWORD type = 0;
     DWORD size = sizeof text - 1;
-    if (RegQueryValueExA(desktop_, name, nullptr, &type, reinterpret_cast<BYTE*>(text),
-                         &size) != ERROR_SUCCESS) {
+    if (RegQueryValueExA(desktop_, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+        ERROR_SUCCESS) {
       return "<absent>";
     }
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type) << name;

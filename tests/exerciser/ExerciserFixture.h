@@ -13,19 +13,16 @@
 #include <vector>
 
 #include "Caskwell.h"
+#include "CaskwellControls.h"
 #include "HostControl.h"
+#include "HostSchemeStore.h"
 #include "HostUiControl.h"
-#include "resource.h"
 
 // Thrown by the fatal-exit hook, so a test sees where the process would have ended.
 struct ProcessEnded {};
 
 class ExerciserTest : public ::testing::Test {
  protected:
-  static constexpr const char* kUserPolicies = "Control Panel\\PowerCfg\\PowerPolicies\\0";
-  static constexpr const char* kMachinePolicies =
-      "Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg\\PowerPolicies\\0";
-
   void SetUp() override {
     host::Reset();
     host::ui::Reset();
@@ -60,33 +57,14 @@ class ExerciserTest : public ::testing::Test {
   }
 
   // The stored halves of scheme 0, the active one.
-  static USER_POWER_POLICY StoredUser() {
-    USER_POWER_POLICY user{};
-    host::RegValue value;
-    EXPECT_TRUE(host::ReadValue(HKEY_CURRENT_USER, kUserPolicies, "Policies", &value));
-    EXPECT_EQ(value.data.size(), sizeof user);
-    if (value.data.size() == sizeof user) std::memcpy(&user, value.data.data(), sizeof user);
-    return user;
-  }
-  static MACHINE_POWER_POLICY StoredMachine() {
-    MACHINE_POWER_POLICY mach{};
-    host::RegValue value;
-    EXPECT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, kMachinePolicies, "Policies", &value));
-    EXPECT_EQ(value.data.size(), sizeof mach);
-    if (value.data.size() == sizeof mach) std::memcpy(&mach, value.data.data(), sizeof mach);
-    return mach;
-  }
+  static USER_POWER_POLICY StoredUser() { return scheme_store::StoredScheme(0).user; }
+  static MACHINE_POWER_POLICY StoredMachine() { return scheme_store::StoredScheme(0).mach; }
 
   // Changes the stored scheme 0 and reads it into the program's scheme again.
   static void StoreScheme(const std::function<void(POWER_POLICY&)>& change) {
-    POWER_POLICY policy{StoredUser(), StoredMachine()};
+    POWER_POLICY policy = scheme_store::StoredScheme(0);
     change(policy);
-    const uint8_t* user = reinterpret_cast<const uint8_t*>(&policy.user);
-    const uint8_t* mach = reinterpret_cast<const uint8_t*>(&policy.mach);
-    host::WriteValue(HKEY_CURRENT_USER, kUserPolicies, "Policies", REG_BINARY,
-                     std::vector<uint8_t>(user, user + sizeof policy.user));
-    host::WriteValue(HKEY_LOCAL_MACHINE, kMachinePolicies, "Policies", REG_BINARY,
-                     std::vector<uint8_t>(mach, mach + sizeof policy.mach));
+    scheme_store::StoreScheme(0, policy);
     ASSERT_FALSE(powerScheme.initialiaze(0));
     host::ClearCalls();
   }
@@ -98,18 +76,14 @@ class ExerciserTest : public ::testing::Test {
       user(run.dialog);
       if (host::ui::IsDialogOpen(run.dialog)) host::ui::Click(run.dialog, IDCANCEL);
     });
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SETTINGS), owner,
-                           SettingsDialogProc, 0);
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(caskwell::kSettingsDialogId),
+                           owner, SettingsDialogProc, 0);
   }
 
   // The whole registry, to see that nothing at all was written.
   static std::string Registry() { return host::ExportRegText(); }
   // The scheme store alone (the display settings that every commit sets are elsewhere).
-  static std::string SchemeStore() {
-    return host::ExportRegText(HKEY_CURRENT_USER, "Control Panel\\PowerCfg") +
-           host::ExportRegText(HKEY_LOCAL_MACHINE,
-                               "Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg");
-  }
+  static std::string SchemeStore() { return scheme_store::ExportStore(); }
 };
 
 #endif

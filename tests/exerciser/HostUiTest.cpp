@@ -74,15 +74,15 @@ TEST_F(HostUiTest, GetDlgItemIntReadsAsWindowsDoes) {
 // What the dialog procedure calls while the stand-in runs it is the program's own call:
 // recorded, and failable.
 TEST_F(HostUiTest, CallsFromAProcedureAreThePrograms) {
-  host::FailCall("SetDlgItemInt", 2, ERROR_INVALID_WINDOW_HANDLE);
+  host::FailCall(host::gated::SetDlgItemInt, 2, ERROR_INVALID_WINDOW_HANDLE);
   EXPECT_EQ(7, RunDialog([](const host::ui::DialogRun& run) {
-    host::ui::Click(run.dialog, 10);
-    EXPECT_EQ("42", host::ui::ItemText(run.dialog, 11));
-    SetDlgItemTextA(run.dialog, 11, "0");
-    host::ui::Click(run.dialog, 10);
-    EXPECT_EQ("0", host::ui::ItemText(run.dialog, 11));
-    host::ui::PressEscape(run.dialog);
-  }));
+              host::ui::Click(run.dialog, 10);
+              EXPECT_EQ("42", host::ui::ItemText(run.dialog, 11));
+              SetDlgItemTextA(run.dialog, 11, "0");
+              host::ui::Click(run.dialog, 10);
+              EXPECT_EQ("0", host::ui::ItemText(run.dialog, 11));
+              host::ui::PressEscape(run.dialog);
+            }));
   const std::vector<std::string> expected = {"DialogBoxParamA", "SetDlgItemInt", "SetDlgItemTextA",
                                              "SetDlgItemInt", "EndDialog"};
   EXPECT_EQ(expected, host::Calls());

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "ExerciserFixture.h"
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
+#include "TableTest.h"
+#include "resource.h"
 
 namespace {
 
@@ -37,8 +39,8 @@ TEST_F(StartUpTest, NormalRunShowsOnlyTheSettingsDialogAndWritesNothing) {
   const std::string before = Registry();
   std::string shown;
   host::ui::SetDialogScript([&shown](const host::ui::DialogRun& run) {
-    host::ui::Click(run.dialog, 1004);
-    shown = host::ui::ItemText(run.dialog, 1003);
+    host::ui::Click(run.dialog, caskwell::kUserMonitor.get);
+    shown = host::ui::ItemText(run.dialog, caskwell::kUserMonitor.display);
     host::ui::Click(run.dialog, IDCANCEL);
   });
 
@@ -65,16 +67,15 @@ TEST_F(StartUpTest, NormalRunShowsOnlyTheSettingsDialogAndWritesNothing) {
   EXPECT_EQ("#109", main.menuName);
   EXPECT_FALSE(main.everVisible);
   EXPECT_TRUE(main.destroyed);
-  EXPECT_EQ(0u, host::CallCount("ShowWindow"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::ShowWindow));
 
   EXPECT_TRUE(host::ui::MessageBoxes().empty());
   EXPECT_EQ(before, Registry());
 }
 
 TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
-  host::ui::SetDialogScript([](const host::ui::DialogRun& run) {
-    host::ui::Click(run.dialog, IDCANCEL);
-  });
+  host::ui::SetDialogScript(
+      [](const host::ui::DialogRun& run) { host::ui::Click(run.dialog, IDCANCEL); });
   ASSERT_EQ(0, RunWinMain());
 
   host::ui::WindowClass c;
@@ -90,79 +91,92 @@ TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
   EXPECT_EQ("system cursor #32512", host::ui::ResourceOf(c.cursor));
   EXPECT_EQ(reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)), c.background);
   EXPECT_EQ("#109", c.menuName);
-  EXPECT_EQ(1u, host::CallCount("LoadAcceleratorsA"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::LoadAcceleratorsA));
 }
 
 // Whatever makes the read fail, the user sees the recorded text, then the fixed fatal text,
 // and the process ends there. Without an active scheme nothing is read at all, not even a
 // scheme under the index a failed query answers, and the query's failure is what is shown.
-TEST_F(StartUpTest, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess) {
-  const std::string unread = "PwrScheme initialiaze()->System Error: ";
-  const std::string noActive =
-      "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power "
-      "scheme->System Error: ";
-  const struct {
-    const char* name;
-    std::function<void()> arrange;
-    std::string text;
-    size_t reads;
-  } cases[] = {
-      {"no active scheme",
-       [] {
-         host::Reset();
-         host::SetDebugEcho(false);
-       },
-       noActive, 0},
-      {"active scheme unknown beside a scheme 65535",
-       [] {
-         scheme_store::Seed(65535, scheme_store::DistinctPolicy());
-         host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND);
-       },
-       noActive, 0},
-      {"active scheme missing",
-       [] {
-         host::WriteString(HKEY_CURRENT_USER, "Control Panel\\PowerCfg", "CurrentPowerPolicy",
-                           "7");
-       },
-       unread, 1},
-      {"read refused", [] { host::FailCall("ReadPwrScheme", 1, ERROR_ACCESS_DENIED); }, unread, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    c.arrange();
+struct FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase {
+  const char* name;
+  std::function<void()> arrange;
+  std::string text;
+  size_t reads;
+};
 
-    EXPECT_THROW(RunWinMain(), ProcessEnded);
-
-    auto boxes = host::ui::MessageBoxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(nullptr, boxes[0].owner);
-    EXPECT_EQ(c.text, boxes[0].text);
-    EXPECT_EQ(kInitCaption, boxes[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
-    auto fatal = host::ui::FatalExits();
-    ASSERT_EQ(1u, fatal.size());
-    EXPECT_EQ(0u, fatal[0].action);
-    EXPECT_EQ(kFatalText, fatal[0].text);
-    auto calls = host::Calls();
-    EXPECT_LT(Position(calls, "MessageBoxA"), Position(calls, "FatalAppExitA"));
-    EXPECT_EQ(c.reads, host::CallCount("ReadPwrScheme"));
-    EXPECT_TRUE(host::ui::Dialogs().empty());
+class FailedSchemeReadShowsTwoBoxesAndEndsTheProcess
+    : public StartUpTest,
+      public ::testing::WithParamInterface<FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase> {
+ public:
+  static std::vector<FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase> Cases() {
+    const std::string unread = "PwrScheme initialiaze()->System Error: ";
+    const std::string noActive =
+        "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power "
+        "scheme->System Error: ";
+    return {
+        {"no active scheme",
+         [] {
+           host::Reset();
+           host::SetDebugEcho(false);
+         },
+         noActive, 0},
+        {"active scheme unknown beside a scheme 65535",
+         [] {
+           scheme_store::Seed(65535, scheme_store::DistinctPolicy());
+           host::FailCall(host::gated::GetActivePwrScheme, 1, ERROR_FILE_NOT_FOUND);
+         },
+         noActive, 0},
+        {"active scheme missing",
+         [] {
+           host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg,
+                             scheme_store::kActiveValue, "7");
+         },
+         unread, 1},
+        {"read refused", [] { host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED); },
+         unread, 1},
+    };
   }
+};
+
+TEST_P(FailedSchemeReadShowsTwoBoxesAndEndsTheProcess, Case) {
+  const FailedSchemeReadShowsTwoBoxesAndEndsTheProcessCase& c = GetParam();
+  SCOPED_TRACE(c.name);
+  c.arrange();
+
+  EXPECT_THROW(RunWinMain(), ProcessEnded);
+
+  auto boxes = host::ui::MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(nullptr, boxes[0].owner);
+  EXPECT_EQ(c.text, boxes[0].text);
+  EXPECT_EQ(kInitCaption, boxes[0].caption);
+  EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
+  auto fatal = host::ui::FatalExits();
+  ASSERT_EQ(1u, fatal.size());
+  EXPECT_EQ(0u, fatal[0].action);
+  EXPECT_EQ(kFatalText, fatal[0].text);
+  auto calls = host::Calls();
+  EXPECT_LT(Position(calls, "MessageBoxA"), Position(calls, "FatalAppExitA"));
+  EXPECT_EQ(c.reads, host::CallCount(host::gated::ReadPwrScheme));
+  EXPECT_TRUE(host::ui::Dialogs().empty());
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailedSchemeReadShowsTwoBoxesAndEndsTheProcess,
+    ::testing::ValuesIn(FailedSchemeReadShowsTwoBoxesAndEndsTheProcess::Cases()), CaseName());
+
 TEST_F(StartUpTest, WithoutAMainWindowNothingIsReadOrShown) {
-  host::FailCall("CreateWindowExA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  host::FailCall(host::gated::CreateWindowExA, 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(0, RunWinMain());
-  EXPECT_EQ(0u, host::CallCount("GetActivePwrScheme"));
-  EXPECT_EQ(0u, host::CallCount("ReadPwrScheme"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::GetActivePwrScheme));
+  EXPECT_EQ(0u, host::CallCount(host::gated::ReadPwrScheme));
   EXPECT_TRUE(host::ui::Dialogs().empty());
   EXPECT_TRUE(host::ui::MessageBoxes().empty());
-  EXPECT_EQ(0u, host::CallCount("GetMessageA"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::GetMessageA));
 }
 
 TEST_F(StartUpTest, WithoutTheDialogTheProgramEndsNormally) {
-  host::FailCall("DialogBoxParamA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  host::FailCall(host::gated::DialogBoxParamA, 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(0, RunWinMain());
   host::ui::WindowInfo main;
   ASSERT_TRUE(host::ui::GetWindowInfo(host::ui::Windows().at(0), &main));
@@ -181,8 +195,8 @@ class MainWindowTest : public ExerciserTest {
     LoadStringA(instance, IDS_WINDOW_CLASS, windowClassName, kTextLength);
     instanceHandle = instance;
     RegisterMainWindowClass(instance);
-    window = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                             0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    window = CreateWindowExA(0, windowClassName, windowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                             CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     ASSERT_NE(nullptr, window);
     host::ClearCalls();
   }
@@ -196,10 +210,11 @@ TEST_F(MainWindowTest, CommandsOpenTheDialogsOwnedByTheWindow) {
     int dialog;
     DLGPROC proc;
   } cases[] = {
-      {104, IDD_ABOUTBOX, AboutDialogProc},
-      {MAKEWPARAM(104, 1), IDD_ABOUTBOX, AboutDialogProc},  // as an accelerator sends it
-      {32771, IDD_SETTINGS, SettingsDialogProc},
-      {MAKEWPARAM(32771, 1), IDD_SETTINGS, SettingsDialogProc},
+      {caskwell::kAboutCommand, IDD_ABOUTBOX, AboutDialogProc},
+      {MAKEWPARAM(caskwell::kAboutCommand, 1), IDD_ABOUTBOX,
+       AboutDialogProc},  // as an accelerator sends it
+      {caskwell::kSettingsCommand, IDD_SETTINGS, SettingsDialogProc},
+      {MAKEWPARAM(caskwell::kSettingsCommand, 1), IDD_SETTINGS, SettingsDialogProc},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
@@ -218,24 +233,28 @@ TEST_F(MainWindowTest, CommandsOpenTheDialogsOwnedByTheWindow) {
     EXPECT_EQ(c.proc, dialogs.back().proc);
   }
   EXPECT_TRUE(IsWindow(window));
-  EXPECT_EQ(0u, host::CallCount("DefWindowProcA"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::DefWindowProcA));
 }
 
-TEST_F(MainWindowTest, ExitDestroysTheWindowAndDestructionPostsQuitZero) {
-  for (WPARAM command : {WPARAM{105}, MAKEWPARAM(105, 1)}) {
-    SCOPED_TRACE(command);
-    SetUp();
-    EXPECT_EQ(0, SendMessageA(window, WM_COMMAND, command, 0));
-    EXPECT_FALSE(IsWindow(window));
-    int code = -1;
-    EXPECT_TRUE(host::ui::QuitPending(&code));
-    EXPECT_EQ(0, code);
-    MSG message;
-    EXPECT_EQ(FALSE, GetMessageA(&message, nullptr, 0, 0));
-    EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
-    EXPECT_EQ(0u, message.wParam);
-  }
+class ExitCommand : public MainWindowTest, public ::testing::WithParamInterface<WPARAM> {};
+
+TEST_P(ExitCommand, DestroysTheWindowAndDestructionPostsQuitZero) {
+  const WPARAM command = GetParam();
+  EXPECT_EQ(0, SendMessageA(window, WM_COMMAND, command, 0));
+  EXPECT_FALSE(IsWindow(window));
+  int code = -1;
+  EXPECT_TRUE(host::ui::QuitPending(&code));
+  EXPECT_EQ(0, code);
+  MSG message;
+  EXPECT_EQ(FALSE, GetMessageA(&message, nullptr, 0, 0));
+  EXPECT_EQ(static_cast<UINT>(WM_QUIT), message.message);
+  EXPECT_EQ(0u, message.wParam);
 }
+
+// From the menu, and as an accelerator sends it.
+INSTANTIATE_TEST_SUITE_P(Sources, ExitCommand,
+                         ::testing::Values(WPARAM{caskwell::kExitCommand},
+                                           MAKEWPARAM(caskwell::kExitCommand, 1)));
 
 TEST_F(MainWindowTest, PaintDrawsTheTextCentredAtTheTop) {
   EXPECT_EQ(0, MainWindowProc(window, WM_PAINT, 0, 0));
@@ -244,25 +263,25 @@ TEST_F(MainWindowTest, PaintDrawsTheTextCentredAtTheTop) {
   EXPECT_EQ(window, drawn[0].window);
   EXPECT_EQ("Youcan now exit this program.", drawn[0].text);
   EXPECT_EQ(static_cast<UINT>(DT_CENTER), drawn[0].format);
-  EXPECT_EQ(1u, host::CallCount("GetClientRect"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::GetClientRect));
   RECT client;
   GetClientRect(window, &client);
   EXPECT_EQ(client.top, drawn[0].rect.top);
   EXPECT_EQ(client.left, drawn[0].rect.left);
   EXPECT_EQ(client.right, drawn[0].rect.right);
-  EXPECT_EQ(1u, host::CallCount("EndPaint"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::EndPaint));
 }
 
 TEST_F(MainWindowTest, EverythingElseGoesToTheDefaultProcedure) {
   EXPECT_EQ(0, MainWindowProc(window, WM_COMMAND, 4242, 0));
   EXPECT_EQ(0, MainWindowProc(window, WM_TIMER, 1, 0));
   EXPECT_EQ(TRUE, MainWindowProc(window, WM_NCCREATE, 0, 0));
-  EXPECT_EQ(3u, host::CallCount("DefWindowProcA"));
+  EXPECT_EQ(3u, host::CallCount(host::gated::DefWindowProcA));
   EXPECT_TRUE(host::ui::Dialogs().empty());
   EXPECT_TRUE(IsWindow(window));
   EXPECT_FALSE(host::ui::QuitPending());
   // Every message loads the painted text first.
-  EXPECT_EQ(3u, host::CallCount("LoadStringA"));
+  EXPECT_EQ(3u, host::CallCount(host::gated::LoadStringA));
 }
 
 TEST_F(MainWindowTest, AboutBoxEndsOnOkAndCancelOnly) {
@@ -276,7 +295,7 @@ TEST_F(MainWindowTest, AboutBoxEndsOnOkAndCancelOnly) {
       {WM_COMMAND, IDCANCEL, TRUE, IDCANCEL},
       {WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), TRUE, IDCANCEL},
       {WM_COMMAND, 3, FALSE, -1},
-      {WM_COMMAND, 104, FALSE, -1},
+      {WM_COMMAND, caskwell::kAboutCommand, FALSE, -1},
       {WM_TIMER, 1, FALSE, -1},
       {WM_CLOSE, 0, FALSE, -1},
   };
@@ -289,8 +308,8 @@ TEST_F(MainWindowTest, AboutBoxEndsOnOkAndCancelOnly) {
       answer = host::ui::SendToDialog(run.dialog, c.message, c.wParam, 0);
       if (host::ui::IsDialogOpen(run.dialog)) host::ui::PressEscape(run.dialog);
     });
-    INT_PTR result = DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_ABOUTBOX), window,
-                                     AboutDialogProc, 0);
+    INT_PTR result =
+        DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutDialogProc, 0);
     EXPECT_EQ(c.answer, answer);
     // Ended by the message itself, or else by the Esc afterwards.
     EXPECT_EQ(c.ended >= 0 ? c.ended : IDCANCEL, result);

@@ -9,18 +9,14 @@
 
 namespace {
 
-struct RowIds {
-  const char* name;
-  int get, display, set, entry;
-  const char* caption;
-};
-
-const RowIds kUserMonitor{"user monitor", 1004, 1003, 1005, 1006, "Set User Monitor Timeout Error"};
-const RowIds kUserStandby{"user standby", 1007, 1008, 1009, 1010, "Set User Standby Error"};
-const RowIds kMachStandby{"machine standby", 1016, 1017, 1018, 1019, "Set Machine Standby Error"};
-const RowIds kMachHibernate{"machine hibernation", 1011, 1012, 1013, 1014,
-                            "Set Machine Hibernate Error"};
-const RowIds kRows[] = {kUserMonitor, kUserStandby, kMachStandby, kMachHibernate};
+using caskwell::kAllowUnprivileged;
+using caskwell::kForceStandby;
+using caskwell::kMachineHibernation;
+using caskwell::kMachineStandby;
+using caskwell::kRows;
+using caskwell::kUserMonitor;
+using caskwell::kUserStandby;
+using RowIds = caskwell::Row;
 
 constexpr const char* kNotWholeMinutes =
     "The new time-out must be a whole number of minutes from 0 to 4294967295.";
@@ -46,28 +42,29 @@ TEST_F(SettingsDialogTest, OpensWithInitialEntriesAndBothFlagsOff) {
     host::ui::SetMessageBoxScript([](const host::ui::MessageBoxCall&) { return IDOK; });
     const std::string before = SchemeStore();
     EXPECT_EQ(2, RunSettings([](HWND dialog) {
-      EXPECT_EQ("5", host::ui::ItemText(dialog, 1006));
-      EXPECT_EQ("10", host::ui::ItemText(dialog, 1010));
-      EXPECT_EQ("15", host::ui::ItemText(dialog, 1019));
-      EXPECT_EQ("20", host::ui::ItemText(dialog, 1014));
-      for (int display : {1003, 1008, 1017, 1012}) EXPECT_EQ("", host::ui::ItemText(dialog, display));
-      EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, 1020));
-      EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, 1021));
+                EXPECT_EQ("5", host::ui::ItemText(dialog, kUserMonitor.entry));
+                EXPECT_EQ("10", host::ui::ItemText(dialog, kUserStandby.entry));
+                EXPECT_EQ("15", host::ui::ItemText(dialog, kMachineStandby.entry));
+                EXPECT_EQ("20", host::ui::ItemText(dialog, kMachineHibernation.entry));
+                for (const RowIds& row : kRows)
+                  EXPECT_EQ("", host::ui::ItemText(dialog, row.display));
+                EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, kAllowUnprivileged));
+                EXPECT_EQ(BST_UNCHECKED, host::ui::ItemCheck(dialog, kForceStandby));
 
-      // Force standby is off: no standby without S3. Security bypass is off: the limited
-      // user's commit is refused.
-      EXPECT_EQ(FALSE, host::ui::Click(dialog, 1009));
-      EXPECT_EQ(FALSE, host::ui::Click(dialog, 1005));
+                // Force standby is off: no standby without S3. Security bypass is off: the limited
+                // user's commit is refused.
+                EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserStandby.set));
+                EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserMonitor.set));
 
-      // Left ticked for the next opening, which must clear them again.
-      host::ui::Tick(dialog, 1020);
-      host::ui::Tick(dialog, 1021);
-    }));
+                // Left ticked for the next opening, which must clear them again.
+                host::ui::Tick(dialog, kAllowUnprivileged);
+                host::ui::Tick(dialog, kForceStandby);
+              }));
     auto boxes = host::ui::MessageBoxes();
     ASSERT_EQ(2u, boxes.size());
-    EXPECT_EQ(kUserStandby.caption, boxes[0].caption);
+    EXPECT_EQ(kUserStandby.errorCaption, boxes[0].caption);
     EXPECT_EQ(kNoStandby, boxes[0].text);
-    EXPECT_EQ(kUserMonitor.caption, boxes[1].caption);
+    EXPECT_EQ(kUserMonitor.errorCaption, boxes[1].caption);
     EXPECT_EQ(kNoPrivileges, boxes[1].text);
     EXPECT_EQ(before, SchemeStore());
   }
@@ -86,7 +83,7 @@ TEST_F(SettingsDialogTest, GetShowsTheRowInWholeMinutesAndWritesNothing) {
       {kUserStandby, [](POWER_POLICY& p) { p.user.IdleTimeoutAc = 1250; }, "20"},
       // With a hibernation delay, so that the machine standby row cannot pass for the
       // hibernation row.
-      {kMachStandby,
+      {kMachineStandby,
        [](POWER_POLICY& p) {
          p.mach.DozeTimeoutAc = 900;
          p.mach.DozeS4TimeoutAc = 600;
@@ -94,7 +91,7 @@ TEST_F(SettingsDialogTest, GetShowsTheRowInWholeMinutesAndWritesNothing) {
        "15"},
       // User standby plus the hibernation delay, each truncated first; the machine standby
       // time-out plays no part.
-      {kMachHibernate,
+      {kMachineHibernation,
        [](POWER_POLICY& p) {
          p.user.IdleTimeoutAc = 359;
          p.mach.DozeTimeoutAc = 900;
@@ -111,8 +108,8 @@ TEST_F(SettingsDialogTest, GetShowsTheRowInWholeMinutesAndWritesNothing) {
       EXPECT_EQ(c.shown, host::ui::ItemText(dialog, c.row.display));
     });
     EXPECT_TRUE(host::ui::MessageBoxes().empty());
-    EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
-    EXPECT_EQ(0u, host::CallCount("SystemParametersInfoA"));
+    EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
+    EXPECT_EQ(0u, host::CallCount(host::gated::SystemParametersInfoA));
     EXPECT_EQ(before, Registry());
   }
 }
@@ -126,59 +123,69 @@ struct SetCase {
 
 // The fixture's active scheme has standby, machine standby and hibernation at 0 and the
 // monitor at 20 minutes.
-TEST_F(SettingsDialogTest, SetAppliesTheEntryAndCommitsItToTheStore) {
-  const std::vector<SetCase> cases = {
-      {kUserMonitor, "7", 7,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(420u, u.VideoTimeoutAc);
-       }},
-      {kUserMonitor, "  9 ", 9,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(540u, u.VideoTimeoutAc);
-       }},
-      // The largest entry: the seconds wrap around in 32 bits, as the library defines.
-      {kUserMonitor, "4294967295", 4294967236u / 60,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(4294967236u, u.VideoTimeoutAc);
-       }},
-      {kUserMonitor, "0", 0,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(0u, u.VideoTimeoutAc);
-       }},
-      {kUserStandby, "3", 3,
-       [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
-         EXPECT_EQ(180u, u.IdleTimeoutAc);
-         EXPECT_EQ(PowerActionSleep, u.IdleAc.Action);
-       }},
-      {kMachStandby, "12", 12,
-       [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
-         EXPECT_EQ(720u, m.DozeTimeoutAc);
-       }},
-      {kMachHibernate, "30", 30,
-       [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
-         EXPECT_EQ(1800u, m.DozeS4TimeoutAc);
-       }},
-  };
-  for (const SetCase& c : cases) {
-    SCOPED_TRACE(std::string(c.row.name) + " set to '" + c.typed + "'");
-    SetUp();
-    std::string shownBefore;
-    RunSettings([&](HWND dialog) {
-      host::ui::Click(dialog, c.row.get);
-      shownBefore = host::ui::ItemText(dialog, c.row.display);
-      host::ui::Type(dialog, c.row.entry, c.typed);
-      EXPECT_EQ(TRUE, host::ui::Click(dialog, c.row.set));
-      // The display keeps its value until "Get" is pressed again.
-      EXPECT_EQ(shownBefore, host::ui::ItemText(dialog, c.row.display));
-      host::ui::Click(dialog, c.row.get);
-      EXPECT_EQ(std::to_string(c.shownAfter), host::ui::ItemText(dialog, c.row.display));
-    });
-    EXPECT_TRUE(host::ui::MessageBoxes().empty());
-    EXPECT_EQ(1u, host::CallCount("WritePwrScheme"));
-    EXPECT_EQ(1u, host::CallCount("SetActivePwrScheme"));
-    c.check(StoredUser(), StoredMachine());
-  }
+class SetRow : public ExerciserTest, public ::testing::WithParamInterface<SetCase> {};
+
+const SetCase kSetCases[] = {
+    {kUserMonitor, "7", 7,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(420u, u.VideoTimeoutAc);
+     }},
+    {kUserMonitor, "  9 ", 9,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(540u, u.VideoTimeoutAc);
+     }},
+    // The largest entry: the seconds wrap around in 32 bits, as the library defines.
+    {kUserMonitor, "4294967295", 4294967236u / 60,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(4294967236u, u.VideoTimeoutAc);
+     }},
+    {kUserMonitor, "0", 0,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(0u, u.VideoTimeoutAc);
+     }},
+    {kUserStandby, "3", 3,
+     [](const USER_POWER_POLICY& u, const MACHINE_POWER_POLICY&) {
+       EXPECT_EQ(180u, u.IdleTimeoutAc);
+       EXPECT_EQ(PowerActionSleep, u.IdleAc.Action);
+     }},
+    {kMachineStandby, "12", 12,
+     [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
+       EXPECT_EQ(720u, m.DozeTimeoutAc);
+     }},
+    {kMachineHibernation, "30", 30,
+     [](const USER_POWER_POLICY&, const MACHINE_POWER_POLICY& m) {
+       EXPECT_EQ(1800u, m.DozeS4TimeoutAc);
+     }},
+};
+
+TEST_P(SetRow, AppliesTheEntryAndCommitsItToTheStore) {
+  const SetCase& c = GetParam();
+  SCOPED_TRACE(std::string(c.row.name) + " set to '" + c.typed + "'");
+  std::string shownBefore;
+  RunSettings([&](HWND dialog) {
+    host::ui::Click(dialog, c.row.get);
+    shownBefore = host::ui::ItemText(dialog, c.row.display);
+    host::ui::Type(dialog, c.row.entry, c.typed);
+    EXPECT_EQ(TRUE, host::ui::Click(dialog, c.row.set));
+    // The display keeps its value until "Get" is pressed again.
+    EXPECT_EQ(shownBefore, host::ui::ItemText(dialog, c.row.display));
+    host::ui::Click(dialog, c.row.get);
+    EXPECT_EQ(std::to_string(c.shownAfter), host::ui::ItemText(dialog, c.row.display));
+  });
+  EXPECT_TRUE(host::ui::MessageBoxes().empty());
+  EXPECT_EQ(1u, host::CallCount(host::gated::WritePwrScheme));
+  EXPECT_EQ(1u, host::CallCount(host::gated::SetActivePwrScheme));
+  c.check(StoredUser(), StoredMachine());
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, SetRow, ::testing::ValuesIn(kSetCases),
+                         [](const ::testing::TestParamInfo<SetCase>& info) {
+                           std::string name = info.param.row.name;
+                           for (char& ch : name) {
+                             if (ch == ' ') ch = '_';
+                           }
+                           return name + "_" + std::to_string(info.index);
+                         });
 
 struct RefusalCase {
   RowIds row;
@@ -186,52 +193,62 @@ struct RefusalCase {
   const char* text;
 };
 
-TEST_F(SettingsDialogTest, RefusedSetterShowsTheLibraryTextAndCommitsNothing) {
-  const std::vector<RefusalCase> cases = {
-      {kUserStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3, kNoStandby},
-      {kMachStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3,
-       "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
-       "State S3.->System Error: "},
-      {kMachHibernate, &SYSTEM_POWER_CAPABILITIES::SystemS4,
-       "PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not capable of/configured "
-       "for Hibernation->System Error: "},
-  };
-  for (const RefusalCase& c : cases) {
-    SCOPED_TRACE(c.row.name);
-    SetUp();
-    RunOnMachineWithout(c.missing);
-    const std::string before = Registry();
-    RunSettings([&c](HWND dialog) { EXPECT_EQ(FALSE, host::ui::Click(dialog, c.row.set)); });
-    auto boxes = host::ui::MessageBoxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(nullptr, boxes[0].owner);
-    EXPECT_EQ(c.row.caption, boxes[0].caption);
-    EXPECT_EQ(c.text, boxes[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
-    EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
-    EXPECT_EQ(before, Registry());
-  }
+class RefusedSetter : public ExerciserTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+const RefusalCase kRefusals[] = {
+    {kUserStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3, kNoStandby},
+    {kMachineStandby, &SYSTEM_POWER_CAPABILITIES::SystemS3,
+     "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
+     "State S3.->System Error: "},
+    {kMachineHibernation, &SYSTEM_POWER_CAPABILITIES::SystemS4,
+     "PwrScheme::SetMachAcHibernateTimeOut(): System/user account is not capable of/configured "
+     "for Hibernation->System Error: "},
+};
+
+TEST_P(RefusedSetter, ShowsTheLibraryTextAndCommitsNothing) {
+  const RefusalCase& c = GetParam();
+  SCOPED_TRACE(c.row.name);
+  RunOnMachineWithout(c.missing);
+  const std::string before = Registry();
+  RunSettings([&c](HWND dialog) { EXPECT_EQ(FALSE, host::ui::Click(dialog, c.row.set)); });
+  auto boxes = host::ui::MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(nullptr, boxes[0].owner);
+  EXPECT_EQ(c.row.errorCaption, boxes[0].caption);
+  EXPECT_EQ(c.text, boxes[0].text);
+  EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
+  EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
+  EXPECT_EQ(before, Registry());
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, RefusedSetter, ::testing::ValuesIn(kRefusals),
+                         [](const ::testing::TestParamInfo<RefusalCase>& info) {
+                           std::string name = info.param.row.name;
+                           for (char& ch : name) {
+                             if (ch == ' ') ch = '_';
+                           }
+                           return name + "_" + std::to_string(info.index);
+                         });
 
 TEST_F(SettingsDialogTest, ForceSystemStandbyLetsTheStandbyRowsApplyWithoutS3) {
   RunOnMachineWithout(&SYSTEM_POWER_CAPABILITIES::SystemS3);
   RunSettings([](HWND dialog) {
     const std::string before = Registry();
-    EXPECT_EQ(TRUE, host::ui::Tick(dialog, 1021));
+    EXPECT_EQ(TRUE, host::ui::Tick(dialog, kForceStandby));
     // Ticking only sets the flag.
     EXPECT_EQ(before, Registry());
     host::ui::Type(dialog, kUserStandby.entry, "25");
     EXPECT_EQ(TRUE, host::ui::Click(dialog, kUserStandby.set));
-    host::ui::Type(dialog, kMachStandby.entry, "40");
-    EXPECT_EQ(TRUE, host::ui::Click(dialog, kMachStandby.set));
+    host::ui::Type(dialog, kMachineStandby.entry, "40");
+    EXPECT_EQ(TRUE, host::ui::Click(dialog, kMachineStandby.set));
     EXPECT_TRUE(host::ui::MessageBoxes().empty());
 
     // Cleared again, or in any state but ticked, the refusal is back.
-    host::ui::Tick(dialog, 1021);
+    host::ui::Tick(dialog, kForceStandby);
     host::ui::Type(dialog, kUserStandby.entry, "50");
     EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserStandby.set));
-    CheckDlgButton(dialog, 1021, BST_INDETERMINATE);
-    host::ui::Click(dialog, 1021);
+    CheckDlgButton(dialog, kForceStandby, BST_INDETERMINATE);
+    host::ui::Click(dialog, kForceStandby);
     EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserStandby.set));
   });
   EXPECT_EQ(1500u, StoredUser().IdleTimeoutAc);
@@ -249,57 +266,68 @@ TEST_F(SettingsDialogTest, AllowUnprivilegedUserWritesTheUsersOverride) {
     EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserMonitor.set));
     EXPECT_EQ(1200u, StoredUser().VideoTimeoutAc);
 
-    EXPECT_EQ(TRUE, host::ui::Tick(dialog, 1020));
+    EXPECT_EQ(TRUE, host::ui::Tick(dialog, kAllowUnprivileged));
     EXPECT_EQ(TRUE, host::ui::Click(dialog, kUserMonitor.set));
 
     // Cleared again, the refusal is back.
-    host::ui::Tick(dialog, 1020);
+    host::ui::Tick(dialog, kAllowUnprivileged);
     host::ui::Type(dialog, kUserMonitor.entry, "8");
     EXPECT_EQ(FALSE, host::ui::Click(dialog, kUserMonitor.set));
   });
   auto boxes = host::ui::MessageBoxes();
   ASSERT_EQ(2u, boxes.size());
   for (const auto& box : boxes) {
-    EXPECT_EQ(kUserMonitor.caption, box.caption);
+    EXPECT_EQ(kUserMonitor.errorCaption, box.caption);
     EXPECT_EQ(kNoPrivileges, box.text);
   }
   // The override writes the user half only, straight into the registry.
   EXPECT_EQ(420u, StoredUser().VideoTimeoutAc);
   const MACHINE_POWER_POLICY machineAfter = StoredMachine();
   EXPECT_EQ(0, std::memcmp(&machineBefore, &machineAfter, sizeof machineBefore));
-  EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
 }
 
-TEST_F(SettingsDialogTest, FailedCommitShowsTheLibraryText) {
-  const struct {
-    const char* failing;
-    const char* text;
-  } cases[] = {
-      {"WritePwrScheme", "PwrScheme::commit() failed. Unable to Write PowerScheme->System Error: "},
-      {"SetActivePwrScheme",
-       "PwrScheme::commit() failed. Unable to Set Active PowerScheme->System Error: "},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.failing);
-    SetUp();
-    host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
-    RunSettings([](HWND dialog) {
-      host::ui::Type(dialog, kMachHibernate.entry, "45");
-      EXPECT_EQ(FALSE, host::ui::Click(dialog, kMachHibernate.set));
-    });
-    auto boxes = host::ui::MessageBoxes();
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_EQ(nullptr, boxes[0].owner);
-    EXPECT_EQ(kMachHibernate.caption, boxes[0].caption);
-    EXPECT_EQ(c.text, boxes[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
-  }
+struct CommitFailureCase {
+  host::FailableFunction failing;
+  const char* text;
+};
+
+class FailedCommit : public ExerciserTest,
+                     public ::testing::WithParamInterface<CommitFailureCase> {};
+
+const CommitFailureCase kCommitFailures[] = {
+    {host::gated::WritePwrScheme,
+     "PwrScheme::commit() failed. Unable to Write PowerScheme->System Error: "},
+    {host::gated::SetActivePwrScheme,
+     "PwrScheme::commit() failed. Unable to Set Active PowerScheme->System Error: "},
+};
+
+TEST_P(FailedCommit, ShowsTheLibraryText) {
+  const CommitFailureCase& c = GetParam();
+  SCOPED_TRACE(c.failing.name);
+  host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
+  RunSettings([](HWND dialog) {
+    host::ui::Type(dialog, kMachineHibernation.entry, "45");
+    EXPECT_EQ(FALSE, host::ui::Click(dialog, kMachineHibernation.set));
+  });
+  auto boxes = host::ui::MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ(nullptr, boxes[0].owner);
+  EXPECT_EQ(kMachineHibernation.errorCaption, boxes[0].caption);
+  EXPECT_EQ(c.text, boxes[0].text);
+  EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
 }
+
+INSTANTIATE_TEST_SUITE_P(Calls, FailedCommit, ::testing::ValuesIn(kCommitFailures),
+                         [](const ::testing::TestParamInfo<CommitFailureCase>& info) {
+                           return std::string(info.param.failing.name);
+                         });
 
 // Anything but blanks around decimal digits that fit in 32 bits applies nothing.
 TEST_F(SettingsDialogTest, EntryThatIsNotWholeMinutesAppliesNothing) {
-  const char* const texts[] = {"abc", "", " ", "-5", "+5", "4294967296", "99999999999999999999",
-                               "12x", "1 2", "0x10", "1.5", "\t3"};
+  const char* const texts[] = {
+      "abc", "",    " ",    "-5",  "+5", "4294967296", "99999999999999999999",
+      "12x", "1 2", "0x10", "1.5", "\t3"};
   const std::string before = Registry();
   for (const RowIds& row : kRows) {
     for (const char* text : texts) {
@@ -314,11 +342,11 @@ TEST_F(SettingsDialogTest, EntryThatIsNotWholeMinutesAppliesNothing) {
       auto boxes = host::ui::MessageBoxes();
       ASSERT_EQ(1u, boxes.size());
       EXPECT_EQ(nullptr, boxes[0].owner);
-      EXPECT_EQ(row.caption, boxes[0].caption);
+      EXPECT_EQ(row.errorCaption, boxes[0].caption);
       EXPECT_EQ(kNotWholeMinutes, boxes[0].text);
       EXPECT_EQ(static_cast<UINT>(MB_OK), boxes[0].type);
-      EXPECT_EQ(0u, host::CallCount("WritePwrScheme"));
-      EXPECT_EQ(0u, host::CallCount("SystemParametersInfoA"));
+      EXPECT_EQ(0u, host::CallCount(host::gated::WritePwrScheme));
+      EXPECT_EQ(0u, host::CallCount(host::gated::SystemParametersInfoA));
     }
   }
   EXPECT_EQ(before, Registry());
@@ -334,20 +362,20 @@ TEST_F(SettingsDialogTest, HibernationRowShowsWhatItApplied) {
     p.mach.DozeTimeoutAc = 300;
   });
   RunSettings([](HWND dialog) {
-    host::ui::Type(dialog, kMachHibernate.entry, "30");
-    EXPECT_EQ(TRUE, host::ui::Click(dialog, kMachHibernate.set));
-    host::ui::Click(dialog, kMachHibernate.get);
-    EXPECT_EQ("30", host::ui::ItemText(dialog, kMachHibernate.display));
+    host::ui::Type(dialog, kMachineHibernation.entry, "30");
+    EXPECT_EQ(TRUE, host::ui::Click(dialog, kMachineHibernation.set));
+    host::ui::Click(dialog, kMachineHibernation.get);
+    EXPECT_EQ("30", host::ui::ItemText(dialog, kMachineHibernation.display));
 
-    host::ui::Type(dialog, kMachHibernate.entry, "10");
-    EXPECT_EQ(FALSE, host::ui::Click(dialog, kMachHibernate.set));
-    host::ui::Click(dialog, kMachHibernate.get);
-    EXPECT_EQ("30", host::ui::ItemText(dialog, kMachHibernate.display));
+    host::ui::Type(dialog, kMachineHibernation.entry, "10");
+    EXPECT_EQ(FALSE, host::ui::Click(dialog, kMachineHibernation.set));
+    host::ui::Click(dialog, kMachineHibernation.get);
+    EXPECT_EQ("30", host::ui::ItemText(dialog, kMachineHibernation.display));
   });
   EXPECT_EQ(1200u, StoredMachine().DozeS4TimeoutAc);
   auto boxes = host::ui::MessageBoxes();
   ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ(kMachHibernate.caption, boxes[0].caption);
+  EXPECT_EQ(kMachineHibernation.errorCaption, boxes[0].caption);
   EXPECT_EQ(
       "PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not longer than the "
       "Standby time-out->System Error: ",
@@ -371,8 +399,9 @@ TEST_F(SettingsDialogTest, CloseEscAndTheCloseBoxEndTheDialogWithTwo) {
       EXPECT_EQ(TRUE, way.act(run.dialog));
       EXPECT_FALSE(host::ui::IsDialogOpen(run.dialog));
     });
-    EXPECT_EQ(2, DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_SETTINGS),
-                                 nullptr, SettingsDialogProc, 0));
+    EXPECT_EQ(
+        2, DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(caskwell::kSettingsDialogId),
+                           nullptr, SettingsDialogProc, 0));
     ASSERT_EQ(1u, host::ui::EndDialogs().size());
     EXPECT_EQ(2, host::ui::EndDialogs()[0].result);
     EXPECT_EQ(before, Registry());

@@ -2,18 +2,18 @@
 // record, debug output, the limited user and direct registry access.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
-#include "../../platform/powrprof/PowerProfile.h"
 #include "BackgroundThread.h"
 #include "HostControl.h"
+#include "HostSchemeStore.h"
 #include "HostServiceControl.h"
 #include "Win32Api.h"
 
@@ -67,7 +67,7 @@ TEST_F(Control, ResetPutsEveryPieceBackToItsStartingState) {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_NE(nullptr, manager);
   host::SetLimitedUser(true);
-  host::FailCall("RegFlushKey", 1, kInjected, true);
+  host::FailCall(host::gated::RegFlushKey, 1, kInjected, true);
   OutputDebugStringA("before");
   SetErrorMode(SEM_FAILCRITICALERRORS);
   SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 1, nullptr, 0);
@@ -91,7 +91,8 @@ TEST_F(Control, ResetPutsEveryPieceBackToItsStartingState) {
   EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
   // An administrator again, with no failures armed.
   HKEY machine = nullptr;
-  EXPECT_EQ(ERROR_SUCCESS, CreateKey(HKEY_LOCAL_MACHINE, "Software\\New", KEY_ALL_ACCESS, &machine));
+  EXPECT_EQ(ERROR_SUCCESS,
+            CreateKey(HKEY_LOCAL_MACHINE, "Software\\New", KEY_ALL_ACCESS, &machine));
   EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(machine));
   RegCloseKey(machine);
   SYSTEM_POWER_CAPABILITIES now = {};
@@ -142,7 +143,7 @@ TEST_F(Control, AFailureHitsTheNthCallCountedFromWhenItIsSetOnceOrFromThenOn) {
     // Calls made before the failure is set do not count towards it.
     RegFlushKey(HKEY_CURRENT_USER);
     RegFlushKey(HKEY_CURRENT_USER);
-    host::FailCall("RegFlushKey", c.nth, kInjected, c.persistent);
+    host::FailCall(host::gated::RegFlushKey, c.nth, kInjected, c.persistent);
     for (size_t i = 0; i < c.fails.size(); ++i) {
       // Calls of other functions do not count either.
       RegCloseKey(HKEY_CURRENT_USER);
@@ -151,219 +152,9 @@ TEST_F(Control, AFailureHitsTheNthCallCountedFromWhenItIsSetOnceOrFromThenOn) {
           << "call " << i + 1;
     }
   }
-  host::FailCall("RegFlushKey", 1, kInjected, true);
+  host::FailCall(host::gated::RegFlushKey, 1, kInjected, true);
   host::ClearFailures();
   EXPECT_EQ(ERROR_SUCCESS, RegFlushKey(HKEY_CURRENT_USER));
-}
-
-TEST_F(Control, AFailedCallDoesNothingButFailInItsOwnShape) {
-  // A file that exists and is open, for the calls that need one.
-  HANDLE file = OpenExclusive();
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file, "abc", 3, &written, nullptr));
-  host::WriteDword(HKEY_CURRENT_USER, "Software\\K", "v", 1);
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  HANDLE signalled = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-
-  struct Shape {
-    const char* function;
-    std::function<void()> call;  // makes the failing call and checks what it left
-  };
-  auto lastErrorIsInjected = [] { EXPECT_EQ(kInjected, GetLastError()); };
-  const Shape shapes[] = {
-      {"RegOpenKeyExA",
-       [] {
-         HKEY key = nullptr;
-         EXPECT_EQ(static_cast<LONG>(kInjected),
-                   RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\K", 0, KEY_READ, &key));
-         EXPECT_EQ(0u, host::OpenKeyCount());
-       }},
-      {"RegCreateKeyExA",
-       [] {
-         HKEY key = nullptr;
-         EXPECT_EQ(static_cast<LONG>(kInjected),
-                   CreateKey(HKEY_CURRENT_USER, "Software\\New", KEY_ALL_ACCESS, &key));
-         EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, "Software\\New"));
-       }},
-      {"RegQueryValueExA",
-       [] {
-         DWORD size = kSentinelWord;
-         EXPECT_EQ(static_cast<LONG>(kInjected),
-                   RegQueryValueExA(HKEY_CURRENT_USER, "x", nullptr, nullptr, nullptr, &size));
-         EXPECT_EQ(kSentinelWord, size);
-       }},
-      {"RegSetValueExA",
-       [] {
-         const BYTE two[] = {2, 0, 0, 0};
-         EXPECT_EQ(static_cast<LONG>(kInjected),
-                   RegSetValueExA(HKEY_CURRENT_USER, "x", 0, REG_DWORD, two, 4));
-         EXPECT_FALSE(host::ReadValue(HKEY_CURRENT_USER, "", "x", nullptr));
-       }},
-      {"RegDeleteValueA",
-       [] {
-         HKEY key = nullptr;
-         ASSERT_EQ(ERROR_SUCCESS,
-                   RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\K", 0, KEY_ALL_ACCESS, &key));
-         EXPECT_EQ(static_cast<LONG>(kInjected), RegDeleteValueA(key, "v"));
-         RegCloseKey(key);
-         EXPECT_TRUE(host::ReadValue(HKEY_CURRENT_USER, "Software\\K", "v", nullptr));
-       }},
-      {"RegDeleteKeyA",
-       [] {
-         EXPECT_EQ(static_cast<LONG>(kInjected), RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\K"));
-         EXPECT_TRUE(host::KeyExists(HKEY_CURRENT_USER, "Software\\K"));
-       }},
-      {"RegCloseKey",
-       [] { EXPECT_EQ(static_cast<LONG>(kInjected), RegCloseKey(HKEY_CURRENT_USER)); }},
-      {"CreateFileA",
-       [this, lastErrorIsInjected] {
-         std::string other = path_ + ".other";
-         EXPECT_EQ(INVALID_HANDLE_VALUE,
-                   CreateFileA(other.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
-         lastErrorIsInjected();
-         EXPECT_NE(0, access(other.c_str(), F_OK));
-       }},
-      {"GetFileSize",
-       [file, lastErrorIsInjected] {
-         DWORD high = kSentinelWord;
-         EXPECT_EQ(INVALID_FILE_SIZE, GetFileSize(file, &high));
-         lastErrorIsInjected();
-         EXPECT_EQ(kSentinelWord, high);
-       }},
-      {"SetFilePointer",
-       [file, lastErrorIsInjected] {
-         EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, 0, nullptr, FILE_BEGIN));
-         lastErrorIsInjected();
-         EXPECT_EQ(3u, SetFilePointer(file, 0, nullptr, FILE_CURRENT));
-       }},
-      {"WriteFile",
-       [file, lastErrorIsInjected] {
-         DWORD count = kSentinelWord;
-         EXPECT_FALSE(WriteFile(file, "more", 4, &count, nullptr));
-         lastErrorIsInjected();
-         EXPECT_EQ(3u, GetFileSize(file, nullptr));
-       }},
-      {"ReadFile",
-       [file, lastErrorIsInjected] {
-         char buffer[4];
-         DWORD count = 0;
-         EXPECT_FALSE(ReadFile(file, buffer, sizeof buffer, &count, nullptr));
-         lastErrorIsInjected();
-       }},
-      {"SetEndOfFile",
-       [file, lastErrorIsInjected] {
-         SetFilePointer(file, 1, nullptr, FILE_BEGIN);
-         EXPECT_FALSE(SetEndOfFile(file));
-         lastErrorIsInjected();
-         EXPECT_EQ(3u, GetFileSize(file, nullptr));
-         SetFilePointer(file, 0, nullptr, FILE_END);
-       }},
-      {"GetFileType",
-       [file, lastErrorIsInjected] {
-         EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_UNKNOWN), GetFileType(file));
-         lastErrorIsInjected();
-       }},
-      {"GetFileInformationByHandle",
-       [file, lastErrorIsInjected] {
-         BY_HANDLE_FILE_INFORMATION info;
-         std::memset(&info, 0xAB, sizeof info);
-         EXPECT_FALSE(GetFileInformationByHandle(file, &info));
-         lastErrorIsInjected();
-         EXPECT_EQ(0xABABABABu, info.nNumberOfLinks);
-       }},
-      {"CloseHandle",
-       [file, lastErrorIsInjected] {
-         EXPECT_FALSE(CloseHandle(file));
-         lastErrorIsInjected();
-         EXPECT_EQ(3u, GetFileSize(file, nullptr));  // still open
-       }},
-      {"DeleteFileA",
-       [this, lastErrorIsInjected] {
-         EXPECT_FALSE(DeleteFileA(path_.c_str()));
-         lastErrorIsInjected();
-         EXPECT_EQ(0, access(path_.c_str(), F_OK));
-       }},
-      {"ExpandEnvironmentStringsA",
-       [lastErrorIsInjected] {
-         char buffer[8] = "keep";
-         EXPECT_EQ(0u, ExpandEnvironmentStringsA("x", buffer, sizeof buffer));
-         lastErrorIsInjected();
-         EXPECT_STREQ("keep", buffer);
-       }},
-      {"SetErrorMode",
-       [lastErrorIsInjected] {
-         EXPECT_EQ(0u, SetErrorMode(SEM_NOOPENFILEERRORBOX));
-         lastErrorIsInjected();
-         EXPECT_EQ(0u, SetErrorMode(0));  // unchanged
-       }},
-      {"SystemParametersInfoA",
-       [lastErrorIsInjected] {
-         EXPECT_FALSE(SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 1, nullptr, SPIF_UPDATEINIFILE));
-         lastErrorIsInjected();
-         EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, "Control Panel\\Desktop"));
-       }},
-      {"OutputDebugStringA",
-       [lastErrorIsInjected] {
-         OutputDebugStringA("lost");
-         lastErrorIsInjected();
-         EXPECT_TRUE(host::DebugOutput().empty());
-       }},
-      {"GetPwrCapabilities",
-       [lastErrorIsInjected] {
-         SYSTEM_POWER_CAPABILITIES caps;
-         EXPECT_FALSE(GetPwrCapabilities(&caps));
-         lastErrorIsInjected();
-       }},
-      {"CreateServiceA",
-       [manager, lastErrorIsInjected] {
-         EXPECT_EQ(nullptr, CreateServiceA(manager, "S", nullptr, SERVICE_ALL_ACCESS,
-                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                           SERVICE_ERROR_IGNORE, "C:\\S.exe", nullptr, nullptr,
-                                           nullptr, nullptr, nullptr));
-         lastErrorIsInjected();
-         EXPECT_FALSE(host::ServiceExists("S"));
-       }},
-      {"StartServiceCtrlDispatcherA",
-       [lastErrorIsInjected] {
-         host::ArrangeServiceStart("S");
-         EXPECT_FALSE(StartServiceCtrlDispatcherA(kServiceTable));
-         lastErrorIsInjected();
-         EXPECT_TRUE(StartServiceCtrlDispatcherA(kServiceTable));  // still arranged
-       }},
-      {"WaitForSingleObject",
-       [signalled, lastErrorIsInjected] {
-         EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(signalled, 0));
-         lastErrorIsInjected();
-         EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(signalled, 0));
-       }},
-      {"Sleep",
-       [] {
-         DWORD error = 0;
-         BackgroundThread sleeper([&error] {  // would sleep for ever on the virtual clock
-           Sleep(1000);
-           error = GetLastError();
-         });
-         ASSERT_TRUE(sleeper.Join());
-         EXPECT_EQ(kInjected, error);
-       }},
-      {"GetSystemDirectoryA",
-       [lastErrorIsInjected] {
-         char buffer[64] = "keep";
-         EXPECT_EQ(0u, GetSystemDirectoryA(buffer, sizeof buffer));
-         lastErrorIsInjected();
-         EXPECT_STREQ("keep", buffer);
-       }},
-  };
-  for (const Shape& shape : shapes) {
-    SCOPED_TRACE(shape.function);
-    host::FailCall(shape.function, 1, kInjected);
-    SetLastError(0);
-    shape.call();
-  }
-  EXPECT_TRUE(CloseHandle(file));
-  EXPECT_TRUE(CloseHandle(signalled));
-  EXPECT_TRUE(CloseServiceHandle(manager));
 }
 
 TEST_F(Control, CallsAreRecordedInOrderAndTheStandInsOwnCallsAreNot) {
@@ -378,16 +169,16 @@ TEST_F(Control, CallsAreRecordedInOrderAndTheStandInsOwnCallsAreNot) {
   EXPECT_EQ((Names{"RegCreateKeyExA", "RegSetValueExA", "RegFlushKey", "RegCloseKey",
                    "SystemParametersInfoA", "OutputDebugStringA"}),
             host::Calls());
-  EXPECT_EQ(1u, host::CallCount("RegSetValueExA"));
-  EXPECT_EQ(0u, host::CallCount("RegOpenKeyExA"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::RegSetValueExA));
+  EXPECT_EQ(0u, host::CallCount(host::gated::RegOpenKeyExA));
   host::ClearCalls();
   EXPECT_TRUE(host::Calls().empty());
 
   // The power profile reads the registry inside its own call: neither recorded nor able to
   // use up a failure meant for the system's next registry call.
-  host::WriteString(HKEY_CURRENT_USER, powerprofile::kUserPowerCfgKey,
-                    powerprofile::kActiveSchemeValue, "3");
-  host::FailCall("RegOpenKeyExA", 1, kInjected);
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, scheme_store::kActiveValue,
+                    "3");
+  host::FailCall(host::gated::RegOpenKeyExA, 1, kInjected);
   UINT active = 0;
   ASSERT_TRUE(GetActivePwrScheme(&active));
   EXPECT_EQ(3u, active);
@@ -411,7 +202,7 @@ TEST_F(Control, CallsFromSeveralThreadsAreAllRecorded) {
   std::thread a(work), b(work);
   a.join();
   b.join();
-  EXPECT_EQ(2u * kPerThread, host::CallCount("RegSetValueExA"));
+  EXPECT_EQ(2u * kPerThread, host::CallCount(host::gated::RegSetValueExA));
   EXPECT_EQ(6u * kPerThread, host::Calls().size());
   EXPECT_EQ(0u, host::OpenKeyCount());
 }
@@ -420,8 +211,8 @@ TEST_F(Control, CallsFromSeveralThreadsAreAllRecorded) {
 // calls the registry itself) hides none of another thread's calls, and neither thread sees
 // the other's last error.
 TEST_F(Control, EachThreadHasItsOwnCallDepthAndLastError) {
-  host::WriteString(HKEY_CURRENT_USER, powerprofile::kUserPowerCfgKey,
-                    powerprofile::kActiveSchemeValue, "1");
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, scheme_store::kActiveValue,
+                    "1");
   constexpr DWORD kCalls = 2000;
   std::atomic<int> foreignErrors{0};
   std::thread profile([&foreignErrors] {
@@ -442,8 +233,8 @@ TEST_F(Control, EachThreadHasItsOwnCallDepthAndLastError) {
   profile.join();
   registry.join();
   EXPECT_EQ(0, foreignErrors);
-  EXPECT_EQ(kCalls, host::CallCount("GetActivePwrScheme"));
-  EXPECT_EQ(kCalls, host::CallCount("RegFlushKey"));
+  EXPECT_EQ(kCalls, host::CallCount(host::gated::GetActivePwrScheme));
+  EXPECT_EQ(kCalls, host::CallCount(host::gated::RegFlushKey));
   EXPECT_EQ(2 * kCalls, host::Calls().size());
 }
 
@@ -517,7 +308,7 @@ TEST_F(Control, ALimitedUserMayReadButNotWriteTheMachineHive) {
 
 TEST_F(Control, DirectAccessBypassesHandlesRightsAndTheCallRecord) {
   host::SetLimitedUser(true);
-  host::FailCall("RegSetValueExA", 1, kInjected, true);
+  host::FailCall(host::gated::RegSetValueExA, 1, kInjected, true);
   host::WriteString(HKEY_LOCAL_MACHINE, "A\\B", "s", "text");
   host::WriteDword(HKEY_LOCAL_MACHINE, "A\\B", "d", 0x01020304);
   host::RegValue value;
@@ -534,8 +325,8 @@ TEST_F(Control, DirectAccessBypassesHandlesRightsAndTheCallRecord) {
   SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
   caps.SystemS4 = FALSE;
   host::SetCapabilities(caps);
-  ASSERT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, powerprofile::kMachinePowerCfgKey,
-                              powerprofile::kCapabilitiesValue, &value));
+  ASSERT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg,
+                              scheme_store::kCapabilitiesKnob, &value));
   EXPECT_EQ(static_cast<DWORD>(REG_BINARY), value.type);
   ASSERT_EQ(sizeof caps, value.data.size());
   EXPECT_EQ(0, std::memcmp(&caps, value.data.data(), sizeof caps));

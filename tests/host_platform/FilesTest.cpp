@@ -2,12 +2,12 @@
 // itself, which holds no data here.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 #include "HostControl.h"
 #include "Win32Api.h"
@@ -51,9 +51,8 @@ TEST(HostFiles, ALinkOpenedAsItselfHoldsNoDataAndLeadsNowhere) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION), GetLastError()) << call.what;
   }
   // A link is never made anew.
-  EXPECT_EQ(INVALID_HANDLE_VALUE,
-            CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_EXISTS), GetLastError());
   EXPECT_TRUE(CloseHandle(h));
 

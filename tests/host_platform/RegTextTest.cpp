@@ -175,8 +175,9 @@ TEST_F(RegText, KeysAndValuesAreCreatedReplacedAndDeleted) {
   EXPECT_EQ(Z("now text"), Value(HKEY_CURRENT_USER, "Software\\Vendor", "Keep", &type));
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
   // Deleting what is not there is no error.
-  Import("REGEDIT4\n\n[-HKEY_CURRENT_USER\\Software\\Nothing]\n[HKCU\\Software\\Vendor]\n"
-         "\"Nothing\"=-\n");
+  Import(
+      "REGEDIT4\n\n[-HKEY_CURRENT_USER\\Software\\Nothing]\n[HKCU\\Software\\Vendor]\n"
+      "\"Nothing\"=-\n");
 }
 
 TEST_F(RegText, MalformedTextIsRefusedWithItsLineAndImportsNothing) {
@@ -283,8 +284,8 @@ TEST_F(RegText, AMegabyteValueReadsBackWhole) {
 
 TEST_F(RegText, ExportKeepsCreationOrderFirstSpellingsAndSortsKeys) {
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\MixedCase", 0, nullptr,
-                                           0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\MixedCase", 0, nullptr, 0,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr));
   const BYTE one[] = {1, 0, 0, 0};
   RegSetValueExA(key, "Zulu", 0, REG_DWORD, one, 4);
   RegSetValueExA(key, "Value", 0, REG_DWORD, one, 4);
@@ -293,9 +294,10 @@ TEST_F(RegText, ExportKeepsCreationOrderFirstSpellingsAndSortsKeys) {
   RegCloseKey(key);
   for (const char* sub : {"gamma", "Beta", "alpha", "ALPHA"}) {
     HKEY child = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(HKEY_CURRENT_USER, (std::string("SOFTWARE\\mixedcase\\") + sub).c_str(),
-                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr));
+    ASSERT_EQ(
+        ERROR_SUCCESS,
+        RegCreateKeyExA(HKEY_CURRENT_USER, (std::string("SOFTWARE\\mixedcase\\") + sub).c_str(), 0,
+                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr));
     RegCloseKey(child);
   }
   EXPECT_EQ(Crlf(R"(Windows Registry Editor Version 5.00
@@ -314,8 +316,9 @@ TEST_F(RegText, ExportKeepsCreationOrderFirstSpellingsAndSortsKeys) {
 )"),
             host::ExportRegText(HKEY_CURRENT_USER, "software\\MIXEDCASE"));
   EXPECT_EQ("", host::ExportRegText(HKEY_CURRENT_USER, "Software\\Absent"));
-  EXPECT_EQ(0u, host::ExportRegText(HKEY_LOCAL_MACHINE, "")
-                    .find(Crlf("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE]\n\n")));
+  EXPECT_EQ(0u,
+            host::ExportRegText(HKEY_LOCAL_MACHINE, "")
+                .find(Crlf("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE]\n\n")));
 }
 
 TEST_F(RegText, StringsThatWouldNotReadBackAsTextAreWrittenAsHex) {

@@ -6,6 +6,7 @@
 //   flush               RegFlushKey(HKEY_CURRENT_USER)
 //   wait                print "waiting" and go on once stdin is closed
 //   crash               end at once, without the exit handlers
+//   calls               print how many calls the stand-in has recorded
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "HostControl.h"
 #include "Win32Api.h"
 
 int main(int argc, char** argv) {
@@ -33,10 +35,10 @@ int main(int argc, char** argv) {
       HKEY key = nullptr;
       char text[256] = {};
       DWORD size = sizeof text - 1;
-      bool found = RegOpenKeyExA(HKEY_CURRENT_USER, argv[i + 1], 0, KEY_READ, &key) ==
-                       ERROR_SUCCESS &&
-                   RegQueryValueExA(key, argv[i + 2], nullptr, nullptr,
-                                    reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS;
+      bool found =
+          RegOpenKeyExA(HKEY_CURRENT_USER, argv[i + 1], 0, KEY_READ, &key) == ERROR_SUCCESS &&
+          RegQueryValueExA(key, argv[i + 2], nullptr, nullptr, reinterpret_cast<BYTE*>(text),
+                           &size) == ERROR_SUCCESS;
       if (key != nullptr) RegCloseKey(key);
       std::printf("%s\n", found ? text : "<absent>");
       i += 2;
@@ -47,6 +49,8 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
       while (std::getchar() != EOF) {
       }
+    } else if (command == "calls") {
+      std::printf("%zu\n", host::Calls().size());
     } else if (command == "crash") {
       std::fflush(stdout);
       _exit(0);

@@ -196,15 +196,22 @@ TEST_F(RegistryFile, AMissingFileIsAnEmptyRegistryAndExitSavesIt) {
 }
 
 TEST_F(RegistryFile, TheFileIsLoadedBeforeTheFirstCallAndKeptWhole) {
-  WriteFile(file_, "Windows Registry Editor Version 5.00\r\n\r\n"
-                   "[HKEY_LOCAL_MACHINE\\Software\\Policy]\r\n\"Control\"=\"Verify\"\r\n\r\n"
-                   "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Name\"=\"seeded\"\r\n\r\n");
+  WriteFile(file_,
+            "Windows Registry Editor Version 5.00\r\n\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Policy]\r\n\"Control\"=\"Verify\"\r\n\r\n"
+            "[HKEY_CURRENT_USER\\Software\\App]\r\n\"Name\"=\"seeded\"\r\n\r\n");
   EXPECT_EQ("seeded\n", Child({"get", "Software\\App", "Name", "set", "Software\\App", "More",
                                "added", "flush"}));
   EXPECT_EQ("added", Stored("Software\\App", "More"));
   EXPECT_EQ("seeded", Stored("Software\\App", "Name"));
   host::RegValue value;
   EXPECT_TRUE(host::ReadValue(HKEY_LOCAL_MACHINE, "Software\\Policy", "Control", &value));
+}
+
+// A host program that never resets, however long it runs, keeps no record of its calls.
+TEST_F(RegistryFile, AProgramThatNeverResetsRecordsNoCall) {
+  EXPECT_EQ("first\n0\n", Child({"set", "Software\\App", "Name", "first", "get", "Software\\App",
+                                 "Name", "flush", "calls"}));
 }
 
 TEST_F(RegistryFile, FlushSavesAtOnceAndOnlyWhatWasThereThen) {
@@ -218,8 +225,9 @@ TEST_F(RegistryFile, AnUnreadableFileIsNeitherUsedNorOverwritten) {
   const std::string broken = "not a registry file\n";
   WriteFile(file_, broken);
   int status = -1;
-  EXPECT_EQ("<absent>\n", Child({"set", "Software\\App", "Name", "x", "flush", "get",
-                                 "Software\\Other", "Name"}, &status));
+  EXPECT_EQ("<absent>\n",
+            Child({"set", "Software\\App", "Name", "x", "flush", "get", "Software\\Other", "Name"},
+                  &status));
   EXPECT_EQ(0, status);
   EXPECT_EQ(broken, ReadFile(file_));
 }
@@ -268,8 +276,8 @@ TEST_F(RegistryFile, ResetIgnoresTheVariableUntilTheTestSetsIt) {
 
 TEST_F(RegistryFile, AnEmptyFileIsAnEmptyRegistry) {
   WriteFile(file_, "");
-  EXPECT_EQ("<absent>\n", Child({"get", "Software\\App", "Name", "set", "Software\\App", "Name",
-                                 "kept"}));
+  EXPECT_EQ("<absent>\n",
+            Child({"get", "Software\\App", "Name", "set", "Software\\App", "Name", "kept"}));
   EXPECT_EQ("kept", Stored("Software\\App", "Name"));
 }
 
@@ -285,8 +293,9 @@ TEST_F(RegistryFile, AFileWithAKeyNestedTooDeepIsRefusedWithItsLine) {
   host::WriteString(HKEY_CURRENT_USER, "Software\\App", "Name", "x");
   RegFlushKey(HKEY_CURRENT_USER);
   const std::string said = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos,
-            said.find(file_ + ": line 3: key nested deeper than 512 levels; registry file not used"))
+  EXPECT_NE(
+      std::string::npos,
+      said.find(file_ + ": line 3: key nested deeper than 512 levels; registry file not used"))
       << said;
   EXPECT_EQ(deep, ReadFile(file_));
 }
@@ -301,8 +310,8 @@ TEST_F(RegistryFile, ASaveKeepsTheModeAndWritesThroughALink) {
   ASSERT_EQ(0, chmod(target.c_str(), 0640));
   ASSERT_EQ(0, symlink("target.reg", link.c_str()));
 
-  ChildProcess child(link, {"get", "Software\\App", "Name", "set", "Software\\App", "More",
-                            "added", "flush", "set", "Software\\App", "Last", "at exit"});
+  ChildProcess child(link, {"get", "Software\\App", "Name", "set", "Software\\App", "More", "added",
+                            "flush", "set", "Software\\App", "Last", "at exit"});
   EXPECT_EQ("seeded\n", child.Finish(nullptr));
 
   struct stat st;
@@ -323,7 +332,8 @@ TEST_F(RegistryFile, ASaveKeepsTheModeAndWritesThroughALink) {
 // written, and a flush of a change fails. Why is said once, and again only after a save
 // succeeded in between.
 TEST_F(RegistryFile, AReadOnlyFileIsLoadedButNeverWritten) {
-  const std::string seeded = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\App]\n\"Name\"=\"seeded\"\n";
+  const std::string seeded =
+      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\App]\n\"Name\"=\"seeded\"\n";
   WriteFile(file_, seeded);
   ASSERT_EQ(0, chmod(file_.c_str(), 0444));
   setenv(host::kRegistryFileVariable, file_.c_str(), 1);
@@ -380,8 +390,7 @@ TEST_F(RegistryFile, ProcessesSharingTheFileSeeAndKeepEachOthersChanges) {
                              "Software\\App", "Second", "set", "Software\\App", "Late", "3"});
   ASSERT_EQ("waiting", first.ReadLine());
   // The second one loads what the first has flushed, and saves at its exit.
-  EXPECT_EQ("1\n", Child({"get", "Software\\App", "First", "set", "Software\\App", "Second",
-                          "2"}));
+  EXPECT_EQ("1\n", Child({"get", "Software\\App", "First", "set", "Software\\App", "Second", "2"}));
   // The first one reads the file again before its next call, and its own exit save keeps
   // the second one's value.
   EXPECT_EQ("2\n", first.Finish(nullptr));
@@ -431,8 +440,8 @@ TEST_F(RegistryFile, AnOpenKeyOutlivesAnotherProcesssSave) {
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Mine", 0, REG_SZ, mine, sizeof mine));
   ASSERT_EQ(ERROR_SUCCESS, RegFlushKey(key));
 
-  EXPECT_EQ("mine\n", Child({"get", "Software\\App", "Mine", "set", "Software\\App", "Theirs",
-                             "theirs"}));
+  EXPECT_EQ("mine\n",
+            Child({"get", "Software\\App", "Mine", "set", "Software\\App", "Theirs", "theirs"}));
 
   char text[16] = {};
   DWORD size = sizeof text;

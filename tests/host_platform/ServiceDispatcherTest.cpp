@@ -175,7 +175,8 @@ TEST_F(Dispatcher, WithoutAnArrangedStartOrAMatchingEntryTheDispatcherFailsAtOnc
   EXPECT_TRUE(host::ServiceStatusReports().empty());
 }
 
-TEST_F(Dispatcher, ServiceMainRunsOnItsOwnThreadAndControlsReachTheHandlerInOrderOnTheDispatchersThread) {
+TEST_F(Dispatcher,
+       ServiceMainRunsOnItsOwnThreadAndControlsReachTheHandlerInOrderOnTheDispatchersThread) {
   host::WriteDword(HKEY_LOCAL_MACHINE, kServiceKey, "Type", SERVICE_WIN32_OWN_PROCESS);
   host::ArrangeServiceStart("probeservice");  // service names ignore case
   StartDispatcher();
@@ -227,8 +228,8 @@ TEST_F(Dispatcher, ServiceMainRunsOnItsOwnThreadAndControlsReachTheHandlerInOrde
   }
   EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), host::ServiceState(kService));
   // The program's calls inside the dispatcher are recorded as its own.
-  EXPECT_EQ(6u, host::CallCount("SetServiceStatus"));
-  EXPECT_EQ(1u, host::CallCount("StartServiceCtrlDispatcherA"));
+  EXPECT_EQ(6u, host::CallCount(host::gated::SetServiceStatus));
+  EXPECT_EQ(1u, host::CallCount(host::gated::StartServiceCtrlDispatcherA));
 }
 
 TEST_F(Dispatcher, ControlsSentBeforeTheHandlerIsRegisteredWaitForIt) {
@@ -258,7 +259,7 @@ TEST_F(Dispatcher, TheHandlersCallsCanBeFailedLikeAnyOther) {
   host::ArrangeServiceStart(kService);
   StartDispatcher();
   ASSERT_TRUE(host::WaitForBlockedThreads(1));
-  host::FailCall("SetEvent", 1, kInjected);
+  host::FailCall(host::gated::SetEvent, 1, kInjected);
   host::SendServiceControl(SERVICE_CONTROL_STOP);
   ASSERT_TRUE(host::WaitForControlsDelivered());
   // The stop never reached the service thread: it still waits.

@@ -32,8 +32,8 @@ class ServiceManager : public HostFixture {
 
   SC_HANDLE Create(SC_HANDLE manager, DWORD startType = SERVICE_AUTO_START) {
     return Keep(CreateServiceA(manager, kName, "Test (TM) Service", SERVICE_ALL_ACCESS,
-                               SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_IGNORE,
-                               kImage, nullptr, nullptr, nullptr, nullptr, nullptr));
+                               SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_IGNORE, kImage,
+                               nullptr, nullptr, nullptr, nullptr, nullptr));
   }
 
   SC_HANDLE Open(SC_HANDLE manager, DWORD access = SERVICE_ALL_ACCESS) {
@@ -80,8 +80,8 @@ TEST_F(ServiceManager, CreateServiceWritesTheServiceKeyAndTheServiceStartsStoppe
   EXPECT_EQ(std::string(kImage) + '\0', ValueBytes(HKEY_LOCAL_MACHINE, kKey, "ImagePath"));
 
   // Stopped, and never started, which Windows reports as the exit code.
-  const SERVICE_STATUS expected = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0,
-                                   ERROR_SERVICE_NEVER_STARTED, 0, 0, 0};
+  const SERVICE_STATUS expected = {
+      SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, ERROR_SERVICE_NEVER_STARTED, 0, 0, 0};
   SERVICE_STATUS status = Status(service);
   EXPECT_EQ(0, std::memcmp(&expected, &status, sizeof status));
   EXPECT_TRUE(host::ServiceExists("ULMORA_TEST_SERVICE"));
@@ -98,12 +98,13 @@ TEST_F(ServiceManager, CreatingAServiceThatExistsFailsAndChangesNothing) {
   EXPECT_EQ(before, host::ExportRegText());
 
   // A service is its key: one seeded in the registry exists as well.
-  ImportReg("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Seeded]\n"
-            "\"Type\"=dword:00000020\n");
-  EXPECT_EQ(nullptr, CreateServiceA(manager, "seeded", nullptr, SERVICE_ALL_ACCESS,
-                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                    SERVICE_ERROR_IGNORE, kImage, nullptr, nullptr, nullptr,
-                                    nullptr, nullptr));
+  ImportReg(
+      "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Seeded]\n"
+      "\"Type\"=dword:00000020\n");
+  EXPECT_EQ(nullptr,
+            CreateServiceA(manager, "seeded", nullptr, SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_IGNORE,
+                           kImage, nullptr, nullptr, nullptr, nullptr, nullptr));
   EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_EXISTS), GetLastError());
   SC_HANDLE seeded = Keep(OpenServiceA(manager, "Seeded", SERVICE_QUERY_STATUS));
   ASSERT_NE(nullptr, seeded);
@@ -122,8 +123,13 @@ TEST_F(ServiceManager, StartAndStopMoveTheRecordedState) {
 
   ASSERT_TRUE(StartServiceA(service, 0, nullptr));
   EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), host::ServiceState(kName));
-  const SERVICE_STATUS running = {SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING,
-                                  SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, 0, 0, 0, 0};
+  const SERVICE_STATUS running = {SERVICE_WIN32_OWN_PROCESS,
+                                  SERVICE_RUNNING,
+                                  SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN,
+                                  0,
+                                  0,
+                                  0,
+                                  0};
   status = Status(service);
   EXPECT_EQ(0, std::memcmp(&running, &status, sizeof status));
   EXPECT_FALSE(StartServiceA(service, 0, nullptr));
@@ -234,7 +240,8 @@ TEST_F(ServiceManager, EveryCallWantsAHandleOfItsKindWithTheRightsItNeeds) {
       {"create without the right", [&] { return create(connectOnly); }, ERROR_ACCESS_DENIED},
       {"open on null", [&] { return OpenServiceA(nullptr, kName, SERVICE_ALL_ACCESS) != nullptr; },
        ERROR_INVALID_HANDLE},
-      {"open missing", [&] { return OpenServiceA(manager, "Missing", SERVICE_ALL_ACCESS) != nullptr; },
+      {"open missing",
+       [&] { return OpenServiceA(manager, "Missing", SERVICE_ALL_ACCESS) != nullptr; },
        ERROR_SERVICE_DOES_NOT_EXIST},
       {"query null", [&] { return QueryServiceStatus(nullptr, &status); }, ERROR_INVALID_HANDLE},
       {"query closed", [&] { return QueryServiceStatus(closed, &status); }, ERROR_INVALID_HANDLE},
@@ -267,9 +274,9 @@ TEST_F(ServiceManager, EveryCallWantsAHandleOfItsKindWithTheRightsItNeeds) {
 TEST_F(ServiceManager, ALimitedUserMayLookButNotCreateOrControl) {
   ASSERT_NE(nullptr, Create(Manager()));
   host::SetLimitedUser(true);
-  for (DWORD access : {static_cast<DWORD>(SC_MANAGER_CREATE_SERVICE),
-                       static_cast<DWORD>(SC_MANAGER_ALL_ACCESS),
-                       static_cast<DWORD>(GENERIC_ALL)}) {
+  for (DWORD access :
+       {static_cast<DWORD>(SC_MANAGER_CREATE_SERVICE), static_cast<DWORD>(SC_MANAGER_ALL_ACCESS),
+        static_cast<DWORD>(GENERIC_ALL)}) {
     SCOPED_TRACE(access);
     SetLastError(0);
     EXPECT_EQ(nullptr, Manager(access));

@@ -51,7 +51,7 @@ TEST_F(SystemParameters, UpdatingTheProfileStoresTextWithItsTerminator) {
   // Any nonzero parameter switches the phase on; zero seconds is a time-out like another.
   ASSERT_TRUE(SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 5, nullptr, SPIF_UPDATEINIFILE));
   EXPECT_EQ(std::string("1", 2), Profile("PowerOffActive"));
-  ASSERT_TRUE(SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 0,  nullptr,
+  ASSERT_TRUE(SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 0, nullptr,
                                     SPIF_UPDATEINIFILE | SPIF_SENDCHANGE));
   ASSERT_TRUE(SystemParametersInfoA(SPI_SETPOWEROFFTIMEOUT, 0, nullptr, SPIF_UPDATEINIFILE));
   EXPECT_EQ(std::string("0", 2), Profile("PowerOffActive"));
@@ -63,7 +63,7 @@ TEST_F(SystemParameters, UpdatingTheProfileStoresTextWithItsTerminator) {
 
 TEST_F(SystemParameters, WithoutTheFlagASettingHoldsForTheSessionOnly) {
   host::WriteString(HKEY_CURRENT_USER, kDesktop, "PowerOffTimeOut", "900");
-  EXPECT_EQ(900, TimeOut());  // no session value yet: the profile answers
+  EXPECT_EQ(900, TimeOut());   // no session value yet: the profile answers
   EXPECT_EQ(FALSE, Active());  // absent from the profile
 
   ASSERT_TRUE(SystemParametersInfoA(SPI_SETPOWEROFFTIMEOUT, 120, nullptr, 0));

@@ -197,8 +197,7 @@ TEST_F(Waits, TheRealTimeSafetyWaitsGiveUpWithAMessage) {
   host::SendServiceControl(SERVICE_CONTROL_STOP);
   EXPECT_FALSE(host::WaitForControlsDelivered(20));
   const std::string messages = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(std::string::npos,
-            messages.find("host::WaitForBlockedThreads: 0 of 1 threads blocked"))
+  EXPECT_NE(std::string::npos, messages.find("host::WaitForBlockedThreads: 0 of 1 threads blocked"))
       << messages;
   EXPECT_NE(std::string::npos,
             messages.find("host::WaitForControlsDelivered: 1 control(s) still queued"))

@@ -94,7 +94,8 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
   }
 
   static size_t Activations() {
-    return host::CallCount(Current() ? "PowerSetActiveScheme" : "SetActivePwrScheme");
+    return host::CallCount(Current() ? host::gated::PowerSetActiveScheme
+                                     : host::gated::SetActivePwrScheme);
   }
 
   static std::string PolicyOf(const Minutes& m) {

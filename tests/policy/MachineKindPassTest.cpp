@@ -176,7 +176,7 @@ TEST_P(MachineKindPassTest, ASchemeThatCannotBeReadIsNeitherEnforcedNorCommitted
   EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(StoredMinutes(), kSeeded);
   EXPECT_EQ(Activations(), 0u);
-  EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
 }
 
 // The one deliberate difference: a legacy scheme keeps hibernation as the delay after standby

@@ -18,13 +18,14 @@
 #include <vector>
 
 #include "HostFixture.h"
+#include "HostSchemeStore.h"
 #include "PassVariant.h"
-#include "PowerSchemeStore.h"
 #include "RegistrySchema.h"
 
 class PassFixture : public HostFixture {
  protected:
-  static constexpr const char* kPolicyRoot = "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane";
+  static constexpr const char* kPolicyRoot =
+      "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane";
   static constexpr const char* kLocalRoot = "HKEY_LOCAL_MACHINE\\Software\\Velmorant\\Dorvane";
   static constexpr const char* kErrorSuffix = "->System Error: ";
 
@@ -133,22 +134,13 @@ class PassFixture : public HostFixture {
   static bool BackupExists(HKEY root) { return host::KeyExists(root, schema::kBackupKey); }
 
   // The active scheme's record as stored.
-  static POWER_POLICY StoredScheme(unsigned index = 0) {
-    POWER_POLICY policy{};
-    const std::vector<uint8_t> user = scheme_store::StoredUserHalf(index);
-    const std::vector<uint8_t> mach = scheme_store::StoredMachineHalf(index);
-    EXPECT_EQ(user.size(), sizeof policy.user);
-    EXPECT_EQ(mach.size(), sizeof policy.mach);
-    if (user.size() == sizeof policy.user) std::memcpy(&policy.user, user.data(), user.size());
-    if (mach.size() == sizeof policy.mach) std::memcpy(&policy.mach, mach.data(), mach.size());
-    return policy;
-  }
+  static POWER_POLICY StoredScheme(unsigned index = 0) { return scheme_store::StoredScheme(index); }
 
   static bool SchemeUnchanged(unsigned index = 0) {
     return scheme_store::StoredUserHalf(index) ==
-               scheme_store::Bytes(scheme_store::DistinctPolicy().user) &&
+               scheme_store::BytesOf(scheme_store::DistinctPolicy().user) &&
            scheme_store::StoredMachineHalf(index) ==
-               scheme_store::Bytes(scheme_store::DistinctPolicy().mach);
+               scheme_store::BytesOf(scheme_store::DistinctPolicy().mach);
   }
 
   static std::string Hex(DWORD value) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PassFixture.h"
+#include "TableTest.h"
 
 namespace {
 
@@ -51,97 +52,132 @@ TEST_F(PassOutcomeTest, RefusedSetterIsLoggedAfterItsBackupAndThePassGoesOn) {
 // own hive): with the bypass the per-user half is stored through the override and the note
 // about hibernation follows when the mains hibernation policy is nonzero (or absent); without
 // the bypass the commit fails and no note follows.
-TEST_F(PassOutcomeTest, LimitedUserCommitsThroughTheBypassOnly) {
-  struct Case {
-    const char* name;
-    DWORD bypass;
-    const char* hibernateLine;  // the mains hibernation policy
-    std::vector<std::string> tail;  // log lines after the video change
-    bool userHalfStored;
-  };
-  const Case cases[] = {
-      {"bypass, hibernation policy set", 1, "\"ACMachHibernateIdleTime\"=dword:00001388\n",
-       {kCommitted, kNote}, true},
-      {"bypass, hibernation policy absent", 1, "", {kCommitted, kNote}, true},
-      {"bypass, hibernation policy zero", 1, "\"ACMachHibernateIdleTime\"=dword:00000000\n",
-       {"INFO: Machine Hibernation will be changed", "INFO: SetMachAcHibernateTimeOut() Succeded",
-        kCommitted},
-       true},
-      {"no bypass", 0, "\"ACMachHibernateIdleTime\"=dword:00001388\n",
-       {"ERROR: " + kPrivileges + kErrorSuffix}, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    host::SetLimitedUser(true);
-    SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(11, c.bypass, 1),
-               Dword("ACUserMonIdleTime", 15) + c.hibernateLine);
+struct LimitedUserCommitsThroughTheBypassOnlyCase {
+  const char* name;
+  DWORD bypass;
+  const char* hibernateLine;      // the mains hibernation policy
+  std::vector<std::string> tail;  // log lines after the video change
+  bool userHalfStored;
+};
 
-    RunPass(kLogonPass);
-
-    std::vector<std::string> lines = {"INFO: User Video Timeout will be changed",
-                                      "INFO: SetUserAcVideoTimeOut() Succeded"};
-    lines.insert(lines.end(), c.tail.begin(), c.tail.end());
-    EXPECT_EQ(LogText(), Lines(lines));
-    EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, c.userHalfStored ? 900u : 1200u);
-    EXPECT_EQ(scheme_store::StoredMachineHalf(0),
-              scheme_store::Bytes(scheme_store::DistinctPolicy().mach));
-    EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
+class LimitedUserCommitsThroughTheBypassOnly
+    : public PassOutcomeTest,
+      public ::testing::WithParamInterface<LimitedUserCommitsThroughTheBypassOnlyCase> {
+ public:
+  static std::vector<LimitedUserCommitsThroughTheBypassOnlyCase> Cases() {
+    return {
+        {"bypass, hibernation policy set",
+         1,
+         "\"ACMachHibernateIdleTime\"=dword:00001388\n",
+         {kCommitted, kNote},
+         true},
+        {"bypass, hibernation policy absent", 1, "", {kCommitted, kNote}, true},
+        {"bypass, hibernation policy zero",
+         1,
+         "\"ACMachHibernateIdleTime\"=dword:00000000\n",
+         {"INFO: Machine Hibernation will be changed", "INFO: SetMachAcHibernateTimeOut() Succeded",
+          kCommitted},
+         true},
+        {"no bypass",
+         0,
+         "\"ACMachHibernateIdleTime\"=dword:00001388\n",
+         {"ERROR: " + kPrivileges + kErrorSuffix},
+         false},
+    };
   }
+};
+
+TEST_P(LimitedUserCommitsThroughTheBypassOnly, Case) {
+  const LimitedUserCommitsThroughTheBypassOnlyCase& c = GetParam();
+  SCOPED_TRACE(c.name);
+  host::SetLimitedUser(true);
+  SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(11, c.bypass, 1),
+             Dword("ACUserMonIdleTime", 15) + c.hibernateLine);
+
+  RunPass(kLogonPass);
+
+  std::vector<std::string> lines = {"INFO: User Video Timeout will be changed",
+                                    "INFO: SetUserAcVideoTimeOut() Succeded"};
+  lines.insert(lines.end(), c.tail.begin(), c.tail.end());
+  EXPECT_EQ(LogText(), Lines(lines));
+  EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, c.userHalfStored ? 900u : 1200u);
+  EXPECT_EQ(scheme_store::StoredMachineHalf(0),
+            scheme_store::BytesOf(scheme_store::DistinctPolicy().mach));
+  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, LimitedUserCommitsThroughTheBypassOnly,
+                         ::testing::ValuesIn(LimitedUserCommitsThroughTheBypassOnly::Cases()),
+                         CaseName());
 
 // One pass that writes a line of each level: an announcement (10), a refusal (0) and
 // successes (5). A line is written when its level is below "LogLevel".
-TEST_F(PassOutcomeTest, LogLevelChoosesWhichLinesAreWritten) {
-  const std::string announcement = "INFO: .Default User System Standby will be changed";
-  const std::string refusal = "ERROR: " + kStandbyRefusal + kErrorSuffix;
-  const std::string monitor = "INFO: .Default User DC Video Timeout will be changed";
-  const std::string monitorDone = "INFO: SetUserDcVideoTimeOut() Succeded";
-  struct Case {
-    DWORD level;
-    std::vector<std::string> lines;
-  };
-  const Case cases[] = {
-      {0, {}},
-      {1, {refusal}},
-      {5, {refusal}},
-      {6, {refusal, monitorDone, kCommitted}},
-      {10, {refusal, monitorDone, kCommitted}},
-      {11, {announcement, refusal, monitor, monitorDone, kCommitted}},
-      {0xFFFFFFFF, {announcement, refusal, monitor, monitorDone, kCommitted}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.level);
-    TearDown();
-    SetUp();
-    WithoutSuspend();
-    SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(c.level, 1, 0),
-               Dword("ACUserStandByIdleTime", 25) + Dword("DCUserMonIdleTime", 3));
+struct LogLevelChoosesWhichLinesAreWrittenCase {
+  DWORD level;
+  std::vector<std::string> lines;
+};
 
-    RunPass();
-
-    EXPECT_EQ(LogText(), Lines(c.lines));
+class LogLevelChoosesWhichLinesAreWritten
+    : public PassOutcomeTest,
+      public ::testing::WithParamInterface<LogLevelChoosesWhichLinesAreWrittenCase> {
+ public:
+  static std::vector<LogLevelChoosesWhichLinesAreWrittenCase> Cases() {
+    const std::string announcement = "INFO: .Default User System Standby will be changed";
+    const std::string refusal = "ERROR: " + kStandbyRefusal + kErrorSuffix;
+    const std::string monitor = "INFO: .Default User DC Video Timeout will be changed";
+    const std::string monitorDone = "INFO: SetUserDcVideoTimeOut() Succeded";
+    return {
+        {0, {}},
+        {1, {refusal}},
+        {5, {refusal}},
+        {6, {refusal, monitorDone, kCommitted}},
+        {10, {refusal, monitorDone, kCommitted}},
+        {11, {announcement, refusal, monitor, monitorDone, kCommitted}},
+        {0xFFFFFFFF, {announcement, refusal, monitor, monitorDone, kCommitted}},
+    };
   }
+};
+
+TEST_P(LogLevelChoosesWhichLinesAreWritten, Case) {
+  const LogLevelChoosesWhichLinesAreWrittenCase& c = GetParam();
+  SCOPED_TRACE(c.level);
+  WithoutSuspend();
+  SeedPolicy(kPolicyRoot, kVerifiedRoot, Options(c.level, 1, 0),
+             Dword("ACUserStandByIdleTime", 25) + Dword("DCUserMonIdleTime", 3));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines(c.lines));
 }
 
-TEST_F(PassOutcomeTest, LogSwitchedOffOrWithoutPathWritesNoFile) {
-  const std::string offOptions[] = {
-      "\"Log\"=dword:00000000\n\"LogLevel\"=dword:0000000b\n\"LogFile\"=\"LOGFILE\"\n",
-      "\"Log\"=dword:00000001\n\"LogLevel\"=dword:0000000b\n",  // no path
-  };
-  for (const std::string& options : offOptions) {
-    SCOPED_TRACE(options);
-    TearDown();
-    SetUp();
-    SeedPolicy(kPolicyRoot, kVerifiedRoot, options, Dword("ACUserMonIdleTime", 15));
+INSTANTIATE_TEST_SUITE_P(Cases, LogLevelChoosesWhichLinesAreWritten,
+                         ::testing::ValuesIn(LogLevelChoosesWhichLinesAreWritten::Cases()));
 
-    RunPass();
+struct LogOffCase {
+  const char* name;
+  const char* options;
+};
 
-    EXPECT_EQ(LogText(), "<no file>");
-    EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);  // the pass itself goes on
-  }
+class LogSwitchedOffOrWithoutPath : public PassOutcomeTest,
+                                    public ::testing::WithParamInterface<LogOffCase> {};
+
+const LogOffCase kLogOffCases[] = {
+    {"switched off",
+     "\"Log\"=dword:00000000\n\"LogLevel\"=dword:0000000b\n\"LogFile\"=\"LOGFILE\"\n"},
+    {"no path", "\"Log\"=dword:00000001\n\"LogLevel\"=dword:0000000b\n"},
+};
+
+TEST_P(LogSwitchedOffOrWithoutPath, WritesNoFile) {
+  SeedPolicy(kPolicyRoot, kVerifiedRoot, GetParam().options, Dword("ACUserMonIdleTime", 15));
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), "<no file>");
+  EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);  // the pass itself goes on
 }
+
+INSTANTIATE_TEST_SUITE_P(Options, LogSwitchedOffOrWithoutPath, ::testing::ValuesIn(kLogOffCases),
+                         CaseName());
 
 // The log path may name environment variables; "Log" absent counts as on.
 TEST_F(PassOutcomeTest, LogPathIsExpandedAndAbsentSwitchMeansOn) {
@@ -159,53 +195,65 @@ TEST_F(PassOutcomeTest, LogPathIsExpandedAndAbsentSwitchMeansOn) {
 
 // A backup that could not be kept is reported where it failed, and enforcement goes on. A
 // key that cannot be created is reported once, not once for each value it would have held.
-TEST_F(PassOutcomeTest, BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn) {
-  const std::string announcement = "INFO: .Default User Video Timeout will be changed";
-  const std::string done = "INFO: SetUserAcVideoTimeOut() Succeded";
-  struct Case {
-    const char* name;
-    std::function<void()> arrange;
-    std::vector<std::string> lines;
-    size_t backupValues;
-  };
-  const Case cases[] = {
-      {"key cannot be created",
-       [] { host::FailCall("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED); },
-       {"ERROR: Backup key Software\\Velmorant\\Dorvane\\Backup cannot be opened or created; "
-        "nothing is backed up",
-        announcement, done, kCommitted},
-       0},
-      // The fourth write is the first policy of the snapshot, the thirteenth what the change
-      // of the monitor time-out replaced.
-      {"two values cannot be written",
-       [] {
-         host::FailCall("RegSetValueExA", 4, ERROR_ACCESS_DENIED);
-         host::FailCall("RegSetValueExA", 13, ERROR_ACCESS_DENIED);
-       },
-       {"ERROR: Backup value ACUserVideoTimeoutPolicy cannot be written", announcement,
-        "ERROR: Backup value ACUserMonIdleTime cannot be written", done, kCommitted},
-       11},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
-    c.arrange();
+struct BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase {
+  const char* name;
+  std::function<void()> arrange;
+  std::vector<std::string> lines;
+  size_t backupValues;
+};
 
-    RunPass();
-
-    EXPECT_EQ(LogText(), Lines(c.lines));
-    EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE).size(), c.backupValues);
-    EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);
+class BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn
+    : public PassOutcomeTest,
+      public ::testing::WithParamInterface<
+          BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase> {
+ public:
+  static std::vector<BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase> Cases() {
+    const std::string announcement = "INFO: .Default User Video Timeout will be changed";
+    const std::string done = "INFO: SetUserAcVideoTimeOut() Succeded";
+    return {
+        {"key cannot be created",
+         [] { host::FailCall(host::gated::RegCreateKeyExA, 1, ERROR_ACCESS_DENIED); },
+         {"ERROR: Backup key Software\\Velmorant\\Dorvane\\Backup cannot be opened or created; "
+          "nothing is backed up",
+          announcement, done, kCommitted},
+         0},
+        // The fourth write is the first policy of the snapshot, the thirteenth what the change
+        // of the monitor time-out replaced.
+        {"two values cannot be written",
+         [] {
+           host::FailCall(host::gated::RegSetValueExA, 4, ERROR_ACCESS_DENIED);
+           host::FailCall(host::gated::RegSetValueExA, 13, ERROR_ACCESS_DENIED);
+         },
+         {"ERROR: Backup value ACUserVideoTimeoutPolicy cannot be written", announcement,
+          "ERROR: Backup value ACUserMonIdleTime cannot be written", done, kCommitted},
+         11},
+    };
   }
+};
+
+TEST_P(BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn, Case) {
+  const BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOnCase& c = GetParam();
+  SCOPED_TRACE(c.name);
+  SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
+  c.arrange();
+
+  RunPass();
+
+  EXPECT_EQ(LogText(), Lines(c.lines));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE).size(), c.backupValues);
+  EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 900u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn,
+    ::testing::ValuesIn(BackupThatCannotBeWrittenIsReportedAndEnforcementGoesOn::Cases()),
+    CaseName());
 
 // A backup key whose values may not be set: every value is named, and the log says nothing
 // that is not so.
 TEST_F(PassOutcomeTest, BackupKeyRefusingEveryValueNamesEachOne) {
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
-  host::FailCall("RegSetValueExA", 1, ERROR_ACCESS_DENIED, true);
+  host::FailCall(host::gated::RegSetValueExA, 1, ERROR_ACCESS_DENIED, true);
 
   RunPass();
 
@@ -214,8 +262,7 @@ TEST_F(PassOutcomeTest, BackupKeyRefusingEveryValueNamesEachOne) {
        {"CurACUserVideoTimeout", "CurACUserStandbyTimeout", "CurACMachHibernateTimeout",
         "ACUserVideoTimeoutPolicy", "ACUserStandbyTimeoutPolicy", "ACMachHibernateTimeoutPolicy",
         "CurDCUserVideoTimeout", "CurDCUserStandbyTimeout", "CurDCMachHibernateTimeout",
-        "DCUserVideoTimeoutPolicy", "DCUserStandbyTimeoutPolicy",
-        "DCMachHibernateTimeoutPolicy"}) {
+        "DCUserVideoTimeoutPolicy", "DCUserStandbyTimeoutPolicy", "DCMachHibernateTimeoutPolicy"}) {
     lines.push_back(std::string("ERROR: Backup value ") + name + " cannot be written");
   }
   lines.insert(lines.end(), {"INFO: .Default User Video Timeout will be changed",
@@ -228,7 +275,7 @@ TEST_F(PassOutcomeTest, BackupKeyRefusingEveryValueNamesEachOne) {
 TEST_F(PassOutcomeTest, FailedCommitIsLoggedWithoutTheNote) {
   host::SetLimitedUser(false);
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15));
-  host::FailCall("WritePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::WritePwrScheme, 1, ERROR_ACCESS_DENIED);
 
   RunPass();
 

@@ -1,4 +1,5 @@
 #include "SettingsKey.h"
+#include "TableTest.h"
 
 #include <gtest/gtest.h>
 
@@ -11,36 +12,46 @@ namespace {
 
 class SettingsKeyTest : public HostFixture {};
 
-TEST_F(SettingsKeyTest, MarkerMustBeExactlyVerify) {
-  struct Case {
-    const char* name;
-    DWORD type;
-    std::string bytes;
-    bool verified;
-  };
-  const Case cases[] = {
-      {"with its zero", REG_SZ, std::string("Verify", 7), true},
-      {"expandable type", REG_EXPAND_SZ, std::string("Verify", 7), true},
-      {"without its zero", REG_SZ, "Verify", true},
-      {"bytes after a zero", REG_SZ, std::string("Verify\0x", 8), true},
-      {"lower case", REG_SZ, std::string("verify", 7), false},
-      {"trailing blank", REG_SZ, std::string("Verify ", 8), false},
-      {"leading blank", REG_SZ, std::string(" Verify", 8), false},
-      {"prefix only", REG_SZ, std::string("Verif", 6), false},
-      {"empty", REG_SZ, std::string("", 1), false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    host::WriteValue(HKEY_LOCAL_MACHINE, "Software\\Root", "Control", c.type,
-                     std::vector<uint8_t>(c.bytes.begin(), c.bytes.end()));
+struct MarkerMustBeExactlyVerifyCase {
+  const char* name;
+  DWORD type;
+  std::string bytes;
+  bool verified;
+};
 
-    SettingsKey key("Software\\Root");
-
-    EXPECT_EQ(key.IsVerified(), c.verified);
-    EXPECT_EQ(host::OpenKeyCount(), 0u);
+class MarkerMustBeExactlyVerify
+    : public SettingsKeyTest,
+      public ::testing::WithParamInterface<MarkerMustBeExactlyVerifyCase> {
+ public:
+  static std::vector<MarkerMustBeExactlyVerifyCase> Cases() {
+    return {
+        {"with its zero", REG_SZ, std::string("Verify", 7), true},
+        {"expandable type", REG_EXPAND_SZ, std::string("Verify", 7), true},
+        {"without its zero", REG_SZ, "Verify", true},
+        {"bytes after a zero", REG_SZ, std::string("Verify\0x", 8), true},
+        {"lower case", REG_SZ, std::string("verify", 7), false},
+        {"trailing blank", REG_SZ, std::string("Verify ", 8), false},
+        {"leading blank", REG_SZ, std::string(" Verify", 8), false},
+        {"prefix only", REG_SZ, std::string("Verif", 6), false},
+        {"empty", REG_SZ, std::string("", 1), false},
+    };
   }
+};
+
+TEST_P(MarkerMustBeExactlyVerify, Case) {
+  const MarkerMustBeExactlyVerifyCase& c = GetParam();
+  SCOPED_TRACE(c.name);
+  host::WriteValue(HKEY_LOCAL_MACHINE, "Software\\Root", "Control", c.type,
+                   std::vector<uint8_t>(c.bytes.begin(), c.bytes.end()));
+
+  SettingsKey key("Software\\Root");
+
+  EXPECT_EQ(key.IsVerified(), c.verified);
+  EXPECT_EQ(host::OpenKeyCount(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, MarkerMustBeExactlyVerify,
+                         ::testing::ValuesIn(MarkerMustBeExactlyVerify::Cases()), CaseName());
 
 TEST_F(SettingsKeyTest, MarkerUnderAnotherNameDoesNotCount) {
   host::WriteString(HKEY_LOCAL_MACHINE, "Software\\Root", "Other", "Verify");

@@ -110,7 +110,11 @@ void NoActiveScheme(bool current) {
 }
 
 void SchemeCannotBeRead(bool current) {
-  host::FailCall(current ? "PowerReadACValueIndex" : "ReadPwrScheme", 1, ERROR_ACCESS_DENIED, true);
+  if (current) {
+    host::FailCall(host::gated::PowerReadACValueIndex, 1, ERROR_ACCESS_DENIED, true);
+  } else {
+    host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED, true);
+  }
 }
 
 class StatusTest : public machine_kind::MachineKindFixture {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PassFixture.h"
+#include "TableTest.h"
 
 namespace {
 
@@ -49,9 +50,9 @@ class UpdatePassTest : public PassFixture {
 
   // What each change of AllDiffer() replaced, under the policy value's name.
   static Values ReplacedByAllDiffer() {
-    return {{"ACUserMonIdleTime", 20},     {"ACUserStandByIdleTime", 10},
-            {"ACMachHibernateIdleTime", 70}, {"DCUserMonIdleTime", 7},
-            {"DCUserStandByIdleTime", 5},  {"DCMachHibernateIdleTime", 45},
+    return {{"ACUserMonIdleTime", 20},         {"ACUserStandByIdleTime", 10},
+            {"ACMachHibernateIdleTime", 70},   {"DCUserMonIdleTime", 7},
+            {"DCUserStandByIdleTime", 5},      {"DCMachHibernateIdleTime", 45},
             {"ACUserHDDspindownIdleTime", 30}, {"DCUserHDDspindownIdleTime", 15}};
   }
 
@@ -63,10 +64,11 @@ class UpdatePassTest : public PassFixture {
   // The log of AllDiffer() at level 11: each announcement, given here as the administrator
   // reads it, followed by its setter's success line, then the commit.
   static std::string LogOfAllDiffer(const std::vector<std::string>& announcements) {
-    const char* success[] = {"SetUserAcVideoTimeOut() Succeded",    "SetUserAcStandbyTimeOut() Succeded",
-                             "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
-                             "SetUserDcStandbyTimeOut() Succeded",  "SetMachDcHibernateTimeOut() Succeded",
-                             "SetUserAcSpinDownTimeOut() Succeded", "SetUserDcSpinDownTimeOut() Succeded"};
+    const char* success[] = {
+        "SetUserAcVideoTimeOut() Succeded",     "SetUserAcStandbyTimeOut() Succeded",
+        "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
+        "SetUserDcStandbyTimeOut() Succeded",   "SetMachDcHibernateTimeOut() Succeded",
+        "SetUserAcSpinDownTimeOut() Succeded",  "SetUserDcSpinDownTimeOut() Succeded"};
     EXPECT_EQ(announcements.size(), std::size(success));
     std::vector<std::string> lines;
     for (size_t i = 0; i < announcements.size() && i < std::size(success); ++i) {
@@ -93,12 +95,12 @@ TEST_F(UpdatePassTest, ServicePassEnforcesEverySettingAndRecordsItInTheMachineHi
                                        ".Default User DC Disk Spindown Timeout will be changed"}));
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Concat(SnapshotOfAllDiffer(), ReplacedByAllDiffer()));
   EXPECT_FALSE(BackupExists(HKEY_CURRENT_USER));
-  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().user));
-  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().mach));
+  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
   EXPECT_EQ(Desktop("PowerOffActive"), "1");
   EXPECT_EQ(Desktop("PowerOffTimeOut"), "900");
-  EXPECT_EQ(host::DebugOutput(),
-            (std::vector<std::string>{"Reached beginning of PM Update", "Reached end of PM Update"}));
+  EXPECT_EQ(host::DebugOutput(), (std::vector<std::string>{"Reached beginning of PM Update",
+                                                           "Reached end of PM Update"}));
   // The policy itself is only ever read.
   for (const std::string& call : host::Calls()) EXPECT_NE(call, "RegDeleteValueA");
 }
@@ -118,8 +120,8 @@ TEST_F(UpdatePassTest, LogonPassNamesTheUserAndRecordsInTheUsersHive) {
                                        "User DC Disk Spindown Timeout will be changed"}));
   EXPECT_EQ(Backup(HKEY_CURRENT_USER), Concat(SnapshotOfAllDiffer(), ReplacedByAllDiffer()));
   EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
-  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().user));
-  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().mach));
+  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
   EXPECT_TRUE(host::DebugOutput().empty());
 }
 
@@ -129,15 +131,20 @@ TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
   RunPass();
 
   EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
-  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
-            (Values{{"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
-                    {"CurACMachHibernateTimeout", 70},  {"ACUserVideoTimeoutPolicy", 20},
-                    {"ACUserStandbyTimeoutPolicy", 10}, {"ACMachHibernateTimeoutPolicy", 70},
-                    {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
-                    {"CurDCMachHibernateTimeout", 45},  {"DCUserVideoTimeoutPolicy", 7},
-                    {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 45}}));
-  EXPECT_EQ(host::CallCount("WritePwrScheme"), 1u);
-  EXPECT_EQ(host::CallCount("SetActivePwrScheme"), 1u);
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
+                                                {"CurACUserStandbyTimeout", 10},
+                                                {"CurACMachHibernateTimeout", 70},
+                                                {"ACUserVideoTimeoutPolicy", 20},
+                                                {"ACUserStandbyTimeoutPolicy", 10},
+                                                {"ACMachHibernateTimeoutPolicy", 70},
+                                                {"CurDCUserVideoTimeout", 7},
+                                                {"CurDCUserStandbyTimeout", 5},
+                                                {"CurDCMachHibernateTimeout", 45},
+                                                {"DCUserVideoTimeoutPolicy", 7},
+                                                {"DCUserStandbyTimeoutPolicy", 5},
+                                                {"DCMachHibernateTimeoutPolicy", 45}}));
+  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 1u);
   EXPECT_TRUE(SchemeUnchanged());
 }
 
@@ -150,82 +157,98 @@ TEST_F(UpdatePassTest, SchemeIsComparedInWholeMinutes) {
   RunPass();
 
   EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
-  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(scheme.user));
+  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(scheme.user));
 }
 
 // Below 5000 minutes a policy is enforced; from 5000 on, or when absent, it is left alone.
-TEST_F(UpdatePassTest, OnlyPoliciesBelowFiveThousandMinutesAreEnforced) {
-  struct Case {
-    const char* policyLine;
-    DWORD snapshotPolicy;  // what "ACUserVideoTimeoutPolicy" records
-    bool enforced;
-  };
-  const Case cases[] = {
-      {"\"ACUserMonIdleTime\"=dword:00001387\n", 4999, true},
-      {"\"ACUserMonIdleTime\"=dword:00001388\n", 5000, false},
-      {"\"ACUserMonIdleTime\"=dword:ffffffff\n", 0xFFFFFFFF, false},
-      {"", 0xFFFFFFFF, false},  // absent: the unset reading
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.policyLine);
-    TearDown();
-    SetUp();
-    // Another value keeps the subkey present when the case leaves its own value out.
-    SeedStandardPolicy(std::string(c.policyLine) + Dword("DCUserHDDspindownIdleTime", 15));
+struct OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase {
+  const char* policyLine;
+  DWORD snapshotPolicy;  // what "ACUserVideoTimeoutPolicy" records
+  bool enforced;
+};
 
-    RunPass();
+class OnlyPoliciesBelowFiveThousandMinutesAreEnforced
+    : public UpdatePassTest,
+      public ::testing::WithParamInterface<OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase> {
+ public:
+  static std::vector<OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase> Cases() {
+    return {
+        {"\"ACUserMonIdleTime\"=dword:00001387\n", 4999, true},
+        {"\"ACUserMonIdleTime\"=dword:00001388\n", 5000, false},
+        {"\"ACUserMonIdleTime\"=dword:ffffffff\n", 0xFFFFFFFF, false},
+        {"", 0xFFFFFFFF, false},  // absent: the unset reading
+    };
+  }
+};
 
-    const Values backup = Backup(HKEY_LOCAL_MACHINE);
-    ASSERT_GE(backup.size(), 12u);
-    EXPECT_EQ(backup[3], (std::pair<std::string, DWORD>("ACUserVideoTimeoutPolicy", c.snapshotPolicy)));
-    if (c.enforced) {
-      EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 4999u * 60);
-      EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
-                                  "INFO: SetUserAcVideoTimeOut() Succeded",
-                                  "INFO: Commiting of Power Scheme() Succeded"}));
-      EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACUserMonIdleTime", 20)));
-    } else {
-      EXPECT_TRUE(SchemeUnchanged());
-      EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
-      EXPECT_EQ(backup.size(), 12u);
-    }
+TEST_P(OnlyPoliciesBelowFiveThousandMinutesAreEnforced, Case) {
+  const OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase& c = GetParam();
+  SCOPED_TRACE(c.policyLine);
+  // Another value keeps the subkey present when the case leaves its own value out.
+  SeedStandardPolicy(std::string(c.policyLine) + Dword("DCUserHDDspindownIdleTime", 15));
+
+  RunPass();
+
+  const Values backup = Backup(HKEY_LOCAL_MACHINE);
+  ASSERT_GE(backup.size(), 12u);
+  EXPECT_EQ(backup[3],
+            (std::pair<std::string, DWORD>("ACUserVideoTimeoutPolicy", c.snapshotPolicy)));
+  if (c.enforced) {
+    EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 4999u * 60);
+    EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
+                                "INFO: SetUserAcVideoTimeOut() Succeded",
+                                "INFO: Commiting of Power Scheme() Succeded"}));
+    EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACUserMonIdleTime", 20)));
+  } else {
+    EXPECT_TRUE(SchemeUnchanged());
+    EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+    EXPECT_EQ(backup.size(), 12u);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OnlyPoliciesBelowFiveThousandMinutesAreEnforced,
+    ::testing::ValuesIn(OnlyPoliciesBelowFiveThousandMinutesAreEnforced::Cases()));
 
 // Every setting reads back as the pass set it, hibernation included (its total counts from
 // the standby time-out the same pass has just set): a second pass finds nothing to change
 // and leaves the record of what the first one replaced as it was.
-TEST_F(UpdatePassTest, SecondPassWithTheSamePolicyChangesNothing) {
-  for (const PassVariant* variant : {&kServicePass, &kLogonPass}) {
-    SCOPED_TRACE(variant == &kServicePass ? "service" : "logon tool");
-    TearDown();
-    SetUp();
-    SeedStandardPolicy(AllDiffer());
-    RunPass(*variant);
-    const std::string firstLog = LogText();
-    const HKEY hive = variant->backupRoot;
+class SecondPassWithTheSamePolicy : public UpdatePassTest,
+                                    public ::testing::WithParamInterface<const PassVariant*> {};
 
-    RunPass(*variant);
+TEST_P(SecondPassWithTheSamePolicy, ChangesNothing) {
+  const PassVariant* variant = GetParam();
+  SeedStandardPolicy(AllDiffer());
+  RunPass(*variant);
+  const std::string firstLog = LogText();
+  const HKEY hive = variant->backupRoot;
 
-    EXPECT_EQ(LogText(), firstLog + Lines({"INFO: Commiting of Power Scheme() Succeded"}));
-    Values snapshot = SnapshotOfAllDiffer();
-    for (auto& [name, value] : snapshot) {
-      if (name.compare(0, 3, "Cur") != 0) continue;
-      for (const auto& [policyName, policy] : Values{{"CurACUserVideoTimeout", 15},
-                                                    {"CurACUserStandbyTimeout", 25},
-                                                    {"CurACMachHibernateTimeout", 90},
-                                                    {"CurDCUserVideoTimeout", 3},
-                                                    {"CurDCUserStandbyTimeout", 4},
-                                                    {"CurDCMachHibernateTimeout", 60}}) {
-        if (name == policyName) value = policy;
-      }
+  RunPass(*variant);
+
+  EXPECT_EQ(LogText(), firstLog + Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  Values snapshot = SnapshotOfAllDiffer();
+  for (auto& [name, value] : snapshot) {
+    if (name.compare(0, 3, "Cur") != 0) continue;
+    for (const auto& [policyName, policy] : Values{{"CurACUserVideoTimeout", 15},
+                                                   {"CurACUserStandbyTimeout", 25},
+                                                   {"CurACMachHibernateTimeout", 90},
+                                                   {"CurDCUserVideoTimeout", 3},
+                                                   {"CurDCUserStandbyTimeout", 4},
+                                                   {"CurDCMachHibernateTimeout", 60}}) {
+      if (name == policyName) value = policy;
     }
-    EXPECT_EQ(Backup(hive), Concat(snapshot, ReplacedByAllDiffer()));
-    EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::Bytes(SchemeAfterAllDiffer().user));
-    EXPECT_EQ(scheme_store::StoredMachineHalf(0),
-              scheme_store::Bytes(SchemeAfterAllDiffer().mach));
   }
+  EXPECT_EQ(Backup(hive), Concat(snapshot, ReplacedByAllDiffer()));
+  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
 }
+
+INSTANTIATE_TEST_SUITE_P(Variants, SecondPassWithTheSamePolicy,
+                         ::testing::Values(&kServicePass, &kLogonPass),
+                         [](const ::testing::TestParamInfo<const PassVariant*>& info) {
+                           return std::string(info.param == &kServicePass ? "service"
+                                                                          : "logon_tool");
+                         });
 
 // The scheme's hibernation total (10 + 60 minutes) already equals the policy, but the pass
 // first moves standby to 25 minutes, which would carry the total to 85: hibernation is set
@@ -253,19 +276,18 @@ TEST_F(UpdatePassTest, MissingSchemeSubkeyRecordsTheSnapshotWithUnsetPolicies) {
 
   EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
   EXPECT_TRUE(SchemeUnchanged());
-  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE),
-            (Values{{"CurACUserVideoTimeout", 20},
-                    {"CurACUserStandbyTimeout", 10},
-                    {"CurACMachHibernateTimeout", 70},
-                    {"ACUserVideoTimeoutPolicy", 0xFFFFFFFF},
-                    {"ACUserStandbyTimeoutPolicy", 0xFFFFFFFF},
-                    {"ACMachHibernateTimeoutPolicy", 0xFFFFFFFF},
-                    {"CurDCUserVideoTimeout", 7},
-                    {"CurDCUserStandbyTimeout", 5},
-                    {"CurDCMachHibernateTimeout", 45},
-                    {"DCUserVideoTimeoutPolicy", 0xFFFFFFFF},
-                    {"DCUserStandbyTimeoutPolicy", 0xFFFFFFFF},
-                    {"DCMachHibernateTimeoutPolicy", 0xFFFFFFFF}}));
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
+                                                {"CurACUserStandbyTimeout", 10},
+                                                {"CurACMachHibernateTimeout", 70},
+                                                {"ACUserVideoTimeoutPolicy", 0xFFFFFFFF},
+                                                {"ACUserStandbyTimeoutPolicy", 0xFFFFFFFF},
+                                                {"ACMachHibernateTimeoutPolicy", 0xFFFFFFFF},
+                                                {"CurDCUserVideoTimeout", 7},
+                                                {"CurDCUserStandbyTimeout", 5},
+                                                {"CurDCMachHibernateTimeout", 45},
+                                                {"DCUserVideoTimeoutPolicy", 0xFFFFFFFF},
+                                                {"DCUserStandbyTimeoutPolicy", 0xFFFFFFFF},
+                                                {"DCMachHibernateTimeoutPolicy", 0xFFFFFFFF}}));
 }
 
 // Without "Options" logging is on with an empty path (nothing is written) and both switches
@@ -281,7 +303,7 @@ TEST_F(UpdatePassTest, MissingOptionsMeansNoLogAndBothSwitchesOn) {
 
   EXPECT_EQ(LogText(), "<no file>");
   EXPECT_EQ(StoredScheme().user.IdleTimeoutAc, 25u * 60);  // forced, and stored by the override
-  EXPECT_EQ(host::CallCount("WritePwrScheme"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
 }
 
 }  // namespace

@@ -108,15 +108,15 @@ TEST_F(CurrentPowerProfile, AValueThatIsNotThereOrNotANumberIsAnErrorAndLeavesTh
        [] {
          SeedScheme(kSchemeAText);
          SeedSetting(600, 300);
-         schemestore::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex", REG_SZ,
-                               schemestore::TextBytes("900"));
+         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex", REG_SZ,
+                                scheme_store::TextBytes("900"));
        },
        ERROR_INVALID_DATA},
       {"own value of eight bytes",
        [] {
          SeedScheme(kSchemeAText);
-         schemestore::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
-                               REG_BINARY, Bytes(8, 1));
+         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
+                                REG_BINARY, Bytes(8, 1));
        },
        ERROR_INVALID_DATA},
   };
@@ -140,12 +140,12 @@ TEST_F(CurrentPowerProfile, AWriteStoresTheSchemesOwnValueAndKeepsTheDefault) {
   EXPECT_EQ(DwordBytes(1200), ValueAt(OwnKey(kSchemeAText), "ACSettingIndex"));
   DWORD type = REG_NONE;
   Bytes data;
-  ASSERT_TRUE(schemestore::GetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
-                                    &type, &data));
+  ASSERT_TRUE(scheme_store::GetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
+                                     &type, &data));
   EXPECT_EQ(DWORD{REG_DWORD}, type);
   EXPECT_EQ(DwordBytes(600), ValueAt(DefaultKey(kSchemeAText), "ACSettingIndex"));
   EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));
-  EXPECT_FALSE(schemestore::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeBText)));
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeBText)));
   DWORD value = 0;
   ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(true, kSchemeA, &value));
   EXPECT_EQ(1200u, value);
@@ -161,8 +161,8 @@ TEST_F(CurrentPowerProfile, AWriteToAnUnknownSchemeOrSettingCreatesNothing) {
   EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeA, 60)) << "unknown setting";
   SeedSetting(600, 300);
   EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeB, 60)) << "unknown scheme";
-  EXPECT_FALSE(schemestore::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText)));
-  EXPECT_FALSE(schemestore::KeyExists(HKEY_LOCAL_MACHINE, SchemeKey(kSchemeBText)));
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText)));
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, SchemeKey(kSchemeBText)));
 }
 
 TEST_F(CurrentPowerProfile, ASideThatGroupPolicyHoldsRefusesWritesAndSaysSo) {

@@ -12,7 +12,7 @@
 
 namespace currentstore {
 
-using schemestore::Bytes;
+using scheme_store::Bytes;
 
 constexpr const char* kPower = "SYSTEM\\CurrentControlSet\\Control\\Power";
 constexpr const char* kUser = "SYSTEM\\CurrentControlSet\\Control\\Power\\User";
@@ -55,13 +55,13 @@ inline Bytes DwordBytes(DWORD value) {
 }
 
 inline void SetDword(const std::string& path, const char* name, DWORD value) {
-  schemestore::SetValue(HKEY_LOCAL_MACHINE, path, name, REG_DWORD, DwordBytes(value));
+  scheme_store::SetValue(HKEY_LOCAL_MACHINE, path, name, REG_DWORD, DwordBytes(value));
 }
 
 // A scheme's key, as every scheme has one.
 inline void SeedScheme(const char* scheme) {
-  schemestore::SetValue(HKEY_LOCAL_MACHINE, SchemeKey(scheme), "FriendlyName", REG_SZ,
-                        schemestore::TextBytes(std::string("Scratch ") + scheme));
+  scheme_store::SetValue(HKEY_LOCAL_MACHINE, SchemeKey(scheme), "FriendlyName", REG_SZ,
+                         scheme_store::TextBytes(std::string("Scratch ") + scheme));
 }
 
 // The scratch setting, known to the machine, with the defaults of scheme A.
@@ -71,19 +71,19 @@ inline void SeedSetting(DWORD acDefault, DWORD dcDefault) {
 }
 
 inline void SetActiveText(const std::string& text) {
-  schemestore::SetValue(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme", REG_SZ,
-                        schemestore::TextBytes(text));
+  scheme_store::SetValue(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme", REG_SZ,
+                         scheme_store::TextBytes(text));
 }
 
 inline std::string ActiveText() {
-  return schemestore::GetText(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme");
+  return scheme_store::GetText(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme");
 }
 
 // A value's bytes, or an empty vector when it is absent.
 inline Bytes ValueAt(const std::string& path, const char* name) {
   DWORD type = REG_NONE;
   Bytes data;
-  if (!schemestore::GetValue(HKEY_LOCAL_MACHINE, path, name, &type, &data)) return {};
+  if (!scheme_store::GetValue(HKEY_LOCAL_MACHINE, path, name, &type, &data)) return {};
   return data;
 }
 
@@ -103,7 +103,7 @@ inline void Wipe() {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, SettingKey().c_str());
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kSettings) + "\\" + kSubgroupText).c_str());
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, PolicyKey().c_str());
-  schemestore::DeleteValue(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme");
+  scheme_store::DeleteValue(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme");
   for (const char* key : {kPolicySettings, kPolicyPower, kSchemes, kSettings, kUser}) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
   }

@@ -18,7 +18,7 @@
 #include "SchemeStore.h"
 #include "Win32Api.h"
 
-using namespace schemestore;
+using namespace scheme_store;
 
 namespace {
 
@@ -79,20 +79,20 @@ TEST_F(HostPowerProfile, AskingForTheWriteRightCreatesNoKey) {
 
 // Each export, called so that it would succeed, with what it must leave unchanged.
 struct PowerCall {
-  const char* function;
+  host::FailableFunction function;
   std::function<BOOLEAN()> call;
 };
 
 std::vector<PowerCall> PowerCalls(POWER_POLICY* policy, UINT* id, UINT* active,
                                   SYSTEM_POWER_CAPABILITIES* caps) {
   return {
-      {"GetPwrCapabilities", [=] { return GetPwrCapabilities(caps); }},
-      {"GetActivePwrScheme", [=] { return GetActivePwrScheme(active); }},
-      {"IsPwrHibernateAllowed", [] { return IsPwrHibernateAllowed(); }},
-      {"CanUserWritePwrScheme", [] { return CanUserWritePwrScheme(); }},
-      {"ReadPwrScheme", [=] { return ReadPwrScheme(1, policy); }},
-      {"WritePwrScheme", [=] { return WritePwrScheme(id, nullptr, nullptr, policy); }},
-      {"SetActivePwrScheme", [=] { return SetActivePwrScheme(1, nullptr, policy); }},
+      {host::gated::GetPwrCapabilities, [=] { return GetPwrCapabilities(caps); }},
+      {host::gated::GetActivePwrScheme, [=] { return GetActivePwrScheme(active); }},
+      {host::gated::IsPwrHibernateAllowed, [] { return IsPwrHibernateAllowed(); }},
+      {host::gated::CanUserWritePwrScheme, [] { return CanUserWritePwrScheme(); }},
+      {host::gated::ReadPwrScheme, [=] { return ReadPwrScheme(1, policy); }},
+      {host::gated::WritePwrScheme, [=] { return WritePwrScheme(id, nullptr, nullptr, policy); }},
+      {host::gated::SetActivePwrScheme, [=] { return SetActivePwrScheme(1, nullptr, policy); }},
   };
 }
 
@@ -102,7 +102,7 @@ TEST_F(HostPowerProfile, AnInjectedFailureFailsTheCallAndChangesNothing) {
   UINT active = 0;
   SYSTEM_POWER_CAPABILITIES caps;
   for (const PowerCall& c : PowerCalls(&policy, &id, &active, &caps)) {
-    SCOPED_TRACE(c.function);
+    SCOPED_TRACE(c.function.name);
     host::Reset();
     SeedScheme(1, SamplePolicy(1));
     host::WriteString(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy", "1");
@@ -136,8 +136,8 @@ TEST_F(HostPowerProfile, OnlyThePowerCallsThemselvesAreRecorded) {
 
   std::vector<std::string> expected;
   for (const PowerCall& c : PowerCalls(&policy, &id, &active, &caps)) {
-    EXPECT_EQ(1, c.call()) << c.function;
-    expected.push_back(c.function);
+    EXPECT_EQ(1, c.call()) << c.function.name;
+    expected.push_back(c.function.name);
   }
   EXPECT_EQ(expected, host::Calls());
 }
@@ -295,12 +295,12 @@ TEST_F(HostPowerProfile, OnACurrentMachineTheLegacySchemeFunctionsFail) {
 
   for (const PowerCall& c : PowerCalls(&policy, &id, &active, &caps)) {
     SetLastError(0);
-    if (std::string(c.function) == "GetPwrCapabilities") {
+    if (std::string(c.function.name) == "GetPwrCapabilities") {
       EXPECT_EQ(1, c.call()) << "GetPwrCapabilities is current too";
       continue;
     }
-    EXPECT_EQ(0, c.call()) << c.function;
-    EXPECT_EQ(DWORD{ERROR_CALL_NOT_IMPLEMENTED}, GetLastError()) << c.function;
+    EXPECT_EQ(0, c.call()) << c.function.name;
+    EXPECT_EQ(DWORD{ERROR_CALL_NOT_IMPLEMENTED}, GetLastError()) << c.function.name;
   }
   EXPECT_EQ(before, host::ExportRegText());
 }
@@ -344,7 +344,7 @@ TEST_F(HostPowerProfile, CurrentCallsAreRecordedAndFailableLikeAnyOther) {
   auto getActive = Find<DWORD(WINAPI*)(HKEY, GUID**)>(powrprof, "PowerGetActiveScheme");
   host::ClearCalls();
 
-  host::FailCall("PowerGetActiveScheme", 1, ERROR_GEN_FAILURE);
+  host::FailCall(host::gated::PowerGetActiveScheme, 1, ERROR_GEN_FAILURE);
   GUID sentinel;
   GUID* active = &sentinel;
   EXPECT_EQ(DWORD{ERROR_GEN_FAILURE}, getActive(nullptr, &active));

@@ -8,7 +8,7 @@
 #include "SchemeStore.h"
 #include "Win32Api.h"
 
-using namespace schemestore;
+using namespace scheme_store;
 
 namespace {
 
@@ -166,7 +166,7 @@ TEST_F(PowerProfile, ReadRefusesARecordOfTheWrongSize) {
     size_t size;
   };
   const Case cases[] = {
-      {HKEY_CURRENT_USER, 79}, {HKEY_CURRENT_USER, 81}, {HKEY_CURRENT_USER, 0},
+      {HKEY_CURRENT_USER, 79},  {HKEY_CURRENT_USER, 81},  {HKEY_CURRENT_USER, 0},
       {HKEY_LOCAL_MACHINE, 63}, {HKEY_LOCAL_MACHINE, 65}, {HKEY_LOCAL_MACHINE, 144},
   };
   for (const Case& c : cases) {
@@ -294,8 +294,6 @@ TEST_F(PowerProfile, AKnobOfTheWrongSizeFailsTheCapabilityQuery) {
   EXPECT_EQ(0, IsPwrHibernateAllowed());
 }
 
-TEST_F(PowerProfile, AnAdministratorMayWriteSchemes) {
-  EXPECT_EQ(1, CanUserWritePwrScheme());
-}
+TEST_F(PowerProfile, AnAdministratorMayWriteSchemes) { EXPECT_EQ(1, CanUserWritePwrScheme()); }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "PowerInterfaceProbe.h"
 #include "PowerMachine.h"
 #include "PwrMgmt.h"
+#include "TableTest.h"
 
 namespace {
 
@@ -74,7 +75,8 @@ TEST_F(ProbeTest, OneMissingFunctionIsEnough) {
   host::SetPowerMachine(host::PowerMachine::kCurrent);
   for (size_t missing = 0; missing < kCurrentFunctions.size(); ++missing) {
     SCOPED_TRACE(kCurrentFunctions[missing]);
-    host::FailCall("GetProcAddress", static_cast<unsigned>(missing + 1), ERROR_PROC_NOT_FOUND);
+    host::FailCall(host::gated::GetProcAddress, static_cast<unsigned>(missing + 1),
+                   ERROR_PROC_NOT_FOUND);
 
     EXPECT_FALSE(ProbeChoosesCurrent());
 
@@ -89,38 +91,49 @@ TEST_F(ProbeTest, OneMissingFunctionIsEnough) {
   }
 }
 
-TEST_F(ProbeTest, ExportedButNotWorkingIsNotEnough) {
-  const struct {
-    const char* what;
-    std::function<void()> arrange;
-    const char* debugText;
-  } cases[] = {
-      {"no active scheme in the store", [] { host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "SYSTEM"); },
-       "Power scheme interface: legacy (PowerGetActiveScheme failed with error 2)"},
-      {"PowerGetActiveScheme refused",
-       [] { host::FailCall("PowerGetActiveScheme", 1, ERROR_CALL_NOT_IMPLEMENTED); },
-       "Power scheme interface: legacy (PowerGetActiveScheme failed with error 120)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    SetUp();
-    host::SetPowerMachine(host::PowerMachine::kCurrent);
-    c.arrange();
+struct ExportedButNotWorkingIsNotEnoughCase {
+  const char* what;
+  std::function<void()> arrange;
+  const char* debugText;
+};
 
-    EXPECT_FALSE(ProbeChoosesCurrent());
-
-    const Texts calls = host::Calls();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ((Texts{"FreeLibrary", "OutputDebugStringA"}), Texts(calls.end() - 2, calls.end()));
-    EXPECT_EQ(0u, host::CallCount("LocalFree")) << "nothing to free";
-    EXPECT_EQ(Texts{c.debugText}, host::DebugOutput());
-    EXPECT_EQ(0u, host::LoadedLibraryCount());
+class ExportedButNotWorkingIsNotEnough
+    : public ProbeTest,
+      public ::testing::WithParamInterface<ExportedButNotWorkingIsNotEnoughCase> {
+ public:
+  static std::vector<ExportedButNotWorkingIsNotEnoughCase> Cases() {
+    return {
+        {"no active scheme in the store", [] { host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "SYSTEM"); },
+         "Power scheme interface: legacy (PowerGetActiveScheme failed with error 2)"},
+        {"PowerGetActiveScheme refused",
+         [] { host::FailCall(host::gated::PowerGetActiveScheme, 1, ERROR_CALL_NOT_IMPLEMENTED); },
+         "Power scheme interface: legacy (PowerGetActiveScheme failed with error 120)"},
+    };
   }
+};
+
+TEST_P(ExportedButNotWorkingIsNotEnough, Case) {
+  const ExportedButNotWorkingIsNotEnoughCase& c = GetParam();
+  SCOPED_TRACE(c.what);
+  host::SetPowerMachine(host::PowerMachine::kCurrent);
+  c.arrange();
+
+  EXPECT_FALSE(ProbeChoosesCurrent());
+
+  const Texts calls = host::Calls();
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ((Texts{"FreeLibrary", "OutputDebugStringA"}), Texts(calls.end() - 2, calls.end()));
+  EXPECT_EQ(0u, host::CallCount(host::gated::LocalFree)) << "nothing to free";
+  EXPECT_EQ(Texts{c.debugText}, host::DebugOutput());
+  EXPECT_EQ(0u, host::LoadedLibraryCount());
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExportedButNotWorkingIsNotEnough,
+                         ::testing::ValuesIn(ExportedButNotWorkingIsNotEnough::Cases()));
 
 TEST_F(ProbeTest, APowrprofThatDoesNotLoadMeansLegacy) {
   host::SetPowerMachine(host::PowerMachine::kCurrent);
-  host::FailCall("LoadLibraryA", 1, ERROR_MOD_NOT_FOUND);
+  host::FailCall(host::gated::LoadLibraryA, 1, ERROR_MOD_NOT_FOUND);
 
   EXPECT_FALSE(ProbeChoosesCurrent());
 
@@ -136,10 +149,10 @@ TEST_F(ProbeTest, TheLibraryUsesTheChoiceOfItsFirstUse) {
     PwrMgmt mgmt;
     EXPECT_EQ(0u, mgmt.GetPwrSchemeInUse());
   }
-  EXPECT_EQ(0u, host::CallCount("LoadLibraryA"));
-  EXPECT_EQ(0u, host::CallCount("GetProcAddress"));
-  EXPECT_EQ(3u, host::CallCount("PowerGetActiveScheme"));
-  EXPECT_EQ(0u, host::CallCount("GetActivePwrScheme"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::LoadLibraryA));
+  EXPECT_EQ(0u, host::CallCount(host::gated::GetProcAddress));
+  EXPECT_EQ(3u, host::CallCount(host::gated::PowerGetActiveScheme));
+  EXPECT_EQ(0u, host::CallCount(host::gated::GetActivePwrScheme));
   EXPECT_EQ(Texts{}, host::DebugOutput());
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "HostFixture.h"
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
 #include "PwrMgmt.h"
 
 namespace {
@@ -42,7 +42,7 @@ TEST_F(PwrMgmtTest, CapabilitiesAreQueriedOnceAtConstruction) {
   caps.SystemS3 = 0;
   host::SetCapabilities(caps);
   EXPECT_TRUE(mgmt.IsPowerSuspendCapable());
-  EXPECT_EQ(host::CallCount("GetPwrCapabilities"), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::GetPwrCapabilities), 1u);
 }
 
 TEST_F(PwrMgmtTest, QuestionsAskThePlatformAfresh) {
@@ -59,7 +59,7 @@ TEST_F(PwrMgmtTest, QuestionsAskThePlatformAfresh) {
   EXPECT_FALSE(mgmt.IsHibernationAllowed());
   EXPECT_TRUE(mgmt.IsMonitorSleepSupported());
 
-  host::FailCall("CanUserWritePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::CanUserWritePwrScheme, 1, ERROR_ACCESS_DENIED);
   host::SetLimitedUser(false);
   EXPECT_FALSE(mgmt.CanUserWriteScheme());
   EXPECT_TRUE(mgmt.CanUserWriteScheme());
@@ -74,9 +74,9 @@ TEST_F(PwrMgmtTest, ActiveSchemeIndexOr65535WithTextAndAskedAgain) {
   scheme_store::Seed(3, scheme_store::DistinctPolicy());
   scheme_store::SetActive(3);
   EXPECT_EQ(mgmt.GetPwrSchemeInUse(), 3u);
-  EXPECT_EQ(host::CallCount("GetActivePwrScheme"), 2u);
+  EXPECT_EQ(host::CallCount(host::gated::GetActivePwrScheme), 2u);
 
-  host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND);
+  host::FailCall(host::gated::GetActivePwrScheme, 1, ERROR_FILE_NOT_FOUND);
   PwrMgmt fresh;
   EXPECT_EQ(fresh.GetPwrSchemeInUse(), 65535u);
   EXPECT_EQ(fresh.GetPwrSchemeInUse(), 3u);
@@ -94,7 +94,7 @@ TEST_F(PwrMgmtTest, QueryOfTheActiveSchemeSaysWhetherThePlatformAnswered) {
   EXPECT_EQ(index, 65535u);
   EXPECT_EQ(mgmt.GetErrorText(), "");
 
-  host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND);
+  host::FailCall(host::gated::GetActivePwrScheme, 1, ERROR_FILE_NOT_FOUND);
   index = 7;
   EXPECT_TRUE(mgmt.QueryPwrSchemeInUse(&index));
   EXPECT_EQ(index, 7u);
@@ -104,7 +104,7 @@ TEST_F(PwrMgmtTest, QueryOfTheActiveSchemeSaysWhetherThePlatformAnswered) {
 TEST_F(PwrMgmtTest, FailedCapabilityQueryKeepsTheObjectUsable) {
   scheme_store::Seed(4, scheme_store::DistinctPolicy());
   scheme_store::SetActive(4);
-  host::FailCall("GetPwrCapabilities", 1, ERROR_GEN_FAILURE);
+  host::FailCall(host::gated::GetPwrCapabilities, 1, ERROR_GEN_FAILURE);
   PwrMgmt mgmt;
   EXPECT_EQ(mgmt.GetErrorText(),
             "PwrMgmt::PwrMgmt() failed. Unable to Get System Power Capabilities->System Error: ");

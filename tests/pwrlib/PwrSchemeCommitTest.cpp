@@ -2,17 +2,18 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "HostFixture.h"
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
 #include "PwrMgmt.h"
 #include "SchemeProbe.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
-using scheme_store::Bytes;
+using scheme_store::BytesOf;
 using scheme_store::StoredMachineHalf;
 using scheme_store::StoredUserHalf;
 
@@ -22,8 +23,7 @@ const std::string kPrivileges =
     "PwrScheme::commit(): Current User has insufficient priviledges to write active power "
     "scheme and no override has been set.";
 const std::string kWriteFailed = "PwrScheme::commit() failed. Unable to Write PowerScheme";
-const std::string kActivateFailed =
-    "PwrScheme::commit() failed. Unable to Set Active PowerScheme";
+const std::string kActivateFailed = "PwrScheme::commit() failed. Unable to Set Active PowerScheme";
 
 class CommitTest : public HostFixture {
  protected:
@@ -54,29 +54,32 @@ class CommitTest : public HostFixture {
   }
 };
 
-TEST_F(CommitTest, UserWithRightsWritesAndActivatesWhateverTheBypass) {
-  for (bool bypass : {false, true}) {
-    SCOPED_TRACE(bypass ? "bypass on" : "bypass off");
-    SetUp();
-    SchemeProbe scheme(0);
-    Edit(scheme);
-    if (bypass) scheme.EnableSecurityBypass();
-    const std::vector<uint8_t> edited = scheme.PolicyBytes();
-    host::ClearCalls();
+class UserWithRights : public CommitTest, public ::testing::WithParamInterface<bool> {};
 
-    EXPECT_FALSE(scheme.commit());
-    EXPECT_EQ(scheme.GetErrorText(), "");
-    EXPECT_EQ(host::Calls(), (Calls{"CanUserWritePwrScheme", "WritePwrScheme",
-                                    "SetActivePwrScheme", "SystemParametersInfoA",
-                                    "SystemParametersInfoA"}));
-    EXPECT_EQ(StoredUserHalf(0), Bytes(scheme.Policy().user));
-    EXPECT_EQ(StoredMachineHalf(0), Bytes(scheme.Policy().mach));
-    EXPECT_EQ(Active(), 0u);
-    // The active scheme's own record was not overwritten with this one.
-    EXPECT_NE(StoredUserHalf(1), Bytes(scheme.Policy().user));
-    EXPECT_EQ(scheme.PolicyBytes(), edited);
-  }
+TEST_P(UserWithRights, WritesAndActivatesWhateverTheBypass) {
+  const bool bypass = GetParam();
+  SchemeProbe scheme(0);
+  Edit(scheme);
+  if (bypass) scheme.EnableSecurityBypass();
+  const std::vector<uint8_t> edited = scheme.PolicyBytes();
+  host::ClearCalls();
+
+  EXPECT_FALSE(scheme.commit());
+  EXPECT_EQ(scheme.GetErrorText(), "");
+  EXPECT_EQ(host::Calls(), (Calls{"CanUserWritePwrScheme", "WritePwrScheme", "SetActivePwrScheme",
+                                  "SystemParametersInfoA", "SystemParametersInfoA"}));
+  EXPECT_EQ(StoredUserHalf(0), BytesOf(scheme.Policy().user));
+  EXPECT_EQ(StoredMachineHalf(0), BytesOf(scheme.Policy().mach));
+  EXPECT_EQ(Active(), 0u);
+  // The active scheme's own record was not overwritten with this one.
+  EXPECT_NE(StoredUserHalf(1), BytesOf(scheme.Policy().user));
+  EXPECT_EQ(scheme.PolicyBytes(), edited);
 }
+
+INSTANTIATE_TEST_SUITE_P(Bypass, UserWithRights, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "bypass_on" : "bypass_off");
+                         });
 
 TEST_F(CommitTest, UserWithoutRightsAndWithoutBypassIsRefused) {
   host::SetLimitedUser(true);
@@ -111,14 +114,13 @@ TEST_F(CommitTest, BypassWritesOnlyTheUserHalfIntoTheActiveScheme) {
   EXPECT_FALSE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(host::Calls(),
-            (Calls{"CanUserWritePwrScheme", "GetActivePwrScheme", "RegOpenKeyExA",
-                   "RegSetValueExA", "RegCloseKey", "SystemParametersInfoA",
-                   "SystemParametersInfoA"}));
+            (Calls{"CanUserWritePwrScheme", "GetActivePwrScheme", "RegOpenKeyExA", "RegSetValueExA",
+                   "RegCloseKey", "SystemParametersInfoA", "SystemParametersInfoA"}));
   host::RegValue value;
   ASSERT_TRUE(host::ReadValue(HKEY_CURRENT_USER, scheme_store::UserKey(1), "Policies", &value));
   EXPECT_EQ(value.type, DWORD{REG_BINARY});
   EXPECT_EQ(value.data.size(), 80u);
-  EXPECT_EQ(value.data, Bytes(scheme.Policy().user));
+  EXPECT_EQ(value.data, BytesOf(scheme.Policy().user));
   EXPECT_EQ(StoredUserHalf(0), user0);
   EXPECT_EQ(StoredMachineHalf(0), machine0);
   EXPECT_EQ(StoredMachineHalf(1), machine1);
@@ -136,7 +138,7 @@ TEST_F(CommitTest, BypassFollowsAnyActiveIndex) {
     Edit(scheme);
     scheme.EnableSecurityBypass();
     EXPECT_FALSE(scheme.commit());
-    EXPECT_EQ(StoredUserHalf(active), Bytes(scheme.Policy().user));
+    EXPECT_EQ(StoredUserHalf(active), BytesOf(scheme.Policy().user));
   }
 }
 
@@ -148,7 +150,7 @@ TEST_F(CommitTest, BypassWithoutAnActiveSchemeKeyWritesNothing) {
     std::string missingKey;
   } cases[] = {
       {"active index unknown (65535)",
-       [] { host::FailCall("GetActivePwrScheme", 1, ERROR_FILE_NOT_FOUND); },
+       [] { host::FailCall(host::gated::GetActivePwrScheme, 1, ERROR_FILE_NOT_FOUND); },
        scheme_store::UserKey(65535)},
       {"active scheme without a key", [] { scheme_store::SetActive(42); },
        scheme_store::UserKey(42)},
@@ -164,18 +166,19 @@ TEST_F(CommitTest, BypassWithoutAnActiveSchemeKeyWritesNothing) {
 
     EXPECT_FALSE(scheme.commit());
     EXPECT_EQ(scheme.GetErrorText(), "");
-    EXPECT_EQ(host::CallCount("RegOpenKeyExA"), 1u);
-    EXPECT_EQ(host::CallCount("RegSetValueExA"), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::RegOpenKeyExA), 1u);
+    EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), 0u);
     EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, c.missingKey));
     EXPECT_EQ(host::ExportRegText(HKEY_CURRENT_USER, scheme_store::kUserPolicies), before);
-    EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 2u);
+    EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 2u);
   }
 }
 
 TEST_F(CommitTest, BypassIgnoresARefusedOpenOrWrite) {
   host::SetLimitedUser(true);
-  for (const char* function : {"RegOpenKeyExA", "RegSetValueExA"}) {
-    SCOPED_TRACE(function);
+  for (const host::FailableFunction& function :
+       {host::gated::RegOpenKeyExA, host::gated::RegSetValueExA}) {
+    SCOPED_TRACE(function.name);
     SchemeProbe scheme(0);
     Edit(scheme);
     scheme.EnableSecurityBypass();
@@ -192,72 +195,88 @@ TEST_F(CommitTest, FailedWriteSkipsActivation) {
   SchemeProbe scheme(0);
   Edit(scheme);
   const std::vector<uint8_t> stored = StoredUserHalf(0);
-  host::FailCall("WritePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::WritePwrScheme, 1, ERROR_ACCESS_DENIED);
   host::ClearCalls();
 
   EXPECT_TRUE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), kWriteFailed + kSuffix);
-  EXPECT_EQ(host::CallCount("SetActivePwrScheme"), 0u);
-  EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 2u);
+  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 2u);
   EXPECT_EQ(StoredUserHalf(0), stored);
   EXPECT_EQ(Active(), 1u);
 
   // The record is kept, so a later commit can try again.
   EXPECT_FALSE(scheme.commit());
-  EXPECT_EQ(StoredUserHalf(0), Bytes(scheme.Policy().user));
+  EXPECT_EQ(StoredUserHalf(0), BytesOf(scheme.Policy().user));
   EXPECT_EQ(Active(), 0u);
 }
 
 TEST_F(CommitTest, FailedActivationIsReported) {
   SchemeProbe scheme(0);
   Edit(scheme);
-  host::FailCall("SetActivePwrScheme", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::SetActivePwrScheme, 1, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), kActivateFailed + kSuffix);
-  EXPECT_EQ(StoredUserHalf(0), Bytes(scheme.Policy().user));
+  EXPECT_EQ(StoredUserHalf(0), BytesOf(scheme.Policy().user));
   EXPECT_EQ(Active(), 1u);
   EXPECT_EQ(Desktop("PowerOffActive"), "1");
 }
 
-TEST_F(CommitTest, DisplaySettingsFollowTheAcVideoTimeOutOnEveryPath) {
-  const struct {
-    const char* path;
-    std::function<void(PwrScheme&)> arrange;
-    bool failed;
-  } paths[] = {
-      {"written", [](PwrScheme&) {}, false},
-      {"write failed",
-       [](PwrScheme&) { host::FailCall("WritePwrScheme", 1, ERROR_ACCESS_DENIED); }, true},
-      {"refused", [](PwrScheme&) { host::SetLimitedUser(true); }, true},
-      {"override",
-       [](PwrScheme& s) {
-         host::SetLimitedUser(true);
-         s.EnableSecurityBypass();
-       },
-       false},
-  };
-  const struct {
-    ULONG videoSeconds;
-    const char* timeout;
-  } videos[] = {{119, "60"}, {59, "0"}, {0, "0"}, {1200, "1200"}};
-  for (const auto& p : paths) {
-    for (const auto& v : videos) {
-      SCOPED_TRACE(std::string(p.path) + ", " + std::to_string(v.videoSeconds) + " s");
-      SetUp();
-      POWER_POLICY policy = scheme_store::DistinctPolicy();
-      policy.user.VideoTimeoutAc = v.videoSeconds;
-      policy.user.VideoTimeoutDc = 1800;  // plays no part
-      scheme_store::Seed(0, policy);
-      PwrScheme scheme(0);
-      p.arrange(scheme);
-      host::ClearCalls();
-      EXPECT_EQ(scheme.commit(), p.failed);
-      EXPECT_EQ(host::CallCount("SystemParametersInfoA"), 2u);
-      EXPECT_EQ(Desktop("PowerOffActive"), "1");
-      EXPECT_EQ(Desktop("PowerOffTimeOut"), v.timeout);
-      host::SetLimitedUser(false);
-    }
-  }
+// Whichever way the commit goes, the display's power-off phase is switched on and its
+// time-out follows the mains monitor time-out in whole minutes.
+struct CommitPath {
+  const char* name;
+  std::function<void(PwrScheme&)> arrange;
+  bool failed;
+};
+struct VideoTimeOut {
+  ULONG videoSeconds;
+  const char* timeout;
+};
+
+const CommitPath kCommitPaths[] = {
+    {"written", [](PwrScheme&) {}, false},
+    {"write failed",
+     [](PwrScheme&) { host::FailCall(host::gated::WritePwrScheme, 1, ERROR_ACCESS_DENIED); }, true},
+    {"refused", [](PwrScheme&) { host::SetLimitedUser(true); }, true},
+    {"override",
+     [](PwrScheme& s) {
+       host::SetLimitedUser(true);
+       s.EnableSecurityBypass();
+     },
+     false},
+};
+const VideoTimeOut kVideoTimeOuts[] = {{119, "60"}, {59, "0"}, {0, "0"}, {1200, "1200"}};
+
+class DisplaySettings : public CommitTest,
+                        public ::testing::WithParamInterface<std::tuple<CommitPath, VideoTimeOut>> {
+};
+
+TEST_P(DisplaySettings, FollowTheAcVideoTimeOutOnEveryPath) {
+  const CommitPath& p = std::get<0>(GetParam());
+  const VideoTimeOut& v = std::get<1>(GetParam());
+  POWER_POLICY policy = scheme_store::DistinctPolicy();
+  policy.user.VideoTimeoutAc = v.videoSeconds;
+  policy.user.VideoTimeoutDc = 1800;  // plays no part
+  scheme_store::Seed(0, policy);
+  PwrScheme scheme(0);
+  p.arrange(scheme);
+  host::ClearCalls();
+  EXPECT_EQ(scheme.commit(), p.failed);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 2u);
+  EXPECT_EQ(Desktop("PowerOffActive"), "1");
+  EXPECT_EQ(Desktop("PowerOffTimeOut"), v.timeout);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, DisplaySettings,
+    ::testing::Combine(::testing::ValuesIn(kCommitPaths), ::testing::ValuesIn(kVideoTimeOuts)),
+    [](const ::testing::TestParamInfo<std::tuple<CommitPath, VideoTimeOut>>& info) {
+      std::string name = std::get<0>(info.param).name;
+      for (char& c : name) {
+        if (c == ' ') c = '_';
+      }
+      return name + "_" + std::to_string(std::get<1>(info.param).videoSeconds) + "s";
+    });
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "HostFixture.h"
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
 #include "SchemeProbe.h"
 
 namespace {
@@ -40,7 +40,7 @@ TEST_F(PwrSchemeTest, ReadsTheSchemeAtConstruction) {
   EXPECT_TRUE(scheme.IsRead());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(scheme.Index(), 0u);
-  EXPECT_EQ(scheme.PolicyBytes(), scheme_store::Bytes(scheme_store::DistinctPolicy()));
+  EXPECT_EQ(scheme.PolicyBytes(), scheme_store::BytesOf(scheme_store::DistinctPolicy()));
   EXPECT_FALSE(scheme.Bypass());
   EXPECT_FALSE(scheme.Force());
 }
@@ -64,14 +64,14 @@ TEST_F(PwrSchemeTest, FailedReadZeroesTheRecordAndKeepsTheIndex) {
   // The failure text stays after the successful read.
   EXPECT_EQ(scheme.GetErrorText(), "PwrScheme initialiaze()" + kSuffix);
 
-  host::FailCall("ReadPwrScheme", 1, ERROR_GEN_FAILURE);
+  host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_GEN_FAILURE);
   EXPECT_TRUE(scheme.initialiaze(0));
   EXPECT_EQ(scheme.PolicyBytes(), zero);
 }
 
 TEST_F(PwrSchemeTest, DefaultConstructionReadsNothing) {
   SchemeProbe scheme;
-  EXPECT_EQ(host::CallCount("ReadPwrScheme"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::ReadPwrScheme), 0u);
   EXPECT_FALSE(scheme.IsRead());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(scheme.PolicyBytes(), std::vector<uint8_t>(sizeof(POWER_POLICY), 0));
@@ -124,11 +124,9 @@ TEST_F(PwrSchemeTest, GettersTruncateToWholeMinutes) {
        &PwrScheme::GetMachAcStandbyTimeOut},
       {"MachDcStandby", [](POWER_POLICY& p) -> ULONG& { return p.mach.DozeTimeoutDc; },
        &PwrScheme::GetMachDcStandbyTimeOut},
-      {"UserAcSpinDown",
-       [](POWER_POLICY& p) -> ULONG& { return p.user.SpindownTimeoutAc; },
+      {"UserAcSpinDown", [](POWER_POLICY& p) -> ULONG& { return p.user.SpindownTimeoutAc; },
        &PwrScheme::GetUserAcSpinDownTimeOut},
-      {"UserDcSpinDown",
-       [](POWER_POLICY& p) -> ULONG& { return p.user.SpindownTimeoutDc; },
+      {"UserDcSpinDown", [](POWER_POLICY& p) -> ULONG& { return p.user.SpindownTimeoutDc; },
        &PwrScheme::GetUserDcSpinDownTimeOut},
   };
   for (const auto& g : getters) {
@@ -147,13 +145,10 @@ TEST_F(PwrSchemeTest, HibernateGettersAddStandbyAndDelayInWholeMinutes) {
     ULONG standby, delay;
     DWORD minutes;
   } cases[] = {
-      {0, 0, 0},
-      {600, 0, 0},  // no delay after standby: never, whatever the standby time-out
-      {600, 1200, 30},
-      {0, 1800, 30},
+      {0, 0, 0},       {600, 0, 0},  // no delay after standby: never, whatever the standby time-out
+      {600, 1200, 30}, {0, 1800, 30},
       {119, 119, 2},  // each term truncated before the sum: not 238 / 60 = 3
-      {59, 59, 0},
-      {0xFFFFFFFF, 0xFFFFFFFF, 2 * 71582788u},
+      {59, 59, 0},     {0xFFFFFFFF, 0xFFFFFFFF, 2 * 71582788u},
   };
   for (const auto& c : cases) {
     POWER_POLICY p = scheme_store::DistinctPolicy();
@@ -191,9 +186,15 @@ DWORD Seconds(DWORD minutes) { return minutes * 60u; }
 const std::vector<SetterCase>& Setters() {
   static const std::vector<SetterCase> setters = {
       {"SetUserAcVideoTimeOut", &PwrScheme::SetUserAcVideoTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutAc = Seconds(m); return true; }},
+       [](POWER_POLICY& p, DWORD m) {
+         p.user.VideoTimeoutAc = Seconds(m);
+         return true;
+       }},
       {"SetUserDcVideoTimeOut", &PwrScheme::SetUserDcVideoTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.VideoTimeoutDc = Seconds(m); return true; }},
+       [](POWER_POLICY& p, DWORD m) {
+         p.user.VideoTimeoutDc = Seconds(m);
+         return true;
+       }},
       {"SetUserAcStandbyTimeOut", &PwrScheme::SetUserAcStandbyTimeOut,
        [](POWER_POLICY& p, DWORD m) {
          p.user.IdleTimeoutAc = Seconds(m);
@@ -212,11 +213,20 @@ const std::vector<SetterCase>& Setters() {
       {"SetMachDcHibernateTimeOut", &PwrScheme::SetMachDcHibernateTimeOut,
        [](POWER_POLICY& p, DWORD m) { return Hibernate(p.mach.DozeS4TimeoutDc, 300, m); }},
       {"SetUserAcSpinDownTimeOut", &PwrScheme::SetUserAcSpinDownTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutAc = Seconds(m); return true; }},
+       [](POWER_POLICY& p, DWORD m) {
+         p.user.SpindownTimeoutAc = Seconds(m);
+         return true;
+       }},
       {"SetUserDcSpinDownTimeOut", &PwrScheme::SetUserDcSpinDownTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.user.SpindownTimeoutDc = Seconds(m); return true; }},
+       [](POWER_POLICY& p, DWORD m) {
+         p.user.SpindownTimeoutDc = Seconds(m);
+         return true;
+       }},
       {"SetMachAcStandbyTimeOut", &PwrScheme::SetMachAcStandbyTimeOut,
-       [](POWER_POLICY& p, DWORD m) { p.mach.DozeTimeoutAc = Seconds(m); return true; }},
+       [](POWER_POLICY& p, DWORD m) {
+         p.mach.DozeTimeoutAc = Seconds(m);
+         return true;
+       }},
   };
   return setters;
 }
@@ -234,7 +244,7 @@ TEST_F(PwrSchemeTest, EachSetterChangesOnlyItsMembersWithWrapAround) {
       std::memcpy(&expected, &scheme.Policy(), sizeof expected);
       const bool accepted = s.change(expected, m);
       EXPECT_EQ((scheme.*s.set)(m), !accepted);
-      EXPECT_EQ(scheme.PolicyBytes(), scheme_store::Bytes(expected));
+      EXPECT_EQ(scheme.PolicyBytes(), scheme_store::BytesOf(expected));
       if (accepted) {
         EXPECT_EQ(scheme.GetErrorText(), "");
       }
@@ -268,13 +278,11 @@ TEST_F(PwrSchemeTest, HibernateStoresTheDelayAfterStandbyOrRefuses) {
     DWORD minutes;
     ULONG stored;  // kKept when refused
   } cases[] = {
-      {600, 30, 1200},
-      {0, 30, 1800},
+      {600, 30, 1200},  {0, 30, 1800},
       {90, 30, 1740},  // 90 s of standby count as one minute
       {30, 1, 60},     // 30 s count as none: the whole total is the delay
       {600, 0, 0},     // never
-      {0, 0, 0},
-      {600, 11, 60},
+      {0, 0, 0},        {600, 11, 60},
       {600, 10, kKept},  // equal: no delay to store, and 0 would mean never
       {600, 5, kKept},   // below: the delay would wrap around to some 136 years
       {90, 1, kKept},
@@ -392,12 +400,12 @@ TEST_F(PwrSchemeTest, EachFlagUnlocksOnlyItsOwnDecision) {
     bool byForceStandby;
     bool bySecurityBypass;
   } operations[] = {
-      {"SetUserAcStandbyTimeOut", [](PwrScheme& s) { return s.SetUserAcStandbyTimeOut(5); },
-       true, false},
-      {"SetUserDcStandbyTimeOut", [](PwrScheme& s) { return s.SetUserDcStandbyTimeOut(5); },
-       true, false},
-      {"SetMachAcStandbyTimeOut", [](PwrScheme& s) { return s.SetMachAcStandbyTimeOut(5); },
-       true, false},
+      {"SetUserAcStandbyTimeOut", [](PwrScheme& s) { return s.SetUserAcStandbyTimeOut(5); }, true,
+       false},
+      {"SetUserDcStandbyTimeOut", [](PwrScheme& s) { return s.SetUserDcStandbyTimeOut(5); }, true,
+       false},
+      {"SetMachAcStandbyTimeOut", [](PwrScheme& s) { return s.SetMachAcStandbyTimeOut(5); }, true,
+       false},
       {"SetMachAcHibernateTimeOut", [](PwrScheme& s) { return s.SetMachAcHibernateTimeOut(30); },
        false, false},
       {"SetMachDcHibernateTimeOut", [](PwrScheme& s) { return s.SetMachDcHibernateTimeOut(30); },

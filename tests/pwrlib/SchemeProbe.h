@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "PowerSchemeStore.h"
+#include "HostSchemeStore.h"
 #include "PwrScheme.h"
 
 class SchemeProbe : public PwrScheme {
@@ -15,7 +15,7 @@ class SchemeProbe : public PwrScheme {
 
   const POWER_POLICY& Policy() const { return policy; }
   // All 144 bytes of the record, padding included.
-  std::vector<uint8_t> PolicyBytes() const { return scheme_store::Bytes(policy); }
+  std::vector<uint8_t> PolicyBytes() const { return scheme_store::BytesOf(policy); }
   UINT Index() const { return index; }
   bool Bypass() const { return securityBypass; }
   bool Force() const { return forceStandby; }

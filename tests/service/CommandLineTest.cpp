@@ -47,7 +47,8 @@ TEST_F(CommandLine, OnlyTheExactFirstArgumentChoosesACommand) {
 
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const harness::CommandRun run = harness::RunCommand([&c] { return harness::RunHollin(c.args); });
+    const harness::CommandRun run =
+        harness::RunCommand([&c] { return harness::RunHollin(c.args); });
     const std::string printed =
         testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
 

@@ -75,10 +75,11 @@ inline CommandRun RunCommand(std::function<int()> command) {
 // The calls of the service control manager and the pauses, in order; the registry and the
 // rest left out.
 inline std::vector<std::string> ServiceCalls() {
-  static const std::set<std::string> kShown = {
-      "OpenSCManagerA", "CreateServiceA",  "OpenServiceA",  "QueryServiceStatus",
-      "StartServiceA",  "ControlService",  "DeleteService", "CloseServiceHandle",
-      "Sleep",          "StartServiceCtrlDispatcherA"};
+  static const std::set<std::string> kShown = {"OpenSCManagerA", "CreateServiceA",
+                                               "OpenServiceA",   "QueryServiceStatus",
+                                               "StartServiceA",  "ControlService",
+                                               "DeleteService",  "CloseServiceHandle",
+                                               "Sleep",          "StartServiceCtrlDispatcherA"};
   std::vector<std::string> shown;
   for (const std::string& call : host::Calls()) {
     if (kShown.count(call) != 0) shown.push_back(call);

@@ -14,8 +14,8 @@ namespace {
 using harness::kRunning;
 using harness::kRunningReReported;
 using harness::kStartPending;
-using harness::kStopPending;
 using harness::kStopped;
+using harness::kStopPending;
 using harness::kStopRequested;
 using Times = std::vector<uint64_t>;
 using Texts = std::vector<std::string>;
@@ -32,8 +32,8 @@ class ServiceRun : public HostFixture {
     host::ArrangeServiceStart(harness::kServiceName);
     *exitStatus_ = -1;
     auto exitStatus = exitStatus_;
-    dispatcher_ = std::make_unique<BackgroundThread>(
-        [exitStatus] { *exitStatus = harness::RunHollin({}); });
+    dispatcher_ =
+        std::make_unique<BackgroundThread>([exitStatus] { *exitStatus = harness::RunHollin({}); });
   }
 
   // Once the service thread is parked in its sleep or its wait, moves the clock on.
@@ -73,8 +73,8 @@ TEST_F(ServiceRun, StopAndShutdownAlikeEndTheServiceAfterItsReportsInOrder) {
               harness::StatusReports());
     EXPECT_EQ(Times{2000}, pass_double::Starts());
     EXPECT_EQ(2000u, host::ClockNow());
-    EXPECT_EQ(1u, host::CallCount("CreateEventA"));
-    EXPECT_EQ(1u, host::CallCount("CloseHandle"));
+    EXPECT_EQ(1u, host::CallCount(host::gated::CreateEventA));
+    EXPECT_EQ(1u, host::CallCount(host::gated::CloseHandle));
   }
 }
 
@@ -83,7 +83,7 @@ TEST_F(ServiceRun, InterrogatePauseContinueAndUnknownControlsReReportTheStatusUn
   AdvanceWhenParked(2000);
   ASSERT_TRUE(host::WaitForBlockedThreads(1));
   const DWORD controls[] = {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE,
-                           SERVICE_CONTROL_CONTINUE, 128};
+                            SERVICE_CONTROL_CONTINUE, 128};
   for (DWORD control : controls) {
     Control(control);
   }
@@ -93,8 +93,7 @@ TEST_F(ServiceRun, InterrogatePauseContinueAndUnknownControlsReReportTheStatusUn
   Control(SERVICE_CONTROL_STOP);
   ExpectEnded();
   EXPECT_EQ((Texts{kStartPending, kRunning, kRunningReReported, kRunningReReported,
-                   kRunningReReported, kRunningReReported, kStopRequested, kStopPending,
-                   kStopped}),
+                   kRunningReReported, kRunningReReported, kStopRequested, kStopPending, kStopped}),
             harness::StatusReports());
 }
 
@@ -130,9 +129,8 @@ TEST_F(ServiceRun, AStopDuringTheStartDelayEndsTheServiceWithoutAPass) {
   const struct {
     DWORD control;
     uint64_t after;
-  } cases[] = {{SERVICE_CONTROL_STOP, 0},
-               {SERVICE_CONTROL_STOP, 1999},
-               {SERVICE_CONTROL_SHUTDOWN, 1000}};
+  } cases[] = {
+      {SERVICE_CONTROL_STOP, 0}, {SERVICE_CONTROL_STOP, 1999}, {SERVICE_CONTROL_SHUTDOWN, 1000}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.control) + " after " + std::to_string(c.after) + " ms");
     host::Reset();
@@ -148,14 +146,14 @@ TEST_F(ServiceRun, AStopDuringTheStartDelayEndsTheServiceWithoutAPass) {
     EXPECT_EQ(c.after, host::ClockNow());
     EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
               harness::StatusReports());
-    EXPECT_EQ(1u, host::CallCount("CloseHandle"));
-    EXPECT_EQ(0u, host::CallCount("Sleep"));
+    EXPECT_EQ(1u, host::CallCount(host::gated::CloseHandle));
+    EXPECT_EQ(0u, host::CallCount(host::gated::Sleep));
   }
 }
 
 // A delay whose wait fails is slept out instead; the service then runs as usual.
 TEST_F(ServiceRun, AFailedStartDelayWaitIsSleptOutAndThePassesGoOn) {
-  host::FailCall("WaitForSingleObject", 1, ERROR_INVALID_HANDLE);
+  host::FailCall(host::gated::WaitForSingleObject, 1, ERROR_INVALID_HANDLE);
   StartService();
   AdvanceWhenParked(1999);
   EXPECT_EQ(Times{}, pass_double::Starts());
@@ -166,7 +164,7 @@ TEST_F(ServiceRun, AFailedStartDelayWaitIsSleptOutAndThePassesGoOn) {
   Control(SERVICE_CONTROL_STOP);
   ExpectEnded();
   EXPECT_EQ((Times{2000, 602000}), pass_double::Starts());
-  EXPECT_EQ(1u, host::CallCount("Sleep"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::Sleep));
 }
 
 TEST_F(ServiceRun, AStopDuringAPassReportsStopPendingAtOnceAndStoppedOnlyAfterThePass) {
@@ -186,38 +184,38 @@ TEST_F(ServiceRun, AStopDuringAPassReportsStopPendingAtOnceAndStoppedOnlyAfterTh
   ExpectEnded();
   EXPECT_EQ(Times{2000}, pass_double::Starts());
   EXPECT_EQ(Times{2000}, pass_double::Ends());
-  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopRequested, kStopPending,
-                   kStopped}),
-            harness::StatusReports());
+  EXPECT_EQ(
+      (Texts{kStartPending, kRunning, kStopRequested, kStopRequested, kStopPending, kStopped}),
+      harness::StatusReports());
 }
 
 // The start delay is then slept, since there is nothing to wait on.
 TEST_F(ServiceRun, WithoutAStopEventExactlyOnePassRunsAndTheServiceStops) {
-  host::FailCall("CreateEventA", 1, ERROR_NOT_ENOUGH_MEMORY);
+  host::FailCall(host::gated::CreateEventA, 1, ERROR_NOT_ENOUGH_MEMORY);
   StartService();
   AdvanceWhenParked(1999);
   EXPECT_EQ(Times{}, pass_double::Starts());
   AdvanceWhenParked(1);
   ExpectEnded();
   EXPECT_EQ(Times{2000}, pass_double::Starts());
-  EXPECT_EQ(1u, host::CallCount("Sleep"));
+  EXPECT_EQ(1u, host::CallCount(host::gated::Sleep));
   EXPECT_EQ(2000u, host::ClockNow());
   EXPECT_EQ((Texts{kStartPending, kRunning, kStopPending, kStopped}), harness::StatusReports());
 }
 
 TEST_F(ServiceRun, AFailedHandlerRegistrationEndsTheServiceWithoutAnyReport) {
-  host::FailCall("RegisterServiceCtrlHandlerA", 1, ERROR_INVALID_NAME);
+  host::FailCall(host::gated::RegisterServiceCtrlHandlerA, 1, ERROR_INVALID_NAME);
   StartService();
   ExpectEnded();
   EXPECT_EQ(Texts{}, harness::StatusReports());
   EXPECT_EQ(Times{}, pass_double::Starts());
-  EXPECT_EQ(0u, host::CallCount("SetServiceStatus"));
-  EXPECT_EQ(0u, host::CallCount("CreateEventA"));
-  EXPECT_EQ(0u, host::CallCount("Sleep"));
+  EXPECT_EQ(0u, host::CallCount(host::gated::SetServiceStatus));
+  EXPECT_EQ(0u, host::CallCount(host::gated::CreateEventA));
+  EXPECT_EQ(0u, host::CallCount(host::gated::Sleep));
 }
 
 TEST_F(ServiceRun, AFailedStatusReportIsIgnored) {
-  host::FailCall("SetServiceStatus", 1, ERROR_INVALID_DATA);  // start pending is lost
+  host::FailCall(host::gated::SetServiceStatus, 1, ERROR_INVALID_DATA);  // start pending is lost
   StartService();
   AdvanceWhenParked(2000);
   ASSERT_TRUE(host::WaitForBlockedThreads(1));
@@ -225,6 +223,23 @@ TEST_F(ServiceRun, AFailedStatusReportIsIgnored) {
   ExpectEnded();
   EXPECT_EQ((Texts{kRunning, kStopRequested, kStopPending, kStopped}), harness::StatusReports());
   EXPECT_EQ(Times{2000}, pass_double::Starts());
+}
+
+// A stop request whose wake-up signal is lost still holds: no further pass starts, and the
+// service stops when its wait ends.
+TEST_F(ServiceRun, AStopWhoseSignalIsLostEndsTheServiceWhenItsWaitEnds) {
+  StartService();
+  AdvanceWhenParked(2000);
+  ASSERT_TRUE(host::WaitForBlockedThreads(1));  // waiting for the next pass
+  host::FailCall(host::gated::SetEvent, 1, ERROR_INVALID_HANDLE);
+  Control(SERVICE_CONTROL_STOP);
+  EXPECT_FALSE(dispatcher_->Finished());
+
+  AdvanceWhenParked(600000);
+  ExpectEnded();
+  EXPECT_EQ(Times{2000}, pass_double::Starts());
+  EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
+            harness::StatusReports());
 }
 
 }  // namespace

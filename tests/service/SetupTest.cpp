@@ -93,33 +93,33 @@ TEST_F(Setup, InstallRegistersTheLogonToolCreatesAndStartsTheServiceAndPausesHal
 
 TEST_F(Setup, InstallReportsEachFailedStepGoesOnAndExitsWithOne) {
   struct Case {
-    const char* failing;
+    host::FailableFunction failing;
     Texts debugTexts;
     Texts calls;
     Pauses pauses;
     DWORD stateAfter;  // 0: no service
   };
   const Case cases[] = {
-      {"OpenSCManagerA",
+      {host::gated::OpenSCManagerA,
        {"OpenSCManager fails!", "CreateService fails!", "QueryServiceStatus fails!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
         "CloseServiceHandle"},
        {},
        0},
-      {"CreateServiceA",
+      {host::gated::CreateServiceA,
        {"CreateService fails!", "QueryServiceStatus fails!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
         "CloseServiceHandle"},
        {},
        0},
       // The state is unknown, so the new service is not started.
-      {"QueryServiceStatus",
+      {host::gated::QueryServiceStatus,
        {"QueryServiceStatus fails!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "CloseServiceHandle",
         "CloseServiceHandle"},
        {},
        SERVICE_STOPPED},
-      {"StartServiceA",
+      {host::gated::StartServiceA,
        {"Service failed to start!"},
        {"OpenSCManagerA", "CreateServiceA", "QueryServiceStatus", "StartServiceA", "Sleep",
         "CloseServiceHandle", "CloseServiceHandle"},
@@ -127,7 +127,7 @@ TEST_F(Setup, InstallReportsEachFailedStepGoesOnAndExitsWithOne) {
        SERVICE_STOPPED},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.failing);
+    SCOPED_TRACE(c.failing.name);
     host::Reset();
     host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
 
@@ -174,8 +174,9 @@ TEST_F(Setup, TheRunValueNamesTheLogonToolInTheSystemDirectoryAndReplacesAnEarli
 }
 
 TEST_F(Setup, ARunValueThatCannotBeWrittenEndsInstallBeforeTheService) {
-  for (const char* failing : {"RegCreateKeyExA", "RegSetValueExA"}) {
-    SCOPED_TRACE(failing);
+  for (const host::FailableFunction& failing :
+       {host::gated::RegCreateKeyExA, host::gated::RegSetValueExA}) {
+    SCOPED_TRACE(failing.name);
     host::Reset();
     host::FailCall(failing, 1, ERROR_ACCESS_DENIED);
 
@@ -190,6 +191,37 @@ TEST_F(Setup, ARunValueThatCannotBeWrittenEndsInstallBeforeTheService) {
 }
 
 // ---- Program paths -------------------------------------------------------------------------
+
+// Without the system directory there is no path to register. A path of the file name alone
+// would name a program in the root of the current drive, and the service's would run there as
+// the local system account: neither is registered, and the command fails.
+TEST_F(Setup, ASystemDirectoryThatCannotBeReadRegistersNoPath) {
+  const struct Case {
+    const char* name;
+    unsigned failingRead;  // 1: the logon tool's path, 2: the service's
+    Texts debugTexts;
+    std::string runValue;
+  } cases[] = {
+      {"logon tool's path", 1, {"RegisterLogonTool fails!"}, ""},
+      {"service's path",
+       2,
+       {"CreateService fails!", "QueryServiceStatus fails!"},
+       "C:\\WINDOWS\\system32\\Dorvane_Tool.exe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::Reset();
+    host::FailCall(host::gated::GetSystemDirectoryA, c.failingRead, ERROR_GEN_FAILURE);
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ(c.debugTexts, host::DebugOutput());
+    EXPECT_EQ(c.runValue, RunValue().second);
+    EXPECT_EQ(0u, host::CallCount(host::gated::CreateServiceA));
+    EXPECT_FALSE(host::ServiceExists(kServiceName));
+  }
+}
 
 TEST_F(Setup, ProgramPathsAreCutTo260CharactersAndTheServiceProgramIsQuoted) {
   const std::string deep = "C:\\" + std::string(300, 'd');
@@ -261,28 +293,28 @@ TEST_F(Setup, UninstallReportsEachFailedStepGoesOnAndExitsWithOne) {
   const Texts kAll = {"OpenSCManagerA", "OpenServiceA",       "QueryServiceStatus",
                       "DeleteService",  "CloseServiceHandle", "CloseServiceHandle"};
   const struct Case {
-    const char* failing;  // null: no service to remove
+    const host::FailableFunction* failing;  // null: no service to remove
     Texts debugTexts;
     Texts calls;
     Pauses pauses;
   } cases[] = {
-      {"OpenSCManagerA",
+      {&host::gated::OpenSCManagerA,
        {"OpenSCManager Fails!", "OpenService Fails!", "QueryServiceStatus fails!",
         "DeleteService Fails!"},
        kAll,
        {}},
-      {"OpenServiceA",
+      {&host::gated::OpenServiceA,
        {"OpenService Fails!", "QueryServiceStatus fails!", "DeleteService Fails!"},
        kAll,
        {}},
       // The state is unknown, so no stop is sent; the deletion still goes ahead.
-      {"QueryServiceStatus", {"QueryServiceStatus fails!"}, kAll, {}},
-      {"ControlService",
+      {&host::gated::QueryServiceStatus, {"QueryServiceStatus fails!"}, kAll, {}},
+      {&host::gated::ControlService,
        {"ControlService fails to stop service!"},
        {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "Sleep",
         "DeleteService", "CloseServiceHandle", "CloseServiceHandle"},
        {500}},
-      {"DeleteService",
+      {&host::gated::DeleteService,
        {"DeleteService Fails!"},
        {"OpenSCManagerA", "OpenServiceA", "QueryServiceStatus", "ControlService", "Sleep",
         "DeleteService", "CloseServiceHandle", "CloseServiceHandle"},
@@ -293,11 +325,11 @@ TEST_F(Setup, UninstallReportsEachFailedStepGoesOnAndExitsWithOne) {
        {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.failing != nullptr ? c.failing : "no service");
+    SCOPED_TRACE(c.failing != nullptr ? c.failing->name : "no service");
     host::Reset();
     if (c.failing != nullptr) {
       SeedService(SERVICE_RUNNING, "\"C:\\WINDOWS\\system32\\Hollin.exe\"");
-      host::FailCall(c.failing, 1, ERROR_ACCESS_DENIED);
+      host::FailCall(*c.failing, 1, ERROR_ACCESS_DENIED);
     }
 
     const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Uninstall"}); });

@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,14 +11,15 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "HostFixture.h"
 #include "PMLog.h"
+#include "SweepEveryCall.h"
 
 namespace {
 
@@ -112,9 +113,9 @@ TEST_F(PMLogTest, LinesAreWrittenByteForByte) {
   log.WriteError(std::string("zero\0byte", 9), 0);
   log.WriteInfo("Commiting of Power Scheme() Succeded", 5);
   log.Close();
-  const std::string expected = std::string("INFO: \r\n") + "ERROR: \r\n" + "INFO: two\r\nlines\r\n" +
-                               "ERROR: " + std::string("zero\0byte", 9) + "\r\n" +
-                               "INFO: Commiting of Power Scheme() Succeded\r\n";
+  const std::string expected = std::string("INFO: \r\n") + "ERROR: \r\n" +
+                               "INFO: two\r\nlines\r\n" + "ERROR: " + std::string("zero\0byte", 9) +
+                               "\r\n" + "INFO: Commiting of Power Scheme() Succeded\r\n";
   EXPECT_EQ(Contents(path), expected);
 }
 
@@ -177,22 +178,22 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
   log.Close();
   // What was opened is looked at before anything else touches it: its type, then its
   // attributes and names.
-  EXPECT_EQ(host::Calls(), (std::vector<std::string>{
-                               "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                               "GetFileType", "GetFileInformationByHandle", "GetFileSize",
-                               "SetFilePointer", "SetErrorMode", "WriteFile", "SetEndOfFile",
-                               "CloseHandle"}));
+  EXPECT_EQ(host::Calls(),
+            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
+                                      "GetFileType", "GetFileInformationByHandle", "GetFileSize",
+                                      "SetFilePointer", "SetErrorMode", "WriteFile", "SetEndOfFile",
+                                      "CloseHandle"}));
   EXPECT_EQ(SetErrorMode(0), UINT{SEM_NOGPFAULTERRORBOX});
 
   // A file with content: its last byte is read before the position goes to the end.
   host::ClearCalls();
   log.Open(path, 11);
   log.Close();
-  EXPECT_EQ(host::Calls(), (std::vector<std::string>{
-                               "SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                               "GetFileType", "GetFileInformationByHandle", "GetFileSize",
-                               "SetFilePointer", "ReadFile", "SetFilePointer", "SetErrorMode",
-                               "SetEndOfFile", "CloseHandle"}));
+  EXPECT_EQ(host::Calls(),
+            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
+                                      "GetFileType", "GetFileInformationByHandle", "GetFileSize",
+                                      "SetFilePointer", "ReadFile", "SetFilePointer",
+                                      "SetErrorMode", "SetEndOfFile", "CloseHandle"}));
 }
 
 TEST_F(PMLogTest, ExpandsEnvironmentReferencesInThePath) {
@@ -225,8 +226,8 @@ TEST_F(PMLogTest, ExpandedPathLongerThanTheBufferOpensNothing) {
     LogProbe log;
     log.Open("%PMLOG_LONG_DIR%/" + name, 11);
     EXPECT_EQ(log.HasFile(), c.opens);
-    EXPECT_EQ(host::CallCount("CreateFileA"), c.opens ? 1u : 0u);
-    EXPECT_EQ(host::CallCount("SetErrorMode"), 2u);
+    EXPECT_EQ(host::CallCount(host::gated::CreateFileA), c.opens ? 1u : 0u);
+    EXPECT_EQ(host::CallCount(host::gated::SetErrorMode), 2u);
     log.WriteInfo("x", 0);
     log.Close();
     if (c.opens) {
@@ -251,8 +252,8 @@ TEST_F(PMLogTest, PathThatCannotBeOpenedDropsEveryLine) {
     log.WriteError("x", 0);
     log.Close();
   }
-  EXPECT_EQ(host::CallCount("WriteFile"), 0u);
-  EXPECT_EQ(host::CallCount("SetEndOfFile"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::WriteFile), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SetEndOfFile), 0u);
 }
 
 TEST_F(PMLogTest, SecondOpenClosesTheFirstFile) {
@@ -381,30 +382,30 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
   const std::string path = PathOf("inject.log");
   WriteContents(path, "old\r\n");
   const struct {
-    const char* function;
+    host::FailableFunction function;
     bool opens;
     std::string contents;
     unsigned nth = 1;  // which call of the function fails
   } cases[] = {
-      {"ExpandEnvironmentStringsA", false, "old\r\n"},
-      {"CreateFileA", false, "old\r\n"},
+      {host::gated::ExpandEnvironmentStringsA, false, "old\r\n"},
+      {host::gated::CreateFileA, false, "old\r\n"},
       // Without knowing what was opened, it is not written.
-      {"GetFileType", false, "old\r\n"},
-      {"GetFileInformationByHandle", false, "old\r\n"},
+      {host::gated::GetFileType, false, "old\r\n"},
+      {host::gated::GetFileInformationByHandle, false, "old\r\n"},
       // Without the size there is no end to append at: the file is let go untouched.
-      {"GetFileSize", false, "old\r\n"},
+      {host::gated::GetFileSize, false, "old\r\n"},
       // How the file ends is only looked at: without it, the lines follow as they are.
-      {"SetFilePointer", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
-      {"ReadFile", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      {host::gated::SetFilePointer, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      {host::gated::ReadFile, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
       // Without the end: lines written from the start would overwrite the old ones.
-      {"SetFilePointer", false, "old\r\n", 2},
+      {host::gated::SetFilePointer, false, "old\r\n", 2},
       // A write that failed ends writing: the next line is not glued to a torn one.
-      {"WriteFile", true, "old\r\n"},
-      {"WriteFile", true, "old\r\nINFO: one\r\n", 2},
-      {"SetEndOfFile", true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      {host::gated::WriteFile, true, "old\r\n"},
+      {host::gated::WriteFile, true, "old\r\nINFO: one\r\n", 2},
+      {host::gated::SetEndOfFile, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.function) + " #" + std::to_string(c.nth));
+    SCOPED_TRACE(std::string(c.function.name) + " #" + std::to_string(c.nth));
     WriteContents(path, "old\r\n");
     host::FailCall(c.function, c.nth, ERROR_GEN_FAILURE);
     LogProbe log;
@@ -452,7 +453,7 @@ TEST_F(PMLogTest, PathThatIsNotAPlainFileOfItsOwnHoldsNoLog) {
       struct stat before;
       ASSERT_EQ(lstat(c.path.c_str(), &before), 0);
       host::ClearCalls();
-      if (writeOnly) host::FailCall("CreateFileA", 1, ERROR_ACCESS_DENIED);
+      if (writeOnly) host::FailCall(host::gated::CreateFileA, 1, ERROR_ACCESS_DENIED);
 
       LogProbe log;
       log.Open(c.path, 11);
@@ -461,10 +462,12 @@ TEST_F(PMLogTest, PathThatIsNotAPlainFileOfItsOwnHoldsNoLog) {
       log.Close();
 
       if (writeOnly) {
-        EXPECT_EQ(host::CallCount("CreateFileA"), 2u);
+        EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 2u);
       }
-      for (const char* call : {"GetFileSize", "ReadFile", "WriteFile", "SetEndOfFile"}) {
-        EXPECT_EQ(host::CallCount(call), 0u) << call;
+      for (const host::FailableFunction& call :
+           {host::gated::GetFileSize, host::gated::ReadFile, host::gated::WriteFile,
+            host::gated::SetEndOfFile}) {
+        EXPECT_EQ(host::CallCount(call), 0u) << call.name;
       }
       EXPECT_EQ(Contents(target), secret);
       EXPECT_FALSE(Exists(missing));
@@ -490,22 +493,22 @@ TEST_F(PMLogTest, PathThatIsNotAPlainFileOfItsOwnHoldsNoLog) {
 TEST_F(PMLogTest, FileThatCannotBeReadIsStillAppendedTo) {
   const std::string path = PathOf("write-only.log");
   WriteContents(path, "torn");
-  host::FailCall("CreateFileA", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::CreateFileA, 1, ERROR_ACCESS_DENIED);
   LogProbe log;
   log.Open(path, 11);
   EXPECT_TRUE(log.HasFile());
   log.WriteInfo("one", 0);
   log.Close();
   EXPECT_EQ(Contents(path), "tornINFO: one\r\n");
-  EXPECT_EQ(host::CallCount("CreateFileA"), 2u);
-  EXPECT_EQ(host::CallCount("ReadFile"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 2u);
+  EXPECT_EQ(host::CallCount(host::gated::ReadFile), 0u);
 
   // Any other failure to open is not retried.
   host::ClearCalls();
-  host::FailCall("CreateFileA", 1, ERROR_SHARING_VIOLATION);
+  host::FailCall(host::gated::CreateFileA, 1, ERROR_SHARING_VIOLATION);
   log.Open(path, 11);
   EXPECT_FALSE(log.HasFile());
-  EXPECT_EQ(host::CallCount("CreateFileA"), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 1u);
 }
 
 // A full disk: the write that does not fit leaves part of its line behind and ends writing
@@ -529,12 +532,37 @@ TEST_F(PMLogTest, ShortWriteEndsWritingAndTheNextOpenEndsTheTornLine) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
   signal(SIGXFSZ, savedSignal);
   EXPECT_EQ(Contents(path), "old\r\nINFO: Se");
-  EXPECT_EQ(host::CallCount("WriteFile"), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::WriteFile), 1u);
 
   log.Open(path, 11);
   log.WriteInfo("Machine Hibernation will be changed", 5);
   log.Close();
   EXPECT_EQ(Contents(path), "old\r\nINFO: Se\r\nINFO: Machine Hibernation will be changed\r\n");
+}
+
+// Opening, writing and closing, swept: whichever call fails, the log keeps what it held, holds
+// whole lines only and is let go.
+TEST_F(PMLogTest, KeepsTheFileWholeWhicheverCallFails) {
+  const std::string path = PathOf("swept.log");
+  const std::string earlier = "INFO: earlier\r\n";
+  SweepEveryCall({"log file",
+                  [&] {
+                    host::Reset();
+                    WriteContents(path, earlier);
+                  },
+                  [&] {
+                    PMLog log;
+                    log.Open(path, 11);
+                    log.WriteInfo("one", 1);
+                    log.WriteError("two", 0);
+                    log.Close();
+                  },
+                  [&] {
+                    EXPECT_EQ(host::OpenHandleCount(), 0u);
+                    const std::string text = Contents(path);
+                    EXPECT_EQ(text.compare(0, earlier.size(), earlier), 0) << text;
+                    EXPECT_TRUE(IsWholeLogLines(text)) << text;
+                  }});
 }
 
 }  // namespace

@@ -140,7 +140,8 @@ TEST_F(RegKeyTest, GetStrValueReadsUpToTheFirstZeroWithinItsBuffer) {
     std::string text;
     bool fails;
   } cases[] = {
-      {"1024 bytes with zero", REG_SZ, std::string(1023, 'x') + '\0', std::string(1023, 'x'), false},
+      {"1024 bytes with zero", REG_SZ, std::string(1023, 'x') + '\0', std::string(1023, 'x'),
+       false},
       {"1025 bytes with zero", REG_SZ, std::string(1024, 'x') + '\0', "", true},
       {"1024 bytes, no zero", REG_BINARY, std::string(1024, 'y'), std::string(1024, 'y'), false},
       {"no terminating zero", REG_SZ, "abc", "abc", false},
@@ -255,15 +256,20 @@ TEST_F(RegKeyTest, FlushFollowsOnlySuccessfulOpenCreateAndWrite) {
     Calls calls;
   } cases[] = {
       {"open", [] { RegKey key(HKEY_LOCAL_MACHINE, kPath); }, {"RegOpenKeyExA", "RegFlushKey"}},
-      {"failed open", [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\Absent"); }, {"RegOpenKeyExA"}},
-      {"create", [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\New", 1); },
+      {"failed open",
+       [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\Absent"); },
+       {"RegOpenKeyExA"}},
+      {"create",
+       [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\New", 1); },
        {"RegCreateKeyExA", "RegFlushKey"}},
       {"write text",
        [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("S", std::string("x")); },
        {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
-      {"write number", [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("N", DWORD{1}); },
+      {"write number",
+       [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("N", DWORD{1}); },
        {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
-      {"refused write", [] { RegKey(HKEY_LOCAL_MACHINE, kPath).SetValue("N", DWORD{1}); },
+      {"refused write",
+       [] { RegKey(HKEY_LOCAL_MACHINE, kPath).SetValue("N", DWORD{1}); },
        {"RegOpenKeyExA", "RegFlushKey", "RegSetValueExA"}},
       {"reads and close",
        [] {
@@ -284,23 +290,23 @@ TEST_F(RegKeyTest, FlushFollowsOnlySuccessfulOpenCreateAndWrite) {
 TEST_F(RegKeyTest, EachFailingPlatformCallRecordsItsText) {
   host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
   const struct {
-    const char* function;
+    host::FailableFunction function;
     std::function<bool(KeyProbe&)> run;  // true when the operation answered failure
     std::string text;
   } cases[] = {
-      {"RegOpenKeyExA", [](KeyProbe& k) { return k.OpenKey(HKEY_LOCAL_MACHINE, kPath); },
+      {host::gated::RegOpenKeyExA, [](KeyProbe& k) { return k.OpenKey(HKEY_LOCAL_MACHINE, kPath); },
        "OpenKey failed"},
-      {"RegCreateKeyExA", [](KeyProbe& k) { return k.CreateKey(HKEY_LOCAL_MACHINE, kPath); },
-       "CreateKey Failed"},
-      {"RegSetValueExA", [](KeyProbe& k) { return k.SetValue("S", std::string("x")); },
+      {host::gated::RegCreateKeyExA,
+       [](KeyProbe& k) { return k.CreateKey(HKEY_LOCAL_MACHINE, kPath); }, "CreateKey Failed"},
+      {host::gated::RegSetValueExA, [](KeyProbe& k) { return k.SetValue("S", std::string("x")); },
        "SetValue (str) failed"},
-      {"RegSetValueExA", [](KeyProbe& k) { return k.SetValue("N", DWORD{1}); },
+      {host::gated::RegSetValueExA, [](KeyProbe& k) { return k.SetValue("N", DWORD{1}); },
        "SetValue (dw) failed"},
-      {"RegQueryValueExA", [](KeyProbe& k) { return k.GetStrValue("N").empty(); },
+      {host::gated::RegQueryValueExA, [](KeyProbe& k) { return k.GetStrValue("N").empty(); },
        "GetStrValue failed"},
-      {"RegQueryValueExA", [](KeyProbe& k) { return k.GetDwordValue("N") == kUnsetReading; },
-       "GetDwordValue failed"},
-      {"RegCloseKey", [](KeyProbe& k) { return k.CloseKey(); }, "CloseKey failed"},
+      {host::gated::RegQueryValueExA,
+       [](KeyProbe& k) { return k.GetDwordValue("N") == kUnsetReading; }, "GetDwordValue failed"},
+      {host::gated::RegCloseKey, [](KeyProbe& k) { return k.CloseKey(); }, "CloseKey failed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -317,25 +323,25 @@ TEST_F(RegKeyTest, EachFailingPlatformCallRecordsItsText) {
 
 TEST_F(RegKeyTest, FailedOpenOrCloseLeavesNoKey) {
   KeyProbe key(HKEY_LOCAL_MACHINE, kPath, 1);
-  host::FailCall("RegOpenKeyExA", 1, ERROR_ACCESS_DENIED);
+  host::FailCall(host::gated::RegOpenKeyExA, 1, ERROR_ACCESS_DENIED);
   EXPECT_TRUE(key.OpenKey(HKEY_LOCAL_MACHINE, kPath));
   EXPECT_EQ(key.Handle(), nullptr);
 
   EXPECT_FALSE(key.CreateKey(HKEY_LOCAL_MACHINE, kPath));
-  host::FailCall("RegCloseKey", 1, ERROR_INVALID_HANDLE);
+  host::FailCall(host::gated::RegCloseKey, 1, ERROR_INVALID_HANDLE);
   EXPECT_TRUE(key.CloseKey());
   EXPECT_EQ(key.Handle(), nullptr);
   EXPECT_EQ(key.GetDwordValue("N"), kUnsetReading);
 }
 
 TEST_F(RegKeyTest, FailedFlushIsIgnored) {
-  host::FailCall("RegFlushKey", 1, ERROR_ACCESS_DENIED, true);
+  host::FailCall(host::gated::RegFlushKey, 1, ERROR_ACCESS_DENIED, true);
   RegKey key(HKEY_LOCAL_MACHINE, kPath, 1);
   EXPECT_FALSE(key.SetValue("N", DWORD{3}));
   EXPECT_FALSE(key.SetValue("S", std::string("s")));
   EXPECT_EQ(key.GetErrorText(), "");
   EXPECT_EQ(key.GetDwordValue("N"), 3u);
-  EXPECT_EQ(host::CallCount("RegFlushKey"), 3u);
+  EXPECT_EQ(host::CallCount(host::gated::RegFlushKey), 3u);
 }
 
 RegKey OpenForWriting() {
@@ -364,7 +370,7 @@ TEST_F(RegKeyTest, NewOpenReplacesTheHandleWithoutClosingTheOldOne) {
   RegKey key(HKEY_LOCAL_MACHINE, kPath, 1);
   EXPECT_FALSE(key.OpenKey(HKEY_LOCAL_MACHINE, kPath));
   EXPECT_EQ(host::OpenKeyCount(), 2u);
-  EXPECT_EQ(host::CallCount("RegCloseKey"), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::RegCloseKey), 0u);
 }
 
 }  // namespace

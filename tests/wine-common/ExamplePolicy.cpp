@@ -46,8 +46,8 @@ std::string SeedDefaultSchemesAndExamplePolicy() {
 }
 
 bool ReadScheme(UINT id, POWER_POLICY* scheme) {
-  return ReadHalf(HKEY_CURRENT_USER, schemestore::UserKey(id), &scheme->user) &&
-         ReadHalf(HKEY_LOCAL_MACHINE, schemestore::MachineKey(id), &scheme->mach);
+  return ReadHalf(HKEY_CURRENT_USER, scheme_store::UserKey(id), &scheme->user) &&
+         ReadHalf(HKEY_LOCAL_MACHINE, scheme_store::MachineKey(id), &scheme->mach);
 }
 
 POWER_POLICY EnforcedByTheExample(const POWER_POLICY& defaults) {
@@ -97,11 +97,11 @@ const std::vector<std::string>& ServiceFirstPassLog() {
 }
 
 void ExpectScheme(Where where, UINT id, const POWER_POLICY& expected) {
-  ExpectValue(where, HKEY_CURRENT_USER, schemestore::UserKey(id), "Policies", REG_BINARY,
+  ExpectValue(where, HKEY_CURRENT_USER, scheme_store::UserKey(id), "Policies", REG_BINARY,
               BytesOf(expected.user));
-  ExpectValue(where, HKEY_LOCAL_MACHINE, schemestore::MachineKey(id), "Policies", REG_BINARY,
+  ExpectValue(where, HKEY_LOCAL_MACHINE, scheme_store::MachineKey(id), "Policies", REG_BINARY,
               BytesOf(expected.mach));
-  ExpectValue(where, HKEY_CURRENT_USER, schemestore::kUserPowerCfg, "CurrentPowerPolicy", REG_SZ,
+  ExpectValue(where, HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, "CurrentPowerPolicy", REG_SZ,
               TextBytes(std::to_string(id)));
 }
 

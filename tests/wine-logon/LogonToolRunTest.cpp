@@ -89,9 +89,10 @@ TEST_F(LogonToolRun, AppliesTheExamplePolicyToTheUsersSchemeAndBacksItUpForTheUs
   // The pass's own debug texts belong to the service's pass alone; the tool only names the
   // power-scheme interface it chose: the stand-in is a Windows 2000/XP machine's.
   ASSERT_TRUE(monitor_.Settle());
-  EXPECT_EQ(std::vector<std::string>{
-                "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)"},
-            monitor_.TextsOf(run.processId));
+  EXPECT_EQ(
+      std::vector<std::string>{
+          "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)"},
+      monitor_.TextsOf(run.processId));
 }
 
 TEST_F(LogonToolRun, IgnoresItsArguments) {

@@ -109,7 +109,7 @@ std::string Show(const RECT& r) {
 // configuration key no longer grants write access. Keeps the key's access list in `saved`.
 bool TakeAwaySchemeWriteRight(std::vector<BYTE>* saved) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, schemestore::kMachinePowerCfg, 0, WRITE_DAC | READ_CONTROL,
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg, 0, WRITE_DAC | READ_CONTROL,
                     &key) != ERROR_SUCCESS) {
     return false;
   }
@@ -137,7 +137,7 @@ bool TakeAwaySchemeWriteRight(std::vector<BYTE>* saved) {
 // Puts the access list back; the owner keeps the right to change it.
 bool RestoreSchemeWriteRight(std::vector<BYTE>* saved) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, schemestore::kMachinePowerCfg, 0, WRITE_DAC, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg, 0, WRITE_DAC, &key) !=
       ERROR_SUCCESS) {
     return false;
   }
@@ -149,7 +149,7 @@ bool RestoreSchemeWriteRight(std::vector<BYTE>* saved) {
 
 bool UserMayWriteSchemes() {
   HKEY probe;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, schemestore::kMachinePowerCfg, 0, KEY_WRITE, &probe) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg, 0, KEY_WRITE, &probe) !=
       ERROR_SUCCESS) {
     return false;
   }
@@ -159,14 +159,14 @@ bool UserMayWriteSchemes() {
 
 // The stand-in's capabilities, as the power profile reports them, without standby.
 std::string StoreCapabilitiesWithoutStandby() {
-  LONG rc = winetest::DeleteValue(HKEY_LOCAL_MACHINE, schemestore::kMachinePowerCfg,
-                                  schemestore::kCapabilitiesKnob);
+  LONG rc = winetest::DeleteValue(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg,
+                                  scheme_store::kCapabilitiesKnob);
   SYSTEM_POWER_CAPABILITIES caps = {};
   if (rc != ERROR_SUCCESS || !GetPwrCapabilities(&caps)) return "GetPwrCapabilities failed";
   caps.SystemS3 = FALSE;
   const BYTE* p = reinterpret_cast<const BYTE*>(&caps);
-  rc = winetest::SetValue(HKEY_LOCAL_MACHINE, schemestore::kMachinePowerCfg,
-                          schemestore::kCapabilitiesKnob, REG_BINARY,
+  rc = winetest::SetValue(HKEY_LOCAL_MACHINE, scheme_store::kMachinePowerCfg,
+                          scheme_store::kCapabilitiesKnob, REG_BINARY,
                           winetest::Bytes(p, p + sizeof caps));
   return rc == ERROR_SUCCESS ? "" : "capabilities not stored: " + std::to_string(rc);
 }

@@ -1,7 +1,7 @@
-// Caskwell's settings dialog as it must be: its rows and check boxes by control id, and every
-// item of its template in creation order (which is also the tab order) with kind, text,
-// position and size in dialog units. Both the program file's template and the live dialog are
-// checked against this table.
+// Caskwell's settings dialog as it must be: every item of its template in creation order
+// (which is also the tab order) with kind, text, position and size in dialog units, the rows
+// and check boxes by their identifiers in CaskwellControls.h. Both the program file's template
+// and the live dialog are checked against this table.
 #ifndef PM_WINE_SETTINGSLAYOUT_H
 #define PM_WINE_SETTINGSLAYOUT_H
 
@@ -10,23 +10,11 @@
 #include <cstring>
 #include <string>
 
+#include "CaskwellControls.h"
+
 namespace caskwell {
 
 constexpr const char* kCaption = "Dorvane Power Management Library Test Suite";
-constexpr WORD kSettingsDialogId = 129;
-constexpr WORD kAboutBoxId = 103;
-
-// One time-out row: "Get" fills the display box, "Set to..." applies the entry box.
-struct Row {
-  const char* name;
-  int get, display, set, entry;
-};
-constexpr Row kUserMonitor = {"user monitor", 1004, 1003, 1005, 1006};
-constexpr Row kUserStandby = {"user standby", 1007, 1008, 1009, 1010};
-constexpr Row kMachineHibernation = {"machine hibernation", 1011, 1012, 1013, 1014};
-constexpr Row kMachineStandby = {"machine standby", 1016, 1017, 1018, 1019};
-constexpr int kAllowUnprivileged = 1020;
-constexpr int kForceStandby = 1021;
 constexpr int kNoId = 0xFFFF;  // a text without identifier
 
 enum Kind { kDefButton, kButton, kEdit, kLabel, kTitle, kCheckBox };

@@ -17,8 +17,7 @@
 namespace {
 
 std::string SchemeName(unsigned index) {
-  RegKey key(HKEY_CURRENT_USER,
-             "Control Panel\\PowerCfg\\PowerPolicies\\" + std::to_string(index));
+  RegKey key(HKEY_CURRENT_USER, "Control Panel\\PowerCfg\\PowerPolicies\\" + std::to_string(index));
   std::string name = key.GetStrValue("Name");
   key.CloseKey();
   return name;
@@ -29,12 +28,12 @@ bool ShowScheme(unsigned index, unsigned active) {
   if (!scheme.IsRead()) return false;
   // DWORD is unsigned long in the Windows build and unsigned int on the host.
   auto u = [](DWORD minutes) { return static_cast<unsigned>(minutes); };
-  std::printf("%c %2u  %-26.26s %5u/%-5u %5u/%-5u %5u/%-5u %5u/%u\n",
-              index == active ? '*' : ' ', index, SchemeName(index).c_str(),
-              u(scheme.GetUserAcVideoTimeOut()), u(scheme.GetUserDcVideoTimeOut()),
-              u(scheme.GetUserAcStandbyTimeOut()), u(scheme.GetUserDcStandbyTimeOut()),
-              u(scheme.GetMachAcHibernateTimeOut()), u(scheme.GetMachDcHibernateTimeOut()),
-              u(scheme.GetUserAcSpinDownTimeOut()), u(scheme.GetUserDcSpinDownTimeOut()));
+  std::printf("%c %2u  %-26.26s %5u/%-5u %5u/%-5u %5u/%-5u %5u/%u\n", index == active ? '*' : ' ',
+              index, SchemeName(index).c_str(), u(scheme.GetUserAcVideoTimeOut()),
+              u(scheme.GetUserDcVideoTimeOut()), u(scheme.GetUserAcStandbyTimeOut()),
+              u(scheme.GetUserDcStandbyTimeOut()), u(scheme.GetMachAcHibernateTimeOut()),
+              u(scheme.GetMachDcHibernateTimeOut()), u(scheme.GetUserAcSpinDownTimeOut()),
+              u(scheme.GetUserDcSpinDownTimeOut()));
   return true;
 }
 
@@ -50,8 +49,8 @@ int main(int argc, char** argv) {
   }
   std::printf("   #  %-26s %11s %11s %11s %11s\n", "Name", "Monitor", "Standby", "Hibernate",
               "Disk");
-  std::printf("      %-26s %11s %11s %11s %11s   (minutes, mains/battery)\n", "", "AC/DC",
-              "AC/DC", "AC/DC", "AC/DC");
+  std::printf("      %-26s %11s %11s %11s %11s   (minutes, mains/battery)\n", "", "AC/DC", "AC/DC",
+              "AC/DC", "AC/DC");
 
   if (argc > 1) {
     char* end = nullptr;

@@ -10,17 +10,13 @@ using namespace detail;
 void Reset() {
   State& s = S();
   uintptr_t next = s.nextHandle;
-  std::map<UINT, std::string> strings = std::move(s.strings);
   std::map<std::string, uintptr_t> resourceHandles = std::move(s.resourceHandles);
   std::map<uintptr_t, std::string> resourceNames = std::move(s.resourceNames);
   s = State();
   s.nextHandle = next;
-  s.strings = std::move(strings);
   s.resourceHandles = std::move(resourceHandles);
   s.resourceNames = std::move(resourceNames);
 }
-
-void SetString(UINT id, const std::string& text) { S().strings[id] = text; }
 
 std::string ResourceOf(const void* handle) {
   auto found = S().resourceNames.find(reinterpret_cast<uintptr_t>(handle));

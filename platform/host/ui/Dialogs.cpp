@@ -1,9 +1,9 @@
 // Modal dialogs, dialog items, message boxes and the fatal exit.
+#include <unistd.h>
 #include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "CallGate.h"
 #include "UiState.h"
@@ -11,11 +11,6 @@
 namespace host::ui::detail {
 
 namespace {
-
-DWORD PassGate(const char* function) {
-  host::detail::CallGate gate(function);
-  return gate.injected();
-}
 
 // The window whose items a dialog function addresses, or null with the Windows error.
 Window* ItemParent(HWND dialog) {
@@ -63,10 +58,7 @@ using namespace host::ui::detail;
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
                                DLGPROC lpDialogFunc, LPARAM dwInitParam) {
-  if (DWORD e = PassGate("DialogBoxParamA")) {
-    SetLastError(e);
-    return -1;
-  }
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<INT_PTR>();
   if (lpTemplateName == nullptr || lpDialogFunc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
@@ -127,8 +119,8 @@ INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
 }
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
-  host::detail::CallGate gate("EndDialog");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   Window* w = Live(hDlg);
   if (w == nullptr || !w->info.dialog) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -143,15 +135,15 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
 }
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
-  host::detail::CallGate gate("GetDlgItem");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HWND>();
   Window* w = ItemParent(hDlg);
   return w ? ItemOf(*w, nIDDlgItem).handle : nullptr;
 }
 
 BOOL WINAPI SetDlgItemInt(HWND hDlg, int nIDDlgItem, UINT uValue, BOOL bSigned) {
-  host::detail::CallGate gate("SetDlgItemInt");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return FALSE;
   ItemOf(*w, nIDDlgItem).text =
@@ -160,9 +152,9 @@ BOOL WINAPI SetDlgItemInt(HWND hDlg, int nIDDlgItem, UINT uValue, BOOL bSigned) 
 }
 
 UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bSigned) {
-  host::detail::CallGate gate("GetDlgItemInt");
+  host::detail::CallGate gate(__func__);
   if (lpTranslated) *lpTranslated = FALSE;
-  if (gate.FailsWithLastError()) return 0;
+  if (gate.Fails()) return gate.Answer<UINT>();
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return 0;
   UINT value = 0;
@@ -172,8 +164,8 @@ UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bS
 }
 
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
-  host::detail::CallGate gate("SetDlgItemTextA");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return FALSE;
   ItemOf(*w, nIDDlgItem).text = lpString ? lpString : "";
@@ -181,9 +173,9 @@ BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString) {
 }
 
 UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax) {
-  host::detail::CallGate gate("GetDlgItemTextA");
+  host::detail::CallGate gate(__func__);
   if (lpString && cchMax > 0) lpString[0] = '\0';
-  if (gate.FailsWithLastError()) return 0;
+  if (gate.Fails()) return gate.Answer<UINT>();
   Window* w = ItemParent(hDlg);
   if (w == nullptr || lpString == nullptr || cchMax <= 0) return 0;
   const std::string& text = ItemOf(*w, nIDDlgItem).text;
@@ -194,8 +186,8 @@ UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMa
 }
 
 BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
-  host::detail::CallGate gate("CheckDlgButton");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   Window* w = ItemParent(hDlg);
   if (w == nullptr) return FALSE;
   ItemOf(*w, nIDButton).check = uCheck;
@@ -203,17 +195,14 @@ BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
 }
 
 UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) {
-  host::detail::CallGate gate("IsDlgButtonChecked");
-  if (gate.FailsWithLastError()) return 0;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<UINT>();
   Window* w = ItemParent(hDlg);
   return w ? ItemOf(*w, nIDButton).check : 0;
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
-  if (DWORD e = PassGate("MessageBoxA")) {
-    SetLastError(e);
-    return 0;
-  }
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<int>();
   host::ui::MessageBoxCall call;
   call.owner = hWnd;
   call.text = lpText ? lpText : "";
@@ -228,7 +217,7 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
 }
 
 void WINAPI FatalAppExitA(UINT uAction, LPCSTR lpMessageText) {
-  PassGate("FatalAppExitA");
+  host::detail::PassGate(__func__);
   host::ui::FatalExit fatal{uAction, lpMessageText ? lpMessageText : ""};
   S().fatalExits.push_back(fatal);
   host::ui::FatalExitHook hook = S().fatalHook;

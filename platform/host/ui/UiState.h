@@ -26,7 +26,7 @@ struct Item {
 struct Window {
   HWND handle = nullptr;
   WindowInfo info;
-  WNDPROC proc = nullptr;   // windows
+  WNDPROC proc = nullptr;     // windows
   DLGPROC dlgProc = nullptr;  // dialogs
   LONG width = 0;
   LONG height = 0;
@@ -56,7 +56,6 @@ struct State {
   std::vector<FatalExit> fatalExits;
   FatalExitHook fatalHook;
   // Resources outlive Reset: they belong to the program image.
-  std::map<UINT, std::string> strings;
   std::map<std::string, uintptr_t> resourceHandles;  // description -> handle
   std::map<uintptr_t, std::string> resourceNames;    // handle -> description
 };

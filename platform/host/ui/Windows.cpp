@@ -21,13 +21,6 @@ constexpr LONG kDefaultWidth = 640;
 constexpr LONG kDefaultHeight = 480;
 constexpr int kLineHeight = 16;
 
-// The gate of a call that calls back into the program: it records the call and answers the
-// injected error, and is closed again before the caller goes on.
-DWORD PassGate(const char* function) {
-  host::detail::CallGate gate(function);
-  return gate.injected();
-}
-
 }  // namespace
 
 State& S() {
@@ -65,7 +58,8 @@ std::string Lower(std::string text) {
 
 LRESULT Deliver(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
   HWND handle = window.handle;
-  if (window.info.dialog) return window.dlgProc ? window.dlgProc(handle, message, wParam, lParam) : 0;
+  if (window.info.dialog)
+    return window.dlgProc ? window.dlgProc(handle, message, wParam, lParam) : 0;
   return window.proc ? window.proc(handle, message, wParam, lParam) : 0;
 }
 
@@ -82,8 +76,8 @@ using namespace host::ui;
 using namespace host::ui::detail;
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx) {
-  host::detail::CallGate gate("RegisterClassExA");
-  if (gate.FailsWithLastError()) return 0;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<ATOM>();
   if (lpwcx == nullptr || lpwcx->cbSize != sizeof(WNDCLASSEXA) || lpwcx->lpszClassName == nullptr ||
       IS_INTRESOURCE(lpwcx->lpszClassName) || lpwcx->lpfnWndProc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -111,16 +105,12 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx) {
   return static_cast<ATOM>(0xC000 + S().classes.size());
 }
 
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
-                            DWORD dwStyle, int, int, int nWidth, int nHeight, HWND hWndParent,
-                            HMENU hMenu, HINSTANCE hInstance, LPVOID) {
-  if (DWORD e = PassGate("CreateWindowExA")) {
-    SetLastError(e);
-    return nullptr;
-  }
-  auto found = lpClassName && !IS_INTRESOURCE(lpClassName)
-                   ? S().classes.find(Lower(lpClassName))
-                   : S().classes.end();
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int, int, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID) {
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<HWND>();
+  auto found = lpClassName && !IS_INTRESOURCE(lpClassName) ? S().classes.find(Lower(lpClassName))
+                                                           : S().classes.end();
   if (found == S().classes.end()) {
     SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
     return nullptr;
@@ -161,7 +151,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
 }
 
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
-  host::detail::CallGate gate("ShowWindow");
+  host::detail::CallGate gate(__func__);
   Window* w = Live(hWnd);
   if (w == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -175,21 +165,18 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
 }
 
 BOOL WINAPI UpdateWindow(HWND hWnd) {
-  host::detail::CallGate gate("UpdateWindow");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   return Live(hWnd) ? TRUE : FALSE;
 }
 
 BOOL WINAPI IsWindow(HWND hWnd) {
-  host::detail::CallGate gate("IsWindow");
+  host::detail::CallGate gate(__func__);
   return Live(hWnd) || S().items.count(hWnd) ? TRUE : FALSE;
 }
 
 BOOL WINAPI DestroyWindow(HWND hWnd) {
-  if (DWORD e = PassGate("DestroyWindow")) {
-    SetLastError(e);
-    return FALSE;
-  }
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<BOOL>();
   Window* w = Live(hWnd);
   if (w == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -200,7 +187,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
 }
 
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
-  if (PassGate("DefWindowProcA")) return 0;
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<LRESULT>();
   Window* w = Live(hWnd);
   if (w == nullptr) return 0;
   // Creation goes ahead and closing destroys; nothing else has a default effect here.
@@ -216,10 +203,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
 }
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  if (DWORD e = PassGate("SendMessageA")) {
-    SetLastError(e);
-    return 0;
-  }
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<LRESULT>();
   Window* w = Live(hWnd);
   if (w == nullptr) {
     // Items take no messages here; their state is reached through the dialog functions.
@@ -230,8 +214,8 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
-  host::detail::CallGate gate("PostMessageA");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (hWnd != nullptr && Live(hWnd) == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
@@ -241,7 +225,7 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void WINAPI PostQuitMessage(int nExitCode) {
-  host::detail::CallGate gate("PostQuitMessage");
+  host::detail::CallGate gate(__func__);
   // As on Windows, the quit request is a flag that GetMessageA reports once the queue is
   // empty, not a message that overtakes the ones already posted.
   S().quit = true;
@@ -249,8 +233,8 @@ void WINAPI PostQuitMessage(int nExitCode) {
 }
 
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT, UINT) {
-  host::detail::CallGate gate("GetMessageA");
-  if (gate.FailsWithLastError()) return -1;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   if (lpMsg == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
@@ -276,26 +260,27 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT, UINT) {
 }
 
 int WINAPI TranslateAcceleratorA(HWND, HACCEL, LPMSG) {
-  host::detail::CallGate gate("TranslateAcceleratorA");
+  host::detail::CallGate gate(__func__);
   // No keyboard input reaches the host, so no message is ever an accelerator.
   return 0;
 }
 
 BOOL WINAPI TranslateMessage(const MSG*) {
-  host::detail::CallGate gate("TranslateMessage");
+  host::detail::CallGate gate(__func__);
   return FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
-  if (PassGate("DispatchMessageA") || lpMsg == nullptr) return 0;
+  if (auto failed = host::detail::PassGate(__func__)) return failed.Answer<LRESULT>();
+  if (lpMsg == nullptr) return 0;
   Window* w = Live(lpMsg->hwnd);
   if (w == nullptr) return 0;
   return Deliver(*w, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
 }
 
 HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
-  host::detail::CallGate gate("BeginPaint");
-  if (gate.FailsWithLastError()) return nullptr;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<HDC>();
   Window* w = Live(hWnd);
   if (w == nullptr || lpPaint == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -310,14 +295,14 @@ HDC WINAPI BeginPaint(HWND hWnd, LPPAINTSTRUCT lpPaint) {
 }
 
 BOOL WINAPI EndPaint(HWND, const PAINTSTRUCT* lpPaint) {
-  host::detail::CallGate gate("EndPaint");
+  host::detail::CallGate gate(__func__);
   if (lpPaint != nullptr) S().paints.erase(lpPaint->hdc);
   return TRUE;
 }
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
-  host::detail::CallGate gate("GetClientRect");
-  if (gate.FailsWithLastError()) return FALSE;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOL>();
   Window* w = Live(hWnd);
   if (w == nullptr || lpRect == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -328,8 +313,8 @@ BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
 }
 
 int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
-  host::detail::CallGate gate("DrawTextA");
-  if (gate.FailsWithLastError()) return 0;
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<int>();
   auto paint = S().paints.find(hdc);
   if (paint == S().paints.end() || lpchText == nullptr || lprc == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -337,7 +322,8 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT fo
   }
   DrawnText drawn;
   drawn.window = paint->second;
-  drawn.text = cchText < 0 ? std::string(lpchText) : std::string(lpchText, static_cast<size_t>(cchText));
+  drawn.text =
+      cchText < 0 ? std::string(lpchText) : std::string(lpchText, static_cast<size_t>(cchText));
   drawn.rect = *lprc;
   drawn.format = format;
   S().drawn.push_back(drawn);

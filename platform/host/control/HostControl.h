@@ -9,17 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "HostWin32.h"
+#include "GatedFunctions.h"
+#include "Win32Api.h"
 
 namespace host {
 
 // Forgets every key, value, open handle, injected failure, recorded call and debug text,
 // the error mode and the display settings of the session, restores the default capabilities
-// and makes the user an administrator again. Files on disk are not touched; open file
-// handles are closed. The debug echo stays as it was set. It also puts back what
-// HostServiceControl.h controls: the clock (virtual from now on, at 0), events, service
-// handles and run states, the dispatcher, its queued controls and status reports, and the
-// system directory; it must not be called while a dispatcher runs or a thread waits.
+// and makes the user an administrator again, and records calls from then on (see Calls).
+// Files on disk are not touched; open file handles are closed. The debug echo stays as it
+// was set. It also puts back what HostServiceControl.h controls: the clock (virtual from now
+// on, at 0), events, service handles and run states, the dispatcher, its queued controls and
+// status reports, and the system directory; it must not be called while a dispatcher runs
+// or a thread waits.
 void Reset();
 
 // ---- Registry ---------------------------------------------------------------------------
@@ -99,29 +101,31 @@ size_t LocalBlockCount();
 
 // ---- Failure injection and observation -----------------------------------------------------
 
-// Makes the nth call (1 = the next one) of the named platform function, counted from now,
-// fail with the given error; once, or also every call after it when `persistent`.
-// A failing call does nothing else: registry functions and the current power-scheme functions
-// (PowerGetActiveScheme, ...; each leaves its out-parameter alone) return the error; the others
-// set the last error and return FALSE (BOOL/BOOLEAN results), INVALID_HANDLE_VALUE (CreateFileA),
-// INVALID_FILE_SIZE (GetFileSize), INVALID_SET_FILE_POINTER (SetFilePointer),
-// FILE_TYPE_UNKNOWN (GetFileType), 0
-// (ExpandEnvironmentStringsA, SetErrorMode, GetSystemDirectoryA), a null handle
-// (OpenSCManagerA, CreateServiceA, OpenServiceA, RegisterServiceCtrlHandlerA, CreateEventA,
-// LoadLibraryA, LocalAlloc), a null function (GetProcAddress), the block itself (LocalFree,
-// which then frees nothing), WAIT_FAILED (WaitForSingleObject) or nothing (OutputDebugStringA;
-// Sleep returns at once).
-// A failed GetFileInformationByHandle leaves the record it was given as it was. A failed
-// StartServiceCtrlDispatcherA runs nothing and leaves an arranged start in place.
-void FailCall(const std::string& function, unsigned nth, DWORD error, bool persistent = false);
+// Makes the nth call (1 = the next one) of the function, counted from now, fail with the
+// given error; once, or also every call after it when `persistent`. Functions are named by
+// their constants in host::gated; the gate table (GatedFunctions.h) gives each one's failure
+// shape: what it answers, whether it sets the last error and what else it does (as a rule
+// nothing at all; a close still releases its handle, as on Windows).
+void FailCall(const FailableFunction& function, unsigned nth, DWORD error, bool persistent = false);
+// Makes the nth gated call of any function (1 = the next one), counted from now, fail with
+// the given error; once, or also every call after it when `persistent`. A call due to fail
+// whose function cannot fail (kRecordedFunctions) goes ahead.
+void FailNthCall(unsigned long long nth, DWORD error, bool persistent = false);
 void ClearFailures();
 
 // Every platform call made since the last Reset/ClearCalls, by function name, in order.
-// GetLastError and SetLastError are not recorded (nor can they be failed).
+// Calls are recorded from the first Reset on: a program that never resets (a host program
+// run from the shell) records nothing, however long it runs. GetLastError and SetLastError
+// are not recorded (nor can they be failed).
 std::vector<std::string> Calls();
 void ClearCalls();
-// How many times the named function was called since the last Reset/ClearCalls.
-size_t CallCount(const std::string& function);
+// How many times the function was called since the last Reset/ClearCalls.
+size_t CallCount(const FailableFunction& function);
+size_t CallCount(const RecordedFunction& function);
+
+// Handles opened and not yet closed: registry keys, files, events and service control
+// manager handles.
+size_t OpenHandleCount();
 
 // Texts passed to OutputDebugStringA since the last Reset/ClearDebugOutput, in order.
 std::vector<std::string> DebugOutput();

@@ -40,7 +40,7 @@
 #include <string>
 #include <vector>
 
-#include "HostWin32.h"
+#include "Win32Api.h"
 
 namespace host {
 

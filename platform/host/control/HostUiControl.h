@@ -12,19 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "HostWin32.h"
+#include "Win32Api.h"
 
 namespace host::ui {
 
 // Forgets every window, class, posted message, recorded box, dialog run and drawn text, and
-// removes the scripts and the fatal-exit hook. The string table stays: it is the program's
-// resources, registered once (see SetString).
+// removes the scripts and the fatal-exit hook. The program's string table is data linked into
+// it (pm_host_string_table in platform/host/ui/CMakeLists.txt) and never changes.
 void Reset();
 
 // ---- Resources ------------------------------------------------------------------------------
-
-// Adds or replaces a string resource, as the STRINGTABLE of a resource script would.
-void SetString(UINT id, const std::string& text);
 
 // The resource a handle from LoadIconA, LoadCursorA or LoadAcceleratorsA names: "icon",
 // "cursor" or "accelerators" and its number ("#107"), or its name; system resources (a null

@@ -1,7 +1,11 @@
-// Registry helpers for the power-profile tests, over Win32Api.h only, so the same tests run
-// against the host stand-in and, under Wine, against powrprof.dll. The key paths are spelled
-// out here rather than taken from the profile's own constants: the layout is what Windows
-// programs rely on, and a typo in those constants must fail a test.
+// The scheme store as the tests know it: the Windows 2000/XP layout that the legacy
+// power-profile functions read and write (the user half of each scheme under
+// HKEY_CURRENT_USER, the machine half under HKEY_LOCAL_MACHINE, the active index as decimal
+// text), and helpers over Win32Api.h only, so the same code serves the host tests, the
+// power-profile tests under Wine and the Wine program tests. The paths and value names are
+// spelled out here rather than taken from the profile's own constants: the layout is what
+// Windows programs rely on, and a typo in those constants must fail a test. Host tests that
+// seed or read the store without passing the call gate use HostSchemeStore.h, on this layout.
 #ifndef PM_TESTS_SCHEMESTORE_H
 #define PM_TESTS_SCHEMESTORE_H
 
@@ -11,7 +15,7 @@
 
 #include "Win32Api.h"
 
-namespace schemestore {
+namespace scheme_store {
 
 constexpr const char* kUserPowerCfg = "Control Panel\\PowerCfg";
 constexpr const char* kUserPolicies = "Control Panel\\PowerCfg\\PowerPolicies";
@@ -19,6 +23,8 @@ constexpr const char* kMachinePowerCfg =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg";
 constexpr const char* kMachinePolicies =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\PowerCfg\\PowerPolicies";
+constexpr const char* kActiveValue = "CurrentPowerPolicy";
+constexpr const char* kPoliciesValue = "Policies";
 constexpr const char* kCapabilitiesKnob = "StandInCapabilities";
 
 // The scheme indices the tests use; WipeScratch removes exactly these.
@@ -26,7 +32,9 @@ constexpr UINT kScratchIds[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 42};
 
 using Bytes = std::vector<BYTE>;
 
-inline std::string UserKey(UINT id) { return std::string(kUserPolicies) + "\\" + std::to_string(id); }
+inline std::string UserKey(UINT id) {
+  return std::string(kUserPolicies) + "\\" + std::to_string(id);
+}
 inline std::string MachineKey(UINT id) {
   return std::string(kMachinePolicies) + "\\" + std::to_string(id);
 }
@@ -105,7 +113,7 @@ inline void WipeScratch() {
   }
   RegDeleteKeyA(HKEY_CURRENT_USER, kUserPolicies);
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMachinePolicies);
-  DeleteValue(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy");
+  DeleteValue(HKEY_CURRENT_USER, kUserPowerCfg, kActiveValue);
   DeleteValue(HKEY_LOCAL_MACHINE, kMachinePowerCfg, kCapabilitiesKnob);
 }
 
@@ -118,12 +126,57 @@ inline POWER_POLICY SamplePolicy(BYTE seed) {
   return policy;
 }
 
-// Stores a scheme directly in the registry, as a Windows installation would hold it.
-inline void SeedScheme(UINT id, const POWER_POLICY& policy) {
-  SetValue(HKEY_CURRENT_USER, UserKey(id), "Policies", REG_BINARY, BytesOf(policy.user));
-  SetValue(HKEY_LOCAL_MACHINE, MachineKey(id), "Policies", REG_BINARY, BytesOf(policy.mach));
+// A scheme with a distinct value in every member, so a test sees any member that changes.
+inline POWER_POLICY DistinctPolicy() {
+  POWER_POLICY p;
+  std::memset(&p, 0, sizeof p);
+  USER_POWER_POLICY& u = p.user;
+  u.Revision = 1;
+  u.IdleAc = {PowerActionSleep, 0x10000001, 0x20000001};
+  u.IdleDc = {PowerActionHibernate, 0x10000002, 0x20000002};
+  u.IdleTimeoutAc = 600;
+  u.IdleTimeoutDc = 300;
+  u.IdleSensitivityAc = 50;
+  u.IdleSensitivityDc = 51;
+  u.ThrottlePolicyAc = 1;
+  u.ThrottlePolicyDc = 2;
+  u.MaxSleepAc = PowerSystemSleeping3;
+  u.MaxSleepDc = PowerSystemSleeping1;
+  u.Reserved[0] = 0x33;
+  u.Reserved[1] = 0x44;
+  u.VideoTimeoutAc = 1200;
+  u.VideoTimeoutDc = 420;
+  u.SpindownTimeoutAc = 1800;
+  u.SpindownTimeoutDc = 900;
+  u.OptimizeForPowerAc = 1;
+  u.OptimizeForPowerDc = 1;
+  u.FanThrottleToleranceAc = 70;
+  u.FanThrottleToleranceDc = 71;
+  u.ForcedThrottleAc = 90;
+  u.ForcedThrottleDc = 91;
+  MACHINE_POWER_POLICY& m = p.mach;
+  m.Revision = 1;
+  m.MinSleepAc = PowerSystemSleeping1;
+  m.MinSleepDc = PowerSystemSleeping2;
+  m.ReducedLatencySleepAc = PowerSystemSleeping1;
+  m.ReducedLatencySleepDc = PowerSystemWorking;
+  m.DozeTimeoutAc = 660;
+  m.DozeTimeoutDc = 360;
+  m.DozeS4TimeoutAc = 3600;
+  m.DozeS4TimeoutDc = 2400;
+  m.MinThrottleAc = 40;
+  m.MinThrottleDc = 41;
+  m.OverThrottledAc = {PowerActionNone, 5, 6};
+  m.OverThrottledDc = {PowerActionShutdownOff, 7, 8};
+  return p;
 }
 
-}  // namespace schemestore
+// Stores a scheme directly in the registry, as a Windows installation would hold it.
+inline void SeedScheme(UINT id, const POWER_POLICY& policy) {
+  SetValue(HKEY_CURRENT_USER, UserKey(id), kPoliciesValue, REG_BINARY, BytesOf(policy.user));
+  SetValue(HKEY_LOCAL_MACHINE, MachineKey(id), kPoliciesValue, REG_BINARY, BytesOf(policy.mach));
+}
+
+}  // namespace scheme_store
 
 #endif

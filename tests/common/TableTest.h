@@ -1,0 +1,24 @@
+// Parameterised tests over a table of cases. A case type with a `name` member names each
+// instance after it, made fit for a test name ("scheme read fails" becomes
+// "scheme_read_fails"); the name also shows in failure messages.
+#ifndef PM_TESTS_TABLETEST_H
+#define PM_TESTS_TABLETEST_H
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <ostream>
+#include <string>
+
+struct CaseName {
+  template <typename Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+    std::string name = info.param.name;
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name + "_" + std::to_string(info.index);
+  }
+};
+
+#endif
