@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <ostream>
 #include <string>
+#include <tuple>
 
 #include "CurrentSchemeStore.h"
 #include "PassFixture.h"
@@ -39,15 +41,23 @@ inline void PrintTo(const Minutes& m, std::ostream* out) {
 
 inline const Minutes kSeeded = {20, 10, 70, 7, 5, 45, 30, 15};
 
-class MachineKindFixture : public PassFixture, public testing::WithParamInterface<PowerMachine> {
+// The machine of a test's parameter: the machine itself, or the first of a (machine, case) pair.
+inline PowerMachine MachineOf(PowerMachine machine) { return machine; }
+template <typename Case>
+PowerMachine MachineOf(const std::tuple<PowerMachine, Case>& param) {
+  return std::get<0>(param);
+}
+
+// Param: the machine, or a (machine, case) pair for a table run on both machines.
+template <typename Param = PowerMachine>
+class MachineKindFixture : public PassFixture, public testing::WithParamInterface<Param> {
  protected:
   void SetUp() override {
     PassFixture::SetUp();
     StartMachine();
   }
 
-  // The scheme, active, and a program's first look at the machine. Also for a test that starts
-  // afresh after host::Reset().
+  // The scheme, active, and a program's first look at the machine.
   static void StartMachine() {
     if (Current()) {
       current_store::SeedDefaults(current_store::kBalanced,
@@ -61,7 +71,7 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
       scheme_store::Seed(0, policy);
       scheme_store::SetActive(0);
     }
-    UsePowerMachine(GetParam());
+    UsePowerMachine(Machine());
   }
 
   void TearDown() override {
@@ -69,7 +79,10 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
     UsePowerMachine(PowerMachine::kLegacyOnly);
   }
 
-  static bool Current() { return GetParam() == PowerMachine::kCurrent; }
+  static PowerMachine Machine() {
+    return MachineOf(testing::WithParamInterface<Param>::GetParam());
+  }
+  static bool Current() { return Machine() == PowerMachine::kCurrent; }
 
   // The active scheme as stored, in minutes.
   static Minutes StoredMinutes() {
@@ -111,6 +124,19 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
 inline std::string MachineParamName(const testing::TestParamInfo<host::PowerMachine>& info) {
   return MachineName(info.param);
 }
+
+// "LegacyOnly_the_case_s_name" for a (machine, case) pair whose case has a `name`.
+struct MachineAndCaseName {
+  template <typename Case>
+  std::string operator()(
+      const testing::TestParamInfo<std::tuple<host::PowerMachine, Case>>& info) const {
+    std::string name = std::get<1>(info.param).name;
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return std::string(MachineName(std::get<0>(info.param))) + "_" + name;
+  }
+};
 
 }  // namespace machine_kind
 

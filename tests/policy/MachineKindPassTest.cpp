@@ -15,7 +15,7 @@ using host::PowerMachine;
 using machine_kind::kSeeded;
 using machine_kind::Minutes;
 
-class MachineKindPassTest : public machine_kind::MachineKindFixture {
+class MachineKindPassTest : public machine_kind::MachineKindFixture<> {
  protected:
   // The log of a pass that changes every setting, at level 11.
   static std::string LogOfEveryChange(const std::vector<std::string>& announcements) {

@@ -5,15 +5,16 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "MachineKindFixture.h"
 #include "PassVariant.h"
 #include "StatusCommand.h"
+#include "SweepEveryCall.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ void SchemeCannotBeRead(bool current) {
   }
 }
 
-class StatusTest : public machine_kind::MachineKindFixture {
+class StatusTest : public machine_kind::MachineKindFixture<> {
  protected:
   static std::string InterfaceLine() {
     return std::string("interface: ") + (Current() ? "current" : "legacy");
@@ -279,24 +280,30 @@ const StatusCase kCases[] = {
 };
 // clang-format on
 
-TEST_P(StatusTest, EachStateOfTheMachineShowsInItsLinesAndItsExitStatus) {
-  for (const StatusCase& c : kCases) {
-    SCOPED_TRACE(c.name);
-    host::Reset();
-    host::SetDebugEcho(false);
-    StartMachine();
-    SeedPolicy(c.localRoot ? kLocalRoot : kPolicyRoot, c.rootValues, c.options, c.simple);
-    if (c.arrange != nullptr) c.arrange(Current());
+void PrintTo(const StatusCase& c, std::ostream* out) { *out << c.name; }
 
-    const StatusRun run = RunStatus();
+class StatusOfAState
+    : public machine_kind::MachineKindFixture<std::tuple<PowerMachine, StatusCase>> {};
 
-    EXPECT_EQ(run.exitStatus, c.exitStatus) << run;
-    EXPECT_EQ(KeysOf(run.lines), kKeys) << run;
-    for (const std::string& line : c.expectedLines) {
-      EXPECT_TRUE(run.Has(line)) << "missing: " << line << "\n" << run;
-    }
+TEST_P(StatusOfAState, ShowsInItsLinesAndItsExitStatus) {
+  const StatusCase& c = std::get<1>(GetParam());
+  SeedPolicy(c.localRoot ? kLocalRoot : kPolicyRoot, c.rootValues, c.options, c.simple);
+  if (c.arrange != nullptr) c.arrange(Current());
+
+  const StatusRun run = RunStatus();
+
+  EXPECT_EQ(run.exitStatus, c.exitStatus) << run;
+  EXPECT_EQ(KeysOf(run.lines), kKeys) << run;
+  for (const std::string& line : c.expectedLines) {
+    EXPECT_TRUE(run.Has(line)) << "missing: " << line << "\n" << run;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(States, StatusOfAState,
+                         testing::Combine(testing::Values(PowerMachine::kLegacyOnly,
+                                                          PowerMachine::kCurrent),
+                                          testing::ValuesIn(kCases)),
+                         machine_kind::MachineAndCaseName());
 
 // Which setting a pass announced, and whether the scheme then refused it, from the log at level
 // 11: each announcement is followed by the setter's success line or its refusal.
@@ -352,41 +359,46 @@ const AgreementCase kAgreementCases[] = {
      0, [](bool) { WithCapabilities(0, 0); }},
 };
 
+void PrintTo(const AgreementCase& c, std::ostream* out) { *out << c.name; }
+
 // The check foresees the pass setting by setting: what it would change is what the pass
 // announces, what it finds refused the pass logs as refused. After the pass every change has
 // been made, and only the refusals remain.
-TEST_P(StatusTest, ForeseesWhatThePassDoesAndFindsItDoneAfterwards) {
-  for (const AgreementCase& c : kAgreementCases) {
-    SCOPED_TRACE(c.name);
-    host::Reset();
-    host::SetDebugEcho(false);
-    std::filesystem::remove(logPath_);
-    StartMachine();
-    SeedPolicy(kPolicyRoot, kStandardRoot, Options(11, 1, c.forceStandby), c.simple);
-    if (c.arrange != nullptr) c.arrange(Current());
+class StatusForeseesThePass
+    : public machine_kind::MachineKindFixture<std::tuple<PowerMachine, AgreementCase>> {};
 
-    const StatusRun before = RunStatus();
-    RunPass();
-    const PassOutcome pass = OutcomeOf(LogText());
-    const StatusRun after = RunStatus();
+TEST_P(StatusForeseesThePass, AndFindsItDoneAfterwards) {
+  const AgreementCase& c = std::get<1>(GetParam());
+  SeedPolicy(kPolicyRoot, kStandardRoot, Options(11, 1, c.forceStandby), c.simple);
+  if (c.arrange != nullptr) c.arrange(Current());
 
-    bool refusals = false;
-    for (int i = 0; i < kSettingCount; ++i) {
-      SCOPED_TRACE(kServicePass.announcements[i]);
-      const std::string foreseen = before.Verdict(i);
-      if (pass.announced[i]) {
-        EXPECT_EQ(foreseen, pass.refused[i] ? "refused" : "change") << before;
-        EXPECT_EQ(after.Verdict(i), pass.refused[i] ? "refused" : "same") << after;
-        refusals = refusals || pass.refused[i];
-      } else {
-        EXPECT_TRUE(foreseen == "same" || foreseen == "ignored") << before;
-        EXPECT_EQ(after.Verdict(i), foreseen) << after;
-      }
+  const StatusRun before = RunStatus();
+  RunPass();
+  const PassOutcome pass = OutcomeOf(LogText());
+  const StatusRun after = RunStatus();
+
+  bool refusals = false;
+  for (int i = 0; i < kSettingCount; ++i) {
+    SCOPED_TRACE(kServicePass.announcements[i]);
+    const std::string foreseen = before.Verdict(i);
+    if (pass.announced[i]) {
+      EXPECT_EQ(foreseen, pass.refused[i] ? "refused" : "change") << before;
+      EXPECT_EQ(after.Verdict(i), pass.refused[i] ? "refused" : "same") << after;
+      refusals = refusals || pass.refused[i];
+    } else {
+      EXPECT_TRUE(foreseen == "same" || foreseen == "ignored") << before;
+      EXPECT_EQ(after.Verdict(i), foreseen) << after;
     }
-    EXPECT_EQ(before.exitStatus, kStatusDiffers) << before;
-    EXPECT_EQ(after.exitStatus, refusals ? kStatusDiffers : kStatusComplies) << after;
   }
+  EXPECT_EQ(before.exitStatus, kStatusDiffers) << before;
+  EXPECT_EQ(after.exitStatus, refusals ? kStatusDiffers : kStatusComplies) << after;
 }
+
+INSTANTIATE_TEST_SUITE_P(Policies, StatusForeseesThePass,
+                         testing::Combine(testing::Values(PowerMachine::kLegacyOnly,
+                                                          PowerMachine::kCurrent),
+                                          testing::ValuesIn(kAgreementCases)),
+                         machine_kind::MachineAndCaseName());
 
 // Legacy schemes keep hibernation after standby, current ones keep the total: a total that does
 // not come after standby is refused on the one and stored on the other, as a pass does.
@@ -440,6 +452,37 @@ TEST_P(StatusTest, ChangesNothing) {
     EXPECT_EQ(kReading.count(call), 1u) << "a call that is not a read: " << call;
   }
   EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{});
+}
+
+// Whichever platform call fails, once or from then on, the check still prints every line,
+// answers 0, 1 or 2, and writes nothing; it leaves no handle, memory or library behind.
+TEST_P(StatusTest, AnswersAndWritesNothingWhicheverCallFails) {
+  std::string registry;
+  size_t libraries = 0;
+  StatusRun run;
+  const SweepCounts counts = SweepEveryCall(
+      {std::string("compliance check, ") + MachineName(GetParam()),
+       [&] {
+         host::Reset();
+         host::SetDebugEcho(false);
+         StartMachine();
+         SeedStandardPolicy(AllDiffer());
+         registry = host::ExportRegText();
+         libraries = host::LoadedLibraryCount();
+       },
+       [&] { run = RunStatus(); },
+       [&] {
+         EXPECT_TRUE(run.exitStatus == kStatusComplies || run.exitStatus == kStatusDiffers ||
+                     run.exitStatus == kStatusCannotTell)
+             << run;
+         EXPECT_EQ(KeysOf(run.lines), kKeys) << run;
+         EXPECT_EQ(host::ExportRegText(), registry) << "the check changed the registry";
+         EXPECT_EQ(LogText(), "<no file>");
+         EXPECT_EQ(host::OpenHandleCount(), 0u) << "the check left handles open";
+         EXPECT_EQ(host::LocalBlockCount(), 0u) << "the check left memory it was given";
+         EXPECT_EQ(host::LoadedLibraryCount(), libraries) << "the check left a library loaded";
+       }});
+  EXPECT_GT(counts.calls, 20u);
 }
 
 INSTANTIATE_TEST_SUITE_P(OnEachMachine, StatusTest,
