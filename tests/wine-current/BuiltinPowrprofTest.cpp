@@ -70,6 +70,20 @@ TEST_F(BuiltinPowrprof, TheServicesPassFindsNoActiveSchemeAndChangesNothing) {
       << "the service goes on to its next pass";
 }
 
+// "Hollin /Status" cannot tell without an active scheme, and says why.
+TEST_F(BuiltinPowrprof, TheStatusCommandCannotTellWithoutAnActiveScheme) {
+  const winetest::ProgramRun run =
+      winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Status"});
+  ASSERT_TRUE(run.started && run.ended) << run.startError;
+  EXPECT_EQ(2u, run.exitCode) << run.output;
+  const Texts report = winetest::OutputLines(run.output);
+  ASSERT_EQ(18u, report.size()) << run.output;
+  EXPECT_EQ("interface: legacy", report[2]);
+  EXPECT_EQ("active-scheme: unknown", report[7]);
+  EXPECT_EQ("result: unknown no-active-scheme", report[17]);
+  EXPECT_FALSE(winetest::FileExists(LogPath()));
+}
+
 // Caskwell shows why it cannot start and ends, rather than showing a dialog of zeros.
 TEST_F(BuiltinPowrprof, CaskwellSaysItFindsNoActiveSchemeAndEnds) {
   winetest::RunningProgram caskwell;

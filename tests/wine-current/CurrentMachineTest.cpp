@@ -203,6 +203,34 @@ TEST_F(CurrentMachine, TheServicesFirstPassEnforcesThePolicyOnTheActivePlan) {
   ExpectPlanEnforced(HERE);
 }
 
+// "Hollin /Status" reads the active plan through the current interface: before the logon pass
+// it finds six settings to change (the mains disk time-out is right already), after it none.
+TEST_F(CurrentMachine, TheStatusCommandJudgesTheActivePlanBeforeAndAfterALogonPass) {
+  auto status = [](DWORD expected) {
+    const winetest::ProgramRun run =
+        winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Status"});
+    EXPECT_TRUE(run.ended && run.exitCode == expected) << run.exitCode << "\n" << run.output;
+    return winetest::OutputLines(run.output);
+  };
+
+  const Texts before = status(1);
+  RunTool(HERE);
+  const Texts after = status(0);
+
+  ASSERT_EQ(18u, before.size());
+  ASSERT_EQ(18u, after.size());
+  EXPECT_EQ("interface: current", before[2]);
+  EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=180        pass=change",
+            before[14]);
+  EXPECT_EQ("setting: ACUserHDDspindownIdleTime policy=20          scheme=20         pass=same",
+            before[15]);
+  EXPECT_EQ("result: differs", before[17]);
+  EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=60         pass=same",
+            after[14]);
+  EXPECT_EQ("result: complies", after[17]);
+  ExpectPlanEnforced(HERE);
+}
+
 // Caskwell's four rows on the active plan: a plan has one standby time-out, which both standby
 // rows show and set, and hibernation shows the total it stores.
 TEST_F(CurrentMachine, CaskwellsFourRowsShowAndSetTheActivePlan) {
