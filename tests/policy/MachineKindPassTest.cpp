@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "CurrentSchemeStore.h"
+#include "HostCurrentSchemeStore.h"
 #include "PassFixture.h"
 #include "PowerMachine.h"
 
@@ -244,7 +244,7 @@ TEST_P(MachineKindPassTest, ARefusedSetterIsLoggedAndTheOthersStillApply) {
 
 TEST_P(MachineKindPassTest, ASchemeThatCannotBeReadIsNeitherEnforcedNorCommitted) {
   if (Current()) {
-    host::WriteString(HKEY_LOCAL_MACHINE, current_store::kSchemes, "ActivePowerScheme", "none");
+    current_store::SetActive("none");
   } else {
     host::WriteString(HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, "CurrentPowerPolicy", "none");
   }
