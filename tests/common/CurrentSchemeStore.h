@@ -23,6 +23,7 @@
 namespace current_store {
 
 using scheme_store::Bytes;
+using scheme_store::DwordBytes;
 
 constexpr const char* kUser = "SYSTEM\\CurrentControlSet\\Control\\Power\\User";
 constexpr const char* kSchemes = "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
@@ -108,11 +109,6 @@ inline std::string DefaultValueKey(const std::string& scheme, const Setting& s) 
 }
 inline std::string PolicyKey(const Setting& s) {
   return std::string(kPolicySettings) + "\\" + s.setting;
-}
-
-inline Bytes DwordBytes(DWORD value) {
-  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-          static_cast<BYTE>(value >> 24)};
 }
 
 inline void SetDword(const std::string& path, const char* name, DWORD value) {

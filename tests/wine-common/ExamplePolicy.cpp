@@ -9,12 +9,6 @@ namespace winetest {
 namespace {
 
 template <typename Record>
-Bytes BytesOf(const Record& record) {
-  const BYTE* p = reinterpret_cast<const BYTE*>(&record);
-  return Bytes(p, p + sizeof record);
-}
-
-template <typename Record>
 bool ReadHalf(HKEY root, const std::string& path, Record* record) {
   RegValue value = QueryValue(root, path, "Policies");
   if (value.status != ERROR_SUCCESS || value.type != REG_BINARY ||
@@ -98,9 +92,9 @@ const std::vector<std::string>& ServiceFirstPassLog() {
 
 void ExpectScheme(Where where, UINT id, const POWER_POLICY& expected) {
   ExpectValue(where, HKEY_CURRENT_USER, scheme_store::UserKey(id), "Policies", REG_BINARY,
-              BytesOf(expected.user));
+              scheme_store::BytesOf(expected.user));
   ExpectValue(where, HKEY_LOCAL_MACHINE, scheme_store::MachineKey(id), "Policies", REG_BINARY,
-              BytesOf(expected.mach));
+              scheme_store::BytesOf(expected.mach));
   ExpectValue(where, HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, "CurrentPowerPolicy", REG_SZ,
               TextBytes(std::to_string(id)));
 }
