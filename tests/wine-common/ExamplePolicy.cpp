@@ -71,23 +71,20 @@ const std::vector<std::pair<std::string, DWORD>>& FirstPassBackup() {
   return kBackup;
 }
 
-const std::vector<std::string>& ServiceFirstPassLog() {
-  static const std::vector<std::string> kLog = {
-      "INFO: .Default User Video Timeout will be changed",
-      "INFO: SetUserAcVideoTimeOut() Succeded",
-      "INFO: .Default User System Standby will be changed",
-      "INFO: SetUserAcStandbyTimeOut() Succeded",
-      "INFO: Machine Hibernation will be changed",
-      "INFO: SetMachAcHibernateTimeOut() Succeded",
-      "INFO: .Default User DC System Standby will be changed",
-      "INFO: SetUserDcStandbyTimeOut() Succeded",
-      "INFO: .Default DC Machine Hibernation will be changed",
-      "INFO: SetMachDcHibernateTimeOut() Succeded",
-      "INFO: .Default User Disk Spindown Timeout will be changed",
-      "INFO: SetUserAcSpinDownTimeOut() Succeded",
-      "INFO: Commiting of Power Scheme() Succeded",
-  };
-  return kLog;
+std::vector<std::string> FirstPassLog(const std::string& user) {
+  return {"INFO: " + user + " Video Timeout will be changed",
+          "INFO: SetUserAcVideoTimeOut() Succeded",
+          "INFO: " + user + " System Standby will be changed",
+          "INFO: SetUserAcStandbyTimeOut() Succeded",
+          "INFO: Machine Hibernation will be changed",
+          "INFO: SetMachAcHibernateTimeOut() Succeded",
+          "INFO: .Default User DC System Standby will be changed",
+          "INFO: SetUserDcStandbyTimeOut() Succeded",
+          "INFO: .Default DC Machine Hibernation will be changed",
+          "INFO: SetMachDcHibernateTimeOut() Succeded",
+          "INFO: " + user + " Disk Spindown Timeout will be changed",
+          "INFO: SetUserAcSpinDownTimeOut() Succeded",
+          "INFO: Commiting of Power Scheme() Succeded"};
 }
 
 void ExpectScheme(Where where, UINT id, const POWER_POLICY& expected) {

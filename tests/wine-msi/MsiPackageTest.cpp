@@ -239,7 +239,7 @@ TEST_F(MsiPackage, TheInstalledServiceRunsItsFirstPass) {
   winetest::ExpectFirstPass(HERE, monitor_);
   ASSERT_FALSE(HasFailure());
 
-  EXPECT_FILE_LINES(LogPath(), winetest::ServiceFirstPassLog());
+  EXPECT_FILE_LINES(LogPath(), winetest::FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
 }

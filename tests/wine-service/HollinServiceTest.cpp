@@ -139,7 +139,7 @@ TEST_F(HollinCommand, TheServicesFirstPassAppliesThePolicyAndBacksItUpForTheMach
                    kPassEnds}),
             monitor_.TextsOf(service.processId));
 
-  EXPECT_FILE_LINES(LogPath(), winetest::ServiceFirstPassLog());
+  EXPECT_FILE_LINES(LogPath(), winetest::FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
   EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
