@@ -15,7 +15,7 @@
 #include <string>
 #include <tuple>
 
-#include "CurrentSchemeStore.h"
+#include "HostCurrentSchemeStore.h"
 #include "PassFixture.h"
 #include "PowerMachine.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CurrentSchemeStore.h"
+#include "HostCurrentSchemeStore.h"
 #include "PassFixture.h"
 #include "PowerMachine.h"
 #include "SweepEveryCall.h"

@@ -58,10 +58,8 @@ TEST_F(BuiltinPowrprof, TheServicesPassFindsNoActiveSchemeAndChangesNothing) {
   const winetest::ProgramRun install =
       winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Install"}, 30000);
   ASSERT_TRUE(install.ended && install.exitCode == 0) << install.exitCode;
-  const winetest::ServiceState service = winetest::WaitForState(SERVICE_RUNNING, 5000);
-  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
-  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, winetest::kFirstPassTimeoutMs))
-      << "no first pass";
+  const winetest::ServiceState service = winetest::ExpectFirstPass(HERE, monitor_);
+  ASSERT_FALSE(HasFailure());
 
   EXPECT_EQ((Texts{kPassBegins, kChosenLegacy, kPassEnds}), monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), {std::string("ERROR: ") + kNoActiveScheme});
