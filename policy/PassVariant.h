@@ -3,10 +3,8 @@
 #ifndef PM_PASSVARIANT_H
 #define PM_PASSVARIANT_H
 
+#include "PolicySettings.h"
 #include "Win32Api.h"
-
-// The eight enforced settings, in the order the pass processes them.
-constexpr int kSettingCount = 8;
 
 struct PassVariant {
   // Whether the pass writes "Reached beginning/end of PM Update" to the debugger output.

@@ -6,8 +6,10 @@
 
 #include "BackupKey.h"
 #include "PMLog.h"
+#include "PassRules.h"
 #include "PassVariant.h"
 #include "PolicyNumbers.h"
+#include "PolicySettings.h"
 #include "PwrMgmt.h"
 #include "PwrScheme.h"
 #include "RegKey.h"
@@ -22,35 +24,6 @@ constexpr DWORD kErrorLevel = 0;
 constexpr DWORD kSuccessLevel = 5;
 constexpr DWORD kAnnouncementLevel = 10;
 
-constexpr DWORD kFirstRejectedVersion = 3;
-
-// One enforced setting: where its policy lives, how the scheme reads and changes it.
-struct Setting {
-  const char* policyValue;  // also the backup value that keeps what a change replaced
-  DWORD (PwrScheme::*get)() const;
-  bool (PwrScheme::*set)(DWORD minutes);
-  const char* successLine;
-};
-
-const Setting kSettings[kSettingCount] = {
-    {schema::kAcUserMonIdleTime, &PwrScheme::GetUserAcVideoTimeOut,
-     &PwrScheme::SetUserAcVideoTimeOut, "SetUserAcVideoTimeOut() Succeded"},
-    {schema::kAcUserStandByIdleTime, &PwrScheme::GetUserAcStandbyTimeOut,
-     &PwrScheme::SetUserAcStandbyTimeOut, "SetUserAcStandbyTimeOut() Succeded"},
-    {schema::kAcMachHibernateIdleTime, &PwrScheme::GetMachAcHibernateTimeOut,
-     &PwrScheme::SetMachAcHibernateTimeOut, "SetMachAcHibernateTimeOut() Succeded"},
-    {schema::kDcUserMonIdleTime, &PwrScheme::GetUserDcVideoTimeOut,
-     &PwrScheme::SetUserDcVideoTimeOut, "SetUserDcVideoTimeOut() Succeded"},
-    {schema::kDcUserStandByIdleTime, &PwrScheme::GetUserDcStandbyTimeOut,
-     &PwrScheme::SetUserDcStandbyTimeOut, "SetUserDcStandbyTimeOut() Succeded"},
-    {schema::kDcMachHibernateIdleTime, &PwrScheme::GetMachDcHibernateTimeOut,
-     &PwrScheme::SetMachDcHibernateTimeOut, "SetMachDcHibernateTimeOut() Succeded"},
-    {schema::kAcUserHddSpindownIdleTime, &PwrScheme::GetUserAcSpinDownTimeOut,
-     &PwrScheme::SetUserAcSpinDownTimeOut, "SetUserAcSpinDownTimeOut() Succeded"},
-    {schema::kDcUserHddSpindownIdleTime, &PwrScheme::GetUserDcSpinDownTimeOut,
-     &PwrScheme::SetUserDcSpinDownTimeOut, "SetUserDcSpinDownTimeOut() Succeded"},
-};
-
 // The snapshot written before anything changes: what the scheme holds and what the policy
 // asks for, mains first, then battery.
 struct SnapshotHalf {
@@ -60,20 +33,20 @@ struct SnapshotHalf {
   const char* videoPolicy;
   const char* standbyPolicy;
   const char* hibernatePolicy;
-  const Setting& video;
-  const Setting& standby;
-  const Setting& hibernate;
+  const PolicySetting& video;
+  const PolicySetting& standby;
+  const PolicySetting& hibernate;
 };
 
 const SnapshotHalf kSnapshot[] = {
     {schema::kCurAcUserVideoTimeout, schema::kCurAcUserStandbyTimeout,
      schema::kCurAcMachHibernateTimeout, schema::kAcUserVideoTimeoutPolicy,
-     schema::kAcUserStandbyTimeoutPolicy, schema::kAcMachHibernateTimeoutPolicy, kSettings[0],
-     kSettings[1], kSettings[2]},
+     schema::kAcUserStandbyTimeoutPolicy, schema::kAcMachHibernateTimeoutPolicy, kPolicySettings[0],
+     kPolicySettings[1], kPolicySettings[2]},
     {schema::kCurDcUserVideoTimeout, schema::kCurDcUserStandbyTimeout,
      schema::kCurDcMachHibernateTimeout, schema::kDcUserVideoTimeoutPolicy,
-     schema::kDcUserStandbyTimeoutPolicy, schema::kDcMachHibernateTimeoutPolicy, kSettings[3],
-     kSettings[4], kSettings[5]},
+     schema::kDcUserStandbyTimeoutPolicy, schema::kDcMachHibernateTimeoutPolicy, kPolicySettings[3],
+     kPolicySettings[4], kPolicySettings[5]},
 };
 
 void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme,
@@ -97,15 +70,15 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
   // the pass began, the value that restores the scheme.
   DWORD found[kSettingCount];
   for (int i = 0; i < kSettingCount; ++i) {
-    const Setting& setting = kSettings[i];
+    // Through a reference: GCC's bounds sanitizer misreads `(x.*table[i].get)()`.
+    const PolicySetting& setting = kPolicySettings[i];
     found[i] = (scheme.*setting.get)();
   }
 
   for (int i = 0; i < kSettingCount; ++i) {
-    const Setting& setting = kSettings[i];
+    const PolicySetting& setting = kPolicySettings[i];
     const DWORD policy = numbers.Read(schemeKey, setting.policyValue);
-    const DWORD current = (scheme.*setting.get)();
-    if (policy == current || policy >= schema::kEnforcedBelow) continue;
+    if (!PassChanges(policy, (scheme.*setting.get)())) continue;
 
     log.WriteInfo(variant.announcements[i], kAnnouncementLevel);
     backup.Write(setting.policyValue, found[i]);
@@ -137,24 +110,13 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& lo
 void EnforceScheme(const PassVariant& variant, const std::string& schemeName, RegKey& schemeKey,
                    RegKey& options, PwrMgmt& mgmt, PMLog& log, PolicyNumbers& numbers,
                    std::optional<BackupKey>& backup) {
-  // Only the scheme the platform names as active is read: any other index would be
-  // enforced, committed and made active in its place.
-  UINT active = 0;
-  const bool activeUnknown = mgmt.QueryPwrSchemeInUse(&active);
   PwrScheme scheme;
-  if (!activeUnknown) scheme.initialiaze(active);
-  if (numbers.Read(options, schema::kSecurityBypass) != 0) {
-    scheme.EnableSecurityBypass();
-  } else {
-    scheme.DisableSecurityBypass();
-  }
-  if (numbers.Read(options, schema::kForceStandby) != 0) {
-    scheme.EnableForceStandby();
-  } else {
-    scheme.DisableForceStandby();
-  }
+  const bool activeUnknown = ReadActiveScheme(mgmt, scheme);
+  const DWORD securityBypass = numbers.Read(options, schema::kSecurityBypass);
+  const DWORD forceStandby = numbers.Read(options, schema::kForceStandby);
+  ApplySwitches(scheme, securityBypass, forceStandby);
 
-  if (schemeName != schema::kAcceptedScheme) {
+  if (!IsAcceptedSchemeName(schemeName)) {
     log.WriteError("Invalid Scheme Name", kErrorLevel);
     return;
   }
@@ -177,11 +139,9 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName, Re
 void RunPolicyPass(const PassVariant& variant) {
   if (variant.writesDebugTexts) OutputDebugStringA("Reached beginning of PM Update");
 
-  SettingsKey settings(schema::kPolicyRoot);
-  if (!settings.IsVerified()) {
-    settings = SettingsKey(schema::kLocalRoot);
-    if (!settings.IsVerified()) return;
-  }
+  const char* rootPath = ChooseSettingsRoot();
+  if (rootPath == nullptr) return;
+  SettingsKey settings(rootPath);
 
   RegKey root = settings.OpenSettings();
   RegKey options = settings.OpenOptions();
@@ -189,7 +149,7 @@ void RunPolicyPass(const PassVariant& variant) {
 
   PMLog log;
   PolicyNumbers numbers(log);
-  if (numbers.Read(options, schema::kLog) != 0) {
+  if (IsSwitchOn(numbers.Read(options, schema::kLog))) {
     const DWORD threshold = numbers.Read(options, schema::kLogLevel);
     log.Open(options.GetStrValue(schema::kLogFile), threshold);
   }
@@ -197,7 +157,7 @@ void RunPolicyPass(const PassVariant& variant) {
 
   const std::string schemeName = root.GetStrValue(schema::kSettingsScheme);
   const DWORD version = numbers.Read(root, schema::kMajorVersion);
-  if (version == 0 || version >= kFirstRejectedVersion) {
+  if (!IsAcceptedVersion(version)) {
     log.WriteError(version == 0 ? "Major version NULL" : "Major version too high", kErrorLevel);
     log.Close();
     root.CloseKey();

@@ -61,6 +61,7 @@ class CurrentPowerInterface : public PowerInterface {
   bool KeepsHibernationTotal() const override { return true; }
   bool HasMachineStandby() const override { return false; }
   bool HasPerUserCopy() const override { return false; }
+  const char* Name() const override { return "current"; }
 
  private:
   DWORD Read(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool ac,

@@ -16,6 +16,7 @@ class LegacyPowerInterface : public PowerInterface {
   bool KeepsHibernationTotal() const override { return false; }
   bool HasMachineStandby() const override { return true; }
   bool HasPerUserCopy() const override { return true; }
+  const char* Name() const override { return "legacy"; }
 };
 
 #endif

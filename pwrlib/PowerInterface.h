@@ -38,6 +38,9 @@ class PowerInterface {
   // Whether each user keeps a copy of the scheme's user half that commit's per-user override
   // can write (HKEY_CURRENT_USER\Control Panel\PowerCfg\PowerPolicies\<index>).
   virtual bool HasPerUserCopy() const = 0;
+
+  // "legacy" or "current", the word the probe's debug text uses.
+  virtual const char* Name() const = 0;
 };
 
 // The interface of this process: probed at the first call, kept until the process ends.

@@ -1,8 +1,10 @@
-// The command line: two setup commands, matched exactly, or the service dispatcher.
+// The command line: two setup commands and the compliance check, matched exactly, or the
+// service dispatcher.
 #include <cstring>
 
 #include "Hollin.h"
 #include "HollinConstants.h"
+#include "StatusCommand.h"
 
 namespace {
 
@@ -20,6 +22,7 @@ int HollinMain(int argc, char** argv) {
       if (RegisterLogonTool() != 0) return kSetupFailed;
       return InstallService();
     }
+    if (IsCommand(argv[1], kStatusCommand)) return RunStatusCommand();
   }
 
   // How the service control manager starts us. Started any other way, the dispatcher call

@@ -4,8 +4,8 @@
 
 #include "Win32Api.h"
 
-// The process entry's work: "/Install" or "/Uninstall" as the first argument runs that
-// command and answers its exit status; anything else hands the service to the service
+// The process entry's work: "/Install", "/Uninstall" or "/Status" as the first argument runs
+// that command and answers its exit status; anything else hands the service to the service
 // control manager and answers 0 once the dispatcher returns. main exits with the answer.
 int HollinMain(int argc, char** argv);
 

@@ -29,6 +29,8 @@ constexpr size_t kPathBufferSize = 261;
 
 constexpr const char* kInstallCommand = "/Install";
 constexpr const char* kUninstallCommand = "/Uninstall";
+// The compliance check: changes nothing, so it is no setup command.
+constexpr const char* kStatusCommand = "/Status";
 
 // A setup command ends with kSetupSucceeded only when it reported no failure text.
 constexpr int kSetupSucceeded = 0;

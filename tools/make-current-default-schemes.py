@@ -26,6 +26,8 @@ line ends.
 import sys
 from pathlib import Path
 
+from reg_fixture import quoted, write_or_check
+
 FIXTURE = (Path(__file__).resolve().parent.parent / "tests" / "fixtures"
            / "current-default-schemes.reg")
 
@@ -71,10 +73,6 @@ PLANS = [
 ]
 
 
-def quoted(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
 def dword(name, value):
     return "%s=dword:%08x" % (quoted(name), value)
 
@@ -100,19 +98,5 @@ def render():
     return "\r\n".join(out) + "\r\n"
 
 
-def main(argv):
-    text = render().encode("ascii")
-    if len(argv) == 3 and argv[1] == "--check":
-        if Path(argv[2]).read_bytes() != text:
-            print("%s is out of date: run %s" % (argv[2], argv[0]), file=sys.stderr)
-            return 1
-        return 0
-    if len(argv) > 2:
-        print(__doc__, file=sys.stderr)
-        return 2
-    Path(argv[1] if len(argv) == 2 else FIXTURE).write_bytes(text)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(write_or_check(sys.argv, render(), FIXTURE, __doc__))

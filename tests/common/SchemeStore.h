@@ -51,6 +51,12 @@ inline Bytes TextBytes(const std::string& text, bool terminated = true) {
   return out;
 }
 
+// A REG_DWORD's four bytes, least significant first.
+inline Bytes DwordBytes(DWORD value) {
+  return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+          static_cast<BYTE>(value >> 24)};
+}
+
 inline bool KeyExists(HKEY root, const std::string& path) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;

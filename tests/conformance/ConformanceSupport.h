@@ -1,10 +1,11 @@
 // What the conformance tests need beyond the system's own calls: a scratch directory, the
-// environment, telling Wine apart, and a second process. Test-only code, so it may look at
-// the platform it is built for.
+// environment, telling Wine apart, the handles a test keeps open, and a second process. Test-only
+// code, so it may look at the platform it is built for.
 #ifndef PM_CONFORMANCE_SUPPORT_H
 #define PM_CONFORMANCE_SUPPORT_H
 
 #include <string>
+#include <vector>
 
 #include "Win32Api.h"
 
@@ -169,6 +170,43 @@ inline bool RemoveSymbolicLink(const std::string& link) {
   if (IsWine()) return RunUnixShell("rm '" + WineUnixPath(link) + "'", link + ".gone");
 #endif
   return DeleteFileA(link.c_str()) != FALSE;
+}
+
+// The file handles a test has open, so that TearDown closes whatever a failed check left
+// before it removes the files.
+class OpenHandles {
+ public:
+  // Keeps `h` unless it is INVALID_HANDLE_VALUE; answers it.
+  HANDLE Keep(HANDLE h) {
+    if (h != INVALID_HANDLE_VALUE) open_.push_back(h);
+    return h;
+  }
+  // Closes `h`, kept or not; CloseHandle's answer.
+  bool Close(HANDLE h) {
+    for (auto it = open_.begin(); it != open_.end(); ++it) {
+      if (*it == h) {
+        open_.erase(it);
+        break;
+      }
+    }
+    return CloseHandle(h) != FALSE;
+  }
+  void CloseAll() {
+    for (HANDLE h : open_) CloseHandle(h);
+    open_.clear();
+  }
+
+ private:
+  std::vector<HANDLE> open_;
+};
+
+// What `h` reads from its position to the end.
+inline std::string ReadToEnd(HANDLE h) {
+  std::string text;
+  char buffer[256];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  return text;
 }
 
 // The helper program conformance_holder, started with one argument; it answers one line on

@@ -23,7 +23,7 @@ class FileConformance : public ::testing::Test {
     DeleteFileA(path_.c_str());
   }
   void TearDown() override {
-    for (HANDLE h : open_) CloseHandle(h);
+    open_.CloseAll();
     DeleteFileA(path_.c_str());
   }
 
@@ -33,19 +33,10 @@ class FileConformance : public ::testing::Test {
     HANDLE h = CreateFileA(path_.c_str(), access, share, nullptr, disposition,
                            FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (error != nullptr) *error = GetLastError();
-    if (h != INVALID_HANDLE_VALUE) open_.push_back(h);
-    return h;
+    return open_.Keep(h);
   }
 
-  void Close(HANDLE h) {
-    for (auto it = open_.begin(); it != open_.end(); ++it) {
-      if (*it == h) {
-        open_.erase(it);
-        break;
-      }
-    }
-    EXPECT_TRUE(CloseHandle(h));
-  }
+  void Close(HANDLE h) { EXPECT_TRUE(open_.Close(h)); }
 
   void Write(HANDLE h, const std::string& text) {
     DWORD written = kSentinelWord;
@@ -59,16 +50,13 @@ class FileConformance : public ::testing::Test {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, h) << "error " << GetLastError();
     if (h == INVALID_HANDLE_VALUE) return "<unreadable>";
-    std::string text;
-    char buffer[256];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    const std::string text = conformance::ReadToEnd(h);
     CloseHandle(h);
     return text;
   }
 
   std::string path_;
-  std::vector<HANDLE> open_;
+  conformance::OpenHandles open_;
 };
 
 TEST_F(FileConformance, OpenAlwaysCreatesAFileAndThenKeepsItsContent) {

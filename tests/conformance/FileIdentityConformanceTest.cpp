@@ -26,7 +26,7 @@ class FileIdentity : public ::testing::Test {
     RemoveAll();
   }
   void TearDown() override {
-    for (HANDLE h : open_) CloseHandle(h);
+    open_.CloseAll();
     RemoveAll();
   }
   void RemoveAll() {
@@ -40,19 +40,10 @@ class FileIdentity : public ::testing::Test {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_ARCHIVE | flags, nullptr);
     if (error != nullptr) *error = GetLastError();
-    if (h != INVALID_HANDLE_VALUE) open_.push_back(h);
-    return h;
+    return open_.Keep(h);
   }
 
-  void Close(HANDLE h) {
-    for (auto it = open_.begin(); it != open_.end(); ++it) {
-      if (*it == h) {
-        open_.erase(it);
-        break;
-      }
-    }
-    EXPECT_TRUE(CloseHandle(h));
-  }
+  void Close(HANDLE h) { EXPECT_TRUE(open_.Close(h)); }
 
   static BY_HANDLE_FILE_INFORMATION Info(HANDLE h) {
     BY_HANDLE_FILE_INFORMATION info = {};
@@ -74,16 +65,13 @@ class FileIdentity : public ::testing::Test {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return "<absent>";
-    std::string text;
-    char buffer[256];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+    const std::string text = conformance::ReadToEnd(h);
     CloseHandle(h);
     return text;
   }
 
   std::string base_, file_, second_, missing_;
-  std::vector<HANDLE> open_;
+  conformance::OpenHandles open_;
 };
 
 TEST_F(FileIdentity, ANewFileIsADiskFileWithOneName) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BackgroundThread.h"
+#include "CurrentSchemeStore.h"
 #include "HostControl.h"
 #include "HostServiceControl.h"
 #include "HostUiControl.h"
@@ -63,11 +64,9 @@ int64_t Expected(const host::FailableFunction& function) {
 }
 
 // A scheme, subgroup and setting no Windows uses.
-const GUID kScheme = {0x11111111, 0x2222, 0x4333, {0x84, 0x44, 0x55, 0x55, 0x66, 0x66, 0x77, 0x01}};
-const GUID kSubgroup = {
-    0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x01}};
-const GUID kSetting = {
-    0xaaaaaaaa, 0xbbbb, 0x4ccc, {0x8d, 0xdd, 0xee, 0xee, 0xff, 0xff, 0x00, 0x02}};
+const GUID& kScheme = current_store::kSchemeAGuid;
+const GUID& kSubgroup = current_store::kScratch.subgroupGuid;
+const GUID& kSetting = current_store::kScratch.settingGuid;
 using ReadIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
 using WriteIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
 

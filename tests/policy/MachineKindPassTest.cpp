@@ -1,119 +1,21 @@
-// Whole passes on both kinds of machine: a legacy one (Windows 2000/XP, the legacy power-scheme
-// functions) and a current one (Vista and later, the current functions over their own store).
-// The policy means the same on both, so each test expects the same log, backup key and scheme
-// in minutes whatever the machine; only how the scheme is seeded and read back differs.
-//
-// The scheme, active, in minutes: monitor 20/7, standby 10/5, hibernation (total) 70/45, disk
-// 30/15.
+// Whole passes on both kinds of machine (MachineKindFixture.h): each test expects the same log,
+// backup key and scheme in minutes whatever the machine.
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "CurrentSchemeStore.h"
-#include "PassFixture.h"
-#include "PowerMachine.h"
+#include "HostCurrentSchemeStore.h"
+#include "MachineKindFixture.h"
 
 namespace {
 
 using host::PowerMachine;
+using machine_kind::kSeeded;
+using machine_kind::Minutes;
 
-// The eight time-outs of a scheme, in minutes, in the pass's order of mains, then battery.
-struct Minutes {
-  DWORD videoAc, standbyAc, hibernateAc, videoDc, standbyDc, hibernateDc, diskAc, diskDc;
-  bool operator==(const Minutes& o) const {
-    return videoAc == o.videoAc && standbyAc == o.standbyAc && hibernateAc == o.hibernateAc &&
-           videoDc == o.videoDc && standbyDc == o.standbyDc && hibernateDc == o.hibernateDc &&
-           diskAc == o.diskAc && diskDc == o.diskDc;
-  }
-};
-
-void PrintTo(const Minutes& m, std::ostream* out) {
-  *out << "monitor " << m.videoAc << "/" << m.videoDc << ", standby " << m.standbyAc << "/"
-       << m.standbyDc << ", hibernation " << m.hibernateAc << "/" << m.hibernateDc << ", disk "
-       << m.diskAc << "/" << m.diskDc;
-}
-
-const Minutes kSeeded = {20, 10, 70, 7, 5, 45, 30, 15};
-
-class MachineKindPassTest : public PassFixture, public testing::WithParamInterface<PowerMachine> {
+class MachineKindPassTest : public machine_kind::MachineKindFixture<> {
  protected:
-  void SetUp() override {
-    PassFixture::SetUp();
-    if (Current()) {
-      current_store::SeedDefaults(current_store::kBalanced,
-                                  {1200, 420, 600, 300, 4200, 2700, 1800, 900});
-      current_store::SetActive(current_store::kBalanced);
-    } else {
-      // The legacy record keeps hibernation as the delay after standby: 60 and 40 minutes.
-      POWER_POLICY policy = scheme_store::DistinctPolicy();
-      policy.mach.DozeS4TimeoutAc = 60 * 60;
-      policy.mach.DozeS4TimeoutDc = 40 * 60;
-      scheme_store::Seed(0, policy);
-    }
-    UsePowerMachine(GetParam());
-  }
-
-  void TearDown() override {
-    PassFixture::TearDown();
-    UsePowerMachine(PowerMachine::kLegacyOnly);
-  }
-
-  static bool Current() { return GetParam() == PowerMachine::kCurrent; }
-
-  // The active scheme as stored, in minutes.
-  static Minutes StoredMinutes() {
-    if (Current()) {
-      const current_store::Timeouts t = current_store::StoredTimeouts(current_store::kBalanced);
-      return {t.videoAc / 60,   t.standbyAc / 60,   t.hibernateAc / 60, t.videoDc / 60,
-              t.standbyDc / 60, t.hibernateDc / 60, t.diskAc / 60,      t.diskDc / 60};
-    }
-    // Hibernation: standby plus the delay after it; no delay is never.
-    const POWER_POLICY p = StoredScheme(0);
-    auto total = [](ULONG standby, ULONG delay) {
-      return delay == 0 ? 0 : standby / 60 + delay / 60;
-    };
-    return {p.user.VideoTimeoutAc / 60,
-            p.user.IdleTimeoutAc / 60,
-            total(p.user.IdleTimeoutAc, p.mach.DozeS4TimeoutAc),
-            p.user.VideoTimeoutDc / 60,
-            p.user.IdleTimeoutDc / 60,
-            total(p.user.IdleTimeoutDc, p.mach.DozeS4TimeoutDc),
-            p.user.SpindownTimeoutAc / 60,
-            p.user.SpindownTimeoutDc / 60};
-  }
-
-  static size_t Activations() {
-    return host::CallCount(Current() ? host::gated::PowerSetActiveScheme
-                                     : host::gated::SetActivePwrScheme);
-  }
-
-  static std::string PolicyOf(const Minutes& m) {
-    return Dword("ACUserMonIdleTime", m.videoAc) + Dword("ACUserStandByIdleTime", m.standbyAc) +
-           Dword("ACMachHibernateIdleTime", m.hibernateAc) + Dword("DCUserMonIdleTime", m.videoDc) +
-           Dword("DCUserStandByIdleTime", m.standbyDc) +
-           Dword("DCMachHibernateIdleTime", m.hibernateDc) +
-           Dword("ACUserHDDspindownIdleTime", m.diskAc) +
-           Dword("DCUserHDDspindownIdleTime", m.diskDc);
-  }
-
-  // The log of a pass that changes every setting, at level 11.
-  static std::string LogOfEveryChange(const std::vector<std::string>& announcements) {
-    const char* success[] = {
-        "SetUserAcVideoTimeOut() Succeded",     "SetUserAcStandbyTimeOut() Succeded",
-        "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
-        "SetUserDcStandbyTimeOut() Succeded",   "SetMachDcHibernateTimeOut() Succeded",
-        "SetUserAcSpinDownTimeOut() Succeded",  "SetUserDcSpinDownTimeOut() Succeded"};
-    std::vector<std::string> lines;
-    for (size_t i = 0; i < announcements.size() && i < std::size(success); ++i) {
-      lines.push_back("INFO: " + announcements[i]);
-      lines.push_back(std::string("INFO: ") + success[i]);
-    }
-    lines.push_back("INFO: Commiting of Power Scheme() Succeded");
-    return Lines(lines);
-  }
-
   // What the policy's own names record: the values each change replaced.
   static Values Replaced(const Minutes& m) {
     return {{"ACUserMonIdleTime", m.videoAc},           {"ACUserStandByIdleTime", m.standbyAc},
@@ -137,11 +39,6 @@ class MachineKindPassTest : public PassFixture, public testing::WithParamInterfa
             {"DCUserStandbyTimeoutPolicy", p.standbyDc},
             {"DCMachHibernateTimeoutPolicy", p.hibernateDc}};
   }
-
-  static Values Concat(Values a, const Values& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  }
 };
 
 TEST_P(MachineKindPassTest, TheServicePassEnforcesEverySetting) {
@@ -150,15 +47,7 @@ TEST_P(MachineKindPassTest, TheServicePassEnforcesEverySetting) {
 
   RunPass(kServicePass);
 
-  EXPECT_EQ(LogText(),
-            LogOfEveryChange({".Default User Video Timeout will be changed",
-                              ".Default User System Standby will be changed",
-                              "Machine Hibernation will be changed",
-                              ".Default User DC Video Timeout will be changed",
-                              ".Default User DC System Standby will be changed",
-                              ".Default DC Machine Hibernation will be changed",
-                              ".Default User Disk Spindown Timeout will be changed",
-                              ".Default User DC Disk Spindown Timeout will be changed"}));
+  EXPECT_EQ(LogText(), LogOfEveryChange(kServicePass));
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Concat(Snapshot(kSeeded, policy), Replaced(kSeeded)));
   EXPECT_EQ(StoredMinutes(), policy);
   EXPECT_EQ(Activations(), 1u);
@@ -172,14 +61,7 @@ TEST_P(MachineKindPassTest, TheLogonPassEnforcesEverySettingAndKeepsItsBackupInT
 
   RunPass(kLogonPass);
 
-  EXPECT_EQ(LogText(), LogOfEveryChange({"User Video Timeout will be changed",
-                                         "User System Standby will be changed",
-                                         "Machine Hibernation will be changed",
-                                         ".Default User DC Video Timeout will be changed",
-                                         ".Default User DC System Standby will be changed",
-                                         ".Default DC Machine Hibernation will be changed",
-                                         "User Disk Spindown Timeout will be changed",
-                                         "User DC Disk Spindown Timeout will be changed"}));
+  EXPECT_EQ(LogText(), LogOfEveryChange(kLogonPass));
   EXPECT_EQ(Backup(HKEY_CURRENT_USER), Concat(Snapshot(kSeeded, policy), Replaced(kSeeded)));
   EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(StoredMinutes(), policy);
@@ -288,9 +170,7 @@ TEST_P(MachineKindPassTest, AHibernationTotalNotAfterStandbyIsStoredWhereTheSche
 
 INSTANTIATE_TEST_SUITE_P(OnEachMachine, MachineKindPassTest,
                          testing::Values(PowerMachine::kLegacyOnly, PowerMachine::kCurrent),
-                         [](const testing::TestParamInfo<PowerMachine>& info) {
-                           return std::string(MachineName(info.param));
-                         });
+                         machine_kind::MachineParamName);
 
 // What only a current machine does: a write its own power policy refuses fails the commit,
 // with nothing half-written, and the security bypass has nothing to write.
@@ -330,8 +210,6 @@ TEST_P(CurrentMachinePassTest, AUserWhoMayNotWriteTheSchemeFailsTheCommitBypassO
 }
 
 INSTANTIATE_TEST_SUITE_P(OnlyThere, CurrentMachinePassTest, testing::Values(PowerMachine::kCurrent),
-                         [](const testing::TestParamInfo<PowerMachine>& info) {
-                           return std::string(MachineName(info.param));
-                         });
+                         machine_kind::MachineParamName);
 
 }  // namespace

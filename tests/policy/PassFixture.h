@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -112,7 +113,49 @@ class PassFixture : public HostFixture {
     return text;
   }
 
+  // The log at level 11 of a pass of `variant` that changes all eight settings: each
+  // announcement, in the variant's words, followed by its setter's success line, then the
+  // commit. The service's pass names the default user; the logon tool's the user who logs on.
+  static std::string LogOfEveryChange(const PassVariant& variant) {
+    const char* service[] = {".Default User Video Timeout will be changed",
+                             ".Default User System Standby will be changed",
+                             "Machine Hibernation will be changed",
+                             ".Default User DC Video Timeout will be changed",
+                             ".Default User DC System Standby will be changed",
+                             ".Default DC Machine Hibernation will be changed",
+                             ".Default User Disk Spindown Timeout will be changed",
+                             ".Default User DC Disk Spindown Timeout will be changed"};
+    const char* logon[] = {"User Video Timeout will be changed",
+                           "User System Standby will be changed",
+                           "Machine Hibernation will be changed",
+                           ".Default User DC Video Timeout will be changed",
+                           ".Default User DC System Standby will be changed",
+                           ".Default DC Machine Hibernation will be changed",
+                           "User Disk Spindown Timeout will be changed",
+                           "User DC Disk Spindown Timeout will be changed"};
+    const char* success[] = {
+        "SetUserAcVideoTimeOut() Succeded",     "SetUserAcStandbyTimeOut() Succeded",
+        "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
+        "SetUserDcStandbyTimeOut() Succeded",   "SetMachDcHibernateTimeOut() Succeded",
+        "SetUserAcSpinDownTimeOut() Succeded",  "SetUserDcSpinDownTimeOut() Succeded"};
+    static_assert(std::size(service) == std::size(success) &&
+                  std::size(logon) == std::size(success));
+    const char* const* announcements = &variant == &kLogonPass ? logon : service;
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < std::size(success); ++i) {
+      lines.push_back(std::string("INFO: ") + announcements[i]);
+      lines.push_back(std::string("INFO: ") + success[i]);
+    }
+    lines.push_back("INFO: Commiting of Power Scheme() Succeded");
+    return Lines(lines);
+  }
+
   using Values = std::vector<std::pair<std::string, DWORD>>;
+
+  static Values Concat(Values a, const Values& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  }
 
   // The backup key's values in the order they were first written; every one must be a
   // four-byte REG_DWORD.

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "CurrentSchemeStore.h"
+#include "HostCurrentSchemeStore.h"
 #include "PassFixture.h"
 #include "PassInvariants.h"
 #include "PowerMachine.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "CurrentStore.h"
+#include "CurrentSchemeStore.h"
 #include "SchemeStore.h"
 #include "Win32Api.h"
 
@@ -14,7 +14,7 @@
 #include "HostControl.h"
 #endif
 
-using namespace currentstore;
+using namespace current_store;
 
 namespace {
 
@@ -37,6 +37,10 @@ void Find(HMODULE module, const char* name, Function* slot) {
 }
 
 Functions fn;
+
+// The scratch setting, as the functions name it.
+const GUID& kSubgroup = kScratch.subgroupGuid;
+const GUID& kSetting = kScratch.settingGuid;
 
 // Makes the machine a current one (on the host) and finds the functions. Under Wine, Wine's own
 // powrprof.dll has no PowerReadACValueIndex: if it was loaded instead of ours, say so once.
@@ -67,8 +71,8 @@ testing::Environment* const kCurrentMachine = testing::AddGlobalTestEnvironment(
 
 class CurrentPowerProfile : public testing::Test {
  protected:
-  void SetUp() override { Wipe(); }
-  void TearDown() override { Wipe(); }
+  void SetUp() override { WipeScratch(); }
+  void TearDown() override { WipeScratch(); }
 
   static DWORD Read(bool ac, const GUID& scheme, DWORD* value) {
     return (ac ? fn.readAc : fn.readDc)(nullptr, &scheme, &kSubgroup, &kSetting, value);
@@ -79,14 +83,14 @@ class CurrentPowerProfile : public testing::Test {
 };
 
 TEST_F(CurrentPowerProfile, ASchemeReadsItsOwnValueElseItsDefault) {
-  SeedScheme(kSchemeAText);
-  SeedSetting(600, 300);
-  SetDword(OwnKey(kSchemeAText), "ACSettingIndex", 900);
+  SeedScheme(kSchemeA);
+  SeedScratchSetting(600, 300);
+  SetDword(OwnValueKey(kSchemeA, kScratch), kAcValue, 900);
 
   DWORD value = 7;
-  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(true, kSchemeA, &value));
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(true, kSchemeAGuid, &value));
   EXPECT_EQ(900u, value);
-  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(false, kSchemeA, &value));
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(false, kSchemeAGuid, &value));
   EXPECT_EQ(300u, value);
 }
 
@@ -96,100 +100,100 @@ TEST_F(CurrentPowerProfile, AValueThatIsNotThereOrNotANumberIsAnErrorAndLeavesTh
     void (*arrange)();
     DWORD error;
   } cases[] = {
-      {"no such scheme", [] { SeedSetting(600, 300); }, ERROR_FILE_NOT_FOUND},
-      {"no value and no default", [] { SeedScheme(kSchemeAText); }, ERROR_FILE_NOT_FOUND},
+      {"no such scheme", [] { SeedScratchSetting(600, 300); }, ERROR_FILE_NOT_FOUND},
+      {"no value and no default", [] { SeedScheme(kSchemeA); }, ERROR_FILE_NOT_FOUND},
       {"a default for another scheme only",
        [] {
-         SeedScheme(kSchemeAText);
-         SetDword(DefaultKey(kSchemeBText), "ACSettingIndex", 5);
+         SeedScheme(kSchemeA);
+         SetDword(DefaultValueKey(kSchemeB, kScratch), kAcValue, 5);
        },
        ERROR_FILE_NOT_FOUND},
       {"own value of another type",
        [] {
-         SeedScheme(kSchemeAText);
-         SeedSetting(600, 300);
-         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex", REG_SZ,
-                                scheme_store::TextBytes("900"));
+         SeedScheme(kSchemeA);
+         SeedScratchSetting(600, 300);
+         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnValueKey(kSchemeA, kScratch), kAcValue,
+                                REG_SZ, scheme_store::TextBytes("900"));
        },
        ERROR_INVALID_DATA},
       {"own value of eight bytes",
        [] {
-         SeedScheme(kSchemeAText);
-         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
+         SeedScheme(kSchemeA);
+         scheme_store::SetValue(HKEY_LOCAL_MACHINE, OwnValueKey(kSchemeA, kScratch), kAcValue,
                                 REG_BINARY, Bytes(8, 1));
        },
        ERROR_INVALID_DATA},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Wipe();
+    WipeScratch();
     c.arrange();
     DWORD value = 7;
-    EXPECT_EQ(c.error, Read(true, kSchemeA, &value));
+    EXPECT_EQ(c.error, Read(true, kSchemeAGuid, &value));
     EXPECT_EQ(7u, value);
   }
 }
 
 TEST_F(CurrentPowerProfile, AWriteStoresTheSchemesOwnValueAndKeepsTheDefault) {
-  SeedScheme(kSchemeAText);
-  SeedScheme(kSchemeBText);
-  SeedSetting(600, 300);
+  SeedScheme(kSchemeA);
+  SeedScheme(kSchemeB);
+  SeedScratchSetting(600, 300);
 
-  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Write(true, kSchemeA, 1200));
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Write(true, kSchemeAGuid, 1200));
 
-  EXPECT_EQ(DwordBytes(1200), ValueAt(OwnKey(kSchemeAText), "ACSettingIndex"));
+  EXPECT_EQ(DwordBytes(1200), ValueAt(OwnValueKey(kSchemeA, kScratch), kAcValue));
   DWORD type = REG_NONE;
   Bytes data;
-  ASSERT_TRUE(scheme_store::GetValue(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText), "ACSettingIndex",
+  ASSERT_TRUE(scheme_store::GetValue(HKEY_LOCAL_MACHINE, OwnValueKey(kSchemeA, kScratch), kAcValue,
                                      &type, &data));
   EXPECT_EQ(DWORD{REG_DWORD}, type);
-  EXPECT_EQ(DwordBytes(600), ValueAt(DefaultKey(kSchemeAText), "ACSettingIndex"));
-  EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));
-  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeBText)));
+  EXPECT_EQ(DwordBytes(600), ValueAt(DefaultValueKey(kSchemeA, kScratch), kAcValue));
+  EXPECT_EQ(Bytes{}, ValueAt(OwnValueKey(kSchemeA, kScratch), kDcValue));
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnValueKey(kSchemeB, kScratch)));
   DWORD value = 0;
-  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(true, kSchemeA, &value));
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(true, kSchemeAGuid, &value));
   EXPECT_EQ(1200u, value);
-  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(false, kSchemeA, &value));
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Read(false, kSchemeAGuid, &value));
   EXPECT_EQ(300u, value);
 
-  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Write(false, kSchemeA, 0));
-  EXPECT_EQ(DwordBytes(0), ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, Write(false, kSchemeAGuid, 0));
+  EXPECT_EQ(DwordBytes(0), ValueAt(OwnValueKey(kSchemeA, kScratch), kDcValue));
 }
 
 TEST_F(CurrentPowerProfile, AWriteToAnUnknownSchemeOrSettingCreatesNothing) {
-  SeedScheme(kSchemeAText);
-  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeA, 60)) << "unknown setting";
-  SeedSetting(600, 300);
-  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeB, 60)) << "unknown scheme";
-  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnKey(kSchemeAText)));
-  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, SchemeKey(kSchemeBText)));
+  SeedScheme(kSchemeA);
+  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeAGuid, 60)) << "unknown setting";
+  SeedScratchSetting(600, 300);
+  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, Write(true, kSchemeBGuid, 60)) << "unknown scheme";
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, OwnValueKey(kSchemeA, kScratch)));
+  EXPECT_FALSE(scheme_store::KeyExists(HKEY_LOCAL_MACHINE, SchemeKey(kSchemeB)));
 }
 
 TEST_F(CurrentPowerProfile, ASideThatGroupPolicyHoldsRefusesWritesAndSaysSo) {
-  SeedScheme(kSchemeAText);
-  SeedSetting(600, 300);
-  SetDword(PolicyKey(), "ACSettingIndex", 120);
+  SeedScheme(kSchemeA);
+  SeedScratchSetting(600, 300);
+  SetDword(PolicyKey(kScratch), kAcValue, 120);
 
-  EXPECT_EQ(DWORD{ERROR_ACCESS_DISABLED_BY_POLICY}, Write(true, kSchemeA, 60));
-  EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "ACSettingIndex"));
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DISABLED_BY_POLICY}, Write(true, kSchemeAGuid, 60));
+  EXPECT_EQ(Bytes{}, ValueAt(OwnValueKey(kSchemeA, kScratch), kAcValue));
   EXPECT_EQ(DWORD{ERROR_ACCESS_DISABLED_BY_POLICY},
             fn.accessCheck(ACCESS_AC_POWER_SETTING_INDEX, &kSetting));
 
   EXPECT_EQ(DWORD{ERROR_SUCCESS}, fn.accessCheck(ACCESS_DC_POWER_SETTING_INDEX, &kSetting));
-  EXPECT_EQ(DWORD{ERROR_SUCCESS}, Write(false, kSchemeA, 60));
+  EXPECT_EQ(DWORD{ERROR_SUCCESS}, Write(false, kSchemeAGuid, 60));
   EXPECT_EQ(DWORD{ERROR_SUCCESS}, fn.accessCheck(ACCESS_ACTIVE_SCHEME, nullptr));
 }
 
 TEST_F(CurrentPowerProfile, TheActiveSchemeComesAsAGuidToFreeWithLocalFree) {
-  SeedScheme(kSchemeAText);
-  const char* spellings[] = {kSchemeAText, "{11111111-2222-4333-8444-555566667701}"};
+  SeedScheme(kSchemeA);
+  const char* spellings[] = {kSchemeA, "{11111111-2222-4333-8444-555566667701}"};
   for (const char* text : spellings) {
     SCOPED_TRACE(text);
     SetActiveText(text);
     GUID* active = nullptr;
     ASSERT_EQ(DWORD{ERROR_SUCCESS}, fn.getActiveScheme(nullptr, &active));
     ASSERT_NE(nullptr, active);
-    EXPECT_EQ(0, std::memcmp(active, &kSchemeA, sizeof kSchemeA));
+    EXPECT_EQ(0, std::memcmp(active, &kSchemeAGuid, sizeof kSchemeAGuid));
     EXPECT_EQ(nullptr, LocalFree(active));
   }
   SetActiveText("11111111-2222-4333-8444-5555666677AB");
@@ -212,8 +216,8 @@ TEST_F(CurrentPowerProfile, NoActiveSchemeOrNoGuidIsAnError) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.active ? c.active : "<absent>");
-    Wipe();
-    SeedScheme(kSchemeAText);
+    WipeScratch();
+    SeedScheme(kSchemeA);
     if (c.active != nullptr) SetActiveText(c.active);
     GUID sentinel;
     GUID* active = &sentinel;
@@ -223,30 +227,31 @@ TEST_F(CurrentPowerProfile, NoActiveSchemeOrNoGuidIsAnError) {
 }
 
 TEST_F(CurrentPowerProfile, ActivatingWritesTheGuidAndNeedsAnExistingScheme) {
-  SeedScheme(kSchemeAText);
-  SetActiveText(kSchemeAText);
+  SeedScheme(kSchemeA);
+  SetActiveText(kSchemeA);
 
-  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, fn.setActiveScheme(nullptr, &kSchemeB));
-  EXPECT_EQ(kSchemeAText, ActiveText());
+  EXPECT_EQ(DWORD{ERROR_FILE_NOT_FOUND}, fn.setActiveScheme(nullptr, &kSchemeBGuid));
+  EXPECT_EQ(kSchemeA, ActiveText());
 
-  SeedScheme(kSchemeBText);
-  ASSERT_EQ(DWORD{ERROR_SUCCESS}, fn.setActiveScheme(nullptr, &kSchemeB));
-  EXPECT_EQ(kSchemeBText, ActiveText());
+  SeedScheme(kSchemeB);
+  ASSERT_EQ(DWORD{ERROR_SUCCESS}, fn.setActiveScheme(nullptr, &kSchemeBGuid));
+  EXPECT_EQ(kSchemeB, ActiveText());
 }
 
 TEST_F(CurrentPowerProfile, TheReservedRootKeysMustBeNull) {
-  SeedScheme(kSchemeAText);
-  SeedSetting(600, 300);
-  SetActiveText(kSchemeAText);
+  SeedScheme(kSchemeA);
+  SeedScratchSetting(600, 300);
+  SetActiveText(kSchemeA);
   HKEY root = HKEY_LOCAL_MACHINE;
   DWORD value = 0;
   GUID* active = nullptr;
   EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, fn.getActiveScheme(root, &active));
   EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER},
-            fn.readAc(root, &kSchemeA, &kSubgroup, &kSetting, &value));
-  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, fn.writeDc(root, &kSchemeA, &kSubgroup, &kSetting, 1));
-  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, fn.setActiveScheme(root, &kSchemeA));
-  EXPECT_EQ(Bytes{}, ValueAt(OwnKey(kSchemeAText), "DCSettingIndex"));
+            fn.readAc(root, &kSchemeAGuid, &kSubgroup, &kSetting, &value));
+  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER},
+            fn.writeDc(root, &kSchemeAGuid, &kSubgroup, &kSetting, 1));
+  EXPECT_EQ(DWORD{ERROR_INVALID_PARAMETER}, fn.setActiveScheme(root, &kSchemeAGuid));
+  EXPECT_EQ(Bytes{}, ValueAt(OwnValueKey(kSchemeA, kScratch), kDcValue));
 }
 
 }  // namespace

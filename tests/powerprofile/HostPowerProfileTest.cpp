@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "CurrentSchemeStore.h"
 #include "HostControl.h"
 #include "SchemeStore.h"
 #include "Win32Api.h"
@@ -311,11 +312,9 @@ TEST_F(HostPowerProfile, OnACurrentMachineALimitedUserMayReadButNotChange) {
   host::SetPowerMachine(host::PowerMachine::kCurrent);
   host::SetLimitedUser(true);
   HMODULE powrprof = LoadLibraryA("powrprof.dll");
-  const GUID balanced = {
-      0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
-  const GUID video = {0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
-  const GUID displayOff = {
-      0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
+  const GUID& balanced = current_store::kBalancedGuid;
+  const GUID& video = current_store::kVideoIdle.subgroupGuid;
+  const GUID& displayOff = current_store::kVideoIdle.settingGuid;
   const std::string before = host::ExportRegText();
 
   DWORD value = 0;
@@ -367,24 +366,12 @@ TEST(CurrentDefaultSchemes, TheFixtureHoldsWindows10sThreePlansWithBalancedActiv
   auto readAc = Find<ReadIndex>(powrprof, "PowerReadACValueIndex");
   auto readDc = Find<ReadIndex>(powrprof, "PowerReadDCValueIndex");
 
-  const GUID balanced = {
-      0x381b4222, 0xf694, 0x41f0, {0x96, 0x85, 0xff, 0x5b, 0xb2, 0x60, 0xdf, 0x2e}};
+  const GUID& balanced = current_store::kBalancedGuid;
   GUID* active = nullptr;
   ASSERT_EQ(DWORD{ERROR_SUCCESS}, getActive(nullptr, &active));
   EXPECT_EQ(0, std::memcmp(active, &balanced, sizeof balanced));
   LocalFree(active);
 
-  const GUID video = {0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
-  const GUID displayOff = {
-      0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
-  const GUID sleep = {0x238c9fa8, 0x0aad, 0x41ed, {0x83, 0xf4, 0x97, 0xbe, 0x24, 0x2c, 0x8f, 0x20}};
-  const GUID standby = {
-      0x29f6c1db, 0x86da, 0x48c5, {0x9f, 0xdb, 0xf2, 0xb6, 0x7b, 0x1f, 0x44, 0xda}};
-  const GUID hibernate = {
-      0x9d7815a6, 0x7ee4, 0x497e, {0x88, 0x88, 0x51, 0x5a, 0x05, 0xf0, 0x23, 0x64}};
-  const GUID disk = {0x0012ee47, 0x9041, 0x4b5d, {0x9b, 0x77, 0x53, 0x5f, 0xba, 0x8b, 0x14, 0x42}};
-  const GUID diskOff = {
-      0x6738e2c4, 0xe8a5, 0x4a42, {0xb1, 0x6a, 0xe0, 0x40, 0xe7, 0x69, 0x75, 0x6e}};
   struct Plan {
     const char* name;
     GUID guid;
@@ -393,13 +380,13 @@ TEST(CurrentDefaultSchemes, TheFixtureHoldsWindows10sThreePlansWithBalancedActiv
   const Plan plans[] = {
       {"Balanced", balanced, {600, 300}, {1800, 900}, {10800, 10800}, {1200, 600}},
       {"High performance",
-       {0x8c5e7fda, 0xe8bf, 0x4a96, {0x9a, 0x85, 0xa6, 0xe2, 0x3a, 0x8c, 0x63, 0x5c}},
+       current_store::kHighPerformanceGuid,
        {900, 600},
        {0, 3600},
        {0, 10800},
        {1200, 600}},
       {"Power saver",
-       {0xa1841308, 0x3541, 0x4fab, {0xbc, 0x81, 0xf7, 0x15, 0x56, 0xf2, 0x0b, 0x4a}},
+       current_store::kPowerSaverGuid,
        {300, 120},
        {900, 600},
        {10800, 10800},
@@ -408,17 +395,18 @@ TEST(CurrentDefaultSchemes, TheFixtureHoldsWindows10sThreePlansWithBalancedActiv
   for (const Plan& p : plans) {
     SCOPED_TRACE(p.name);
     const struct {
-      const GUID& subgroup;
-      const GUID& setting;
+      const current_store::Setting& setting;
       const DWORD* expected;
-    } settings[] = {{video, displayOff, p.display},
-                    {sleep, standby, p.standby},
-                    {sleep, hibernate, p.hibernate},
-                    {disk, diskOff, p.disk}};
+    } settings[] = {{current_store::kVideoIdle, p.display},
+                    {current_store::kStandbyIdle, p.standby},
+                    {current_store::kHibernateIdle, p.hibernate},
+                    {current_store::kDiskIdle, p.disk}};
     for (const auto& s : settings) {
+      const GUID& subgroup = s.setting.subgroupGuid;
+      const GUID& setting = s.setting.settingGuid;
       DWORD ac = 7, dc = 7;
-      ASSERT_EQ(DWORD{ERROR_SUCCESS}, readAc(nullptr, &p.guid, &s.subgroup, &s.setting, &ac));
-      ASSERT_EQ(DWORD{ERROR_SUCCESS}, readDc(nullptr, &p.guid, &s.subgroup, &s.setting, &dc));
+      ASSERT_EQ(DWORD{ERROR_SUCCESS}, readAc(nullptr, &p.guid, &subgroup, &setting, &ac));
+      ASSERT_EQ(DWORD{ERROR_SUCCESS}, readDc(nullptr, &p.guid, &subgroup, &setting, &dc));
       EXPECT_EQ(s.expected[0], ac);
       EXPECT_EQ(s.expected[1], dc);
     }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CurrentSchemeStore.h"
+#include "HostCurrentSchemeStore.h"
 #include "HostFixture.h"
 #include "PowerMachine.h"
 #include "PwrMgmt.h"

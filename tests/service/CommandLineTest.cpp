@@ -1,10 +1,11 @@
-// Hollin's command line: only an exact "/Install" or "/Uninstall" as the first argument is
-// a command; everything else is how the service control manager starts the program.
+// Hollin's command line: only an exact "/Install", "/Uninstall" or "/Status" as the first
+// argument is a command; everything else is how the service control manager starts the program.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "PassDouble.h"
 #include "ServiceHarness.h"
 
 namespace {
@@ -61,6 +62,36 @@ TEST_F(CommandLine, OnlyTheExactFirstArgumentChoosesACommand) {
       EXPECT_EQ(std::vector<std::string>{}, host::DebugOutput());
       EXPECT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, harness::kRunKey));
     }
+  }
+}
+
+// The compliance check answers with its own exit status and is never a setup command: it
+// touches neither the service nor the Run value.
+TEST_F(CommandLine, StatusRunsTheComplianceCheckAndAnswersItsExitStatus) {
+  struct Case {
+    std::vector<std::string> args;
+    bool isStatus;
+  };
+  const Case cases[] = {
+      {{"/Status"}, true},          {{"/Status", "/Install"}, true}, {{"/status"}, false},
+      {{"/STATUS"}, false},         {{"/Status "}, false},           {{"Status"}, false},
+      {{"more", "/Status"}, false},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const std::string& arg : c.args) shown += " '" + arg + "'";
+    SCOPED_TRACE("Hollin.exe" + shown);
+    host::Reset();
+    pass_double::Reset();
+    pass_double::SetStatusAnswer(2);
+
+    const int exitStatus = harness::RunHollin(c.args);
+
+    EXPECT_EQ(pass_double::StatusRuns(), c.isStatus ? 1 : 0);
+    EXPECT_EQ(exitStatus, c.isStatus ? 2 : 0);
+    const std::vector<std::string> dispatcher = {"StartServiceCtrlDispatcherA"};
+    EXPECT_EQ(harness::ServiceCalls(), c.isStatus ? std::vector<std::string>{} : dispatcher);
+    EXPECT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, harness::kRunKey));
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "HostServiceControl.h"
 #include "PolicyUpdate.h"
+#include "StatusCommand.h"
 
 namespace pass_double {
 namespace {
@@ -18,6 +19,8 @@ struct State {
   DWORD duration = 0;
   bool holdNext = false;
   bool held = false;
+  int statusAnswer = 0;
+  int statusRuns = 0;
 };
 
 // Never destroyed: a service thread that a failing test leaves behind may still reach it.
@@ -36,6 +39,8 @@ void Reset() {
   s.duration = 0;
   s.holdNext = false;
   s.held = false;
+  s.statusAnswer = 0;
+  s.statusRuns = 0;
   s.changed.notify_all();
 }
 
@@ -77,7 +82,26 @@ std::vector<uint64_t> Ends() {
   return s.ends;
 }
 
+void SetStatusAnswer(int exitStatus) {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.statusAnswer = exitStatus;
+}
+
+int StatusRuns() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.statusRuns;
+}
+
 }  // namespace pass_double
+
+int RunStatusCommand() {
+  auto& s = pass_double::GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  ++s.statusRuns;
+  return s.statusAnswer;
+}
 
 void RunPolicyUpdate() {
   using pass_double::GetState;

@@ -1,4 +1,5 @@
-// RunPolicyUpdate for the service tests, in place of the update pass. It records the
+// RunPolicyUpdate for the service tests, in place of the update pass (and RunStatusCommand in
+// place of the compliance check). It records the
 // clock's reading when each pass starts and ends; a pass can be made to take virtual time
 // (it sleeps on the stand-in's clock) or to wait, in real time, until the test releases it.
 #ifndef HOLLIN_TESTS_PASSDOUBLE_H
@@ -24,6 +25,11 @@ void Release();
 // Clock readings of every pass that started, and of every pass that ended, in order.
 std::vector<uint64_t> Starts();
 std::vector<uint64_t> Ends();
+
+// RunStatusCommand in place of the compliance check: counts its runs and answers this status
+// (0 after Reset).
+void SetStatusAnswer(int exitStatus);
+int StatusRuns();
 
 }  // namespace pass_double
 

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "PolicyUpdate.h"
 #include "ServiceHarness.h"
 
 namespace {
@@ -44,6 +46,25 @@ TEST_F(RealPass, TheServiceAppliesThePolicyTwoSecondsAfterStartAndSaysSoInTheDeb
   EXPECT_EQ(std::string("\x0a\0\0\0", 4),
             ValueBytes(HKEY_LOCAL_MACHINE, kBackupKey, "ACUserVideoTimeoutPolicy"));
   EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, kBackupKey));
+}
+
+// "Hollin /Status" on the example policy: a first look finds what the service's pass then
+// changes, and after that pass the machine complies.
+TEST_F(RealPass, TheStatusCommandFindsTheMachineCompliantAfterTheServicesPass) {
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(HOLLIN_SCHEMES_REG, &error)) << error;
+  ASSERT_TRUE(host::ImportRegFile(HOLLIN_POLICY_REG, &error)) << error;
+  host::WriteDword(HKEY_LOCAL_MACHINE, kOptionsKey, "Log", 0);  // no log file on the host
+  auto status = [] {
+    testing::internal::CaptureStdout();
+    const int exitStatus = harness::RunHollin({"/Status"});
+    const std::string report = testing::internal::GetCapturedStdout();
+    return std::make_pair(exitStatus, report.substr(report.rfind("result: ")));
+  };
+
+  EXPECT_EQ(status(), std::make_pair(1, std::string("result: differs\n")));
+  RunPolicyUpdate();
+  EXPECT_EQ(status(), std::make_pair(0, std::string("result: complies\n")));
 }
 
 }  // namespace

@@ -9,12 +9,6 @@ namespace winetest {
 namespace {
 
 template <typename Record>
-Bytes BytesOf(const Record& record) {
-  const BYTE* p = reinterpret_cast<const BYTE*>(&record);
-  return Bytes(p, p + sizeof record);
-}
-
-template <typename Record>
 bool ReadHalf(HKEY root, const std::string& path, Record* record) {
   RegValue value = QueryValue(root, path, "Policies");
   if (value.status != ERROR_SUCCESS || value.type != REG_BINARY ||
@@ -77,30 +71,27 @@ const std::vector<std::pair<std::string, DWORD>>& FirstPassBackup() {
   return kBackup;
 }
 
-const std::vector<std::string>& ServiceFirstPassLog() {
-  static const std::vector<std::string> kLog = {
-      "INFO: .Default User Video Timeout will be changed",
-      "INFO: SetUserAcVideoTimeOut() Succeded",
-      "INFO: .Default User System Standby will be changed",
-      "INFO: SetUserAcStandbyTimeOut() Succeded",
-      "INFO: Machine Hibernation will be changed",
-      "INFO: SetMachAcHibernateTimeOut() Succeded",
-      "INFO: .Default User DC System Standby will be changed",
-      "INFO: SetUserDcStandbyTimeOut() Succeded",
-      "INFO: .Default DC Machine Hibernation will be changed",
-      "INFO: SetMachDcHibernateTimeOut() Succeded",
-      "INFO: .Default User Disk Spindown Timeout will be changed",
-      "INFO: SetUserAcSpinDownTimeOut() Succeded",
-      "INFO: Commiting of Power Scheme() Succeded",
-  };
-  return kLog;
+std::vector<std::string> FirstPassLog(const std::string& user) {
+  return {"INFO: " + user + " Video Timeout will be changed",
+          "INFO: SetUserAcVideoTimeOut() Succeded",
+          "INFO: " + user + " System Standby will be changed",
+          "INFO: SetUserAcStandbyTimeOut() Succeded",
+          "INFO: Machine Hibernation will be changed",
+          "INFO: SetMachAcHibernateTimeOut() Succeded",
+          "INFO: .Default User DC System Standby will be changed",
+          "INFO: SetUserDcStandbyTimeOut() Succeded",
+          "INFO: .Default DC Machine Hibernation will be changed",
+          "INFO: SetMachDcHibernateTimeOut() Succeded",
+          "INFO: " + user + " Disk Spindown Timeout will be changed",
+          "INFO: SetUserAcSpinDownTimeOut() Succeded",
+          "INFO: Commiting of Power Scheme() Succeded"};
 }
 
 void ExpectScheme(Where where, UINT id, const POWER_POLICY& expected) {
   ExpectValue(where, HKEY_CURRENT_USER, scheme_store::UserKey(id), "Policies", REG_BINARY,
-              BytesOf(expected.user));
+              scheme_store::BytesOf(expected.user));
   ExpectValue(where, HKEY_LOCAL_MACHINE, scheme_store::MachineKey(id), "Policies", REG_BINARY,
-              BytesOf(expected.mach));
+              scheme_store::BytesOf(expected.mach));
   ExpectValue(where, HKEY_CURRENT_USER, scheme_store::kUserPowerCfg, "CurrentPowerPolicy", REG_SZ,
               TextBytes(std::to_string(id)));
 }

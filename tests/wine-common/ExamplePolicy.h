@@ -38,9 +38,9 @@ POWER_POLICY EnforcedByTheExample(const POWER_POLICY& defaults);
 // policy, and the old value of each setting the pass changed, under the policy value's name.
 const std::vector<std::pair<std::string, DWORD>>& FirstPassBackup();
 
-// The service's log of that first pass at LogLevel 11, in the service's words: it names the
-// default user.
-const std::vector<std::string>& ServiceFirstPassLog();
+// The log of that first pass at LogLevel 11, in the words of a pass that names `user`: the
+// service's names the ".Default User", the logon tool's the "User" who logs on.
+std::vector<std::string> FirstPassLog(const std::string& user);
 
 // Both halves of scheme `id` are these records, whole, and scheme `id` is the active one.
 void ExpectScheme(Where where, UINT id, const POWER_POLICY& expected);

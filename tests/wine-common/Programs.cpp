@@ -121,6 +121,16 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   return run;
 }
 
+std::vector<std::string> OutputLines(const std::string& output) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = output.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(output.substr(start, end - start));
+  }
+  if (start < output.size()) lines.push_back(output.substr(start));
+  return lines;
+}
+
 RunningProgram::~RunningProgram() { Kill(); }
 
 bool RunningProgram::Start(const std::string& program, const std::vector<std::string>& arguments) {

@@ -38,6 +38,10 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       DWORD timeoutMs = 60000);
 
+// A program's output split at each CR LF, the C runtime's line end for text it writes to a
+// pipe; text after the last CR LF (a line not ended so) is the last line.
+std::vector<std::string> OutputLines(const std::string& output);
+
 // A program that runs while the test works with it (a window); killed if still running when
 // the object goes.
 class RunningProgram {

@@ -111,13 +111,6 @@ std::map<std::string, RegValue> ValuesOf(HKEY root, const std::string& path) {
   return values;
 }
 
-bool KeyExists(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 LONG SetValue(HKEY root, const std::string& path, const char* name, DWORD type, const Bytes& data) {
   HKEY key = nullptr;
   LONG status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -162,17 +155,6 @@ std::string ImportRegFile(const std::string& unixPath) {
            run.output;
   }
   return "";
-}
-
-Bytes DwordBytes(DWORD value) {
-  return Bytes{static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
-               static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-}
-
-Bytes TextBytes(const std::string& text) {
-  Bytes bytes(text.begin(), text.end());
-  bytes.push_back(0);
-  return bytes;
 }
 
 void ExpectValue(Where where, HKEY root, const std::string& path, const char* name, DWORD type,

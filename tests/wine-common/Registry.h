@@ -11,11 +11,17 @@
 #include <utility>
 #include <vector>
 
+#include "SchemeStore.h"
 #include "Where.h"
 
 namespace winetest {
 
-using Bytes = std::vector<BYTE>;
+// The byte and key helpers every test over Win32Api.h shares.
+using scheme_store::Bytes;
+using scheme_store::DwordBytes;
+using scheme_store::KeyExists;
+// The bytes of a text and its terminating zero.
+using scheme_store::TextBytes;
 
 struct RegValue {
   LONG status = ERROR_FILE_NOT_FOUND;  // of the open, else of the query
@@ -29,7 +35,6 @@ struct RegValue {
 RegValue QueryValue(HKEY root, const std::string& path, const char* name);
 // Every value of a key by name; empty when the key cannot be opened.
 std::map<std::string, RegValue> ValuesOf(HKEY root, const std::string& path);
-bool KeyExists(HKEY root, const std::string& path);
 
 // Seeding. Each answers the registry's status (ERROR_SUCCESS = 0).
 LONG SetValue(HKEY root, const std::string& path, const char* name, DWORD type, const Bytes& data);
@@ -43,10 +48,6 @@ LONG DeleteTree(HKEY root, const std::string& path);
 // Imports a .reg file (a Unix path) with "regedit /S", as an administrator would. The empty
 // text on success, else what went wrong.
 std::string ImportRegFile(const std::string& unixPath);
-
-Bytes DwordBytes(DWORD value);
-// The bytes of a text and its terminating zero.
-Bytes TextBytes(const std::string& text);
 
 // The value has exactly this type and these bytes.
 void ExpectValue(Where where, HKEY root, const std::string& path, const char* name, DWORD type,

@@ -1,5 +1,9 @@
 #include "Services.h"
 
+#include <gtest/gtest.h>
+
+#include "DebugMonitor.h"
+
 namespace winetest {
 
 ServiceState QueryService() {
@@ -65,6 +69,24 @@ std::string RemoveService() {
   for (int i = 0; failed.empty() && i < 100 && QueryService().exists; ++i) Sleep(50);
   if (failed.empty() && QueryService().exists) failed = "the service is still there";
   return failed;
+}
+
+ServiceState ExpectServiceRunning(Where where) {
+  const ServiceState service = WaitForState(SERVICE_RUNNING, kServiceStartTimeoutMs);
+  if (service.state != SERVICE_RUNNING || service.processId == 0) {
+    ADD_FAILURE_AT(where.file, where.line) << "the service is not running (exists "
+                                           << service.exists << ", state " << service.state << ")";
+  }
+  return service;
+}
+
+ServiceState ExpectFirstPass(Where where, const DebugMonitor& monitor) {
+  const ServiceState service = ExpectServiceRunning(where);
+  if (service.processId != 0 &&
+      !monitor.WaitFor(service.processId, kPassEnds, kFirstPassTimeoutMs)) {
+    ADD_FAILURE_AT(where.file, where.line) << "no first pass";
+  }
+  return service;
 }
 
 }  // namespace winetest

@@ -7,7 +7,11 @@
 
 #include <string>
 
+#include "Where.h"
+
 namespace winetest {
+
+class DebugMonitor;
 
 constexpr const char* kServiceName = "Ulmora_Tarn_Hollin";
 constexpr const char* kServiceKey = "System\\CurrentControlSet\\Services\\Ulmora_Tarn_Hollin";
@@ -16,6 +20,8 @@ constexpr const char* kServiceDisplayName =
 // The debug texts of the service's pass.
 constexpr const char* kPassBegins = "Reached beginning of PM Update";
 constexpr const char* kPassEnds = "Reached end of PM Update";
+// How long the service may take to run once it is installed.
+constexpr DWORD kServiceStartTimeoutMs = 5000;
 // The first pass comes two seconds after the start; this allows for a slow machine.
 constexpr DWORD kFirstPassTimeoutMs = 15000;
 
@@ -34,6 +40,13 @@ bool ProcessEnds(DWORD processId, DWORD timeoutMs);
 // the service is gone: an automatically starting service left behind would start again with
 // the session. The empty text on success, else what failed.
 std::string RemoveService();
+
+// The service runs, with a process of its own; its state then. A failure is reported at the
+// caller's line.
+ServiceState ExpectServiceRunning(Where where);
+// The service runs and its first pass ends in time, as `monitor` receives the pass's texts;
+// the service's state then. A failure is reported at the caller's line.
+ServiceState ExpectFirstPass(Where where, const DebugMonitor& monitor);
 
 }  // namespace winetest
 

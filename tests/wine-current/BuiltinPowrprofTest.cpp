@@ -58,16 +58,28 @@ TEST_F(BuiltinPowrprof, TheServicesPassFindsNoActiveSchemeAndChangesNothing) {
   const winetest::ProgramRun install =
       winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Install"}, 30000);
   ASSERT_TRUE(install.ended && install.exitCode == 0) << install.exitCode;
-  const winetest::ServiceState service = winetest::WaitForState(SERVICE_RUNNING, 5000);
-  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
-  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, winetest::kFirstPassTimeoutMs))
-      << "no first pass";
+  const winetest::ServiceState service = winetest::ExpectFirstPass(HERE, monitor_);
+  ASSERT_FALSE(HasFailure());
 
   EXPECT_EQ((Texts{kPassBegins, kChosenLegacy, kPassEnds}), monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), {std::string("ERROR: ") + kNoActiveScheme});
   EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
   EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), winetest::QueryService().state)
       << "the service goes on to its next pass";
+}
+
+// "Hollin /Status" cannot tell without an active scheme, and says why.
+TEST_F(BuiltinPowrprof, TheStatusCommandCannotTellWithoutAnActiveScheme) {
+  const winetest::ProgramRun run =
+      winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Status"});
+  ASSERT_TRUE(run.started && run.ended) << run.startError;
+  EXPECT_EQ(2u, run.exitCode) << run.output;
+  const Texts report = winetest::OutputLines(run.output);
+  ASSERT_EQ(18u, report.size()) << run.output;
+  EXPECT_EQ("interface: legacy", report[2]);
+  EXPECT_EQ("active-scheme: unknown", report[7]);
+  EXPECT_EQ("result: unknown no-active-scheme", report[17]);
+  EXPECT_FALSE(winetest::FileExists(LogPath()));
 }
 
 // Caskwell shows why it cannot start and ends, rather than showing a dialog of zeros.

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "CurrentSchemeStore.h"
 #include "DebugMonitor.h"
 #include "DialogUser.h"
 #include "ExamplePolicy.h"
@@ -27,33 +28,20 @@ using winetest::kPassEnds;
 using Texts = std::vector<std::string>;
 using Values = std::vector<std::pair<std::string, DWORD>>;
 
-constexpr const char* kPower = "SYSTEM\\CurrentControlSet\\Control\\Power";
-constexpr const char* kSchemes = "SYSTEM\\CurrentControlSet\\Control\\Power\\User\\PowerSchemes";
-constexpr const char* kPowerSaver = "a1841308-3541-4fab-bc81-f71556f20b4a";
-constexpr const char* kBalanced = "381b4222-f694-41f0-9685-ff5bb260df2e";
+using current_store::DefaultValueKey;
+using current_store::kAcValue;
+using current_store::kBalanced;
+using current_store::kDcValue;
+using current_store::kDiskIdle;
+using current_store::kHibernateIdle;
+using current_store::kPowerSaver;
+using current_store::kSchemes;
+using current_store::kStandbyIdle;
+using current_store::kVideoIdle;
+using current_store::OwnValueKey;
+using current_store::Setting;
+
 constexpr const char* kChosenCurrent = "Power scheme interface: current";
-
-struct Setting {
-  const char* subgroup;
-  const char* setting;
-};
-constexpr Setting kDisplayOff = {"7516b95f-f776-4464-8c53-06167f40cc99",
-                                 "3c0bc021-c8a8-4e07-a973-6b14cbcb2b7e"};
-constexpr Setting kSleepAfter = {"238c9fa8-0aad-41ed-83f4-97be242c8f20",
-                                 "29f6c1db-86da-48c5-9fdb-f2b67b1f44da"};
-constexpr Setting kHibernateAfter = {"238c9fa8-0aad-41ed-83f4-97be242c8f20",
-                                     "9d7815a6-7ee4-497e-8888-515a05f02364"};
-constexpr Setting kDiskOff = {"0012ee47-9041-4b5d-9b77-535fba8b1442",
-                              "6738e2c4-e8a5-4a42-b16a-e040e769756e"};
-
-// The key of the values a plan sets itself, and of the defaults it has until then.
-std::string OwnKey(const char* plan, const Setting& s) {
-  return std::string(kSchemes) + "\\" + plan + "\\" + s.subgroup + "\\" + s.setting;
-}
-std::string DefaultKey(const char* plan, const Setting& s) {
-  return std::string(kPower) + "\\PowerSettings\\" + s.subgroup + "\\" + s.setting +
-         "\\DefaultPowerSchemeValues\\" + plan;
-}
 
 std::string LogPath() { return winetest::WindowsDir() + "\\Temp\\Dorvane.log"; }
 
@@ -107,16 +95,16 @@ class CurrentMachine : public ::testing::Test {
     ASSERT_TRUE(monitor_.Listening());
     ASSERT_EQ("", winetest::RemoveService());
     ASSERT_EQ(ERROR_SUCCESS, winetest::DeleteTree(HKEY_LOCAL_MACHINE, kSchemes));
-    for (const Setting& s : {kDisplayOff, kSleepAfter, kDiskOff}) {
+    for (const Setting& s : {kVideoIdle, kStandbyIdle, kDiskIdle}) {
       ASSERT_EQ(ERROR_SUCCESS,
-                winetest::DeleteTree(HKEY_LOCAL_MACHINE,
-                                     std::string(kPower) + "\\PowerSettings\\" + s.subgroup));
+                winetest::DeleteTree(HKEY_LOCAL_MACHINE, current_store::SubgroupKey(s)));
     }
     ASSERT_EQ("", winetest::SeedDefaultSchemesAndExamplePolicy());
     ASSERT_EQ("",
               winetest::ImportRegFile(PM_SOURCE_DIR "/tests/fixtures/current-default-schemes.reg"));
-    ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme",
-                                               REG_SZ, "{A1841308-3541-4FAB-BC81-F71556F20B4A}"));
+    ASSERT_EQ(ERROR_SUCCESS,
+              winetest::SetText(HKEY_LOCAL_MACHINE, kSchemes, current_store::kActiveValue, REG_SZ,
+                                "{A1841308-3541-4FAB-BC81-F71556F20B4A}"));
     ASSERT_TRUE(winetest::DeleteFileIfPresent(LogPath())) << GetLastError();
   }
 
@@ -140,23 +128,23 @@ class CurrentMachine : public ::testing::Test {
       const Setting& setting;
       DWORD ac, dc;
     } kWritten[] = {
-        {kDisplayOff, 600, 300}, {kSleepAfter, 1800, 900}, {kHibernateAfter, 5400, 3600}};
+        {kVideoIdle, 600, 300}, {kStandbyIdle, 1800, 900}, {kHibernateIdle, 5400, 3600}};
     for (const auto& w : kWritten) {
-      winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, OwnKey(kPowerSaver, w.setting),
-                            "ACSettingIndex", REG_DWORD, winetest::DwordBytes(w.ac));
-      winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, OwnKey(kPowerSaver, w.setting),
-                            "DCSettingIndex", REG_DWORD, winetest::DwordBytes(w.dc));
+      winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, w.setting),
+                            kAcValue, REG_DWORD, winetest::DwordBytes(w.ac));
+      winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, w.setting),
+                            kDcValue, REG_DWORD, winetest::DwordBytes(w.dc));
     }
     // The disk time-out was right already: not written; its defaults are as installed.
-    winetest::ExpectNoKey(where, HKEY_LOCAL_MACHINE, OwnKey(kPowerSaver, kDiskOff));
-    winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, DefaultKey(kPowerSaver, kDiskOff),
-                          "ACSettingIndex", REG_DWORD, winetest::DwordBytes(1200));
-    winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, DefaultKey(kPowerSaver, kHibernateAfter),
-                          "ACSettingIndex", REG_DWORD, winetest::DwordBytes(10800));
+    winetest::ExpectNoKey(where, HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, kDiskIdle));
+    winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, DefaultValueKey(kPowerSaver, kDiskIdle),
+                          kAcValue, REG_DWORD, winetest::DwordBytes(1200));
+    winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, DefaultValueKey(kPowerSaver, kHibernateIdle),
+                          kAcValue, REG_DWORD, winetest::DwordBytes(10800));
     winetest::ExpectNoKey(where, HKEY_LOCAL_MACHINE,
-                          std::string(kSchemes) + "\\" + kBalanced + "\\" + kDisplayOff.subgroup);
+                          current_store::SchemeKey(kBalanced) + "\\" + kVideoIdle.subgroup);
     // Activated again, in the stand-in's own spelling of the GUID.
-    winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, kSchemes, "ActivePowerScheme", REG_SZ,
+    winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, kSchemes, current_store::kActiveValue, REG_SZ,
                           winetest::TextBytes(kPowerSaver));
   }
 
@@ -191,15 +179,41 @@ TEST_F(CurrentMachine, TheServicesFirstPassEnforcesThePolicyOnTheActivePlan) {
   const winetest::ProgramRun install =
       winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Install"}, 30000);
   ASSERT_TRUE(install.ended && install.exitCode == 0) << install.exitCode;
-  const winetest::ServiceState service = winetest::WaitForState(SERVICE_RUNNING, 5000);
-  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), service.state);
-  ASSERT_TRUE(monitor_.WaitFor(service.processId, kPassEnds, winetest::kFirstPassTimeoutMs))
-      << "no first pass";
+  const winetest::ServiceState service = winetest::ExpectFirstPass(HERE, monitor_);
+  ASSERT_FALSE(HasFailure());
 
   EXPECT_EQ((Texts{kPassBegins, kChosenCurrent, kPassEnds}), monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, Backup(false));
   EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
+  ExpectPlanEnforced(HERE);
+}
+
+// "Hollin /Status" reads the active plan through the current interface: before the logon pass
+// it finds six settings to change (the mains disk time-out is right already), after it none.
+TEST_F(CurrentMachine, TheStatusCommandJudgesTheActivePlanBeforeAndAfterALogonPass) {
+  auto status = [](DWORD expected) {
+    const winetest::ProgramRun run =
+        winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Status"});
+    EXPECT_TRUE(run.ended && run.exitCode == expected) << run.exitCode << "\n" << run.output;
+    return winetest::OutputLines(run.output);
+  };
+
+  const Texts before = status(1);
+  RunTool(HERE);
+  const Texts after = status(0);
+
+  ASSERT_EQ(18u, before.size());
+  ASSERT_EQ(18u, after.size());
+  EXPECT_EQ("interface: current", before[2]);
+  EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=180        pass=change",
+            before[14]);
+  EXPECT_EQ("setting: ACUserHDDspindownIdleTime policy=20          scheme=20         pass=same",
+            before[15]);
+  EXPECT_EQ("result: differs", before[17]);
+  EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=60         pass=same",
+            after[14]);
+  EXPECT_EQ("result: complies", after[17]);
   ExpectPlanEnforced(HERE);
 }
 
@@ -224,7 +238,7 @@ TEST_F(CurrentMachine, CaskwellsFourRowsShowAndSetTheActivePlan) {
     winetest::Click(HERE, dialog, row.set);
   };
   auto own = [](const Setting& s) {
-    return winetest::QueryValue(HKEY_LOCAL_MACHINE, OwnKey(kPowerSaver, s), "ACSettingIndex").data;
+    return winetest::QueryValue(HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, s), kAcValue).data;
   };
 
   EXPECT_EQ("5", get(kUserMonitor));
@@ -233,18 +247,18 @@ TEST_F(CurrentMachine, CaskwellsFourRowsShowAndSetTheActivePlan) {
   EXPECT_EQ("180", get(kMachineHibernation));
 
   set(kUserMonitor, "9");
-  EXPECT_EQ(winetest::DwordBytes(540), own(kDisplayOff));
+  EXPECT_EQ(winetest::DwordBytes(540), own(kVideoIdle));
   set(kUserStandby, "12");
-  EXPECT_EQ(winetest::DwordBytes(720), own(kSleepAfter));
+  EXPECT_EQ(winetest::DwordBytes(720), own(kStandbyIdle));
   EXPECT_EQ("12", get(kMachineStandby));
   set(kMachineStandby, "14");
-  EXPECT_EQ(winetest::DwordBytes(840), own(kSleepAfter));
+  EXPECT_EQ(winetest::DwordBytes(840), own(kStandbyIdle));
   EXPECT_EQ("14", get(kUserStandby));
   set(kMachineHibernation, "40");
-  EXPECT_EQ(winetest::DwordBytes(2400), own(kHibernateAfter));
+  EXPECT_EQ(winetest::DwordBytes(2400), own(kHibernateIdle));
   EXPECT_EQ("40", get(kMachineHibernation));
   // The rows are the mains values: the battery ones keep their defaults.
-  EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, OwnKey(kPowerSaver, kDisplayOff), "DCSettingIndex");
+  EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, kVideoIdle), kDcValue);
 
   ASSERT_TRUE(winetest::CloseWith(dialog, IDCANCEL, 10000));
   DWORD status = 1;

@@ -29,21 +29,7 @@ std::string LogPath() { return winetest::WindowsDir() + "\\Temp\\Dorvane.log"; }
 
 // Every announcement, setter and the commit of a first pass with the example policy on the
 // default scheme 0, at LogLevel 11, in the logon tool's words.
-const std::vector<std::string> kFirstPassLog = {
-    "INFO: User Video Timeout will be changed",
-    "INFO: SetUserAcVideoTimeOut() Succeded",
-    "INFO: User System Standby will be changed",
-    "INFO: SetUserAcStandbyTimeOut() Succeded",
-    "INFO: Machine Hibernation will be changed",
-    "INFO: SetMachAcHibernateTimeOut() Succeded",
-    "INFO: .Default User DC System Standby will be changed",
-    "INFO: SetUserDcStandbyTimeOut() Succeded",
-    "INFO: .Default DC Machine Hibernation will be changed",
-    "INFO: SetMachDcHibernateTimeOut() Succeded",
-    "INFO: User Disk Spindown Timeout will be changed",
-    "INFO: SetUserAcSpinDownTimeOut() Succeded",
-    "INFO: Commiting of Power Scheme() Succeded",
-};
+const std::vector<std::string> kFirstPassLog = winetest::FirstPassLog("User");
 
 class LogonToolRun : public ::testing::Test {
  protected:

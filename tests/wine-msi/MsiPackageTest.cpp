@@ -41,7 +41,6 @@ constexpr DWORD kInstalled = ERROR_SUCCESS;
 // An install refused by a launch condition: an older package over a newer one.
 constexpr DWORD kRefused = ERROR_INSTALL_FAILURE;  // 1603
 constexpr DWORD kMsiexecTimeoutMs = 60000;
-constexpr DWORD kServiceStartTimeoutMs = 5000;
 constexpr DWORD kServiceEndTimeoutMs = 10000;
 
 constexpr const char* kSimpleKey = "Software\\Policies\\Velmorant\\Dorvane\\Simple";
@@ -163,27 +162,6 @@ class MsiPackage : public ::testing::Test {
 
   void TearDown() override { EXPECT_EQ("", RemoveEverything()); }
 
-  // The service runs; its state then.
-  ServiceState ExpectServiceRunning(Where where) {
-    const ServiceState service = winetest::WaitForState(SERVICE_RUNNING, kServiceStartTimeoutMs);
-    if (service.state != SERVICE_RUNNING || service.processId == 0) {
-      ADD_FAILURE_AT(where.file, where.line)
-          << "the service is not running (exists " << service.exists << ", state " << service.state
-          << ")";
-    }
-    return service;
-  }
-
-  // The service runs and ends its first pass in time; its state then.
-  ServiceState ExpectFirstPass(Where where) {
-    const ServiceState service = ExpectServiceRunning(where);
-    if (service.processId != 0 &&
-        !monitor_.WaitFor(service.processId, winetest::kPassEnds, winetest::kFirstPassTimeoutMs)) {
-      ADD_FAILURE_AT(where.file, where.line) << "no first pass";
-    }
-    return service;
-  }
-
   // Exactly one version of the package is installed, `version`, with both programs of the
   // build in the system directory, the service registered and running, and the Run value.
   void ExpectInstalled(Where where, const char* version) {
@@ -225,7 +203,7 @@ class MsiPackage : public ::testing::Test {
     }
     winetest::ExpectValue(where, HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue,
                           REG_EXPAND_SZ, winetest::TextBytes(LogonToolPath()));
-    ExpectServiceRunning(where);
+    winetest::ExpectServiceRunning(where);
   }
 
   // No version of the package is installed, and nothing of it is left: no program, no
@@ -258,10 +236,10 @@ TEST_F(MsiPackage, InstallPutsTheProgramsInTheSystemDirectoryAndRegistersBoth) {
 // policy, logs in the service's words and keeps its backup for the machine.
 TEST_F(MsiPackage, TheInstalledServiceRunsItsFirstPass) {
   ExpectInstall(HERE, kBuilt, kInstalled);
-  ExpectFirstPass(HERE);
+  winetest::ExpectFirstPass(HERE, monitor_);
   ASSERT_FALSE(HasFailure());
 
-  EXPECT_FILE_LINES(LogPath(), winetest::ServiceFirstPassLog());
+  EXPECT_FILE_LINES(LogPath(), winetest::FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
 }
@@ -270,13 +248,13 @@ TEST_F(MsiPackage, TheInstalledServiceRunsItsFirstPass) {
 // installed and started, which runs a pass of its own.
 TEST_F(MsiPackage, UpgradeToAHigherVersionLeavesOneProductAndTheServiceRunning) {
   ExpectInstall(HERE, kBuilt, kInstalled);
-  const ServiceState before = ExpectFirstPass(HERE);
+  const ServiceState before = winetest::ExpectFirstPass(HERE, monitor_);
   ASSERT_FALSE(HasFailure());
 
   ExpectInstall(HERE, kHigher, kInstalled);
   ExpectInstalled(HERE, kHigher.version);
   EXPECT_TRUE(winetest::ProcessEnds(before.processId, kServiceEndTimeoutMs));
-  ExpectFirstPass(HERE);
+  winetest::ExpectFirstPass(HERE, monitor_);
 }
 
 // The upgrade starts as soon as the install has ended, while the service it started usually
@@ -285,20 +263,20 @@ TEST_F(MsiPackage, UpgradeToAHigherVersionLeavesOneProductAndTheServiceRunning) 
 // service that answered a stop late would leave the upgrade half done.
 TEST_F(MsiPackage, UpgradeRightAfterInstallLeavesOneProductAndTheServiceRunning) {
   ExpectInstall(HERE, kBuilt, kInstalled);
-  const ServiceState before = ExpectServiceRunning(HERE);
+  const ServiceState before = winetest::ExpectServiceRunning(HERE);
   ASSERT_FALSE(HasFailure());
 
   ExpectInstall(HERE, kHigher, kInstalled);
   ExpectInstalled(HERE, kHigher.version);
   EXPECT_TRUE(winetest::ProcessEnds(before.processId, kServiceEndTimeoutMs));
-  ExpectFirstPass(HERE);
+  winetest::ExpectFirstPass(HERE, monitor_);
 }
 
 // A newer version stays as it is: the same product, programs, registration and running
 // service process.
 TEST_F(MsiPackage, DowngradeIsRefusedAndChangesNothing) {
   ExpectInstall(HERE, kHigher, kInstalled);
-  const ServiceState before = ExpectFirstPass(HERE);
+  const ServiceState before = winetest::ExpectFirstPass(HERE, monitor_);
   ASSERT_FALSE(HasFailure());
   const auto products = InstalledProducts();
   const std::string hollin = FileBytes(HollinPath());
@@ -321,7 +299,7 @@ TEST_F(MsiPackage, DowngradeIsRefusedAndChangesNothing) {
 // both outlive the package.
 TEST_F(MsiPackage, UninstallRemovesProgramsServiceAndRunValueAndKeepsTheAdministratorsKeys) {
   ExpectInstall(HERE, kBuilt, kInstalled);
-  const ServiceState service = ExpectFirstPass(HERE);
+  const ServiceState service = winetest::ExpectFirstPass(HERE, monitor_);
   ASSERT_FALSE(HasFailure());
   const struct {
     HKEY root;
@@ -348,7 +326,7 @@ TEST_F(MsiPackage, UninstallRemovesProgramsServiceAndRunValueAndKeepsTheAdminist
 // start delay, and the uninstall must remove everything all the same.
 TEST_F(MsiPackage, UninstallRightAfterInstallRemovesEverything) {
   ExpectInstall(HERE, kBuilt, kInstalled);
-  const ServiceState service = ExpectServiceRunning(HERE);
+  const ServiceState service = winetest::ExpectServiceRunning(HERE);
   ASSERT_FALSE(HasFailure());
 
   ExpectUninstall(HERE, kBuilt);

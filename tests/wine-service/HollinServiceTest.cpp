@@ -20,7 +20,6 @@ namespace {
 
 using winetest::ProgramRun;
 using Texts = std::vector<std::string>;
-using winetest::kFirstPassTimeoutMs;
 using winetest::kPassBegins;
 using winetest::kPassEnds;
 using winetest::kServiceKey;
@@ -86,13 +85,7 @@ class HollinCommand : public ::testing::Test {
   // Installs the service and waits for its first pass to end; the service's state then.
   ServiceState InstallAndWaitForTheFirstPass(winetest::Where where) {
     ExpectCommand(where, Hollin({"/Install"}), 0, {});
-    ServiceState service = WaitForState(SERVICE_RUNNING, 5000);
-    if (service.state != SERVICE_RUNNING || service.processId == 0) {
-      ADD_FAILURE_AT(where.file, where.line) << "the service is not running";
-    } else if (!monitor_.WaitFor(service.processId, kPassEnds, kFirstPassTimeoutMs)) {
-      ADD_FAILURE_AT(where.file, where.line) << "no first pass";
-    }
-    return service;
+    return winetest::ExpectFirstPass(where, monitor_);
   }
 
   winetest::DebugMonitor monitor_;
@@ -146,7 +139,7 @@ TEST_F(HollinCommand, TheServicesFirstPassAppliesThePolicyAndBacksItUpForTheMach
                    kPassEnds}),
             monitor_.TextsOf(service.processId));
 
-  EXPECT_FILE_LINES(LogPath(), winetest::ServiceFirstPassLog());
+  EXPECT_FILE_LINES(LogPath(), winetest::FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
   EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));

@@ -73,6 +73,55 @@ void ReadMenu(ResourceReader& r, std::vector<std::string>* lines) {
   lines->push_back("end");
 }
 
+// A dialog template's header (DLGTEMPLATE, with the font that DS_SETFONT adds).
+struct DialogHeader {
+  DWORD style;
+  WORD count;
+  std::vector<short> box;  // x, y, width, height
+  std::string caption;
+  WORD fontSize;
+  std::string font;
+};
+
+DialogHeader ReadDialogHeader(ResourceReader& r) {
+  DialogHeader h;
+  h.style = r.Dword();
+  r.Dword();  // extended style
+  h.count = r.Word();
+  for (int i = 0; i < 4; ++i) h.box.push_back(r.Short());
+  r.NameOrNumber();  // menu
+  r.NameOrNumber();  // class
+  h.caption = r.NameOrNumber();
+  h.fontSize = r.Word();
+  h.font = r.NameOrNumber();
+  return h;
+}
+
+// One item of a dialog template (DLGITEMTEMPLATE), which starts at a four-byte boundary from
+// the template's start, `base`.
+struct DialogItem {
+  DWORD style;
+  short x, y, w, h;
+  WORD id;
+  std::string cls, text;
+};
+
+DialogItem ReadDialogItem(ResourceReader& r, const BYTE* base) {
+  DialogItem item;
+  r.AlignDword(base);
+  item.style = r.Dword();
+  r.Dword();  // extended style
+  item.x = r.Short();
+  item.y = r.Short();
+  item.w = r.Short();
+  item.h = r.Short();
+  item.id = r.Word();
+  item.cls = r.NameOrNumber();
+  item.text = r.NameOrNumber();
+  r.p += r.Word();  // creation data
+  return item;
+}
+
 class CaskwellProgramFile : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,39 +146,28 @@ TEST_F(CaskwellProgramFile, SettingsDialogTemplateMatchesTheLayoutTable) {
   const BYTE* base = English(5 /* RT_DIALOG */, caskwell::kSettingsDialogId);
   ASSERT_NE(nullptr, base);
   ResourceReader r{base};
-  const DWORD style = r.Dword();
-  r.Dword();  // extended style
-  const WORD count = r.Word();
-  const short x = r.Short(), y = r.Short(), cx = r.Short(), cy = r.Short();
+  const DialogHeader dialog = ReadDialogHeader(r);
   EXPECT_EQ(static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU),
-            style);
-  EXPECT_EQ((std::vector<short>{0, 0, 264, 290}), (std::vector<short>{x, y, cx, cy}));
-  r.NameOrNumber();  // menu
-  r.NameOrNumber();  // class
-  EXPECT_EQ(caskwell::kCaption, r.NameOrNumber());
-  EXPECT_EQ(8, r.Word()) << "font size";
-  EXPECT_EQ("MS Sans Serif", r.NameOrNumber());
+            dialog.style);
+  EXPECT_EQ((std::vector<short>{0, 0, 264, 290}), dialog.box);
+  EXPECT_EQ(caskwell::kCaption, dialog.caption);
+  EXPECT_EQ(8, dialog.fontSize) << "font size";
+  EXPECT_EQ("MS Sans Serif", dialog.font);
 
-  ASSERT_EQ(caskwell::kSettingsItems, count);
-  for (size_t i = 0; i < count; ++i) {
+  ASSERT_EQ(caskwell::kSettingsItems, dialog.count);
+  for (size_t i = 0; i < dialog.count; ++i) {
     const caskwell::Control& c = caskwell::kSettingsTemplate[i];
     SCOPED_TRACE(caskwell::NameOf(i));
-    r.AlignDword(base);
-    const DWORD itemStyle = r.Dword();
-    r.Dword();
-    const short ix = r.Short(), iy = r.Short(), iw = r.Short(), ih = r.Short();
-    const WORD id = r.Word();
-    const std::string cls = r.NameOrNumber();
-    const std::string text = r.NameOrNumber();
-    r.p += r.Word();  // creation data
-    EXPECT_EQ(c.id, id);
-    EXPECT_EQ(TemplateStyle(c.kind), itemStyle & ~static_cast<DWORD>(WS_GROUP));
-    EXPECT_EQ((std::vector<int>{c.x, c.y, c.w, c.h}), (std::vector<int>{ix, iy, iw, ih}));
+    const DialogItem item = ReadDialogItem(r, base);
+    EXPECT_EQ(c.id, item.id);
+    EXPECT_EQ(TemplateStyle(c.kind), item.style & ~static_cast<DWORD>(WS_GROUP));
+    EXPECT_EQ((std::vector<int>{c.x, c.y, c.w, c.h}),
+              (std::vector<int>{item.x, item.y, item.w, item.h}));
     if (c.kind != caskwell::kEdit) {
-      EXPECT_EQ(c.text, text);
+      EXPECT_EQ(c.text, item.text);
     }
-    EXPECT_TRUE(SameClass(cls, c.kind))
-        << "class " << cls << ", expected " << caskwell::ClassOf(c.kind);
+    EXPECT_TRUE(SameClass(item.cls, c.kind))
+        << "class " << item.cls << ", expected " << caskwell::ClassOf(c.kind);
   }
 }
 
@@ -198,35 +236,24 @@ TEST_F(CaskwellProgramFile, AboutBoxShowsTheIconTheVersionAndOk) {
   const BYTE* about = English(5 /* RT_DIALOG */, caskwell::kAboutBoxId);
   ASSERT_NE(nullptr, about);
   ResourceReader r{about};
-  const DWORD style = r.Dword();
-  r.Dword();
-  const WORD count = r.Word();
-  const short x = r.Short(), y = r.Short(), cx = r.Short(), cy = r.Short();
-  EXPECT_EQ(static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_CAPTION | WS_SYSMENU), style);
-  EXPECT_EQ((std::vector<short>{22, 17, 230, 75}), (std::vector<short>{x, y, cx, cy}));
-  r.NameOrNumber();
-  r.NameOrNumber();
-  EXPECT_EQ("About", r.NameOrNumber());
-  EXPECT_EQ(8, r.Word()) << "font size";
-  EXPECT_EQ("System", r.NameOrNumber());
+  const DialogHeader dialog = ReadDialogHeader(r);
+  EXPECT_EQ(static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_CAPTION | WS_SYSMENU), dialog.style);
+  EXPECT_EQ((std::vector<short>{22, 17, 230, 75}), dialog.box);
+  EXPECT_EQ("About", dialog.caption);
+  EXPECT_EQ(8, dialog.fontSize) << "font size";
+  EXPECT_EQ("System", dialog.font);
   bool icon = false, version = false, ok = false;
-  for (WORD i = 0; i < count; ++i) {
-    r.AlignDword(about);
-    const DWORD itemStyle = r.Dword();
-    r.Dword();
-    const short ix = r.Short(), iy = r.Short(), iw = r.Short(), ih = r.Short();
-    const WORD id = r.Word();
-    const std::string cls = r.NameOrNumber();
-    const std::string text = r.NameOrNumber();
-    r.p += r.Word();
-    if (cls == "#130" && text == "#107") {
-      icon = (itemStyle & SS_TYPEMASK) == SS_ICON && ix == 14 && iy == 9;
-    } else if (text == "Caskwell Version 1.0") {
+  for (WORD i = 0; i < dialog.count; ++i) {
+    const DialogItem item = ReadDialogItem(r, about);
+    if (item.cls == "#130" && item.text == "#107") {
+      icon = (item.style & SS_TYPEMASK) == SS_ICON && item.x == 14 && item.y == 9;
+    } else if (item.text == "Caskwell Version 1.0") {
       // Ampersands shown as they are.
-      version = cls == "#130" && (itemStyle & SS_NOPREFIX) && ix == 49 && iy == 10;
-    } else if (id == IDOK) {
-      ok = cls == "#128" && text == "OK" && (itemStyle & BS_TYPEMASK) == BS_DEFPUSHBUTTON &&
-           ix == 195 && iy == 6 && iw == 30 && ih == 11;
+      version = item.cls == "#130" && (item.style & SS_NOPREFIX) && item.x == 49 && item.y == 10;
+    } else if (item.id == IDOK) {
+      ok = item.cls == "#128" && item.text == "OK" &&
+           (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON && item.x == 195 && item.y == 6 &&
+           item.w == 30 && item.h == 11;
     }
   }
   EXPECT_TRUE(icon) << "icon 107 at (14, 9)";

@@ -1,0 +1,126 @@
+#include "PolicyStatus.h"
+
+#include "PassRules.h"
+#include "PowerInterface.h"
+#include "PwrMgmt.h"
+#include "PwrScheme.h"
+#include "RegKey.h"
+#include "RegistrySchema.h"
+#include "SettingsKey.h"
+
+namespace {
+
+// The number as the pass reads it, and what kind of reading it was. A REG_DWORD holding the
+// unset reading itself counts as absent: the pass cannot tell the two apart either.
+PolicyReading ReadNumber(RegKey& key, const char* name) {
+  PolicyReading reading;
+  bool notANumber = false;
+  reading.value = key.GetDwordValue(name, &notANumber);
+  if (notANumber) {
+    reading.kind = PolicyReading::kNotANumber;
+  } else if (reading.value == kUnsetReading) {
+    reading.kind = PolicyReading::kAbsent;
+  } else {
+    reading.kind = PolicyReading::kNumber;
+  }
+  return reading;
+}
+
+// The root's values, its switches (set on the scheme, as a pass sets them) and, under an
+// accepted settings scheme, the eight time-outs.
+void ReadPolicy(PolicyStatus& status, PwrScheme& scheme) {
+  SettingsKey settings(status.root);
+  RegKey root = settings.OpenSettings();
+  RegKey options = settings.OpenOptions();
+
+  status.schemeName = root.GetStrValue(schema::kSettingsScheme);
+  status.schemeNameRead = true;
+  status.schemeNameAccepted = IsAcceptedSchemeName(status.schemeName);
+  status.version = ReadNumber(root, schema::kMajorVersion);
+  status.versionAccepted = IsAcceptedVersion(status.version.value);
+  status.securityBypass = ReadNumber(options, schema::kSecurityBypass);
+  status.securityBypassOn = IsSwitchOn(status.securityBypass.value);
+  status.forceStandby = ReadNumber(options, schema::kForceStandby);
+  status.forceStandbyOn = IsSwitchOn(status.forceStandby.value);
+  ApplySwitches(scheme, status.securityBypass.value, status.forceStandby.value);
+
+  if (status.schemeNameAccepted) {
+    RegKey schemeKey = settings.OpenSubKey(status.schemeName);
+    for (SettingStatus& setting : status.settings) {
+      setting.policy = ReadNumber(schemeKey, setting.policyValue);
+    }
+    schemeKey.CloseKey();
+  }
+  root.CloseKey();
+  options.CloseKey();
+}
+
+CannotTell WhyNot(const PolicyStatus& status) {
+  if (status.root == nullptr) return CannotTell::kNoRoot;
+  if (!status.versionAccepted) return CannotTell::kVersionRejected;
+  if (!status.schemeNameAccepted) return CannotTell::kSchemeNameRejected;
+  if (!status.activeSchemeKnown) return CannotTell::kNoActiveScheme;
+  if (!status.schemeRead) return CannotTell::kSchemeUnreadable;
+  return CannotTell::kNo;
+}
+
+// The pass's walk over the settings, on the scheme in memory: each setting is compared with
+// the scheme as the changes before it left it (a legacy hibernation total moves with
+// standby), and a change goes through the scheme's own setter, which may refuse it.
+void JudgeSettings(PolicyStatus& status, PwrScheme& scheme) {
+  for (int i = 0; i < kSettingCount; ++i) {
+    const PolicySetting& setting = kPolicySettings[i];
+    SettingStatus& judged = status.settings[i];
+    const DWORD policy = judged.policy.value;
+    if (!PassChanges(policy, (scheme.*setting.get)())) {
+      judged.verdict =
+          policy < schema::kEnforcedBelow ? SettingVerdict::kSame : SettingVerdict::kIgnored;
+    } else if ((scheme.*setting.set)(policy)) {
+      judged.verdict = SettingVerdict::kRefused;
+      judged.refusal = scheme.GetErrorText();
+    } else {
+      judged.verdict = SettingVerdict::kChange;
+    }
+  }
+}
+
+}  // namespace
+
+bool PolicyStatus::Differs() const {
+  for (const SettingStatus& setting : settings) {
+    if (setting.verdict == SettingVerdict::kChange || setting.verdict == SettingVerdict::kRefused) {
+      return true;
+    }
+  }
+  return false;
+}
+
+PolicyStatus CheckPolicyStatus() {
+  PolicyStatus status;
+  for (int i = 0; i < kSettingCount; ++i) {
+    status.settings[i].policyValue = kPolicySettings[i].policyValue;
+  }
+
+  status.root = ChooseSettingsRoot();
+  PwrMgmt mgmt;
+  status.powerInterface = ThePowerInterface().Name();
+  status.mayWriteScheme = mgmt.CanUserWriteScheme();
+
+  // Never committed: the setters below change this copy alone.
+  PwrScheme scheme;
+  status.activeSchemeKnown = !ReadActiveScheme(mgmt, scheme);
+  status.schemeRead = scheme.IsRead();
+  if (status.schemeRead) {
+    for (int i = 0; i < kSettingCount; ++i) {
+      // Through a reference: GCC's bounds sanitizer misreads `(x.*table[i].get)()`.
+      const PolicySetting& setting = kPolicySettings[i];
+      status.settings[i].schemeRead = true;
+      status.settings[i].scheme = (scheme.*setting.get)();
+    }
+  }
+
+  if (status.root != nullptr) ReadPolicy(status, scheme);
+  status.cannotTell = WhyNot(status);
+  if (status.cannotTell == CannotTell::kNo) JudgeSettings(status, scheme);
+  return status;
+}

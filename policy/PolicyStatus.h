@@ -1,0 +1,73 @@
+// The compliance check: what an update pass would find and do on this machine, for the account
+// that asks, without doing any of it. It reads the policy and the active scheme as a pass does
+// and applies the pass's changes to a copy of the scheme held in memory, which is never
+// committed: no log, no backup, no scheme and no display setting is written.
+#ifndef PM_POLICYSTATUS_H
+#define PM_POLICYSTATUS_H
+
+#include <string>
+
+#include "PolicySettings.h"
+#include "Win32Api.h"
+
+// One number of the policy as read: `value` is what the pass works with (the unset reading
+// when the value is absent or holds no number).
+struct PolicyReading {
+  enum Kind { kNotRead, kNumber, kAbsent, kNotANumber };
+  Kind kind = kNotRead;
+  DWORD value = 0;
+};
+
+// What a pass would do with one setting.
+enum class SettingVerdict {
+  kUnknown,  // the pass would not get as far as the settings
+  kSame,     // the scheme holds the policy
+  kIgnored,  // the policy is absent, holds no number or is out of range
+  kChange,   // the pass would change it
+  kRefused,  // the pass would try, and the scheme would refuse
+};
+
+struct SettingStatus {
+  const char* policyValue = nullptr;  // the policy value's name
+  PolicyReading policy;
+  bool schemeRead = false;
+  DWORD scheme = 0;  // minutes, as the active scheme holds it now
+  SettingVerdict verdict = SettingVerdict::kUnknown;
+  std::string refusal;  // the scheme's failure text, for kRefused
+};
+
+// Why the check cannot tell, in the order a pass would stop.
+enum class CannotTell {
+  kNo,                  // it can
+  kNoRoot,              // no settings root counts: a pass does nothing
+  kVersionRejected,     // a pass stops at the layout version
+  kSchemeNameRejected,  // a pass stops at the settings scheme's name
+  kNoActiveScheme,      // the platform cannot say which scheme is active
+  kSchemeUnreadable,    // the active scheme cannot be read
+};
+
+struct PolicyStatus {
+  const char* root = nullptr;  // below HKEY_LOCAL_MACHINE; null when none counts
+  const char* powerInterface = "";
+  PolicyReading version;
+  bool versionAccepted = false;
+  bool schemeNameRead = false;
+  std::string schemeName;
+  bool schemeNameAccepted = false;
+  PolicyReading securityBypass;
+  bool securityBypassOn = false;
+  PolicyReading forceStandby;
+  bool forceStandbyOn = false;
+  bool activeSchemeKnown = false;
+  bool schemeRead = false;
+  bool mayWriteScheme = false;
+  SettingStatus settings[kSettingCount];
+  CannotTell cannotTell = CannotTell::kNo;
+
+  // Whether a pass would change a setting or try and be refused.
+  bool Differs() const;
+};
+
+PolicyStatus CheckPolicyStatus();
+
+#endif

@@ -1,0 +1,16 @@
+#include "StatusCommand.h"
+
+#include <cstdio>
+#include <string>
+
+#include "PolicyStatus.h"
+#include "StatusReport.h"
+
+int RunStatusCommand() {
+  const PolicyStatus status = CheckPolicyStatus();
+  const std::string report = FormatPolicyStatus(status);
+  std::fwrite(report.data(), 1, report.size(), stdout);
+  std::fflush(stdout);
+  if (status.cannotTell != CannotTell::kNo) return kStatusCannotTell;
+  return status.Differs() ? kStatusDiffers : kStatusComplies;
+}

@@ -1,0 +1,143 @@
+// Tests that run on both kinds of machine: a legacy one (Windows 2000/XP, the legacy
+// power-scheme functions) and a current one (Vista and later, the current functions over their
+// own store). The policy means the same on both, so a test expects the same outcome in minutes
+// whatever the machine; only how the scheme is seeded and read back differs.
+//
+// The scheme, active, in minutes: monitor 20/7, standby 10/5, hibernation (total) 70/45, disk
+// 30/15.
+#ifndef PM_TESTS_MACHINEKINDFIXTURE_H
+#define PM_TESTS_MACHINEKINDFIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <ostream>
+#include <string>
+#include <tuple>
+
+#include "HostCurrentSchemeStore.h"
+#include "PassFixture.h"
+#include "PowerMachine.h"
+
+namespace machine_kind {
+
+using host::PowerMachine;
+
+// The eight time-outs of a scheme, in minutes, in the pass's order of mains, then battery.
+struct Minutes {
+  DWORD videoAc, standbyAc, hibernateAc, videoDc, standbyDc, hibernateDc, diskAc, diskDc;
+  bool operator==(const Minutes& o) const {
+    return videoAc == o.videoAc && standbyAc == o.standbyAc && hibernateAc == o.hibernateAc &&
+           videoDc == o.videoDc && standbyDc == o.standbyDc && hibernateDc == o.hibernateDc &&
+           diskAc == o.diskAc && diskDc == o.diskDc;
+  }
+};
+
+inline void PrintTo(const Minutes& m, std::ostream* out) {
+  *out << "monitor " << m.videoAc << "/" << m.videoDc << ", standby " << m.standbyAc << "/"
+       << m.standbyDc << ", hibernation " << m.hibernateAc << "/" << m.hibernateDc << ", disk "
+       << m.diskAc << "/" << m.diskDc;
+}
+
+inline const Minutes kSeeded = {20, 10, 70, 7, 5, 45, 30, 15};
+
+// The machine of a test's parameter: the machine itself, or the first of a (machine, case) pair.
+inline PowerMachine MachineOf(PowerMachine machine) { return machine; }
+template <typename Case>
+PowerMachine MachineOf(const std::tuple<PowerMachine, Case>& param) {
+  return std::get<0>(param);
+}
+
+// Param: the machine, or a (machine, case) pair for a table run on both machines.
+template <typename Param = PowerMachine>
+class MachineKindFixture : public PassFixture, public testing::WithParamInterface<Param> {
+ protected:
+  void SetUp() override {
+    PassFixture::SetUp();
+    StartMachine();
+  }
+
+  // The scheme, active, and a program's first look at the machine.
+  static void StartMachine() {
+    if (Current()) {
+      current_store::SeedDefaults(current_store::kBalanced,
+                                  {1200, 420, 600, 300, 4200, 2700, 1800, 900});
+      current_store::SetActive(current_store::kBalanced);
+    } else {
+      // The legacy record keeps hibernation as the delay after standby: 60 and 40 minutes.
+      POWER_POLICY policy = scheme_store::DistinctPolicy();
+      policy.mach.DozeS4TimeoutAc = 60 * 60;
+      policy.mach.DozeS4TimeoutDc = 40 * 60;
+      scheme_store::Seed(0, policy);
+      scheme_store::SetActive(0);
+    }
+    UsePowerMachine(Machine());
+  }
+
+  void TearDown() override {
+    PassFixture::TearDown();
+    UsePowerMachine(PowerMachine::kLegacyOnly);
+  }
+
+  static PowerMachine Machine() {
+    return MachineOf(testing::WithParamInterface<Param>::GetParam());
+  }
+  static bool Current() { return Machine() == PowerMachine::kCurrent; }
+
+  // The active scheme as stored, in minutes.
+  static Minutes StoredMinutes() {
+    if (Current()) {
+      const current_store::Timeouts t = current_store::StoredTimeouts(current_store::kBalanced);
+      return {t.videoAc / 60,   t.standbyAc / 60,   t.hibernateAc / 60, t.videoDc / 60,
+              t.standbyDc / 60, t.hibernateDc / 60, t.diskAc / 60,      t.diskDc / 60};
+    }
+    // Hibernation: standby plus the delay after it; no delay is never.
+    const POWER_POLICY p = StoredScheme(0);
+    auto total = [](ULONG standby, ULONG delay) {
+      return delay == 0 ? 0 : standby / 60 + delay / 60;
+    };
+    return {p.user.VideoTimeoutAc / 60,
+            p.user.IdleTimeoutAc / 60,
+            total(p.user.IdleTimeoutAc, p.mach.DozeS4TimeoutAc),
+            p.user.VideoTimeoutDc / 60,
+            p.user.IdleTimeoutDc / 60,
+            total(p.user.IdleTimeoutDc, p.mach.DozeS4TimeoutDc),
+            p.user.SpindownTimeoutAc / 60,
+            p.user.SpindownTimeoutDc / 60};
+  }
+
+  static size_t Activations() {
+    return host::CallCount(Current() ? host::gated::PowerSetActiveScheme
+                                     : host::gated::SetActivePwrScheme);
+  }
+
+  static std::string PolicyOf(const Minutes& m) {
+    return Dword("ACUserMonIdleTime", m.videoAc) + Dword("ACUserStandByIdleTime", m.standbyAc) +
+           Dword("ACMachHibernateIdleTime", m.hibernateAc) + Dword("DCUserMonIdleTime", m.videoDc) +
+           Dword("DCUserStandByIdleTime", m.standbyDc) +
+           Dword("DCMachHibernateIdleTime", m.hibernateDc) +
+           Dword("ACUserHDDspindownIdleTime", m.diskAc) +
+           Dword("DCUserHDDspindownIdleTime", m.diskDc);
+  }
+};
+
+inline std::string MachineParamName(const testing::TestParamInfo<host::PowerMachine>& info) {
+  return MachineName(info.param);
+}
+
+// "LegacyOnly_the_case_s_name" for a (machine, case) pair whose case has a `name`.
+struct MachineAndCaseName {
+  template <typename Case>
+  std::string operator()(
+      const testing::TestParamInfo<std::tuple<host::PowerMachine, Case>>& info) const {
+    std::string name = std::get<1>(info.param).name;
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return std::string(MachineName(std::get<0>(info.param))) + "_" + name;
+  }
+};
+
+}  // namespace machine_kind
+
+#endif
