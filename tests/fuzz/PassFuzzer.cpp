@@ -193,9 +193,8 @@ Key ChooseKey(FuzzedDataProvider& in) {
       return {HKEY_LOCAL_MACHINE,
               current_store::DefaultValueKey(SchemeGuid(in), current_store::kAllSettings[id % 4])};
     case 15:
-      return {HKEY_LOCAL_MACHINE,
-              std::string(current_store::kPolicySettings) + "\\" +
-                  current_store::kAllSettings[id % 4].setting};
+      return {HKEY_LOCAL_MACHINE, std::string(current_store::kPolicySettings) + "\\" +
+                                      current_store::kAllSettings[id % 4].setting};
     case 16:
       return {HKEY_LOCAL_MACHINE, schema::kBackupKey};
     default:
