@@ -8,6 +8,8 @@ DORVANE_PACKAGES=(
   python3 procps                                        # fixture generator, process tools
   wixl msitools python3-lxml                            # MSI package, template check
   clang-format                                          # the sources' formatting
+  clang libclang-rt-14-dev                              # the fuzzing harness (libFuzzer)
+  valgrind libbenchmark-dev hyperfine                   # memcheck, the benchmarks
 )
 
 ensure_packages() {

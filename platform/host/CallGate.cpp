@@ -87,6 +87,12 @@ GateVerdict PassGate(const char* function) {
   return gate.verdict();
 }
 
+bool IsRecording() {
+  GateState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.recording;
+}
+
 void ResetCallGate() {
   GateState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -131,6 +137,12 @@ std::vector<std::string> Calls() {
   auto& state = detail::State();
   std::lock_guard<std::mutex> lock(state.mutex);
   return std::vector<std::string>(state.calls.begin(), state.calls.end());
+}
+
+void RecordCalls(bool record) {
+  auto& state = detail::State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.recording = record;
 }
 
 void ClearCalls() {

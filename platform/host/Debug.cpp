@@ -1,5 +1,6 @@
-// OutputDebugStringA: kept for tests to read, and echoed to stderr where a debugger would
-// have shown it.
+// OutputDebugStringA: kept for tests to read while calls are recorded, and echoed to stderr
+// where a debugger would have shown it. A program that runs for long and keeps no record (a
+// host program run from the shell) keeps no text either.
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -57,10 +58,11 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
   if (gate.Fails()) return gate.Answer<void>();
   if (lpOutputString == nullptr) return;
   auto& state = host::detail::State();
+  const bool keep = host::detail::IsRecording();
   bool echo;
   {
     std::lock_guard<std::mutex> lock(state.mutex);
-    state.texts.emplace_back(lpOutputString);
+    if (keep) state.texts.emplace_back(lpOutputString);
     echo = state.echo;
   }
   if (echo) std::fprintf(stderr, "%s\n", lpOutputString);

@@ -15,6 +15,9 @@ uintptr_t NextHandleValue();
 
 // The pieces host::Reset() puts back into their initial state.
 void ResetCallGate();
+// Whether calls are recorded now (from the first Reset on, unless a test turned it off);
+// debug texts are kept only then too.
+bool IsRecording();
 void ResetDebugOutput();
 void ResetFiles();
 void ResetSystemParameters();

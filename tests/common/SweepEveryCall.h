@@ -12,11 +12,11 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "HostControl.h"
+#include "LogLines.h"
 
 struct Sweep {
   std::string name;                  // printed with the counts
@@ -74,13 +74,6 @@ inline SweepCounts SweepEveryCall(const Sweep& sweep) {
   ::testing::Test::RecordProperty("sweep_call_sites", static_cast<int>(counts.calls));
   ::testing::Test::RecordProperty("sweep_runs", static_cast<int>(counts.runs));
   return counts;
-}
-
-// Whether text is whole log lines only: each "ERROR: " or "INFO: ", a text without a line
-// break, and CR LF.
-inline bool IsWholeLogLines(const std::string& text) {
-  static const std::regex kLines("((ERROR|INFO): [^\r\n]*\r\n)*");
-  return std::regex_match(text, kLines);
 }
 
 #endif

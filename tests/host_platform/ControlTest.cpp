@@ -238,6 +238,25 @@ TEST_F(Control, EachThreadHasItsOwnCallDepthAndLastError) {
   EXPECT_EQ(2 * kCalls, host::Calls().size());
 }
 
+// A test that runs for long turns the records off: neither the calls nor the debug texts
+// (two a pass for the service) may then pile up, and Reset turns both on again.
+TEST_F(Control, RecordingTurnedOffKeepsNeitherCallsNorDebugTexts) {
+  host::RecordCalls(false);
+  host::SetDebugEcho(true);
+  ::testing::internal::CaptureStderr();
+  OutputDebugStringA("still echoed");
+  RegFlushKey(HKEY_CURRENT_USER);
+  EXPECT_EQ("still echoed\n", ::testing::internal::GetCapturedStderr());
+  host::SetDebugEcho(false);
+  EXPECT_TRUE(host::Calls().empty());
+  EXPECT_TRUE(host::DebugOutput().empty());
+
+  host::Reset();
+  OutputDebugStringA("kept");
+  EXPECT_EQ((Names{"OutputDebugStringA"}), host::Calls());
+  EXPECT_EQ((Names{"kept"}), host::DebugOutput());
+}
+
 TEST_F(Control, DebugOutputKeepsEveryTextAndEchoesOnlyWhenAsked) {
   ::testing::internal::CaptureStderr();
   OutputDebugStringA("first");

@@ -119,6 +119,10 @@ void ClearFailures();
 // are not recorded (nor can they be failed).
 std::vector<std::string> Calls();
 void ClearCalls();
+// Turns the record of calls, and the keeping of debug texts (DebugOutput), on or off. Reset()
+// turns it on; a test that runs for long and reads neither (the soak) turns it off, so that
+// the records do not grow with every pass.
+void RecordCalls(bool record);
 // How many times the function was called since the last Reset/ClearCalls.
 size_t CallCount(const FailableFunction& function);
 size_t CallCount(const RecordedFunction& function);
