@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "CallGate.h"
 #include "CurrentPowerExports.h"
@@ -40,27 +41,45 @@ struct NamedExport {
   FARPROC address;
 };
 
-// Every machine's powrprof.dll: the legacy functions (on a current machine they fail).
-const NamedExport kLegacyExports[] = {
-    {"CanUserWritePwrScheme", Export(&CanUserWritePwrScheme)},
-    {"GetActivePwrScheme", Export(&GetActivePwrScheme)},
-    {"GetPwrCapabilities", Export(&GetPwrCapabilities)},
-    {"IsPwrHibernateAllowed", Export(&IsPwrHibernateAllowed)},
-    {"ReadPwrScheme", Export(&ReadPwrScheme)},
-    {"SetActivePwrScheme", Export(&SetActivePwrScheme)},
-    {"WritePwrScheme", Export(&WritePwrScheme)},
-};
+using Exports = std::vector<NamedExport>;
 
-// A current machine's only.
-const NamedExport kCurrentExports[] = {
-    {"PowerGetActiveScheme", Export(&PowerGetActiveScheme)},
-    {"PowerReadACValueIndex", Export(&PowerReadACValueIndex)},
-    {"PowerReadDCValueIndex", Export(&PowerReadDCValueIndex)},
-    {"PowerSetActiveScheme", Export(&PowerSetActiveScheme)},
-    {"PowerSettingAccessCheck", Export(&PowerSettingAccessCheck)},
-    {"PowerWriteACValueIndex", Export(&PowerWriteACValueIndex)},
-    {"PowerWriteDCValueIndex", Export(&PowerWriteDCValueIndex)},
-};
+// The tables are made at their first use, so that a program's objects built before main (the
+// exerciser's) find them filled.
+
+// Every machine's powrprof.dll.
+const Exports& CapabilityExports() {
+  static const Exports exports = {
+      {"GetPwrCapabilities", Export(&GetPwrCapabilities)},
+  };
+  return exports;
+}
+
+// The legacy scheme functions (on a current machine they fail).
+const Exports& LegacyExports() {
+  static const Exports exports = {
+      {"CanUserWritePwrScheme", Export(&CanUserWritePwrScheme)},
+      {"GetActivePwrScheme", Export(&GetActivePwrScheme)},
+      {"IsPwrHibernateAllowed", Export(&IsPwrHibernateAllowed)},
+      {"ReadPwrScheme", Export(&ReadPwrScheme)},
+      {"SetActivePwrScheme", Export(&SetActivePwrScheme)},
+      {"WritePwrScheme", Export(&WritePwrScheme)},
+  };
+  return exports;
+}
+
+// The current functions.
+const Exports& CurrentExports() {
+  static const Exports exports = {
+      {"PowerGetActiveScheme", Export(&PowerGetActiveScheme)},
+      {"PowerReadACValueIndex", Export(&PowerReadACValueIndex)},
+      {"PowerReadDCValueIndex", Export(&PowerReadDCValueIndex)},
+      {"PowerSetActiveScheme", Export(&PowerSetActiveScheme)},
+      {"PowerSettingAccessCheck", Export(&PowerSettingAccessCheck)},
+      {"PowerWriteACValueIndex", Export(&PowerWriteACValueIndex)},
+      {"PowerWriteDCValueIndex", Export(&PowerWriteDCValueIndex)},
+  };
+  return exports;
+}
 
 bool SameLetters(const std::string& a, const char* b) {
   size_t i = 0;
@@ -73,17 +92,28 @@ bool SameLetters(const std::string& a, const char* b) {
   return i == a.size() && b[i] == '\0';
 }
 
-// Export names are case-sensitive, as on Windows.
-FARPROC FindExport(const char* name, PowerMachine machine) {
-  const std::string wanted = name;
-  for (const NamedExport& e : kLegacyExports) {
-    if (wanted == e.name) return e.address;
-  }
-  if (machine != PowerMachine::kCurrent) return nullptr;
-  for (const NamedExport& e : kCurrentExports) {
+bool ExportsLegacy(PowerMachine machine) {
+  return machine == PowerMachine::kLegacyOnly || machine == PowerMachine::kCurrent;
+}
+
+bool ExportsCurrent(PowerMachine machine) {
+  return machine == PowerMachine::kCurrent || machine == PowerMachine::kCurrentWithoutLegacy;
+}
+
+FARPROC Find(const std::string& wanted, const Exports& exports) {
+  for (const NamedExport& e : exports) {
     if (wanted == e.name) return e.address;
   }
   return nullptr;
+}
+
+// Export names are case-sensitive, as on Windows.
+FARPROC FindExport(const char* name, PowerMachine machine) {
+  const std::string wanted = name;
+  FARPROC found = Find(wanted, CapabilityExports());
+  if (found == nullptr && ExportsLegacy(machine)) found = Find(wanted, LegacyExports());
+  if (found == nullptr && ExportsCurrent(machine)) found = Find(wanted, CurrentExports());
+  return found;
 }
 
 }  // namespace
@@ -91,7 +121,7 @@ FARPROC FindExport(const char* name, PowerMachine machine) {
 bool IsCurrentPowerMachine() {
   ModuleState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
-  return s.machine == PowerMachine::kCurrent;
+  return ExportsCurrent(s.machine);
 }
 
 void ResetModules() {
@@ -151,7 +181,8 @@ bool FreeBlock(HLOCAL block) {
 
 }  // namespace host::detail
 
-// Only powrprof.dll, by its name with or without ".dll", in any case; a path is not searched.
+// Only powrprof.dll, by its name with or without ".dll", in any case, on a machine that has one;
+// a path is not searched.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<HMODULE>();
@@ -160,13 +191,14 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     return nullptr;
   }
   const std::string name = lpLibFileName;
-  if (!host::detail::SameLetters(name, "powrprof.dll") &&
-      !host::detail::SameLetters(name, "powrprof")) {
+  auto& s = host::detail::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if ((!host::detail::SameLetters(name, "powrprof.dll") &&
+       !host::detail::SameLetters(name, "powrprof")) ||
+      s.machine == host::PowerMachine::kWithoutPowrprof) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
-  auto& s = host::detail::State();
-  std::lock_guard<std::mutex> lock(s.mutex);
   ++s.powrprofLoads;
   return host::detail::kPowrprof;
 }

@@ -499,9 +499,34 @@ FARPROC Hand(F* real, F recorder, FARPROC found) {
 
 }  // namespace
 
+// Every pass loads powrprof.dll and looks its functions up afresh.
+PM_WRAP(HMODULE, LoadLibraryA, "_Z12LoadLibraryAPKc", (LPCSTR name)) {
+  Outermost call;
+  const HMODULE module = RealLoadLibraryA(name);
+  if (call.Recorded()) {
+    g_calls.push_back([copy = Text(name), module](HandleMap& h) {
+      const HMODULE loaded = LoadLibraryA(copy.get());
+      if (module != nullptr) h.Set(module, loaded);
+    });
+  }
+  return module;
+}
+
+PM_WRAP(BOOL, FreeLibrary, "_Z11FreeLibraryP11HINSTANCE__", (HMODULE module)) {
+  Outermost call;
+  const BOOL ok = RealFreeLibrary(module);
+  if (call.Recorded()) g_calls.push_back([module](HandleMap& h) { FreeLibrary(h.Get(module)); });
+  return ok;
+}
+
 PM_WRAP(FARPROC, GetProcAddress, "_Z14GetProcAddressP11HINSTANCE__PKc",
         (HMODULE module, LPCSTR name)) {
+  Outermost call;
   const FARPROC found = RealGetProcAddress(module, name);
+  if (call.Recorded()) {
+    g_calls.push_back(
+        [module, copy = Text(name)](HandleMap& h) { GetProcAddress(h.Get(module), copy.get()); });
+  }
   if (found == nullptr || name == nullptr) return found;
   const std::string wanted = name;
   if (wanted == "PowerGetActiveScheme") return Hand(&g_real.getActive, &RecordGetActive, found);
