@@ -26,7 +26,8 @@ class PwrMgmt : public PMObject {
   // same recorded failure) when the platform cannot tell, and *index is then left alone.
   bool QueryPwrSchemeInUse(UINT* index);
 
-  // Always true: the video setters ask it, and no machine lacks monitor sleep.
+  // Always true, consulting nothing: kept because the video setters ask it, as the library's
+  // published interface has them do.
   bool IsMonitorSleepSupported() const;
   bool IsPowerSuspendCapable() const;  // S3 only
   bool IsHibernationAllowed() const;

@@ -1,42 +1,48 @@
 #!/usr/bin/env python3
-"""Checks that a Windows program imports none of the current power-scheme functions.
+"""Checks that a Windows program imports nothing from powrprof.dll.
 
-The power-scheme library reaches PowerGetActiveScheme and its companions through
-GetProcAddress only: a program that imports them is refused by the loader of Windows XP, where
-they do not exist, and aborts under Wine 8 at the first call of one it lacks.
+The power-scheme library loads powrprof.dll with LoadLibrary and reaches every function it
+uses through GetProcAddress: a program that imports one is refused by the loader of a Windows
+that lacks it (the current functions on Windows XP, the legacy ones on a Windows that no longer
+exports them, any of them without powrprof.dll), and Wine 8 aborts at the first call of a
+function its powrprof.dll lacks.
 
 Usage: check-imports.py OBJDUMP PROGRAM.exe...
-Prints one line per program; exits 1 when any imports a current function.
+Prints one line per program; exits 1 when any imports from powrprof.dll, or a power-scheme
+function from anywhere.
 """
 
 import subprocess
 import sys
 
-CURRENT_FUNCTIONS = {
+POWER_FUNCTIONS = {
     "PowerGetActiveScheme", "PowerReadACValueIndex", "PowerReadDCValueIndex",
     "PowerWriteACValueIndex", "PowerWriteDCValueIndex", "PowerSetActiveScheme",
     "PowerSettingAccessCheck", "PowerReadACValue", "PowerReadDCValue",
+    "GetPwrCapabilities", "GetActivePwrScheme", "IsPwrHibernateAllowed",
+    "CanUserWritePwrScheme", "ReadPwrScheme", "WritePwrScheme", "SetActivePwrScheme",
 }
 
 
-def imported_names(objdump, program):
-    """The names in the program's import tables, by objdump -p."""
+def imports(objdump, program):
+    """The program's import tables, by objdump -p: {DLL name in lower case: set of names}."""
     text = subprocess.run([objdump, "-p", program], check=True, capture_output=True,
                           text=True).stdout
-    names = set()
-    in_table = False
+    tables = {}
+    names = None
     for line in text.splitlines():
-        if line.strip().startswith("DLL Name:"):
-            in_table = True
+        stripped = line.strip()
+        if stripped.startswith("DLL Name:"):
+            names = tables.setdefault(stripped[len("DLL Name:"):].strip().lower(), set())
             continue
-        if in_table and line.strip().startswith("vma:"):
+        if names is not None and stripped.startswith("vma:"):
             continue
         fields = line.split()
-        if in_table and len(fields) == 3:
+        if names is not None and len(fields) == 3:
             names.add(fields[2])
-        elif in_table and not fields:
-            in_table = False
-    return names
+        elif names is not None and not fields:
+            names = None
+    return tables
 
 
 def main(argv):
@@ -46,17 +52,19 @@ def main(argv):
     objdump, programs = argv[1], argv[2:]
     failed = False
     for program in programs:
-        names = imported_names(objdump, program)
-        current = sorted(names & CURRENT_FUNCTIONS)
-        if not names:
+        tables = imports(objdump, program)
+        count = sum(len(names) for names in tables.values())
+        power = sorted(name for names in tables.values() for name in names & POWER_FUNCTIONS)
+        if not count:
             print("FAIL: %s: no imports found" % program)
             failed = True
-        elif current:
-            print("FAIL: %s imports %s" % (program, ", ".join(current)))
+        elif "powrprof.dll" in tables or power:
+            print("FAIL: %s imports from powrprof.dll: %s"
+                  % (program, ", ".join(sorted(tables.get("powrprof.dll", set())) or power)))
             failed = True
         else:
-            print("ok: %s imports no current power-scheme function (%d imports)"
-                  % (program, len(names)))
+            print("ok: %s imports nothing from powrprof.dll (%d imports from %s)"
+                  % (program, count, ", ".join(sorted(tables))))
     return 1 if failed else 0
 
 
