@@ -155,7 +155,8 @@ void RunPolicyPass(const PassVariant& variant) {
   if (rootPath == nullptr) return;
   SettingsKey settings(rootPath);
 
-  // Chosen afresh at every pass; released last, with the library it holds loaded.
+  // Chosen afresh at every pass. Declared before what the pass opens, so that it is released
+  // last, and powrprof.dll with it.
   ProbedPowerInterface probed;
   PassEnd end;
   end.root.emplace(settings.OpenSettings());
