@@ -402,11 +402,14 @@ TEST_F(MsiPackage, DowngradeIsRefusedAndChangesNothing) {
 }
 
 // The policy is the administrator's, and the backup key records what the service replaced:
-// both outlive the package.
+// both outlive the package. The event source's key goes whole, with a value the package did
+// not write.
 TEST_F(MsiPackage, UninstallRemovesProgramsServiceAndRunValueAndKeepsTheAdministratorsKeys) {
   ExpectInstall(HERE, kBuilt, kInstalled);
   const ServiceState service = winetest::ExpectFirstPass(HERE, monitor_);
   ASSERT_FALSE(HasFailure());
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetDword(HKEY_LOCAL_MACHINE, kEventSourceKey, "CategoryCount", 1));
   const struct {
     HKEY root;
     const char* path;
