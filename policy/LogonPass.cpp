@@ -15,4 +15,5 @@ const PassVariant kLogonPass = {
         "User Disk Spindown Timeout will be changed",
         "User DC Disk Spindown Timeout will be changed",
     },
+    "logon tool",
 };

@@ -13,6 +13,8 @@ struct PassVariant {
   HKEY backupRoot;
   // The level-10 line written before each setting is changed, in processing order.
   const char* announcements[kSettingCount];
+  // The program that runs the pass, as its events name it.
+  const char* eventProgram;
 };
 
 // The service's pass: in the service's account, whose per-user scheme is the default user's.

@@ -6,6 +6,7 @@
 
 #include "BackupKey.h"
 #include "PMLog.h"
+#include "PassEvents.h"
 #include "PassRules.h"
 #include "PassVariant.h"
 #include "PolicyNumbers.h"
@@ -23,6 +24,12 @@ namespace {
 constexpr DWORD kErrorLevel = 0;
 constexpr DWORD kSuccessLevel = 5;
 constexpr DWORD kAnnouncementLevel = 10;
+
+// A pass that fails: its error line now, and its event when the pass ends.
+void PassFailed(PMLog& log, PassEvents& events, const std::string& text) {
+  log.WriteError(text, kErrorLevel);
+  events.Failed(text);
+}
 
 // The snapshot written before anything changes: what the scheme holds and what the policy
 // asks for, mains first, then battery.
@@ -64,7 +71,7 @@ void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme
 // Changes every setting whose policy is in range and differs from the scheme. A refusal is
 // logged and never stops the others.
 void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& schemeKey,
-                     PwrScheme& scheme, PMLog& log, PolicyNumbers& numbers) {
+                     PwrScheme& scheme, PMLog& log, PolicyNumbers& numbers, PassEvents& events) {
   // A hibernation total counts from the standby time-out, which this loop changes first. The
   // comparison needs the total as it is now; the backup records what the setting was when
   // the pass began, the value that restores the scheme.
@@ -86,22 +93,25 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
       log.WriteError(scheme.GetErrorText(), kErrorLevel);
     } else {
       log.WriteInfo(setting.successLine, kSuccessLevel);
+      events.Changed(setting.policyValue, found[i], policy);
     }
   }
 }
 
 void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& log,
-                  PolicyNumbers& numbers) {
+                  PolicyNumbers& numbers, PassEvents& events) {
   if (scheme.commit()) {
-    log.WriteError(scheme.GetErrorText(), kErrorLevel);
+    PassFailed(log, events, scheme.GetErrorText());
     return;
   }
   log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
   // Without the right to write schemes only the per-user half was stored, so a machine
-  // hibernation policy could not take effect; only the mains value is consulted.
-  if (!mgmt.CanUserWriteScheme() &&
-      numbers.Read(schemeKey, schema::kAcMachHibernateIdleTime) != 0) {
-    log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
+  // hibernation policy could not take effect; only the mains value is consulted for the note.
+  if (!mgmt.CanUserWriteScheme()) {
+    events.MachineHalfNotStored();
+    if (numbers.Read(schemeKey, schema::kAcMachHibernateIdleTime) != 0) {
+      log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
+    }
   }
 }
 
@@ -109,7 +119,7 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& lo
 // The backup key is opened into `backup` only once the scheme is known to be enforceable.
 void EnforceScheme(const PassVariant& variant, const std::string& schemeName, RegKey& schemeKey,
                    RegKey& options, PwrMgmt& mgmt, PMLog& log, PolicyNumbers& numbers,
-                   std::optional<BackupKey>& backup) {
+                   std::optional<BackupKey>& backup, PassEvents& events) {
   PwrScheme scheme;
   const bool activeUnknown = ReadActiveScheme(mgmt, scheme);
   const DWORD securityBypass = numbers.Read(options, schema::kSecurityBypass);
@@ -117,21 +127,21 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName, Re
   ApplySwitches(scheme, securityBypass, forceStandby);
 
   if (!IsAcceptedSchemeName(schemeName)) {
-    log.WriteError("Invalid Scheme Name", kErrorLevel);
+    PassFailed(log, events, "Invalid Scheme Name");
     return;
   }
   // A scheme that was never read holds nothing of the machine's: enforcing against it and
   // committing it would overwrite the active scheme with zeros.
   if (!scheme.IsRead()) {
     // Without an active scheme the query's own failure says more than the read's.
-    log.WriteError(activeUnknown ? mgmt.GetErrorText() : scheme.GetErrorText(), kErrorLevel);
+    PassFailed(log, events, activeUnknown ? mgmt.GetErrorText() : scheme.GetErrorText());
     return;
   }
 
   backup.emplace(variant.backupRoot, log);
   WriteSnapshot(*backup, schemeKey, scheme, numbers);
-  EnforceSettings(variant, *backup, schemeKey, scheme, log, numbers);
-  CommitScheme(scheme, mgmt, schemeKey, log, numbers);
+  EnforceSettings(variant, *backup, schemeKey, scheme, log, numbers, events);
+  CommitScheme(scheme, mgmt, schemeKey, log, numbers, events);
 }
 
 }  // namespace
@@ -142,6 +152,7 @@ void RunPolicyPass(const PassVariant& variant) {
   const char* rootPath = ChooseSettingsRoot();
   if (rootPath == nullptr) return;
   SettingsKey settings(rootPath);
+  PassEvents events(variant.eventProgram);
 
   RegKey root = settings.OpenSettings();
   RegKey options = settings.OpenOptions();
@@ -158,8 +169,9 @@ void RunPolicyPass(const PassVariant& variant) {
   const std::string schemeName = root.GetStrValue(schema::kSettingsScheme);
   const DWORD version = numbers.Read(root, schema::kMajorVersion);
   if (!IsAcceptedVersion(version)) {
-    log.WriteError(version == 0 ? "Major version NULL" : "Major version too high", kErrorLevel);
+    PassFailed(log, events, version == 0 ? "Major version NULL" : "Major version too high");
     log.Close();
+    events.End();
     root.CloseKey();
     options.CloseKey();
     return;
@@ -169,9 +181,10 @@ void RunPolicyPass(const PassVariant& variant) {
   // of that name.
   RegKey schemeKey = settings.OpenSubKey(schemeName);
   std::optional<BackupKey> backup;
-  EnforceScheme(variant, schemeName, schemeKey, options, mgmt, log, numbers, backup);
+  EnforceScheme(variant, schemeName, schemeKey, options, mgmt, log, numbers, backup, events);
 
   log.Close();
+  events.End();
   if (variant.writesDebugTexts) OutputDebugStringA("Reached end of PM Update");
   root.CloseKey();
   options.CloseKey();

@@ -14,4 +14,5 @@ const PassVariant kServicePass = {
         ".Default User Disk Spindown Timeout will be changed",
         ".Default User DC Disk Spindown Timeout will be changed",
     },
+    "service",
 };

@@ -250,6 +250,25 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 // Debugger output.
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 
+// The event log (reporting events under a source) and the name of the user the program runs as.
+typedef void* PSID;
+
+#define EVENTLOG_SUCCESS 0x0000
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+#define EVENTLOG_AUDIT_SUCCESS 0x0008
+#define EVENTLOG_AUDIT_FAILURE 0x0010
+
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+
+HANDLE WINAPI RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName);
+BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
+                         PSID lpUserSid, WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings,
+                         LPVOID lpRawData);
+BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
+BOOL WINAPI GetUserNameA(LPSTR lpBuffer, LPDWORD pcbBuffer);
+
 // Display power-off settings.
 #define SPI_GETPOWEROFFTIMEOUT 0x0050
 #define SPI_SETPOWEROFFTIMEOUT 0x0052

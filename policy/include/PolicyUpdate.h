@@ -7,4 +7,8 @@
 // Returns after one pass; every failure is handled, and logged where the log allows, inside.
 void RunPolicyUpdate();
 
+// The power-scheme interface this process's passes use: "current" or "legacy". The first call
+// in a process makes the choice (and writes its debug text "Power scheme interface: ...").
+const char* PowerInterfaceName();
+
 #endif

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Win32Api.h"
 
@@ -324,6 +325,63 @@ PM_WRAP(void, OutputDebugStringA, "_Z18OutputDebugStringAPKc", (LPCSTR text)) {
   if (call.Recorded()) {
     g_calls.push_back([copy = Text(text)](HandleMap&) { OutputDebugStringA(copy.get()); });
   }
+}
+
+// ---- Event log, the user's name ----------------------------------------------------------------
+
+PM_WRAP(BOOL, GetUserNameA, "_Z12GetUserNameAPcPj", (LPSTR name, LPDWORD size)) {
+  Outermost call;
+  const DWORD room = size != nullptr ? *size : 0;
+  const BOOL ok = RealGetUserNameA(name, size);
+  if (call.Recorded()) {
+    g_calls.push_back([room, hasName = name != nullptr, hasSize = size != nullptr](HandleMap&) {
+      std::vector<char> buffer(room + 1);
+      DWORD got = room;
+      GetUserNameA(hasName ? buffer.data() : nullptr, hasSize ? &got : nullptr);
+    });
+  }
+  return ok;
+}
+
+PM_WRAP(HANDLE, RegisterEventSourceA, "_Z20RegisterEventSourceAPKcS0_",
+        (LPCSTR server, LPCSTR source)) {
+  Outermost call;
+  const HANDLE registered = RealRegisterEventSourceA(server, source);
+  if (call.Recorded()) {
+    g_calls.push_back([host = Text(server), name = Text(source), registered](HandleMap& h) {
+      const HANDLE replayed = RegisterEventSourceA(host.get(), name.get());
+      if (registered != nullptr) h.Set(registered, replayed);
+    });
+  }
+  return registered;
+}
+
+PM_WRAP(BOOL, ReportEventA, "_Z12ReportEventAPvttjS_tjPPKcS_",
+        (HANDLE log, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD size,
+         LPCSTR* strings, LPVOID data)) {
+  Outermost call;
+  const BOOL ok = RealReportEventA(log, type, category, id, user, count, size, strings, data);
+  if (call.Recorded()) {
+    std::vector<std::string> texts;
+    for (WORD i = 0; strings != nullptr && i < count; ++i) texts.emplace_back(strings[i]);
+    g_calls.push_back(
+        [log, type, category, id, texts, hasStrings = strings != nullptr](HandleMap& h) {
+          std::vector<LPCSTR> pointers;
+          for (const std::string& text : texts) pointers.push_back(text.c_str());
+          ReportEventA(h.Get(log), type, category, id, nullptr, static_cast<WORD>(pointers.size()),
+                       0, hasStrings ? pointers.data() : nullptr, nullptr);
+        });
+  }
+  return ok;
+}
+
+PM_WRAP(BOOL, DeregisterEventSource, "_Z21DeregisterEventSourcePv", (HANDLE log)) {
+  Outermost call;
+  const BOOL ok = RealDeregisterEventSource(log);
+  if (call.Recorded()) {
+    g_calls.push_back([log](HandleMap& h) { DeregisterEventSource(h.Get(log)); });
+  }
+  return ok;
 }
 
 // ---- Legacy power profile ---------------------------------------------------------------------

@@ -28,6 +28,7 @@
 
 #include "CurrentSchemeStore.h"
 #include "HostControl.h"
+#include "PMEventReporter.h"
 #include "PassInvariants.h"
 #include "PassVariant.h"
 #include "PowerInterface.h"
@@ -465,6 +466,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool current = (flags & 1) != 0;
   ProbeOnDefaultStore(current);
   host::Reset();
+  ForgetReportedWarnings();  // each input reports as a process of its own would
   const PassVariant& variant = (flags & 2) != 0 ? kLogonPass : kServicePass;
   const bool limitedUser = (flags & 4) != 0;
   const bool seedStore = (flags & 8) == 0;

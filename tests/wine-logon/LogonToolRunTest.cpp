@@ -5,12 +5,14 @@
 // halves of the active scheme whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "DebugMonitor.h"
+#include "EventTrace.h"
 #include "ExamplePolicy.h"
 #include "Files.h"
 #include "Programs.h"
@@ -165,6 +167,42 @@ TEST_F(LogonToolRun, ALogNamePlantedAsAHardLinkLeavesTheOtherFileAlone) {
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
   EXPECT_TRUE(DeleteFileA(LogPath().c_str()));
   EXPECT_TRUE(DeleteFileA(other.c_str()));
+}
+
+// Each pass reports how it went under the source PMevents, as Wine's trace of the event log
+// shows: the time-outs the first pass changed, in the logon tool's and its user's name; nothing
+// for a second pass with nothing to change; a rejected version with the log's text.
+TEST_F(LogonToolRun, ReportsWhatAPassChangedOrWhyItFailedAndNothingWhenNothingChanged) {
+  char user[257];
+  DWORD size = sizeof user;
+  ASSERT_TRUE(GetUserNameA(user, &size));
+  const winetest::WithEventTrace trace;
+  // The events one run of the tool reported, from the area's stderr log.
+  auto events = [this] {
+    const size_t start = winetest::StderrLog().size();
+    const ProgramRun run = RunTool(HERE);
+    const std::string log = winetest::StderrLog();
+    return winetest::Describe(winetest::EventsOf(
+        winetest::ParseEventTrace(log.substr(std::min(start, log.size()))), run.processId));
+  };
+
+  const std::vector<std::string> first = events();
+  const std::vector<std::string> second = events();
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetDword(HKEY_LOCAL_MACHINE, winetest::kGroupPolicyKey, "MajorVersion", 0));
+  const std::vector<std::string> rejected = events();
+
+  EXPECT_EQ(std::vector<std::string>{winetest::Expected(
+                pm_events::kPassChangedSettings,
+                {"logon tool", user, "6",
+                 "ACUserMonIdleTime 20 -> 10\r\nACUserStandByIdleTime 0 -> 30\r\n"
+                 "ACMachHibernateIdleTime 0 -> 90\r\nDCUserStandByIdleTime 5 -> 15\r\n"
+                 "DCMachHibernateIdleTime 0 -> 60\r\nACUserHDDspindownIdleTime 0 -> 20"})},
+            first);
+  EXPECT_EQ(std::vector<std::string>{}, second);
+  EXPECT_EQ(std::vector<std::string>{winetest::Expected(
+                pm_events::kPassFailed, {"logon tool", user, "Major version NULL"})},
+            rejected);
 }
 
 // Rejected before the scheme is read: one error line, and the registry as it was. The display

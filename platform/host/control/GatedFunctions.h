@@ -76,6 +76,11 @@ struct RecordedFunction {
   X(GetSystemDirectoryA, kZero, kSet, kNone)                 \
   /* Debug output and display settings */                    \
   X(OutputDebugStringA, kNothing, kSet, kNone)               \
+  /* Event log and the user's name */                        \
+  X(RegisterEventSourceA, kZero, kSet, kNone)                \
+  X(ReportEventA, kZero, kSet, kNone)                        \
+  X(DeregisterEventSource, kZero, kSet, kReleasesHandle)     \
+  X(GetUserNameA, kZero, kSet, kNone)                        \
   X(SystemParametersInfoA, kZero, kSet, kNone)               \
   /* Power profile */                                        \
   X(GetPwrCapabilities, kZero, kSet, kNone)                  \

@@ -14,9 +14,10 @@
 
 namespace host {
 
-// Forgets every key, value, open handle, injected failure, recorded call and debug text,
-// the error mode and the display settings of the session, restores the default capabilities
-// and makes the user an administrator again, and records calls from then on (see Calls).
+// Forgets every key, value, open handle, injected failure, recorded call, debug text and
+// reported event, the error mode and the display settings of the session, restores the default
+// capabilities and makes the user an administrator (named "Administrator") again, and records
+// calls from then on (see Calls).
 // Files on disk are not touched; open file handles are closed. The debug echo stays as it
 // was set. It also puts back what HostServiceControl.h controls: the clock (virtual from now
 // on, at 0), events, service handles and run states, the dispatcher, its queued controls and
@@ -127,8 +128,8 @@ void RecordCalls(bool record);
 size_t CallCount(const FailableFunction& function);
 size_t CallCount(const RecordedFunction& function);
 
-// Handles opened and not yet closed: registry keys, files, events and service control
-// manager handles.
+// Handles opened and not yet closed: registry keys, files, events, service control manager
+// handles and event sources.
 size_t OpenHandleCount();
 
 // Texts passed to OutputDebugStringA since the last Reset/ClearDebugOutput, in order.
@@ -137,6 +138,26 @@ void ClearDebugOutput();
 // Whether OutputDebugStringA also writes each text to stderr (on by default in programs,
 // tests switch it off).
 void SetDebugEcho(bool echo);
+
+// ---- Event log and the user's name ---------------------------------------------------------
+
+// One event ReportEventA took: the source its handle was registered for, and its arguments.
+struct ReportedEvent {
+  std::string source;
+  WORD type = 0;
+  WORD category = 0;
+  DWORD id = 0;
+  std::vector<std::string> strings;
+};
+// Events reported since the last Reset/ClearReportedEvents, in order. Kept, like the debug
+// texts, only while calls are recorded. RegisterEventSourceA hands out a handle for any source
+// on the local computer (Windows writes an unknown source's events to the Application log);
+// its handles count in OpenHandleCount until DeregisterEventSource.
+std::vector<ReportedEvent> ReportedEvents();
+void ClearReportedEvents();
+
+// What GetUserNameA answers. Reset() makes it "Administrator".
+void SetUserName(const std::string& name);
 
 }  // namespace host
 
