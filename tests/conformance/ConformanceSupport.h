@@ -171,9 +171,9 @@ inline bool MakeSymbolicLink(const std::string& link, const std::string& target)
 inline bool MakeFolderLink(const std::string& link, const std::string& target) {
 #ifdef _WIN32
   if (IsWine()) return MakeSymbolicLink(link, target);
-  return CreateSymbolicLinkA(link.c_str(), target.c_str(),
-                             SYMBOLIC_LINK_FLAG_DIRECTORY |
-                                 SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != FALSE;
+  return CreateSymbolicLinkA(
+             link.c_str(), target.c_str(),
+             SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != FALSE;
 #else
   return symlink(target.c_str(), link.c_str()) == 0;
 #endif
