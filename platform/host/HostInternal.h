@@ -20,6 +20,8 @@ void ResetCallGate();
 bool IsRecording();
 void ResetDebugOutput();
 void ResetFiles();
+// Forgets the record of CreateFileA's arguments (host::FileOpens).
+void ClearFileOpens();
 void ResetSystemParameters();
 void ResetWaits();
 void ResetServices();

@@ -297,6 +297,33 @@ PM_WRAP(BOOL, CloseHandle, "_Z11CloseHandlePv", (HANDLE handle)) {
   return ok;
 }
 
+PM_WRAP(DWORD, GetFullPathNameA, "_Z16GetFullPathNameAPKcjPcPS1_",
+        (LPCSTR name, DWORD room, LPSTR out, LPSTR* part)) {
+  Outermost call;
+  const DWORD answer = RealGetFullPathNameA(name, room, out, part);
+  if (call.Recorded()) {
+    g_calls.push_back([text = Text(name), room, hasPart = part != nullptr](HandleMap&) {
+      std::vector<char> buffer(room + 1);
+      LPSTR at = nullptr;
+      GetFullPathNameA(text.get(), room, buffer.data(), hasPart ? &at : nullptr);
+    });
+  }
+  return answer;
+}
+
+PM_WRAP(DWORD, GetLongPathNameA, "_Z16GetLongPathNameAPKcPcj",
+        (LPCSTR name, LPSTR out, DWORD room)) {
+  Outermost call;
+  const DWORD answer = RealGetLongPathNameA(name, out, room);
+  if (call.Recorded()) {
+    g_calls.push_back([text = Text(name), room](HandleMap&) {
+      std::vector<char> buffer(room + 1);
+      GetLongPathNameA(text.get(), buffer.data(), room);
+    });
+  }
+  return answer;
+}
+
 PM_WRAP(HLOCAL, LocalFree, "_Z9LocalFreePv", (HLOCAL block)) {
   Outermost call;
   const HLOCAL left = RealLocalFree(block);
@@ -555,13 +582,81 @@ FARPROC Hand(F* real, F recorder, FARPROC found) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(recorder));
 }
 
+// kernel32.dll's functions that the log looks up.
+DWORD(WINAPI* g_realFinalPath)(HANDLE, LPSTR, DWORD, DWORD) = nullptr;
+BOOL(WINAPI* g_realSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = nullptr;
+
+DWORD WINAPI RecordFinalPath(HANDLE file, LPSTR out, DWORD room, DWORD flags) {
+  Outermost call;
+  const DWORD answer = g_realFinalPath(file, out, room, flags);
+  if (call.Recorded()) {
+    g_calls.push_back([file, room, flags](HandleMap& h) {
+      std::vector<char> buffer(room + 1);
+      RecordFinalPath(h.Get(file), buffer.data(), room, flags);
+    });
+  }
+  return answer;
+}
+
+BOOL WINAPI RecordSetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                 DWORD size) {
+  Outermost call;
+  const BOOL ok = g_realSetInformation(file, kind, info, size);
+  if (call.Recorded()) {
+    std::string bytes(static_cast<const char*>(info), info != nullptr ? size : 0);
+    g_calls.push_back([file, kind, bytes](HandleMap& h) {
+      std::string copy = bytes;
+      RecordSetInformation(h.Get(file), kind, copy.empty() ? nullptr : &copy[0],
+                           static_cast<DWORD>(copy.size()));
+    });
+  }
+  return ok;
+}
+
+// Through the one function type that converts to every other without a warning.
+template <typename F>
+FARPROC HandAny(F* real, F recorder, FARPROC found) {
+  *real = reinterpret_cast<F>(reinterpret_cast<void (*)()>(found));
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(recorder));
+}
+
 }  // namespace
+
+PM_WRAP(HMODULE, LoadLibraryA, "_Z12LoadLibraryAPKc", (LPCSTR name)) {
+  Outermost call;
+  const HMODULE module = RealLoadLibraryA(name);
+  if (call.Recorded()) {
+    g_calls.push_back([text = Text(name), module](HandleMap& h) {
+      const HMODULE loaded = LoadLibraryA(text.get());
+      if (module != nullptr) h.Set(module, loaded);
+    });
+  }
+  return module;
+}
+
+PM_WRAP(BOOL, FreeLibrary, "_Z11FreeLibraryP11HINSTANCE__", (HMODULE module)) {
+  Outermost call;
+  const BOOL ok = RealFreeLibrary(module);
+  if (call.Recorded()) g_calls.push_back([module](HandleMap& h) { FreeLibrary(h.Get(module)); });
+  return ok;
+}
 
 PM_WRAP(FARPROC, GetProcAddress, "_Z14GetProcAddressP11HINSTANCE__PKc",
         (HMODULE module, LPCSTR name)) {
+  Outermost call;
   const FARPROC found = RealGetProcAddress(module, name);
+  if (call.Recorded()) {
+    g_calls.push_back(
+        [module, text = Text(name)](HandleMap& h) { GetProcAddress(h.Get(module), text.get()); });
+  }
   if (found == nullptr || name == nullptr) return found;
   const std::string wanted = name;
+  if (wanted == "GetFinalPathNameByHandleA") {
+    return HandAny(&g_realFinalPath, &RecordFinalPath, found);
+  }
+  if (wanted == "SetFileInformationByHandle") {
+    return HandAny(&g_realSetInformation, &RecordSetInformation, found);
+  }
   if (wanted == "PowerGetActiveScheme") return Hand(&g_real.getActive, &RecordGetActive, found);
   if (wanted == "PowerReadACValueIndex") return Hand(&g_real.readAc, &RecordReadAc, found);
   if (wanted == "PowerReadDCValueIndex") return Hand(&g_real.readDc, &RecordReadDc, found);

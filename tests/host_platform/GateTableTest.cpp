@@ -369,6 +369,47 @@ class GateTable : public ::testing::Test {
            none(effect);
            return Widen(DeleteFileA(path_.c_str()));
          }},
+        {gated::GetFullPathNameA.name,
+         [none](FailureEffect* effect) {
+           char buffer[64] = "keep";
+           LPSTR part = nullptr;
+           DWORD rc = GetFullPathNameA("/x/y", sizeof buffer, buffer, &part);
+           EXPECT_STREQ("keep", buffer);
+           EXPECT_EQ(nullptr, part);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::GetLongPathNameA.name,
+         [this, none](FailureEffect* effect) {
+           char buffer[256] = "keep";
+           DWORD rc = GetLongPathNameA(path_.c_str(), buffer, sizeof buffer);
+           EXPECT_STREQ("keep", buffer);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::GetShortPathNameA.name,
+         [this, none](FailureEffect* effect) {
+           char buffer[256] = "keep";
+           DWORD rc = GetShortPathNameA(path_.c_str(), buffer, sizeof buffer);
+           EXPECT_STREQ("keep", buffer);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::GetFinalPathNameByHandleA.name,
+         [this, none](FailureEffect* effect) {
+           char buffer[256] = "keep";
+           DWORD rc = GetFinalPathNameByHandleA(file_, buffer, sizeof buffer, 0);
+           EXPECT_STREQ("keep", buffer);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::SetFileInformationByHandle.name,
+         [this, none](FailureEffect* effect) {
+           FILE_DISPOSITION_INFO info = {TRUE};
+           BOOL rc = SetFileInformationByHandle(file_, FileDispositionInfo, &info, sizeof info);
+           none(effect);
+           return Widen(rc);
+         }},
         {gated::GetSystemDirectoryA.name,
          [none](FailureEffect* effect) {
            char buffer[64] = "keep";

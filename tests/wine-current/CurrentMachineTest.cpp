@@ -204,17 +204,17 @@ TEST_F(CurrentMachine, TheStatusCommandJudgesTheActivePlanBeforeAndAfterALogonPa
   RunTool(HERE);
   const Texts after = status(0);
 
-  ASSERT_EQ(18u, before.size());
-  ASSERT_EQ(18u, after.size());
+  ASSERT_EQ(19u, before.size());
+  ASSERT_EQ(19u, after.size());
   EXPECT_EQ("interface: current", before[2]);
   EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=180        pass=change",
             before[14]);
   EXPECT_EQ("setting: ACUserHDDspindownIdleTime policy=20          scheme=20         pass=same",
             before[15]);
-  EXPECT_EQ("result: differs", before[17]);
+  EXPECT_EQ("result: differs", before[18]);
   EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=60         pass=same",
             after[14]);
-  EXPECT_EQ("result: complies", after[17]);
+  EXPECT_EQ("result: complies", after[18]);
   ExpectPlanEnforced(HERE);
 }
 

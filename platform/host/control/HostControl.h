@@ -73,6 +73,25 @@ void SetLimitedUser(bool limited);
 // written; a change that cannot be saved makes RegFlushKey fail with the reason's error.
 constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
 
+// ---- Files -------------------------------------------------------------------------------
+
+// Gives the existing file or folder at `path` (a host path with at least one slash) a second,
+// short name in its folder, as Windows gives a long name an 8.3 name: every file function then
+// takes either name, and GetLongPathNameA and GetShortPathNameA translate between them. False
+// when nothing is at `path` or the name holds a slash. Reset() forgets every short name.
+bool SetShortName(const std::string& path, const std::string& shortName);
+
+// What each CreateFileA call (that passed the gate) was asked for, in order, since the last
+// Reset/ClearCalls; recorded while calls are (see RecordCalls).
+struct FileOpen {
+  std::string path;
+  DWORD access = 0;
+  DWORD share = 0;
+  DWORD disposition = 0;
+  DWORD flags = 0;  // dwFlagsAndAttributes
+};
+std::vector<FileOpen> FileOpens();
+
 // ---- Power profile ------------------------------------------------------------------------
 
 // The capabilities GetPwrCapabilities reports. Stored in the registry (see
@@ -94,7 +113,13 @@ enum class PowerMachine {
 };
 void SetPowerMachine(PowerMachine machine);
 
-// How many LoadLibraryA("powrprof.dll") calls have no FreeLibrary yet.
+// The Windows whose kernel32.dll LoadLibraryA("kernel32.dll") loads. Reset() makes it
+// kVistaAndLater, whose GetProcAddress finds GetFinalPathNameByHandleA and
+// SetFileInformationByHandle; Windows XP's exports neither.
+enum class Kernel32 { kVistaAndLater, kWindowsXp };
+void SetKernel32(Kernel32 kernel);
+
+// How many LoadLibraryA calls (powrprof.dll or kernel32.dll) have no FreeLibrary yet.
 size_t LoadedLibraryCount();
 // Blocks from LocalAlloc (the GUIDs PowerGetActiveScheme hands out) not yet given to LocalFree.
 // Reset() frees them.
