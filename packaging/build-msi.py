@@ -8,9 +8,10 @@ Usage: build-msi.py --version MAJOR.MINOR.BUILD --hollin Hollin.exe
 1. wixl builds the package from Dorvane.wxs at the given product version (-a x64). wixl
    only warns about what it does not understand and still exits 0, so any output of wixl
    fails the build.
-2. msibuild fixes what wixl cannot express: the Run value becomes REG_EXPAND_SZ (what
-   "Hollin /Install" writes), each program's File row gets the file version read from its
-   version record (so a copy already in the system folder is replaced by version, not by
+2. msibuild fixes what wixl cannot express: the Run value and the event source's message
+   file become REG_EXPAND_SZ (what "Hollin /Install" writes), a row removes the event
+   source's whole key on uninstall, each program's File row gets the file version read from
+   its version record (so a copy already in the system folder is replaced by version, not by
    date), and the upgrade row also takes a package of the same version, so a rebuild
    replaces an installed build instead of being installed beside it.
 3. The tables are read back and compared with the service program's own constants and
@@ -43,6 +44,15 @@ MSI_UPGRADE_MIGRATE_FEATURES = 0x1
 MSI_UPGRADE_ONLY_DETECT = 0x2
 MSI_UPGRADE_VERSION_MAX_INCLUSIVE = 0x200
 HKEY_LOCAL_MACHINE_ROOT = 2
+# A Registry row with this name and no value removes its key, with everything in it, when
+# its component is uninstalled.
+REMOVE_KEY_ON_UNINSTALL = "-"
+
+# The Application log's event source that the service and the logon tool report under
+# (PMEventSource), its message table in the service program; under HKEY_LOCAL_MACHINE.
+EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\PMevents"
+# Error, warning and information events.
+EVENT_TYPES_SUPPORTED = 7
 
 
 # What the package must agree with in HollinConstants.h.
@@ -128,10 +138,19 @@ def fix_up(msi, versions):
                   % (versions[row["FileName"]], row["File"]))
         # A versioned file is compared by version; a hash row would be wrong for it.
         msi_query(msi, "DELETE FROM MsiFileHash WHERE File_='%s'" % row["File"])
-    for row in table(msi, "Registry"):
+    registry = table(msi, "Registry")
+    for row in registry:
         if row["Value"].startswith("[#"):
             msi_query(msi, "UPDATE Registry SET Value='#%%%s' WHERE Registry='%s'"
                       % (row["Value"], row["Registry"]))
+    # The event source's key goes with the component that writes its values, whatever else
+    # it holds by then.
+    for component in sorted({row["Component_"] for row in registry
+                             if row["Key"] == EVENT_SOURCE_KEY}):
+        msi_query(msi, "INSERT INTO Registry (Registry, Root, `Key`, Name, Component_) "
+                  "VALUES ('EventSourceKey', %d, '%s', '%s', '%s')"
+                  % (HKEY_LOCAL_MACHINE_ROOT, EVENT_SOURCE_KEY, REMOVE_KEY_ON_UNINSTALL,
+                     component))
     for row in table(msi, "Upgrade"):
         attributes = int(row["Attributes"])
         if not attributes & MSI_UPGRADE_ONLY_DETECT and row["VersionMax"]:
@@ -191,7 +210,8 @@ def check_package(msi, constants, version, versions):
            "and deleted at uninstall")
 
     tool_key = files.get(tool_file, {}).get("File")
-    runs = [row for row in table(msi, "Registry") if row["Name"] == constants["kRunValueName"]]
+    registry = table(msi, "Registry")
+    runs = [row for row in registry if row["Name"] == constants["kRunValueName"]]
     expect(len(runs) == 1, "one Run value %s" % constants["kRunValueName"])
     for row in runs:
         expect(int(row["Root"]) == HKEY_LOCAL_MACHINE_ROOT
@@ -202,16 +222,37 @@ def check_package(msi, constants, version, versions):
         expect(row["Component_"] == files.get(tool_file, {}).get("Component_"),
                "the Run value belongs to the component of %s" % tool_file)
 
+    # The event source: registered with the service program, its key removed with it.
+    service_key = files.get(service_file, {}).get("File")
+    source = sorted((row["Name"], row["Value"], int(row["Root"]), row["Component_"])
+                    for row in registry if row["Key"] == EVENT_SOURCE_KEY)
+    expect(source == sorted([
+        (REMOVE_KEY_ON_UNINSTALL, "", HKEY_LOCAL_MACHINE_ROOT, service_component),
+        ("EventMessageFile", "#%%[#%s]" % service_key, HKEY_LOCAL_MACHINE_ROOT,
+         service_component),
+        ("TypesSupported", "#%d" % EVENT_TYPES_SUPPORTED, HKEY_LOCAL_MACHINE_ROOT,
+         service_component)]),
+           "the event source HKEY_LOCAL_MACHINE\\%s: EventMessageFile the expandable path of "
+           "%s, TypesSupported %d, the key removed with the component of %s; found %s"
+           % (EVENT_SOURCE_KEY, service_file, EVENT_TYPES_SUPPORTED, service_file, source))
+
     # The service is registered by the tables alone: no custom action runs a program.
     actions = table(msi, "CustomAction")
     expect(not actions, "no custom actions, found %s" % [row["Action"] for row in actions])
     sequence = {row["Action"]: int(row["Sequence"]) for row in table(msi, "InstallExecuteSequence")}
-    order = ["InstallValidate", "RemoveExistingProducts", "InstallInitialize", "StopServices",
+    order = ["InstallValidate", "InstallInitialize", "RemoveExistingProducts", "StopServices",
              "DeleteServices", "RemoveRegistryValues", "RemoveFiles", "InstallFiles",
              "WriteRegistryValues", "InstallServices", "StartServices", "InstallFinalize"]
     present = [action for action in order if action in sequence]
     expect(present == order and sorted(present, key=sequence.get) == order,
            "the install sequence runs %s in this order" % ", ".join(order))
+    # The old version's removal is part of the installation's transaction only when no step
+    # that changes the machine comes before it.
+    by_sequence = sorted(sequence, key=sequence.get)
+    if "InstallInitialize" in by_sequence:
+        after = by_sequence[by_sequence.index("InstallInitialize") + 1:][:1]
+        expect(after == ["RemoveExistingProducts"],
+               "RemoveExistingProducts comes right after InstallInitialize, found %s" % after)
 
     upgrades = table(msi, "Upgrade")
     older = [row for row in upgrades if not int(row["Attributes"]) & MSI_UPGRADE_ONLY_DETECT]

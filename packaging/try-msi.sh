@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tries the MSI package by hand under Wine, in a throwaway prefix, and shows what each step
-# leaves behind (files, service key and state, Run value, installed products, the first
-# pass's log and backup key):
+# leaves behind (files, service key and state, Run value, event source, installed products,
+# the first pass's log and backup key):
 #
 #   1. install the package of the build;
 #   2. upgrade to the same programs packaged as a higher version;
@@ -74,6 +74,9 @@ show() (
   echo "-- Run value:"
   wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Ulmora_Dorvane_Tool 2>&1 |
     grep -E 'Ulmora|Unable' | sed 's/^/   /'
+  echo "-- event source:"
+  wine reg query 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\PMevents' 2>&1 |
+    grep -E 'REG_|Unable' | sed 's/^/   /'
   echo "-- installed products:"
   local products
   products=$(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |

@@ -3,4 +3,5 @@
 // the setting table).
 #include "PassVariant.h"
 
-const PassVariant kLogonPass = {false, HKEY_CURRENT_USER, &Setting::logonAnnouncement};
+const PassVariant kLogonPass = {false, HKEY_CURRENT_USER, &Setting::logonAnnouncement,
+                                "logon tool"};

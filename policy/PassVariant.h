@@ -13,6 +13,8 @@ struct PassVariant {
   HKEY backupRoot;
   // Which of the setting table's announcements the pass writes before a change (level 10).
   const char* Setting::*announcement;
+  // The program that runs the pass, as its events name it.
+  const char* eventProgram;
 };
 
 // The service's pass: in the service's account, whose per-user scheme is the default user's.

@@ -7,6 +7,7 @@
 
 #include "BackupKey.h"
 #include "PMLog.h"
+#include "PassEvents.h"
 #include "PassRules.h"
 #include "PassVariant.h"
 #include "PolicyNumbers.h"
@@ -30,29 +31,37 @@ constexpr DWORD kAnnouncementLevel = 10;
 constexpr PowerSource kSources[] = {PowerSource::kAc, PowerSource::kDc};
 
 // What a pass has opened, closed when the pass returns, however it returns: the log by Close,
-// then each key by CloseKey (their destructors release nothing). The service's end text comes
-// in between, once the pass has got as far as writing it: after the log is closed, so that
-// whoever waits for the text finds the log whole and free.
+// then each key by CloseKey (their destructors release nothing). In between, the pass's event
+// and the service's end text, once the pass has got as far as writing it: after the log is
+// closed, so that whoever waits for either finds the log whole and free.
 struct PassEnd {
-  PMLog log;
-  std::optional<RegKey> root;
-  std::optional<RegKey> options;
-  std::optional<RegKey> schemeKey;
-  std::optional<BackupKey> backup;
-  const char* endText = nullptr;
-
-  PassEnd() = default;
+  explicit PassEnd(PassEvents& passEvents) : events(passEvents) {}
   PassEnd(const PassEnd&) = delete;
   PassEnd& operator=(const PassEnd&) = delete;
   ~PassEnd() {
     log.Close();
+    events.End();
     if (endText != nullptr) OutputDebugStringA(endText);
     for (std::optional<RegKey>* key : {&root, &options, &schemeKey}) {
       if (*key) (*key)->CloseKey();
     }
     if (backup) backup->Close();
   }
+
+  PassEvents& events;
+  PMLog log;
+  std::optional<RegKey> root;
+  std::optional<RegKey> options;
+  std::optional<RegKey> schemeKey;
+  std::optional<BackupKey> backup;
+  const char* endText = nullptr;
 };
+
+// A pass that fails: its error line now, and its event when the pass ends.
+void PassFailed(PassEnd& end, const std::string& text) {
+  end.log.WriteError(text, kErrorLevel);
+  end.events.Failed(text);
+}
 
 // The snapshot written before anything changes: for mains, then battery, what the scheme
 // holds and then what the policy asks for, for each setting that has snapshot values.
@@ -75,7 +84,7 @@ void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme
 // Changes every setting whose policy is in range and differs from the scheme. A refusal is
 // logged and never stops the others.
 void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& schemeKey,
-                     PwrScheme& scheme, PMLog& log, PolicyNumbers& numbers) {
+                     PwrScheme& scheme, PMLog& log, PolicyNumbers& numbers, PassEvents& events) {
   // A hibernation total counts from the standby time-out, which this loop changes first. The
   // comparison needs the total as it is now; the backup records what the setting was when
   // the pass began, the value that restores the scheme.
@@ -93,23 +102,26 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
       log.WriteError(scheme.GetErrorText(), kErrorLevel);
     } else {
       log.WriteInfo(setting.successLine, kSuccessLevel);
+      events.Changed(setting.policyValue, found[i], policy);
     }
   }
 }
 
-void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& log,
-                  PolicyNumbers& numbers) {
+void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PolicyNumbers& numbers,
+                  PassEnd& end) {
   if (scheme.commit()) {
-    log.WriteError(scheme.GetErrorText(), kErrorLevel);
+    PassFailed(end, scheme.GetErrorText());
     return;
   }
-  log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
+  end.log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
   // Without the right to write schemes only the per-user half was stored, so a machine
-  // hibernation policy could not take effect; only the mains value is consulted.
-  if (!mgmt.CanUserWriteScheme() &&
-      numbers.Read(schemeKey, SettingOf<Timeout::kHibernate, PowerSource::kAc>().policyValue) !=
-          0) {
-    log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
+  // hibernation policy could not take effect; only the mains value is consulted for the note.
+  if (!mgmt.CanUserWriteScheme()) {
+    end.events.MachineHalfNotStored();
+    if (numbers.Read(schemeKey, SettingOf<Timeout::kHibernate, PowerSource::kAc>().policyValue) !=
+        0) {
+      end.log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
+    }
   }
 }
 
@@ -124,26 +136,26 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
   ApplySwitches(scheme, securityBypass, forceStandby);
 
   if (!IsAcceptedSchemeName(schemeName)) {
-    end.log.WriteError("Invalid Scheme Name", kErrorLevel);
+    PassFailed(end, "Invalid Scheme Name");
     return;
   }
   if (!probed.found) {
-    end.log.WriteError("No power scheme interface: " + probed.why, kErrorLevel);
+    PassFailed(end, "No power scheme interface: " + probed.why);
     return;
   }
   // A scheme that was never read holds nothing of the machine's: enforcing against it and
   // committing it would overwrite the active scheme with zeros.
   if (!scheme.IsRead()) {
     // Without an active scheme the query's own failure says more than the read's.
-    end.log.WriteError(activeUnknown ? mgmt.GetErrorText() : scheme.GetErrorText(), kErrorLevel);
+    PassFailed(end, activeUnknown ? mgmt.GetErrorText() : scheme.GetErrorText());
     return;
   }
 
   // The backup key is opened only once the scheme is known to be enforceable.
   BackupKey& backup = end.backup.emplace(variant.backupRoot, end.log);
   WriteSnapshot(backup, *end.schemeKey, scheme, numbers);
-  EnforceSettings(variant, backup, *end.schemeKey, scheme, end.log, numbers);
-  CommitScheme(scheme, mgmt, *end.schemeKey, end.log, numbers);
+  EnforceSettings(variant, backup, *end.schemeKey, scheme, end.log, numbers, end.events);
+  CommitScheme(scheme, mgmt, *end.schemeKey, numbers, end);
 }
 
 }  // namespace
@@ -154,11 +166,12 @@ void RunPolicyPass(const PassVariant& variant) {
   const char* rootPath = ChooseSettingsRoot();
   if (rootPath == nullptr) return;
   SettingsKey settings(rootPath);
+  PassEvents events(variant.eventProgram);
 
   // Chosen afresh at every pass. Declared before what the pass opens, so that it is released
   // last, and powrprof.dll with it.
   ProbedPowerInterface probed;
-  PassEnd end;
+  PassEnd end(events);
   end.root.emplace(settings.OpenSettings());
   end.options.emplace(settings.OpenOptions());
   probed = ProbePowerInterface();
@@ -174,7 +187,7 @@ void RunPolicyPass(const PassVariant& variant) {
   const std::string schemeName = end.root->GetStrValue(schema::kSettingsScheme);
   const DWORD version = numbers.Read(*end.root, schema::kMajorVersion);
   if (!IsAcceptedVersion(version)) {
-    end.log.WriteError(version == 0 ? "Major version NULL" : "Major version too high", kErrorLevel);
+    PassFailed(end, version == 0 ? "Major version NULL" : "Major version too high");
     return;
   }
 

@@ -26,6 +26,19 @@ PolicyReading ReadNumber(RegKey& key, const char* name) {
   return reading;
 }
 
+// The log as a pass would open it, checked without creating or writing it.
+LogStatus CheckLog(RegKey& options) {
+  LogStatus log;
+  const std::string file = options.GetStrValue(schema::kLogFile);
+  if (!IsSwitchOn(ReadNumber(options, schema::kLog).value) || file.empty()) {
+    log.kind = LogStatus::kOff;
+    return log;
+  }
+  log.kind = LogStatus::kOn;
+  log.target = PMLog::Check(file);
+  return log;
+}
+
 // The root's values, its switches (set on the scheme, as a pass sets them) and, under an
 // accepted settings scheme, the eight time-outs.
 void ReadPolicy(PolicyStatus& status, PwrScheme& scheme) {
@@ -43,6 +56,7 @@ void ReadPolicy(PolicyStatus& status, PwrScheme& scheme) {
   status.forceStandby = ReadNumber(options, schema::kForceStandby);
   status.forceStandbyOn = IsSwitchOn(status.forceStandby.value);
   ApplySwitches(scheme, status.securityBypass.value, status.forceStandby.value);
+  status.log = CheckLog(options);
 
   if (status.schemeNameAccepted) {
     RegKey schemeKey = settings.OpenSubKey(status.schemeName);

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "PMLog.h"
 #include "PolicySettings.h"
 #include "Win32Api.h"
 
@@ -47,6 +48,17 @@ enum class CannotTell {
   kSchemeUnreadable,    // the active scheme cannot be read
 };
 
+// The log a pass would write.
+struct LogStatus {
+  enum Kind {
+    kNotRead,  // no root counts
+    kOff,      // "Log" is 0, or "LogFile" is empty or absent
+    kOn,       // `target` tells what becomes of "LogFile"
+  };
+  Kind kind = kNotRead;
+  LogTarget target;
+};
+
 struct PolicyStatus {
   const char* root = nullptr;       // below HKEY_LOCAL_MACHINE; null when none counts
   const char* powerInterface = "";  // "legacy", "current" or "none"
@@ -64,6 +76,7 @@ struct PolicyStatus {
   bool schemeRead = false;
   bool mayWriteScheme = false;
   SettingStatus settings[kSettingCount];
+  LogStatus log;
   CannotTell cannotTell = CannotTell::kNo;
 
   // Whether a pass would change a setting or try and be refused.

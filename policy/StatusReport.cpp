@@ -103,6 +103,27 @@ std::string SettingLine(const SettingStatus& setting) {
   return Line("setting", value);
 }
 
+// "off", "writes to PATH", "refused: REASON" or "cannot open PATH: error N"; "-" without a root.
+std::string LogValue(const LogStatus& log) {
+  switch (log.kind) {
+    case LogStatus::kNotRead:
+      return kNotRead;
+    case LogStatus::kOff:
+      return "off";
+    case LogStatus::kOn:
+      break;
+  }
+  switch (log.target.verdict) {
+    case LogTarget::kWrites:
+      return "writes to " + Quoted(log.target.path);
+    case LogTarget::kRefused:
+      return std::string("refused: ") + log.target.reason;
+    case LogTarget::kCannotOpen:
+      break;
+  }
+  return "cannot open " + Quoted(log.target.path) + ": error " + std::to_string(log.target.error);
+}
+
 std::string Result(const PolicyStatus& status) {
   switch (status.cannotTell) {
     case CannotTell::kNo:
@@ -140,6 +161,7 @@ std::string FormatPolicyStatus(const PolicyStatus& status) {
                                                           : "unreadable");
   text += Line("write-access", status.mayWriteScheme ? "yes" : "no");
   for (const SettingStatus& setting : status.settings) text += SettingLine(setting);
+  text += Line("log", LogValue(status.log));
   text += Line("result", Result(status));
   return text;
 }

@@ -13,13 +13,21 @@ int HollinMain(int argc, char** argv);
 // non-zero, after reporting "RegisterLogonTool fails!", when the value could not be written.
 int RegisterLogonTool();
 
-// Creates the service (automatic start, in the system directory, local system account) and
+// Registers the event source with Hollin.exe in the system directory as its message file,
+// creates the service (automatic start, in the system directory, local system account) and
 // starts it. Answers kSetupFailed when any step reported a failure text.
 int InstallService();
 
-// Stops the service when it runs and deletes it; the Run value stays. Answers kSetupFailed
-// when any step reported a failure text.
+// Stops the service when it runs, deletes it and removes the event source; the Run value
+// stays. Answers kSetupFailed when any step reported a failure text.
 int UninstallService();
+
+// Writes the event source's key: `programPath` as its message file and the types it reports.
+// False when the key or a value could not be written.
+bool RegisterEventMessageFile(const char* programPath);
+
+// Removes the event source's key. True also when there is none.
+bool RemoveEventSource();
 
 // Sends one failure text to the debugger output, as it is: no line end, no error code.
 void ReportSetupError(const char* text);

@@ -21,6 +21,15 @@ constexpr const char* kLogonToolFile = "\\Dorvane_Tool.exe";
 // Under HKEY_LOCAL_MACHINE: Windows starts the logon tool at every logon through this value.
 constexpr const char* kRunKeyPath = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const char* kRunValueName = "Ulmora_Dorvane_Tool";
+// Under HKEY_LOCAL_MACHINE: the Application log's event sources. The key of this system's
+// source (kEventSourceName, PMEventSource.h) names Hollin.exe as its message file and the three
+// event types it reports (error 1, warning 2, information 4).
+constexpr const char* kApplicationLogKeyPath =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
+constexpr const char* kEventMessageFileValue = "EventMessageFile";
+constexpr const char* kTypesSupportedValue = "TypesSupported";
+constexpr DWORD kTypesSupported =
+    EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 
 // A program path in the system directory: 260 characters and the terminating zero.
 constexpr size_t kPathBufferSize = 261;
@@ -46,6 +55,8 @@ constexpr const char* kUninstallOpenSCManagerFails = "OpenSCManager Fails!";
 constexpr const char* kOpenServiceFails = "OpenService Fails!";
 constexpr const char* kControlServiceFails = "ControlService fails to stop service!";
 constexpr const char* kDeleteServiceFails = "DeleteService Fails!";
+constexpr const char* kEventSourceRegistrationFails = "Event source registration fails!";
+constexpr const char* kEventSourceRemovalFails = "Event source removal fails!";
 
 // A failure text is copied into a buffer of this size before it is sent; texts of
 // kLongestFailureText + 1 characters and more are not sent at all.

@@ -1,5 +1,5 @@
-// "/Install": creates the service and starts it. Every step is tried, also after a failed
-// one, and each failure is reported with its own text.
+// "/Install": registers the event source, creates the service and starts it. Every step is
+// tried, also after a failed one, and each failure is reported with its own text.
 #include <string>
 
 #include "Hollin.h"
@@ -18,14 +18,20 @@ std::string QuotedProgramPath(const char* path) { return "\"" + std::string(path
 int InstallService() {
   SetupReport report;
 
+  // Without the system directory neither the event source nor the service is registered: the
+  // program would be "\Hollin.exe" in the root of the current drive, for the service run as the
+  // local system account.
+  char path[kPathBufferSize];
+  const bool havePath = BuildSystemPath(path, kServiceProgramFile);
+
+  // Before the service starts, so that its first events find their texts.
+  if (!havePath || !RegisterEventMessageFile(path)) report.Fail(kEventSourceRegistrationFails);
+
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
   if (manager == nullptr) report.Fail(kInstallOpenSCManagerFails);
 
-  char path[kPathBufferSize];
   SC_HANDLE service = nullptr;
-  // Without the system directory the service is not created at all: its program would be
-  // "\Hollin.exe" in the root of the current drive, run as the local system account.
-  if (BuildSystemPath(path, kServiceProgramFile)) {
+  if (havePath) {
     const std::string programPath = QuotedProgramPath(path);
     // No group, tag, dependencies, account or password: the local system account.
     service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,

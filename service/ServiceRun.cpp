@@ -2,8 +2,10 @@
 // dispatcher's thread.
 #include <atomic>
 
+#include "DorvaneVersion.h"
 #include "Hollin.h"
 #include "HollinConstants.h"
+#include "PMEventReporter.h"
 #include "PolicyUpdate.h"
 
 namespace {
@@ -43,6 +45,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   controlsAccepted |= kAcceptedControls;
   currentState = SERVICE_RUNNING;
   ReportStatus();
+  PMEventReporter().Report(pm_events::kServiceStarted,
+                           {DORVANE_VERSION_TEXT, PowerInterfaceName()});
 
   // The start delay is a wait on the stop event, so a stop during it ends the service
   // without a pass. Without an event the wait fails at once: the delay is then slept out,
@@ -66,6 +70,8 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   CloseHandle(stopEvent);
   stopEvent = nullptr;
 
+  // Before the last report, since the process may end once the manager has it.
+  PMEventReporter().Report(pm_events::kServiceStopped, {});
   controlsAccepted &= ~kAcceptedControls;
   currentState = SERVICE_STOPPED;
   ReportStatus();

@@ -1,5 +1,6 @@
-// "/Uninstall": stops the service when it runs and deletes it. Every step is tried, also
-// after a failed one, and each failure is reported with its own text. The Run value stays.
+// "/Uninstall": stops the service when it runs, deletes it and removes the event source. Every
+// step is tried, also after a failed one, and each failure is reported with its own text. The
+// Run value stays.
 #include "Hollin.h"
 #include "HollinConstants.h"
 #include "SetupReport.h"
@@ -29,5 +30,8 @@ int UninstallService() {
 
   CloseServiceHandle(service);
   CloseServiceHandle(manager);
+
+  // Last: the stopping service still reports its end under the source.
+  if (!RemoveEventSource()) report.Fail(kEventSourceRemovalFails);
   return report.ExitStatus();
 }

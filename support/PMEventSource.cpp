@@ -1,5 +1,5 @@
 #include "PMEventSource.h"
 
-PMEventSource::PMEventSource() : sourceName("PMevents") {}
+PMEventSource::PMEventSource() : sourceName(kEventSourceName) {}
 
 PMEventSource::~PMEventSource() = default;

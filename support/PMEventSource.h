@@ -2,6 +2,11 @@
 #ifndef PM_PMEVENTSOURCE_H
 #define PM_PMEVENTSOURCE_H
 
+// The event source of this system in the Application log: the name its events are reported
+// under, and the key HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\PMevents that
+// names the message file holding their texts.
+constexpr const char* kEventSourceName = "PMevents";
+
 class PMEventSource {
  public:
   PMEventSource();

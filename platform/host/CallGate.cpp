@@ -146,9 +146,12 @@ void RecordCalls(bool record) {
 }
 
 void ClearCalls() {
-  auto& state = detail::State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  state.calls.clear();
+  {
+    auto& state = detail::State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.calls.clear();
+  }
+  detail::ClearFileOpens();
 }
 
 namespace {

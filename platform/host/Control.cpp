@@ -51,6 +51,7 @@ void Reset() {
   detail::ResetWaits();
   detail::ResetSystemDirectory();
   detail::ResetModules();
+  detail::ResetEventLog();
   SetLastError(ERROR_SUCCESS);
 }
 
@@ -130,7 +131,7 @@ size_t OpenKeyCount() { return detail::Registry().OpenKeyCount(); }
 
 size_t OpenHandleCount() {
   return OpenKeyCount() + detail::OpenFileCount() + detail::OpenEventCount() +
-         detail::OpenServiceHandleCount();
+         detail::OpenServiceHandleCount() + detail::OpenEventSourceCount();
 }
 
 void SetLimitedUser(bool limited) { detail::Registry().SetLimitedUser(limited); }

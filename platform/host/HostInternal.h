@@ -20,12 +20,15 @@ void ResetCallGate();
 bool IsRecording();
 void ResetDebugOutput();
 void ResetFiles();
+// Forgets the record of CreateFileA's arguments (host::FileOpens).
+void ClearFileOpens();
 void ResetSystemParameters();
 void ResetWaits();
 void ResetServices();
 void ResetServiceDispatcher();
 void ResetSystemDirectory();
 void ResetModules();
+void ResetEventLog();
 
 // Whether the test made this a current machine (Modules.cpp): its powrprof.dll then offers
 // the current scheme functions, and the legacy scheme functions fail.
@@ -38,6 +41,7 @@ bool CloseEventHandle(HANDLE handle);
 size_t OpenFileCount();
 size_t OpenEventCount();
 size_t OpenServiceHandleCount();
+size_t OpenEventSourceCount();
 
 // A status the running service reported becomes its state in the service control manager
 // (ServiceManager.cpp); ignored when no such service exists.

@@ -92,6 +92,7 @@ typedef DWORD REGSAM;
 #define ERROR_ACCESS_DISABLED_BY_POLICY 1260L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INVALID_FUNCTION 1L
+#define ERROR_DIR_NOT_EMPTY 145L
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
@@ -172,6 +173,12 @@ LONG WINAPI RegCloseKey(HKEY hKey);
 #define GENERIC_EXECUTE 0x20000000UL
 #define GENERIC_ALL 0x10000000UL
 
+// Specific file rights.
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_ATTRIBUTES 0x0080
+
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
@@ -190,6 +197,22 @@ LONG WINAPI RegCloseKey(HKEY hKey);
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+
+// Security quality of service for an open that reaches a named pipe's server.
+#define SECURITY_ANONYMOUS 0x00000000
+#define SECURITY_IDENTIFICATION 0x00010000
+#define SECURITY_IMPERSONATION 0x00020000
+#define SECURITY_DELEGATION 0x00030000
+#define SECURITY_SQOS_PRESENT 0x00100000
+
+// GetFinalPathNameByHandleA: the kind of name and of volume.
+#define FILE_NAME_NORMALIZED 0x0
+#define FILE_NAME_OPENED 0x8
+#define VOLUME_NAME_DOS 0x0
+#define VOLUME_NAME_GUID 0x1
+#define VOLUME_NAME_NT 0x2
+#define VOLUME_NAME_NONE 0x4
 
 #define FILE_TYPE_UNKNOWN 0x0000
 #define FILE_TYPE_DISK 0x0001
@@ -247,8 +270,53 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
 BOOL WINAPI CloseHandle(HANDLE hObject);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 
+// Path names.
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                              LPSTR* lpFilePart);
+DWORD WINAPI GetLongPathNameA(LPCSTR lpszShortPath, LPSTR lpszLongPath, DWORD cchBuffer);
+DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
+
+// Windows Vista and later: Windows XP's kernel32.dll does not export these two, so system
+// code finds them with GetProcAddress (see LoadLibraryA) and never calls them by name.
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+  FileBasicInfo = 0,
+  FileStandardInfo = 1,
+  FileNameInfo = 2,
+  FileRenameInfo = 3,
+  FileDispositionInfo = 4,
+} FILE_INFO_BY_HANDLE_CLASS,
+    *PFILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_DISPOSITION_INFO {
+  BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFO, *PFILE_DISPOSITION_INFO;
+
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath,
+                                       DWORD dwFlags);
+BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                       LPVOID lpFileInformation, DWORD dwBufferSize);
+
 // Debugger output.
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
+
+// The event log (reporting events under a source) and the name of the user the program runs as.
+typedef void* PSID;
+
+#define EVENTLOG_SUCCESS 0x0000
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+#define EVENTLOG_AUDIT_SUCCESS 0x0008
+#define EVENTLOG_AUDIT_FAILURE 0x0010
+
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+
+HANDLE WINAPI RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName);
+BOOL WINAPI ReportEventA(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
+                         PSID lpUserSid, WORD wNumStrings, DWORD dwDataSize, LPCSTR* lpStrings,
+                         LPVOID lpRawData);
+BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
+BOOL WINAPI GetUserNameA(LPSTR lpBuffer, LPDWORD pcbBuffer);
 
 // Display power-off settings.
 #define SPI_GETPOWEROFFTIMEOUT 0x0050

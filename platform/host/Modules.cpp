@@ -1,5 +1,6 @@
 // LoadLibraryA, GetProcAddress and FreeLibrary over the stand-in's own powrprof.dll, whose
-// exports depend on the kind of machine a test chose; LocalAlloc and LocalFree.
+// exports depend on the kind of machine a test chose, and over kernel32.dll for the functions
+// that Windows XP lacks; LocalAlloc and LocalFree.
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
@@ -15,13 +16,16 @@
 namespace host::detail {
 namespace {
 
-// The one library the stand-in can load; the value is never dereferenced.
+// The libraries the stand-in can load; the values are never dereferenced.
 const HMODULE kPowrprof = reinterpret_cast<HMODULE>(uintptr_t{0x7ff10000});
+const HMODULE kKernel32 = reinterpret_cast<HMODULE>(uintptr_t{0x7ff20000});
 
 struct ModuleState {
   std::mutex mutex;
   PowerMachine machine = PowerMachine::kLegacyOnly;
+  Kernel32 kernel = Kernel32::kVistaAndLater;
   unsigned powrprofLoads = 0;
+  unsigned kernel32Loads = 0;
   std::set<void*> localBlocks;
 };
 
@@ -81,6 +85,15 @@ const Exports& CurrentExports() {
   return exports;
 }
 
+// kernel32.dll's functions that system code looks up, since Windows XP has none of them.
+const Exports& Kernel32Exports() {
+  static const Exports exports = {
+      {"GetFinalPathNameByHandleA", Export(&GetFinalPathNameByHandleA)},
+      {"SetFileInformationByHandle", Export(&SetFileInformationByHandle)},
+  };
+  return exports;
+}
+
 bool SameLetters(const std::string& a, const char* b) {
   size_t i = 0;
   for (; i < a.size() && b[i] != '\0'; ++i) {
@@ -116,6 +129,11 @@ FARPROC FindExport(const char* name, PowerMachine machine) {
   return found;
 }
 
+FARPROC FindKernel32Export(const char* name, Kernel32 kernel) {
+  if (kernel != Kernel32::kVistaAndLater) return nullptr;
+  return Find(name, Kernel32Exports());
+}
+
 }  // namespace
 
 bool IsCurrentPowerMachine() {
@@ -128,7 +146,9 @@ void ResetModules() {
   ModuleState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.machine = PowerMachine::kLegacyOnly;
+  s.kernel = Kernel32::kVistaAndLater;
   s.powrprofLoads = 0;
+  s.kernel32Loads = 0;
   for (void* block : s.localBlocks) std::free(block);
   s.localBlocks.clear();
 }
@@ -143,10 +163,16 @@ void SetPowerMachine(PowerMachine machine) {
   s.machine = machine;
 }
 
+void SetKernel32(Kernel32 kernel) {
+  auto& s = detail::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.kernel = kernel;
+}
+
 size_t LoadedLibraryCount() {
   auto& s = detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
-  return s.powrprofLoads;
+  return s.powrprofLoads + s.kernel32Loads;
 }
 
 size_t LocalBlockCount() {
@@ -162,11 +188,14 @@ namespace host::detail {
 BOOL Unload(HMODULE module) {
   auto& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (module != kPowrprof || s.powrprofLoads == 0) {
+  unsigned* loads = module == kPowrprof   ? &s.powrprofLoads
+                    : module == kKernel32 ? &s.kernel32Loads
+                                          : nullptr;
+  if (loads == nullptr || *loads == 0) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return FALSE;
   }
-  --s.powrprofLoads;
+  --*loads;
   return TRUE;
 }
 
@@ -181,8 +210,8 @@ bool FreeBlock(HLOCAL block) {
 
 }  // namespace host::detail
 
-// Only powrprof.dll, by its name with or without ".dll", in any case, on a machine that has one;
-// a path is not searched.
+// Only powrprof.dll, on a machine that has one, and kernel32.dll, by their names with or without
+// ".dll", in any case; a path is not searched.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<HMODULE>();
@@ -193,14 +222,19 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   const std::string name = lpLibFileName;
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if ((!host::detail::SameLetters(name, "powrprof.dll") &&
-       !host::detail::SameLetters(name, "powrprof")) ||
-      s.machine == host::PowerMachine::kWithoutPowrprof) {
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+  if ((host::detail::SameLetters(name, "powrprof.dll") ||
+       host::detail::SameLetters(name, "powrprof")) &&
+      s.machine != host::PowerMachine::kWithoutPowrprof) {
+    ++s.powrprofLoads;
+    return host::detail::kPowrprof;
   }
-  ++s.powrprofLoads;
-  return host::detail::kPowrprof;
+  if (host::detail::SameLetters(name, "kernel32.dll") ||
+      host::detail::SameLetters(name, "kernel32")) {
+    ++s.kernel32Loads;
+    return host::detail::kKernel32;
+  }
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
@@ -208,17 +242,22 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   if (gate.Fails()) return gate.Answer<FARPROC>();
   auto& s = host::detail::State();
   host::PowerMachine machine;
+  host::Kernel32 kernel;
+  bool isKernel32 = false;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (hModule != host::detail::kPowrprof || s.powrprofLoads == 0) {
+    isKernel32 = hModule == host::detail::kKernel32 && s.kernel32Loads > 0;
+    if (!isKernel32 && (hModule != host::detail::kPowrprof || s.powrprofLoads == 0)) {
       SetLastError(ERROR_MOD_NOT_FOUND);
       return nullptr;
     }
     machine = s.machine;
+    kernel = s.kernel;
   }
   // An ordinal (a number below 0x10000 in place of the name) names no export here.
-  FARPROC found =
-      IS_INTRESOURCE(lpProcName) ? nullptr : host::detail::FindExport(lpProcName, machine);
+  FARPROC found = IS_INTRESOURCE(lpProcName) ? nullptr
+                  : isKernel32               ? host::detail::FindKernel32Export(lpProcName, kernel)
+                                             : host::detail::FindExport(lpProcName, machine);
   if (found == nullptr) SetLastError(ERROR_PROC_NOT_FOUND);
   return found;
 }

@@ -7,4 +7,9 @@
 // Returns after one pass; every failure is handled, and logged where the log allows, inside.
 void RunPolicyUpdate();
 
+// The power-scheme interface a pass would use now: "current", "legacy" or "none". Each call
+// probes afresh, as each pass does (and writes the probe's debug text "Power scheme
+// interface: ...").
+const char* PowerInterfaceName();
+
 #endif

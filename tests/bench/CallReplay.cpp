@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Win32Api.h"
 
@@ -296,6 +297,33 @@ PM_WRAP(BOOL, CloseHandle, "_Z11CloseHandlePv", (HANDLE handle)) {
   return ok;
 }
 
+PM_WRAP(DWORD, GetFullPathNameA, "_Z16GetFullPathNameAPKcjPcPS1_",
+        (LPCSTR name, DWORD room, LPSTR out, LPSTR* part)) {
+  Outermost call;
+  const DWORD answer = RealGetFullPathNameA(name, room, out, part);
+  if (call.Recorded()) {
+    g_calls.push_back([text = Text(name), room, hasPart = part != nullptr](HandleMap&) {
+      std::vector<char> buffer(room + 1);
+      LPSTR at = nullptr;
+      GetFullPathNameA(text.get(), room, buffer.data(), hasPart ? &at : nullptr);
+    });
+  }
+  return answer;
+}
+
+PM_WRAP(DWORD, GetLongPathNameA, "_Z16GetLongPathNameAPKcPcj",
+        (LPCSTR name, LPSTR out, DWORD room)) {
+  Outermost call;
+  const DWORD answer = RealGetLongPathNameA(name, out, room);
+  if (call.Recorded()) {
+    g_calls.push_back([text = Text(name), room](HandleMap&) {
+      std::vector<char> buffer(room + 1);
+      GetLongPathNameA(text.get(), buffer.data(), room);
+    });
+  }
+  return answer;
+}
+
 PM_WRAP(HLOCAL, LocalFree, "_Z9LocalFreePv", (HLOCAL block)) {
   Outermost call;
   const HLOCAL left = RealLocalFree(block);
@@ -324,6 +352,63 @@ PM_WRAP(void, OutputDebugStringA, "_Z18OutputDebugStringAPKc", (LPCSTR text)) {
   if (call.Recorded()) {
     g_calls.push_back([copy = Text(text)](HandleMap&) { OutputDebugStringA(copy.get()); });
   }
+}
+
+// ---- Event log, the user's name ----------------------------------------------------------------
+
+PM_WRAP(BOOL, GetUserNameA, "_Z12GetUserNameAPcPj", (LPSTR name, LPDWORD size)) {
+  Outermost call;
+  const DWORD room = size != nullptr ? *size : 0;
+  const BOOL ok = RealGetUserNameA(name, size);
+  if (call.Recorded()) {
+    g_calls.push_back([room, hasName = name != nullptr, hasSize = size != nullptr](HandleMap&) {
+      std::vector<char> buffer(room + 1);
+      DWORD got = room;
+      GetUserNameA(hasName ? buffer.data() : nullptr, hasSize ? &got : nullptr);
+    });
+  }
+  return ok;
+}
+
+PM_WRAP(HANDLE, RegisterEventSourceA, "_Z20RegisterEventSourceAPKcS0_",
+        (LPCSTR server, LPCSTR source)) {
+  Outermost call;
+  const HANDLE registered = RealRegisterEventSourceA(server, source);
+  if (call.Recorded()) {
+    g_calls.push_back([host = Text(server), name = Text(source), registered](HandleMap& h) {
+      const HANDLE replayed = RegisterEventSourceA(host.get(), name.get());
+      if (registered != nullptr) h.Set(registered, replayed);
+    });
+  }
+  return registered;
+}
+
+PM_WRAP(BOOL, ReportEventA, "_Z12ReportEventAPvttjS_tjPPKcS_",
+        (HANDLE log, WORD type, WORD category, DWORD id, PSID user, WORD count, DWORD size,
+         LPCSTR* strings, LPVOID data)) {
+  Outermost call;
+  const BOOL ok = RealReportEventA(log, type, category, id, user, count, size, strings, data);
+  if (call.Recorded()) {
+    std::vector<std::string> texts;
+    for (WORD i = 0; strings != nullptr && i < count; ++i) texts.emplace_back(strings[i]);
+    g_calls.push_back(
+        [log, type, category, id, texts, hasStrings = strings != nullptr](HandleMap& h) {
+          std::vector<LPCSTR> pointers;
+          for (const std::string& text : texts) pointers.push_back(text.c_str());
+          ReportEventA(h.Get(log), type, category, id, nullptr, static_cast<WORD>(pointers.size()),
+                       0, hasStrings ? pointers.data() : nullptr, nullptr);
+        });
+  }
+  return ok;
+}
+
+PM_WRAP(BOOL, DeregisterEventSource, "_Z21DeregisterEventSourcePv", (HANDLE log)) {
+  Outermost call;
+  const BOOL ok = RealDeregisterEventSource(log);
+  if (call.Recorded()) {
+    g_calls.push_back([log](HandleMap& h) { DeregisterEventSource(h.Get(log)); });
+  }
+  return ok;
 }
 
 // ---- Legacy power profile ---------------------------------------------------------------------
@@ -497,15 +582,52 @@ FARPROC Hand(F* real, F recorder, FARPROC found) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(recorder));
 }
 
+// kernel32.dll's functions that the log looks up.
+DWORD(WINAPI* g_realFinalPath)(HANDLE, LPSTR, DWORD, DWORD) = nullptr;
+BOOL(WINAPI* g_realSetInformation)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) = nullptr;
+
+DWORD WINAPI RecordFinalPath(HANDLE file, LPSTR out, DWORD room, DWORD flags) {
+  Outermost call;
+  const DWORD answer = g_realFinalPath(file, out, room, flags);
+  if (call.Recorded()) {
+    g_calls.push_back([file, room, flags](HandleMap& h) {
+      std::vector<char> buffer(room + 1);
+      RecordFinalPath(h.Get(file), buffer.data(), room, flags);
+    });
+  }
+  return answer;
+}
+
+BOOL WINAPI RecordSetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID info,
+                                 DWORD size) {
+  Outermost call;
+  const BOOL ok = g_realSetInformation(file, kind, info, size);
+  if (call.Recorded()) {
+    std::string bytes(static_cast<const char*>(info), info != nullptr ? size : 0);
+    g_calls.push_back([file, kind, bytes](HandleMap& h) {
+      std::string copy = bytes;
+      RecordSetInformation(h.Get(file), kind, copy.empty() ? nullptr : &copy[0],
+                           static_cast<DWORD>(copy.size()));
+    });
+  }
+  return ok;
+}
+
+// Through the one function type that converts to every other without a warning.
+template <typename F>
+FARPROC HandAny(F* real, F recorder, FARPROC found) {
+  *real = reinterpret_cast<F>(reinterpret_cast<void (*)()>(found));
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(recorder));
+}
+
 }  // namespace
 
-// Every pass loads powrprof.dll and looks its functions up afresh.
 PM_WRAP(HMODULE, LoadLibraryA, "_Z12LoadLibraryAPKc", (LPCSTR name)) {
   Outermost call;
   const HMODULE module = RealLoadLibraryA(name);
   if (call.Recorded()) {
-    g_calls.push_back([copy = Text(name), module](HandleMap& h) {
-      const HMODULE loaded = LoadLibraryA(copy.get());
+    g_calls.push_back([text = Text(name), module](HandleMap& h) {
+      const HMODULE loaded = LoadLibraryA(text.get());
       if (module != nullptr) h.Set(module, loaded);
     });
   }
@@ -525,10 +647,16 @@ PM_WRAP(FARPROC, GetProcAddress, "_Z14GetProcAddressP11HINSTANCE__PKc",
   const FARPROC found = RealGetProcAddress(module, name);
   if (call.Recorded()) {
     g_calls.push_back(
-        [module, copy = Text(name)](HandleMap& h) { GetProcAddress(h.Get(module), copy.get()); });
+        [module, text = Text(name)](HandleMap& h) { GetProcAddress(h.Get(module), text.get()); });
   }
   if (found == nullptr || name == nullptr) return found;
   const std::string wanted = name;
+  if (wanted == "GetFinalPathNameByHandleA") {
+    return HandAny(&g_realFinalPath, &RecordFinalPath, found);
+  }
+  if (wanted == "SetFileInformationByHandle") {
+    return HandAny(&g_realSetInformation, &RecordSetInformation, found);
+  }
   if (wanted == "PowerGetActiveScheme") return Hand(&g_real.getActive, &RecordGetActive, found);
   if (wanted == "PowerReadACValueIndex") return Hand(&g_real.readAc, &RecordReadAc, found);
   if (wanted == "PowerReadDCValueIndex") return Hand(&g_real.readDc, &RecordReadDc, found);

@@ -13,9 +13,12 @@
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
+
+#include "HostControl.h"
 extern char** environ;
 #endif
 
@@ -161,6 +164,60 @@ inline bool MakeSymbolicLink(const std::string& link, const std::string& target)
 #else
   return symlink(target.c_str(), link.c_str()) == 0;
 #endif
+}
+
+// Makes `link` a symbolic link to the folder `target`; false when that cannot be done (as for a
+// file link, above; under Wine a Unix symbolic link).
+inline bool MakeFolderLink(const std::string& link, const std::string& target) {
+#ifdef _WIN32
+  if (IsWine()) return MakeSymbolicLink(link, target);
+  return CreateSymbolicLinkA(
+             link.c_str(), target.c_str(),
+             SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != FALSE;
+#else
+  return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
+
+// Removes the folder link `link`, not its target.
+inline bool RemoveFolderLink(const std::string& link) {
+#ifdef _WIN32
+  if (IsWine()) return RunUnixShell("rm '" + WineUnixPath(link) + "'", link + ".gone");
+  return RemoveDirectoryA(link.c_str()) != FALSE;
+#else
+  return unlink(link.c_str()) == 0;
+#endif
+}
+
+inline bool MakeFolder(const std::string& path) {
+#ifdef _WIN32
+  return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+#else
+  return mkdir(path.c_str(), 0700) == 0;
+#endif
+}
+
+inline void RemoveFolder(const std::string& path) {
+#ifdef _WIN32
+  RemoveDirectoryA(path.c_str());
+#else
+  rmdir(path.c_str());
+#endif
+}
+
+// The short (8.3) form of the existing folder `path`, by GetShortPathNameA; empty when the
+// folder has none. Windows makes short names itself (unless a volume is set not to; Wine
+// always does); the stand-in has only those a test gives, so here the folder gets one first.
+inline std::string ShortPathOf(const std::string& path) {
+#ifndef _WIN32
+  const size_t slash = path.find_last_of('/');
+  const std::string name = path.substr(slash + 1);
+  if (!host::SetShortName(path, name.substr(0, 6) + "~1")) return std::string();
+#endif
+  char shortPath[MAX_PATH + 1];
+  const DWORD n = GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
+  if (n == 0 || n > MAX_PATH || path == shortPath) return std::string();
+  return shortPath;
 }
 
 // Removes the symbolic link `link`, not its target. Wine 8's DeleteFileA follows a Unix

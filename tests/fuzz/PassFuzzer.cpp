@@ -28,6 +28,7 @@
 
 #include "CurrentSchemeStore.h"
 #include "HostControl.h"
+#include "PMEventReporter.h"
 #include "PassInvariants.h"
 #include "PassVariant.h"
 #include "RegistrySchema.h"
@@ -430,6 +431,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t flags = in.ConsumeIntegral<uint8_t>();
   const bool current = (flags & 1) != 0;
   host::Reset();
+  ForgetReportedWarnings();  // each input reports as a process of its own would
   const PassVariant& variant = (flags & 2) != 0 ? kLogonPass : kServicePass;
   const bool limitedUser = (flags & 4) != 0;
   const bool seedStore = (flags & 8) == 0;

@@ -88,6 +88,7 @@ struct World {
   std::string registry;
   size_t handles;
   size_t debugTexts;
+  size_t events;
   size_t windows;
   size_t dialogs;
   size_t boxes;
@@ -108,10 +109,10 @@ struct World {
 
   bool operator==(const World& o) const {
     return registry == o.registry && handles == o.handles && debugTexts == o.debugTexts &&
-           libraries == o.libraries && localBlocks == o.localBlocks && windows == o.windows &&
-           dialogs == o.dialogs && boxes == o.boxes && endDialogs == o.endDialogs &&
-           drawn == o.drawn && statusReports == o.statusReports && clock == o.clock &&
-           file == o.file;
+           events == o.events && libraries == o.libraries && localBlocks == o.localBlocks &&
+           windows == o.windows && dialogs == o.dialogs && boxes == o.boxes &&
+           endDialogs == o.endDialogs && drawn == o.drawn && statusReports == o.statusReports &&
+           clock == o.clock && file == o.file;
   }
 };
 
@@ -138,7 +139,7 @@ class GateTable : public ::testing::Test {
     std::remove(path_.c_str());
 
     // What the calls act on: a file holding "abc", a key with a value, the service control
-    // manager, a signalled event and a window.
+    // manager, a signalled event, a window and an event source.
     file_ = CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file_);
@@ -159,6 +160,8 @@ class GateTable : public ::testing::Test {
     window_ =
         CreateWindowExA(0, "GateTable", "", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, window_);
+    source_ = RegisterEventSourceA(nullptr, "PMevents");
+    ASSERT_NE(nullptr, source_);
     g_serviceMainRan = false;
     // The current power-scheme functions, reached as on Windows: a current machine's
     // powrprof.dll, loaded once, and its exports by name.
@@ -188,6 +191,7 @@ class GateTable : public ::testing::Test {
     return World{host::ExportRegText(),
                  host::OpenHandleCount(),
                  host::DebugOutput().size(),
+                 host::ReportedEvents().size(),
                  host::ui::Windows().size(),
                  host::ui::Dialogs().size(),
                  host::ui::MessageBoxes().size(),
@@ -365,6 +369,47 @@ class GateTable : public ::testing::Test {
            none(effect);
            return Widen(DeleteFileA(path_.c_str()));
          }},
+        {gated::GetFullPathNameA.name,
+         [none](FailureEffect* effect) {
+           char buffer[64] = "keep";
+           LPSTR part = nullptr;
+           DWORD rc = GetFullPathNameA("/x/y", sizeof buffer, buffer, &part);
+           EXPECT_STREQ("keep", buffer);
+           EXPECT_EQ(nullptr, part);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::GetLongPathNameA.name,
+         [this, none](FailureEffect* effect) {
+           char buffer[256] = "keep";
+           DWORD rc = GetLongPathNameA(path_.c_str(), buffer, sizeof buffer);
+           EXPECT_STREQ("keep", buffer);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::GetShortPathNameA.name,
+         [this, none](FailureEffect* effect) {
+           char buffer[256] = "keep";
+           DWORD rc = GetShortPathNameA(path_.c_str(), buffer, sizeof buffer);
+           EXPECT_STREQ("keep", buffer);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::GetFinalPathNameByHandleA.name,
+         [this, none](FailureEffect* effect) {
+           char buffer[256] = "keep";
+           DWORD rc = GetFinalPathNameByHandleA(file_, buffer, sizeof buffer, 0);
+           EXPECT_STREQ("keep", buffer);
+           none(effect);
+           return Widen(rc);
+         }},
+        {gated::SetFileInformationByHandle.name,
+         [this, none](FailureEffect* effect) {
+           FILE_DISPOSITION_INFO info = {TRUE};
+           BOOL rc = SetFileInformationByHandle(file_, FileDispositionInfo, &info, sizeof info);
+           none(effect);
+           return Widen(rc);
+         }},
         {gated::GetSystemDirectoryA.name,
          [none](FailureEffect* effect) {
            char buffer[64] = "keep";
@@ -379,6 +424,37 @@ class GateTable : public ::testing::Test {
            OutputDebugStringA("lost");
            none(effect);
            return int64_t{0};
+         }},
+        // Event log and the user's name
+        {gated::RegisterEventSourceA.name,
+         [none](FailureEffect* effect) {
+           none(effect);
+           return Widen(RegisterEventSourceA(nullptr, "PMevents"));
+         }},
+        {gated::ReportEventA.name,
+         [this, none](FailureEffect* effect) {
+           LPCSTR strings[] = {"lost"};
+           none(effect);
+           return Widen(ReportEventA(source_, EVENTLOG_WARNING_TYPE, 0, 3000, nullptr, 1, 0,
+                                     strings, nullptr));
+         }},
+        {gated::DeregisterEventSource.name,
+         [this](FailureEffect* effect) {
+           const size_t before = host::OpenHandleCount();
+           BOOL rc = DeregisterEventSource(source_);
+           *effect = host::OpenHandleCount() == before - 1 ? FailureEffect::kReleasesHandle
+                                                           : FailureEffect::kNone;
+           return Widen(rc);
+         }},
+        {gated::GetUserNameA.name,
+         [none](FailureEffect* effect) {
+           char name[16] = "keep";
+           DWORD size = sizeof name;
+           BOOL rc = GetUserNameA(name, &size);
+           EXPECT_STREQ("keep", name);
+           EXPECT_EQ(sizeof name, size);
+           none(effect);
+           return Widen(rc);
          }},
         {gated::SystemParametersInfoA.name,
          [none](FailureEffect* effect) {
@@ -870,6 +946,7 @@ class GateTable : public ::testing::Test {
   HWND window_ = nullptr;
   HMODULE powrprof_ = nullptr;
   HLOCAL block_ = nullptr;
+  HANDLE source_ = nullptr;
 };
 
 // Each failable function, failed once: its answer, its last error and what else it did are

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Checks that a Windows program imports nothing from powrprof.dll.
+"""Checks that a Windows program imports nothing from powrprof.dll and no function that
+Windows XP lacks.
 
-The power-scheme library loads powrprof.dll with LoadLibrary and reaches every function it
-uses through GetProcAddress: a program that imports one is refused by the loader of a Windows
-that lacks it (the current functions on Windows XP, the legacy ones on a Windows that no longer
-exports them, any of them without powrprof.dll), and Wine 8 aborts at the first call of a
-function its powrprof.dll lacks.
+The power-scheme library loads powrprof.dll with LoadLibrary and reaches every function it uses
+through GetProcAddress, and the log finds GetFinalPathNameByHandleA and
+SetFileInformationByHandle the same way: a program that imports one of them is refused by the
+loader of a Windows that lacks it (the current power functions and the newer file functions on
+Windows XP, the legacy power functions on a Windows that no longer exports them, any power
+function without powrprof.dll), and Wine 8 aborts at the first call of a power function its
+powrprof.dll lacks.
 
 Usage: check-imports.py OBJDUMP PROGRAM.exe...
-Prints one line per program; exits 1 when any imports from powrprof.dll, or a power-scheme
-function from anywhere.
+Prints one line per program; exits 1 when any imports from powrprof.dll, or one of those
+functions from anywhere.
 """
 
 import subprocess
@@ -22,6 +25,9 @@ POWER_FUNCTIONS = {
     "GetPwrCapabilities", "GetActivePwrScheme", "IsPwrHibernateAllowed",
     "CanUserWritePwrScheme", "ReadPwrScheme", "WritePwrScheme", "SetActivePwrScheme",
 }
+# kernel32.dll, since Windows Vista
+NOT_ON_XP = {"GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW",
+             "SetFileInformationByHandle"}
 
 
 def imports(objdump, program):
@@ -53,18 +59,18 @@ def main(argv):
     failed = False
     for program in programs:
         tables = imports(objdump, program)
-        count = sum(len(names) for names in tables.values())
-        power = sorted(name for names in tables.values() for name in names & POWER_FUNCTIONS)
-        if not count:
+        every = set().union(*tables.values()) if tables else set()
+        forbidden = sorted(tables.get("powrprof.dll", set())
+                           | (every & (POWER_FUNCTIONS | NOT_ON_XP)))
+        if not every:
             print("FAIL: %s: no imports found" % program)
             failed = True
-        elif "powrprof.dll" in tables or power:
-            print("FAIL: %s imports from powrprof.dll: %s"
-                  % (program, ", ".join(sorted(tables.get("powrprof.dll", set())) or power)))
+        elif "powrprof.dll" in tables or forbidden:
+            print("FAIL: %s imports %s" % (program, ", ".join(forbidden) or "from powrprof.dll"))
             failed = True
         else:
-            print("ok: %s imports nothing from powrprof.dll (%d imports from %s)"
-                  % (program, count, ", ".join(sorted(tables))))
+            print("ok: %s imports nothing from powrprof.dll and no function Windows XP lacks "
+                  "(%d imports from %s)" % (program, len(every), ", ".join(sorted(tables))))
     return 1 if failed else 0
 
 

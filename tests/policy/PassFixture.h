@@ -42,7 +42,8 @@ class PassFixture : public HostFixture {
     HostFixture::SetUp();
     std::string pattern = ::testing::TempDir() + "pass_XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    // By its final path: a log is written only where its path leads straight.
+    dir_ = std::filesystem::canonical(pattern).string();
     logPath_ = dir_ + "/dorvane.log";
     scheme_store::Seed(0, scheme_store::DistinctPolicy());
     scheme_store::SetActive(0);

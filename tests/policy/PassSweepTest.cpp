@@ -7,6 +7,7 @@
 #include <string>
 
 #include "HostCurrentSchemeStore.h"
+#include "PMEventReporter.h"
 #include "PassFixture.h"
 #include "PassInvariants.h"
 #include "PowerMachine.h"
@@ -37,6 +38,7 @@ class PassSweepTest : public PassFixture, public ::testing::WithParamInterface<P
   void Prepare() {
     host::Reset();
     host::SetDebugEcho(false);
+    ForgetReportedWarnings();
     if (Current()) {
       current_store::SeedDefaults(current_store::kBalanced,
                                   {1200, 420, 600, 300, 4200, 2700, 1800, 900});

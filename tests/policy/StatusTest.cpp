@@ -1,10 +1,14 @@
 // The compliance check on both kinds of machine (MachineKindFixture.h): what it prints, the
 // exit status it answers, that it agrees with what a pass then does, and that it changes
 // nothing.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -26,7 +30,7 @@ const std::vector<std::string> kKeys = [] {
       "format",          "root",          "interface",     "version",     "settings-scheme",
       "security-bypass", "force-standby", "active-scheme", "write-access"};
   keys.insert(keys.end(), kSettingCount, "setting");
-  keys.push_back("result");
+  keys.insert(keys.end(), {"log", "result"});
   return keys;
 }();
 constexpr int kFirstSettingLine = 9;
@@ -161,6 +165,7 @@ TEST_P(StatusTest, TheReportNamesEveryPartAndJudgesEverySetting) {
       "setting: DCMachHibernateIdleTime   policy=60          scheme=45         pass=change",
       "setting: ACUserHDDspindownIdleTime policy=5000        scheme=30         pass=ignored",
       "setting: DCUserHDDspindownIdleTime policy=15          scheme=15         pass=same",
+      "log: writes to \"" + logPath_ + "\"",
       "result: differs",
   };
   EXPECT_EQ(run.lines, expected);
@@ -184,7 +189,7 @@ const StatusCase kCases[] = {
     {"complies", false, kStandardRoot, OptionsWith(1), kEqual, nullptr,
      {"setting: ACMachHibernateIdleTime   policy=70          scheme=70         pass=same",
       "setting: DCUserHDDspindownIdleTime policy=15          scheme=15         pass=same",
-      "result: complies"},
+      "log: off", "result: complies"},
      kStatusComplies},
     {"an account that may not write power schemes", false, kStandardRoot, OptionsWith(1), kEqual,
      LimitedUser, {"write-access: no", "result: complies"}, kStatusComplies},
@@ -238,7 +243,7 @@ const StatusCase kCases[] = {
      {"root: none", "version: -", "settings-scheme: -", "security-bypass: -", "force-standby: -",
       "active-scheme: read",
       "setting: ACUserMonIdleTime         policy=-           scheme=20         pass=unknown",
-      "result: unknown no-root"},
+      "log: -", "result: unknown no-root"},
      kStatusCannotTell},
     {"version 0", false, RootValues("Verify", DwordLine("MajorVersion", 0), kSimple),
      OptionsWith(1), kEqual, nullptr,
@@ -453,6 +458,18 @@ TEST_P(StatusTest, ChangesNothing) {
                                           "RegQueryValueExA",
                                           "RegFlushKey",
                                           "RegCloseKey",
+                                          "SetErrorMode",
+                                          "ExpandEnvironmentStringsA",
+                                          "LoadLibraryA",
+                                          "GetProcAddress",
+                                          "FreeLibrary",
+                                          "GetFullPathNameA",
+                                          "CreateFileA",
+                                          "GetFileType",
+                                          "GetFileInformationByHandle",
+                                          "GetFinalPathNameByHandleA",
+                                          "GetLongPathNameA",
+                                          "CloseHandle",
                                           "GetPwrCapabilities",
                                           "GetActivePwrScheme",
                                           "ReadPwrScheme",
@@ -470,7 +487,64 @@ TEST_P(StatusTest, ChangesNothing) {
   for (const std::string& call : host::Calls()) {
     EXPECT_EQ(kReading.count(call), 1u) << "a call that is not a read: " << call;
   }
+  // The log's file and folder are opened for their attributes alone, never created.
+  for (const host::FileOpen& open : host::FileOpens()) {
+    EXPECT_EQ(open.access, DWORD{FILE_READ_ATTRIBUTES}) << open.path;
+    EXPECT_EQ(open.disposition, DWORD{OPEN_EXISTING}) << open.path;
+  }
   EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{ProbeText()});
+}
+
+// The log line tells what a pass would do with its log, learnt without writing: the pass
+// then does just that, writing where the check said it would and refusing what it refused.
+TEST_P(StatusTest, TheLogLineForeseesWhatThePassDoesWithItsLog) {
+  ASSERT_EQ(mkdir((dir_ + "/logs").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir_ + "/other").c_str(), 0700), 0);
+  ASSERT_EQ(symlink((dir_ + "/other").c_str(), (dir_ + "/logs/sub").c_str()), 0);
+  const struct {
+    const char* what;
+    std::string options;
+    std::string line;
+    std::string written;  // the file the pass writes, or empty
+    std::string told;     // the pass's debug text about its log, or empty
+  } cases[] = {
+      {"the log switched off", "\"Log\"=dword:00000000\n\"LogFile\"=\"LOGFILE\"\n", "log: off", "",
+       ""},
+      {"no log file named", "\"Log\"=dword:00000001\n", "log: off", "", ""},
+      {"a plain file", Options(11), "log: writes to \"" + logPath_ + "\"", logPath_, ""},
+      {"a linked folder",
+       "\"Log\"=dword:00000001\n\"LogFile\"=\"" + dir_ + "/logs/sub/dorvane.log\"\n",
+       "log: refused: final-path-differs", "",
+       "Log file refused, final-path-differs: " + dir_ + "/logs/sub/dorvane.log is \\\\?\\" + dir_ +
+           "/other/dorvane.log"},
+      {"a named pipe", "\"Log\"=dword:00000001\n\"LogFile\"=\"\\\\\\\\.\\\\pipe\\\\x\"\n",
+       "log: refused: device-namespace", "", "Log file refused, device-namespace: \\\\.\\pipe\\x"},
+      {"a missing folder",
+       "\"Log\"=dword:00000001\n\"LogFile\"=\"" + dir_ + "/missing/dorvane.log\"\n",
+       "log: cannot open \"" + dir_ + "/missing/dorvane.log\": error 3", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(logPath_);
+    SeedPolicy(kPolicyRoot, kVerifiedRoot, c.options, AllDiffer());
+    const StatusRun run = RunStatus();
+    EXPECT_TRUE(run.Has(c.line)) << run;
+    EXPECT_EQ(LogText(), "<no file>");
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/other"));
+
+    host::ClearDebugOutput();
+    RunPass();
+    if (!c.written.empty()) {
+      EXPECT_NE(LogText(), "<no file>");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/other"));
+    std::vector<std::string> told;
+    for (const std::string& text : host::DebugOutput()) {
+      if (text.rfind("Log file", 0) == 0) told.push_back(text);
+    }
+    EXPECT_EQ(told, c.told.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.told});
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Policies\\Velmorant\\Dorvane");
+  }
 }
 
 // Whichever platform call fails, once or from then on, the check still prints every line,

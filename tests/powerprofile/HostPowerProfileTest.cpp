@@ -292,7 +292,7 @@ TEST_F(HostPowerProfile, EachMachineKindExportsItsOwnFunctions) {
       EXPECT_EQ(nullptr, Find<FARPROC>(module, "GetPwrCapabilities")) << "after FreeLibrary";
     }
     SetLastError(0);
-    EXPECT_EQ(nullptr, LoadLibraryA("kernel32.dll"));
+    EXPECT_EQ(nullptr, LoadLibraryA("user32.dll"));
     EXPECT_EQ(DWORD{ERROR_MOD_NOT_FOUND}, GetLastError());
   }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 
 #include "HostServiceControl.h"
 #include "PolicyUpdate.h"
@@ -21,6 +22,7 @@ struct State {
   bool held = false;
   int statusAnswer = 0;
   int statusRuns = 0;
+  std::string interfaceName = "legacy";
 };
 
 // Never destroyed: a service thread that a failing test leaves behind may still reach it.
@@ -41,6 +43,7 @@ void Reset() {
   s.held = false;
   s.statusAnswer = 0;
   s.statusRuns = 0;
+  s.interfaceName = "legacy";
   s.changed.notify_all();
 }
 
@@ -94,7 +97,19 @@ int StatusRuns() {
   return s.statusRuns;
 }
 
+void SetPowerInterfaceName(const std::string& name) {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.interfaceName = name;
+}
+
 }  // namespace pass_double
+
+const char* PowerInterfaceName() {
+  auto& s = pass_double::GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.interfaceName.c_str();
+}
 
 int RunStatusCommand() {
   auto& s = pass_double::GetState();

@@ -1,11 +1,12 @@
 // RunPolicyUpdate for the service tests, in place of the update pass (and RunStatusCommand in
-// place of the compliance check). It records the
+// place of the compliance check, PowerInterfaceName in place of the pass's). It records the
 // clock's reading when each pass starts and ends; a pass can be made to take virtual time
 // (it sleeps on the stand-in's clock) or to wait, in real time, until the test releases it.
 #ifndef HOLLIN_TESTS_PASSDOUBLE_H
 #define HOLLIN_TESTS_PASSDOUBLE_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "Win32Api.h"
@@ -30,6 +31,9 @@ std::vector<uint64_t> Ends();
 // (0 after Reset).
 void SetStatusAnswer(int exitStatus);
 int StatusRuns();
+
+// PowerInterfaceName in place of the pass's: answers this name ("legacy" after Reset).
+void SetPowerInterfaceName(const std::string& name);
 
 }  // namespace pass_double
 

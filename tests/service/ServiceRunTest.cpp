@@ -6,7 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "DorvaneVersion.h"
+#include "PMEventReporter.h"
 #include "PassDouble.h"
+#include "ReportedEvents.h"
 #include "ServiceHarness.h"
 
 namespace {
@@ -25,6 +28,7 @@ class ServiceRun : public HostFixture {
   void SetUp() override {
     HostFixture::SetUp();
     pass_double::Reset();
+    ForgetReportedWarnings();
   }
 
   // Hollin without arguments, in a process the service control manager started for it.
@@ -151,6 +155,45 @@ TEST_F(ServiceRun, AStopDuringTheStartDelayEndsTheServiceWithoutAPass) {
   }
 }
 
+// The service's start and its stop are events of their own: the start, with the version and
+// the power-scheme interface of its passes, once it runs; the stop before its last status
+// report, after which the process may end. A stop in the start delay ends both all the same.
+TEST_F(ServiceRun, ReportsItsStartOnceItRunsAndItsStopBeforeItReportsStopped) {
+  const struct {
+    const char* name;
+    const char* interfaceName;
+    uint64_t stopAfter;  // ms after the start
+    Times passes;
+  } cases[] = {{"after a pass", "current", 2000, {2000}},
+               {"in the start delay", "legacy", 1000, {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::Reset();
+    pass_double::Reset();
+    pass_double::SetPowerInterfaceName(c.interfaceName);
+    StartService();
+    AdvanceWhenParked(c.stopAfter);
+    ASSERT_TRUE(host::WaitForBlockedThreads(1));
+    Control(SERVICE_CONTROL_STOP);
+    ExpectEnded();
+
+    EXPECT_EQ(c.passes, pass_double::Starts());
+    EXPECT_EQ((Texts{reported_events::Expected(pm_events::kServiceStarted,
+                                               {DORVANE_VERSION_TEXT, c.interfaceName}),
+                     reported_events::Expected(pm_events::kServiceStopped, {})}),
+              reported_events::All());
+    Texts order;
+    for (const std::string& call : host::Calls()) {
+      if (call == "SetServiceStatus" || call == "ReportEventA") order.push_back(call);
+    }
+    EXPECT_EQ((Texts{"SetServiceStatus", "SetServiceStatus", "ReportEventA", "SetServiceStatus",
+                     "SetServiceStatus", "ReportEventA", "SetServiceStatus"}),
+              order);
+    EXPECT_EQ((Texts{kStartPending, kRunning, kStopRequested, kStopPending, kStopped}),
+              harness::StatusReports());
+  }
+}
+
 // A delay whose wait fails is slept out instead; the service then runs as usual.
 TEST_F(ServiceRun, AFailedStartDelayWaitIsSleptOutAndThePassesGoOn) {
   host::FailCall(host::gated::WaitForSingleObject, 1, ERROR_INVALID_HANDLE);
@@ -208,6 +251,7 @@ TEST_F(ServiceRun, AFailedHandlerRegistrationEndsTheServiceWithoutAnyReport) {
   StartService();
   ExpectEnded();
   EXPECT_EQ(Texts{}, harness::StatusReports());
+  EXPECT_EQ(Texts{}, reported_events::All());
   EXPECT_EQ(Times{}, pass_double::Starts());
   EXPECT_EQ(0u, host::CallCount(host::gated::SetServiceStatus));
   EXPECT_EQ(0u, host::CallCount(host::gated::CreateEventA));

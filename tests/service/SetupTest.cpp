@@ -19,6 +19,9 @@ using Texts = std::vector<std::string>;
 using Pauses = std::vector<uint64_t>;
 
 constexpr const char* kDisplayName = "Solvenne(TM) Dorvane Power Management Configuration Tool";
+constexpr const char* kSourceKey =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\PMevents";
+constexpr const char* kHollinPath = "C:\\WINDOWS\\system32\\Hollin.exe";
 
 class Setup : public HostFixture {
  protected:
@@ -55,6 +58,14 @@ class Setup : public HostFixture {
   static std::pair<DWORD, std::string> RunValue() {
     return TextValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
   }
+  static std::pair<DWORD, std::string> MessageFile() {
+    return TextValue(HKEY_LOCAL_MACHINE, kSourceKey, "EventMessageFile");
+  }
+  // The event source as "/Install" registers it.
+  static void SeedEventSource() {
+    WriteExpandString(HKEY_LOCAL_MACHINE, kSourceKey, "EventMessageFile", kHollinPath);
+    host::WriteDword(HKEY_LOCAL_MACHINE, kSourceKey, "TypesSupported", 7);
+  }
 };
 
 // ---- /Install ------------------------------------------------------------------------------
@@ -81,11 +92,17 @@ TEST_F(Setup, InstallRegistersTheLogonToolCreatesAndStartsTheServiceAndPausesHal
             ValueBytes(HKEY_LOCAL_MACHINE, kServiceKey, "ObjectName"));
   EXPECT_EQ("\"C:\\WINDOWS\\system32\\Hollin.exe\"", ImagePath().second);
 
-  // Run before the service was created.
+  // The event source: Hollin.exe holds the texts of its events, error, warning and
+  // information; the service's own program path, without the quotes.
+  EXPECT_EQ(std::make_pair(static_cast<DWORD>(REG_EXPAND_SZ), std::string(kHollinPath)),
+            MessageFile());
+  EXPECT_EQ(std::string("\x07\0\0\0", 4),
+            ValueBytes(HKEY_LOCAL_MACHINE, kSourceKey, "TypesSupported"));
+
+  // The Run value first, then the event source's two values, then the service.
   const Texts calls = host::Calls();
-  const auto runWrite = std::find(calls.begin(), calls.end(), "RegSetValueExA");
   const auto create = std::find(calls.begin(), calls.end(), "CreateServiceA");
-  EXPECT_LT(runWrite, create);
+  EXPECT_EQ(3, std::count(calls.begin(), create, "RegSetValueExA"));
   EXPECT_EQ(std::make_pair(static_cast<DWORD>(REG_EXPAND_SZ),
                            std::string("C:\\WINDOWS\\system32\\Dorvane_Tool.exe")),
             RunValue());
@@ -157,6 +174,32 @@ TEST_F(Setup, InstallOverAnExistingServiceLeavesItAsItWas) {
   EXPECT_EQ("C:\\WINDOWS\\system32\\Dorvane_Tool.exe", RunValue().second);
 }
 
+// The event source is a step of its own: when its key or a value cannot be written, the service
+// is still created and started, and the command fails.
+TEST_F(Setup, AnEventSourceThatCannotBeRegisteredIsReportedAndTheServiceStillInstalled) {
+  const struct Case {
+    const char* name;
+    const host::FailableFunction& failing;
+    unsigned nth;  // counted from the command's start: the Run value's calls come first
+  } cases[] = {
+      {"the key", host::gated::RegCreateKeyExA, 2},
+      {"the message file", host::gated::RegSetValueExA, 2},
+      {"the types", host::gated::RegSetValueExA, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::Reset();
+    host::FailCall(c.failing, c.nth, ERROR_ACCESS_DENIED);
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Install"}); });
+
+    EXPECT_EQ(1, run.exitStatus);
+    EXPECT_EQ(Texts{"Event source registration fails!"}, host::DebugOutput());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), host::ServiceState(kServiceName));
+    EXPECT_EQ(0u, host::OpenKeyCount());
+  }
+}
+
 // ---- The logon tool's Run value -----------------------------------------------------------
 
 TEST_F(Setup, TheRunValueNamesTheLogonToolInTheSystemDirectoryAndReplacesAnEarlierOne) {
@@ -205,7 +248,7 @@ TEST_F(Setup, ASystemDirectoryThatCannotBeReadRegistersNoPath) {
       {"logon tool's path", 1, {"RegisterLogonTool fails!"}, ""},
       {"service's path",
        2,
-       {"CreateService fails!", "QueryServiceStatus fails!"},
+       {"Event source registration fails!", "CreateService fails!", "QueryServiceStatus fails!"},
        "C:\\WINDOWS\\system32\\Dorvane_Tool.exe"},
   };
   for (const Case& c : cases) {
@@ -220,6 +263,7 @@ TEST_F(Setup, ASystemDirectoryThatCannotBeReadRegistersNoPath) {
     EXPECT_EQ(c.runValue, RunValue().second);
     EXPECT_EQ(0u, host::CallCount(host::gated::CreateServiceA));
     EXPECT_FALSE(host::ServiceExists(kServiceName));
+    EXPECT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, kSourceKey));
   }
 }
 
@@ -250,6 +294,7 @@ TEST_F(Setup, ProgramPathsAreCutTo260CharactersAndTheServiceProgramIsQuoted) {
     EXPECT_EQ(0, run.exitStatus);
     EXPECT_EQ(std::make_pair(static_cast<DWORD>(REG_EXPAND_SZ), "\"" + c.imagePath + "\""),
               ImagePath());
+    EXPECT_EQ(c.imagePath, MessageFile().second);
     EXPECT_EQ(c.runValue, RunValue().second);
   }
 }
@@ -275,6 +320,7 @@ TEST_F(Setup, UninstallStopsARunningServiceOnlyDeletesAStoppedOneAndKeepsTheRunV
     SCOPED_TRACE(c.state);
     host::Reset();
     SeedService(c.state, "\"C:\\WINDOWS\\system32\\Hollin.exe\"");
+    SeedEventSource();
     WriteExpandString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue,
                       "C:\\WINDOWS\\system32\\Dorvane_Tool.exe");
 
@@ -285,6 +331,9 @@ TEST_F(Setup, UninstallStopsARunningServiceOnlyDeletesAStoppedOneAndKeepsTheRunV
     EXPECT_EQ(c.calls, harness::ServiceCalls());
     EXPECT_EQ(c.pauses, run.pauses);
     EXPECT_FALSE(host::ServiceExists(kServiceName));
+    EXPECT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, kSourceKey));
+    EXPECT_TRUE(host::KeyExists(HKEY_LOCAL_MACHINE,
+                                "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application"));
     EXPECT_EQ("C:\\WINDOWS\\system32\\Dorvane_Tool.exe", RunValue().second);
   }
 }
@@ -338,6 +387,38 @@ TEST_F(Setup, UninstallReportsEachFailedStepGoesOnAndExitsWithOne) {
     EXPECT_EQ(c.debugTexts, host::DebugOutput());
     EXPECT_EQ(c.calls, harness::ServiceCalls());
     EXPECT_EQ(c.pauses, run.pauses);
+  }
+}
+
+// A source that is not there is no failure (the package registers none, for one); a key that
+// cannot be deleted is, after the service is gone.
+TEST_F(Setup, UninstallRemovesTheEventSourceLastAndFailsOnlyWhenItStays) {
+  const struct Case {
+    const char* name;
+    bool seeded;
+    bool deleteFails;
+    int exitStatus;
+    Texts debugTexts;
+  } cases[] = {
+      {"no source", false, false, 0, {}},
+      {"cannot be deleted", true, true, 1, {"Event source removal fails!"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::Reset();
+    SeedService(SERVICE_STOPPED, "\"C:\\WINDOWS\\system32\\Hollin.exe\"");
+    if (c.seeded) SeedEventSource();
+    if (c.deleteFails) host::FailCall(host::gated::RegDeleteKeyA, 1, ERROR_ACCESS_DENIED);
+
+    const harness::CommandRun run = RunCommand([] { return harness::RunHollin({"/Uninstall"}); });
+
+    EXPECT_EQ(c.exitStatus, run.exitStatus);
+    EXPECT_EQ(c.debugTexts, host::DebugOutput());
+    EXPECT_FALSE(host::ServiceExists(kServiceName));
+    EXPECT_EQ(c.seeded, host::KeyExists(HKEY_LOCAL_MACHINE, kSourceKey));
+    const Texts calls = host::Calls();
+    const auto remove = std::find(calls.begin(), calls.end(), "RegDeleteKeyA");
+    EXPECT_EQ(calls.end(), std::find(remove, calls.end(), "DeleteService")) << "not the last step";
   }
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "PMEventReporter.h"
 #include "ServiceHarness.h"
 #include "SweepEveryCall.h"
 
@@ -25,6 +26,9 @@ using harness::kServiceName;
 
 constexpr const char* kOptionsKey = "Software\\Policies\\Velmorant\\Dorvane\\Options";
 constexpr const char* kLogonToolPath = "C:\\WINDOWS\\system32\\Dorvane_Tool.exe";
+constexpr const char* kHollinPath = "C:\\WINDOWS\\system32\\Hollin.exe";
+constexpr const char* kSourceKey =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\PMevents";
 
 class HollinSweep : public HostFixture {
  protected:
@@ -34,6 +38,9 @@ class HollinSweep : public HostFixture {
   }
 
   static std::string RunValue() { return ValueBytes(HKEY_LOCAL_MACHINE, kRunKey, kRunValue); }
+  static std::string MessageFile() {
+    return ValueBytes(HKEY_LOCAL_MACHINE, kSourceKey, "EventMessageFile");
+  }
 
   // A service as "/Install" leaves it, running, with the logon tool registered.
   static void SeedInstalledService() {
@@ -44,6 +51,8 @@ class HollinSweep : public HostFixture {
                       "\"C:\\WINDOWS\\system32\\Hollin.exe\"");
     host::SetServiceState(kServiceName, SERVICE_RUNNING);
     host::WriteString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue, kLogonToolPath);
+    host::WriteString(HKEY_LOCAL_MACHINE, kSourceKey, "EventMessageFile", kHollinPath);
+    host::WriteDword(HKEY_LOCAL_MACHINE, kSourceKey, "TypesSupported", 7);
   }
 
   // Waits, in real time, until the service thread is parked in its sleep or its wait, or the
@@ -96,6 +105,9 @@ TEST_F(HollinSweep, InstallEndsCleanlyAndSucceedsOnlyWhenEveryStepDid) {
          EXPECT_EQ(host::OpenHandleCount(), 0u);
          if (exitStatus == 0) {
            EXPECT_EQ(RunValue(), std::string(kLogonToolPath) + '\0');
+           EXPECT_EQ(MessageFile(), std::string(kHollinPath) + '\0');
+           EXPECT_EQ(ValueBytes(HKEY_LOCAL_MACHINE, kSourceKey, "TypesSupported"),
+                     std::string("\x07\0\0\0", 4));
            EXPECT_EQ(host::ServiceState(kServiceName), static_cast<DWORD>(SERVICE_RUNNING));
          }
        }});
@@ -119,6 +131,7 @@ TEST_F(HollinSweep, UninstallEndsCleanlyLeavesTheRunValueAndSucceedsOnlyWhenTheS
                     EXPECT_EQ(RunValue(), std::string(kLogonToolPath) + '\0');
                     if (exitStatus == 0) {
                       EXPECT_FALSE(host::ServiceExists(kServiceName));
+                      EXPECT_FALSE(host::KeyExists(HKEY_LOCAL_MACHINE, kSourceKey));
                     }
                   }});
 }
@@ -131,6 +144,7 @@ TEST_F(HollinSweep, TheServiceEndsCleanlyWhicheverCallFails) {
   SweepEveryCall({"Hollin service, two passes",
                   [&] {
                     host::Reset();
+                    ForgetReportedWarnings();
                     std::string error;
                     ASSERT_TRUE(host::ImportRegFile(HOLLIN_SCHEMES_REG, &error)) << error;
                     ASSERT_TRUE(host::ImportRegFile(HOLLIN_POLICY_REG, &error)) << error;

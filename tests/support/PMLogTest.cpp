@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 
 #include "HostFixture.h"
 #include "PMLog.h"
+#include "PMLogPath.h"
 #include "SweepEveryCall.h"
 
 namespace {
@@ -35,7 +38,8 @@ class PMLogTest : public HostFixture {
     HostFixture::SetUp();
     std::string pattern = ::testing::TempDir() + "pmlog_XXXXXX";
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    // By its final path: a log is written only where its path leads straight.
+    dir_ = std::filesystem::canonical(pattern).string();
   }
   void TearDown() override {
     host::Reset();  // closes any handle a test left open
@@ -176,24 +180,46 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
   log.Open(path, 11);
   log.WriteInfo("x", 0);
   log.Close();
-  // What was opened is looked at before anything else touches it: its type, then its
-  // attributes and names.
+  // A missing file: looked for, then created. What was opened is looked at before anything
+  // else touches it: its type, its attributes and names, then its final path.
   EXPECT_EQ(host::Calls(),
-            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                                      "GetFileType", "GetFileInformationByHandle", "GetFileSize",
-                                      "SetFilePointer", "SetErrorMode", "WriteFile", "SetEndOfFile",
-                                      "CloseHandle"}));
+            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "LoadLibraryA",
+                                      "GetProcAddress", "GetProcAddress", "GetFullPathNameA",
+                                      "CreateFileA", "CreateFileA", "GetFileType",
+                                      "GetFileInformationByHandle", "GetFinalPathNameByHandleA",
+                                      "GetFileSize", "SetFilePointer", "FreeLibrary",
+                                      "SetErrorMode", "WriteFile", "SetEndOfFile", "CloseHandle"}));
   EXPECT_EQ(SetErrorMode(0), UINT{SEM_NOGPFAULTERRORBOX});
+  // Only the open that creates the file may delete it; no open lets a pipe's server act as
+  // the caller, and none follows a link at the end of the path.
+  constexpr DWORD kFlags = FILE_ATTRIBUTE_ARCHIVE | FILE_FLAG_OPEN_REPARSE_POINT |
+                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+  const std::vector<host::FileOpen> opens = host::FileOpens();
+  ASSERT_EQ(opens.size(), 2u);
+  EXPECT_EQ(opens[0].path, path);
+  EXPECT_EQ(opens[0].access, GENERIC_READ | GENERIC_WRITE);
+  EXPECT_EQ(opens[0].disposition, DWORD{OPEN_EXISTING});
+  EXPECT_EQ(opens[1].access, GENERIC_READ | GENERIC_WRITE | DELETE);
+  EXPECT_EQ(opens[1].disposition, DWORD{CREATE_NEW});
+  for (const host::FileOpen& open : opens) {
+    EXPECT_EQ(open.share, 0u);
+    EXPECT_EQ(open.flags, kFlags);
+  }
 
   // A file with content: its last byte is read before the position goes to the end.
   host::ClearCalls();
   log.Open(path, 11);
   log.Close();
   EXPECT_EQ(host::Calls(),
-            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "CreateFileA",
-                                      "GetFileType", "GetFileInformationByHandle", "GetFileSize",
-                                      "SetFilePointer", "ReadFile", "SetFilePointer",
-                                      "SetErrorMode", "SetEndOfFile", "CloseHandle"}));
+            (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "LoadLibraryA",
+                                      "GetProcAddress", "GetProcAddress", "GetFullPathNameA",
+                                      "CreateFileA", "GetFileType", "GetFileInformationByHandle",
+                                      "GetFinalPathNameByHandleA", "GetFileSize", "SetFilePointer",
+                                      "ReadFile", "SetFilePointer", "FreeLibrary", "SetErrorMode",
+                                      "SetEndOfFile", "CloseHandle"}));
+  EXPECT_EQ(host::FileOpens().size(), 1u);
+  EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{});
+  EXPECT_EQ(host::LoadedLibraryCount(), 0u);
 }
 
 TEST_F(PMLogTest, ExpandsEnvironmentReferencesInThePath) {
@@ -226,8 +252,13 @@ TEST_F(PMLogTest, ExpandedPathLongerThanTheBufferOpensNothing) {
     LogProbe log;
     log.Open("%PMLOG_LONG_DIR%/" + name, 11);
     EXPECT_EQ(log.HasFile(), c.opens);
-    EXPECT_EQ(host::CallCount(host::gated::CreateFileA), c.opens ? 1u : 0u);
+    // Looked for, then created; or not opened at all, and told.
+    EXPECT_EQ(host::CallCount(host::gated::CreateFileA), c.opens ? 2u : 0u);
     EXPECT_EQ(host::CallCount(host::gated::SetErrorMode), 2u);
+    const std::vector<std::string> told = {std::string(kRefusalDebugPrefix) +
+                                           "too-long: %PMLOG_LONG_DIR%/" + name};
+    EXPECT_EQ(host::DebugOutput(), c.opens ? std::vector<std::string>{} : told);
+    host::ClearDebugOutput();
     log.WriteInfo("x", 0);
     log.Close();
     if (c.opens) {
@@ -380,18 +411,24 @@ TEST_F(PMLogTest, AppendsAtTheTrueEndOfLargeFiles) {
 
 TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
   const std::string path = PathOf("inject.log");
-  WriteContents(path, "old\r\n");
   const struct {
     host::FailableFunction function;
     bool opens;
     std::string contents;
-    unsigned nth = 1;  // which call of the function fails
+    unsigned nth = 1;   // which call of the function fails
+    bool told = false;  // a refusal: what was opened could not be checked
   } cases[] = {
       {host::gated::ExpandEnvironmentStringsA, false, "old\r\n"},
+      // Without the functions that check the path, nothing is opened.
+      {host::gated::LoadLibraryA, false, "old\r\n", 1, true},
+      {host::gated::GetProcAddress, false, "old\r\n", 1, true},
+      {host::gated::GetProcAddress, false, "old\r\n", 2, true},
+      {host::gated::GetFullPathNameA, false, "old\r\n", 1, true},
       {host::gated::CreateFileA, false, "old\r\n"},
       // Without knowing what was opened, it is not written.
-      {host::gated::GetFileType, false, "old\r\n"},
-      {host::gated::GetFileInformationByHandle, false, "old\r\n"},
+      {host::gated::GetFileType, false, "old\r\n", 1, true},
+      {host::gated::GetFileInformationByHandle, false, "old\r\n", 1, true},
+      {host::gated::GetFinalPathNameByHandleA, false, "old\r\n", 1, true},
       // Without the size there is no end to append at: the file is let go untouched.
       {host::gated::GetFileSize, false, "old\r\n"},
       // How the file ends is only looked at: without it, the lines follow as they are.
@@ -403,10 +440,12 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
       {host::gated::WriteFile, true, "old\r\n"},
       {host::gated::WriteFile, true, "old\r\nINFO: one\r\n", 2},
       {host::gated::SetEndOfFile, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      {host::gated::FreeLibrary, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.function.name) + " #" + std::to_string(c.nth));
     WriteContents(path, "old\r\n");
+    host::ClearDebugOutput();
     host::FailCall(c.function, c.nth, ERROR_GEN_FAILURE);
     LogProbe log;
     log.Open(path, 11);
@@ -416,6 +455,15 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     log.Close();
     host::ClearFailures();
     EXPECT_EQ(Contents(path), c.contents);
+    const std::vector<std::string> told = host::DebugOutput();
+    if (c.told) {
+      ASSERT_EQ(told.size(), 1u);
+      EXPECT_EQ(told[0].rfind(std::string(kRefusalDebugPrefix) + "cannot-check: " + path, 0), 0u)
+          << told[0];
+    } else {
+      EXPECT_EQ(told, std::vector<std::string>{});
+    }
+    EXPECT_EQ(host::LoadedLibraryCount(), 0u);
     LogProbe again;  // nothing is left holding the file
     again.Open(path, 11);
     EXPECT_TRUE(again.HasFile());
@@ -423,68 +471,242 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
   }
 }
 
-// A user may make the log's name another name of a file the service can write, before the
-// service first creates the log. Whatever the name leads to is left as it is, also when the
-// log falls back to opening for writing only.
-TEST_F(PMLogTest, PathThatIsNotAPlainFileOfItsOwnHoldsNoLog) {
+// Everything below a folder: each path with its kind and its bytes or link target, so that
+// a test sees any file made, changed or removed there.
+std::vector<std::string> Snapshot(const std::string& root) {
+  std::vector<std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const std::string path = entry.path().string();
+    std::string line = path.substr(root.size()) + " ";
+    if (entry.is_symlink()) {
+      line += "link to " + std::filesystem::read_symlink(entry.path()).string();
+    } else if (entry.is_directory()) {
+      line += "folder";
+    } else if (entry.is_regular_file()) {
+      std::ifstream in(path, std::ios::binary);
+      std::ostringstream bytes;
+      bytes << in.rdbuf();
+      line += "file \"" + bytes.str() + "\"";
+    } else {
+      line += "other";
+    }
+    entries.push_back(line);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// A user may make the log's name, or a folder on its way, lead to another file the service
+// can write, before the service first creates the log. Whatever the path leads to is left as
+// it is, also when the log falls back to opening for writing only; nothing is left behind
+// anywhere; the refusal is told in one debug text; and the check for /Status tells the same
+// refusal without a word.
+TEST_F(PMLogTest, RefusedTargetsAreLeftAsTheyWereAndTold) {
   const std::string target = PathOf("target.ini");
-  const std::string missing = PathOf("missing.ini");
   const std::string secret = "[boot]\r\nshell=explorer.exe\r\n";
+  const std::string linked = PathOf("logs/sub");  // a link to the scratch folder itself
+  const auto link = [](const std::string& to, const std::string& at) {
+    ASSERT_EQ(symlink(to.c_str(), at.c_str()), 0) << at;
+  };
   const struct {
     const char* what;
     std::string path;
-    std::function<void(const std::string&)> plant;
+    std::function<void()> plant;
+    std::string reason;
+    std::string detail = std::string();  // after the path in the debug text
   } cases[] = {
       {"hard link", PathOf("hard.log"),
-       [&](const std::string& path) { ASSERT_EQ(link(target.c_str(), path.c_str()), 0); }},
-      {"symbolic link", PathOf("symbolic.log"),
-       [&](const std::string& path) { ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0); }},
+       [&] { ASSERT_EQ(::link(target.c_str(), PathOf("hard.log").c_str()), 0); }, "hard-link"},
+      {"symbolic link", PathOf("symbolic.log"), [&] { link(target, PathOf("symbolic.log")); },
+       "reparse-point"},
       {"dangling symbolic link", PathOf("dangling.log"),
-       [&](const std::string& path) { ASSERT_EQ(symlink(missing.c_str(), path.c_str()), 0); }},
-      {"directory", PathOf("folder.log"),
-       [](const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0700), 0); }},
-      {"device", "/dev/null", [](const std::string&) {}},
+       [&] { link(PathOf("missing.ini"), PathOf("dangling.log")); }, "reparse-point"},
+      {"folder", PathOf("folder.log"),
+       [&] { ASSERT_EQ(mkdir(PathOf("folder.log").c_str(), 0700), 0); }, "folder"},
+      {"device", "/dev/null", [] {}, "device"},
+      {"pipe", PathOf("fifo.log"), [&] { ASSERT_EQ(mkfifo(PathOf("fifo.log").c_str(), 0600), 0); },
+       "pipe"},
+      {"linked folder, a file of that name behind it", linked + "/target.ini",
+       [&] { link(dir_, linked); }, "final-path-differs", " is \\\\?\\" + target},
+      {"linked folder, no file of that name behind it", linked + "/new.log",
+       [&] { link(dir_, linked); }, "final-path-differs", " is \\\\?\\" + PathOf("new.log")},
+      {"linked folder further up", PathOf("logs/sub/deeper/new.log"),
+       [&] {
+         ASSERT_EQ(mkdir(PathOf("other").c_str(), 0700), 0);
+         ASSERT_EQ(mkdir(PathOf("other/deeper").c_str(), 0700), 0);
+         link(PathOf("other"), linked);
+       },
+       "final-path-differs", " is \\\\?\\" + PathOf("other/deeper/new.log")},
+      {"device namespace", "\\\\.\\C:", [] {}, "device-namespace"},
+      {"named pipe by its device", "\\\\?\\GLOBALROOT\\Device\\NamedPipe\\x", [] {},
+       "device-namespace"},
+      {"named pipe", "\\\\.\\pipe\\x", [] {}, "device-namespace"},
+      {"named pipe with slashes", "//./pipe/x", [] {}, "device-namespace"},
+      {"object namespace", "\\??\\C:\\x.log", [] {}, "device-namespace"},
+      {"a Windows without GetFinalPathNameByHandleA", PathOf("xp.log"),
+       [] { host::SetKernel32(host::Kernel32::kWindowsXp); }, "cannot-check",
+       " (kernel32.dll has no GetFinalPathNameByHandleA)"},
   };
   for (const bool writeOnly : {false, true}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(c.what) + (writeOnly ? ", opened for writing only" : ""));
+      for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        std::filesystem::remove_all(entry.path());
+      }
+      host::SetKernel32(host::Kernel32::kVistaAndLater);
       WriteContents(target, secret);
-      c.plant(c.path);
-      struct stat before;
-      ASSERT_EQ(lstat(c.path.c_str(), &before), 0);
+      ASSERT_EQ(mkdir(PathOf("logs").c_str(), 0700), 0);
+      c.plant();
+      const std::vector<std::string> before = Snapshot(dir_);
       host::ClearCalls();
+      host::ClearDebugOutput();
       if (writeOnly) host::FailCall(host::gated::CreateFileA, 1, ERROR_ACCESS_DENIED);
 
       LogProbe log;
       log.Open(c.path, 11);
       EXPECT_FALSE(log.HasFile());
-      log.WriteError("ERROR: Major version NULL", 0);
+      log.WriteError("Major version NULL", 0);
       log.Close();
+      host::ClearFailures();
 
-      if (writeOnly) {
-        EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 2u);
-      }
+      EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{std::string(kRefusalDebugPrefix) +
+                                                              c.reason + ": " + c.path + c.detail});
+      EXPECT_EQ(Snapshot(dir_), before);
       for (const host::FailableFunction& call :
            {host::gated::GetFileSize, host::gated::ReadFile, host::gated::WriteFile,
             host::gated::SetEndOfFile}) {
         EXPECT_EQ(host::CallCount(call), 0u) << call.name;
       }
-      EXPECT_EQ(Contents(target), secret);
-      EXPECT_FALSE(Exists(missing));
-      struct stat after;
-      ASSERT_EQ(lstat(c.path.c_str(), &after), 0);
-      EXPECT_EQ(after.st_mode, before.st_mode);
-      EXPECT_EQ(after.st_nlink, before.st_nlink);
-      // Nothing is left holding what was opened.
-      HANDLE again = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_ARCHIVE, nullptr);
-      EXPECT_NE(again, INVALID_HANDLE_VALUE);
-      CloseHandle(again);
+      if (c.reason == "device-namespace" || c.reason == "cannot-check") {
+        EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 0u);
+      }
+      EXPECT_EQ(host::OpenHandleCount(), 0u);
+      EXPECT_EQ(host::LoadedLibraryCount(), 0u);
 
-      if (c.path != "/dev/null") std::filesystem::remove(c.path);
-      std::filesystem::remove(target);
-      std::filesystem::remove(missing);
+      host::ClearDebugOutput();
+      const LogTarget checked = PMLog::Check(c.path);
+      EXPECT_EQ(checked.verdict, LogTarget::kRefused);
+      EXPECT_EQ(checked.reason != nullptr ? checked.reason : "", c.reason);
+      EXPECT_EQ(checked.path, c.path);
+      EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{});
+      EXPECT_EQ(Snapshot(dir_), before);
     }
+  }
+}
+
+// A path that leads straight to its file, however it is written, is written to; the check
+// for /Status finds it writable both before the file exists (creating nothing) and after.
+TEST_F(PMLogTest, APathThatLeadsStraightToItsFileIsWritten) {
+  ASSERT_EQ(mkdir(PathOf("sub").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(PathOf("A Long Folder").c_str(), 0700), 0);
+  ASSERT_TRUE(host::SetShortName(PathOf("A Long Folder"), "ALONGF~1"));
+  char saved[PATH_MAX];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  const struct {
+    const char* what;
+    std::string path;
+    std::string file;  // where the line lands
+  } cases[] = {
+      {"a plain path", PathOf("plain.log"), PathOf("plain.log")},
+      {"dots and doubled slashes", dir_ + "/./sub/..//dots.log", PathOf("dots.log")},
+      {"a short name on the way", PathOf("ALONGF~1/short.log"), PathOf("A Long Folder/short.log")},
+      {"relative to the current folder", "relative.log", PathOf("relative.log")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<std::string> before = Snapshot(dir_);
+    const LogTarget first = PMLog::Check(c.path);
+    EXPECT_EQ(first.verdict, LogTarget::kWrites);
+    EXPECT_EQ(first.path, c.path);
+    EXPECT_EQ(Snapshot(dir_), before);
+
+    LogProbe log;
+    log.Open(c.path, 11);
+    EXPECT_TRUE(log.HasFile());
+    log.WriteInfo("x", 0);
+    log.Close();
+    EXPECT_EQ(Contents(c.file), "INFO: x\r\n");
+    EXPECT_EQ(PMLog::Check(c.path).verdict, LogTarget::kWrites);
+  }
+  ASSERT_EQ(chdir(saved), 0);
+  EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{});
+}
+
+// The check opens nothing for reading or writing, creates nothing and is not stopped by a log
+// that holds the file; what cannot be opened for an ordinary reason is no refusal.
+TEST_F(PMLogTest, CheckOpensNothingItCouldChange) {
+  const std::string path = PathOf("held.log");
+  PMLog holder;
+  holder.Open(path, 11);
+  holder.WriteInfo("held", 0);
+  host::ClearCalls();
+
+  const struct {
+    const char* what;
+    std::string path;
+    LogTarget::Verdict verdict;
+    DWORD error;
+  } cases[] = {
+      {"a file another log holds", path, LogTarget::kWrites, 0},
+      {"a missing file", PathOf("missing.log"), LogTarget::kWrites, 0},
+      {"a missing folder", PathOf("missing/x.log"), LogTarget::kCannotOpen, ERROR_PATH_NOT_FOUND},
+      {"an empty path", "", LogTarget::kCannotOpen, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const LogTarget checked = PMLog::Check(c.path);
+    EXPECT_EQ(checked.verdict, c.verdict);
+    EXPECT_EQ(checked.error, c.error);
+    EXPECT_EQ(checked.reason, nullptr);
+  }
+  for (const host::FileOpen& open : host::FileOpens()) {
+    SCOPED_TRACE(open.path);
+    EXPECT_EQ(open.access, DWORD{FILE_READ_ATTRIBUTES});
+    EXPECT_EQ(open.disposition, DWORD{OPEN_EXISTING});
+    EXPECT_NE(open.flags & SECURITY_SQOS_PRESENT, 0u);
+  }
+  EXPECT_EQ(host::FileOpens().size(), 4u);  // two files, then the folder of the missing one
+  EXPECT_FALSE(Exists(PathOf("missing.log")));
+  EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{});
+  EXPECT_EQ(host::LoadedLibraryCount(), 0u);
+
+  holder.WriteInfo("still held", 0);
+  holder.Close();
+  EXPECT_EQ(Contents(path), "INFO: held\r\nINFO: still held\r\n");
+}
+
+TEST(PMLogPath, FinalPathsAreComparedWithoutTheirPrefixAndWithoutCase) {
+  const struct {
+    const char* finalPath;
+    const char* path;
+    bool same;
+  } cases[] = {
+      {"\\\\?\\C:\\Logs\\Dorvane.log", "C:\\Logs\\Dorvane.log", true},
+      {"\\\\?\\C:\\Logs\\Dorvane.log", "c:\\LOGS\\dorvane.LOG", true},
+      {"C:\\Logs\\Dorvane.log", "C:\\Logs\\Dorvane.log", true},
+      {"\\\\?\\UNC\\server\\share\\Dorvane.log", "\\\\server\\share\\Dorvane.log", true},
+      {"\\\\?\\UNC\\SERVER\\Share\\Dorvane.log", "\\\\server\\share\\dorvane.log", true},
+      {"\\\\?\\C:\\Logs\\", "C:\\Logs", true},
+      {"\\\\?\\C:\\", "C:\\", true},
+      {"\\\\?\\C:\\Victim\\Dorvane.log", "C:\\Logs\\Sub\\Dorvane.log", false},
+      {"\\\\?\\C:\\Logs\\Dorvane.log", "C:\\Logs\\Dorvane.log2", false},
+      {"\\\\?\\UNC\\server\\share\\Dorvane.log", "C:\\server\\share\\Dorvane.log", false},
+      {"\\\\?\\C:\\Logs\\\xC4.log", "C:\\Logs\\\xE4.log", false},  // only A to Z without case
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsFinalPathOf(c.finalPath, c.path), c.same) << c.finalPath << " / " << c.path;
+  }
+}
+
+TEST(PMLogPath, DeviceNamespacesAreKnownByTheirFirstCharacters) {
+  for (const char* path : {"\\\\.\\pipe\\x", "\\\\?\\C:\\x.log", "//./pipe/x", "\\/?/C:/x", "\\\\.",
+                           "\\\\?", "\\??\\C:\\x.log", "\\\\?\\GLOBALROOT\\Device\\NamedPipe\\x"}) {
+    EXPECT_TRUE(IsInDeviceNamespace(path)) << path;
+  }
+  for (const char* path : {"\\\\server\\share\\x.log", "//server/share/x.log", "\\\\.server\\x",
+                           "C:\\x.log", "x.log", ".\\x.log", "\\x.log", "", "\\\\"}) {
+    EXPECT_FALSE(IsInDeviceNamespace(path)) << path;
   }
 }
 
@@ -559,9 +781,47 @@ TEST_F(PMLogTest, KeepsTheFileWholeWhicheverCallFails) {
                   },
                   [&] {
                     EXPECT_EQ(host::OpenHandleCount(), 0u);
+                    EXPECT_EQ(host::LoadedLibraryCount(), 0u);
                     const std::string text = Contents(path);
                     EXPECT_EQ(text.compare(0, earlier.size(), earlier), 0) << text;
                     EXPECT_TRUE(IsWholeLogLines(text)) << text;
+                  }});
+}
+
+// Through a linked folder, swept: whichever call fails, the folder behind the link gets no
+// byte. Its file keeps its bytes, and a file the log created there is removed again (should
+// the removal itself fail, it stays empty).
+TEST_F(PMLogTest, ALinkedFolderGetsNoByteWhicheverCallFails) {
+  const std::string other = PathOf("other");
+  const std::string kept = "INFO: someone else's\r\n";
+  SweepEveryCall({"log through a linked folder",
+                  [&] {
+                    host::Reset();
+                    std::filesystem::remove_all(other);
+                    std::filesystem::remove_all(PathOf("logs"));
+                    ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
+                    ASSERT_EQ(mkdir(PathOf("logs").c_str(), 0700), 0);
+                    ASSERT_EQ(symlink(other.c_str(), PathOf("logs/sub").c_str()), 0);
+                    WriteContents(other + "/kept.log", kept);
+                  },
+                  [&] {
+                    for (const char* name : {"kept.log", "new.log"}) {
+                      PMLog log;
+                      log.Open(PathOf("logs/sub/") + name, 11);
+                      log.WriteError("Major version NULL", 0);
+                      log.Close();
+                    }
+                  },
+                  [&] {
+                    EXPECT_EQ(host::OpenHandleCount(), 0u);
+                    EXPECT_EQ(host::LoadedLibraryCount(), 0u);
+                    EXPECT_EQ(Contents(other + "/kept.log"), kept);
+                    if (Exists(other + "/new.log")) {
+                      EXPECT_EQ(Contents(other + "/new.log"), "");
+                    }
+                    for (const std::string& text : host::DebugOutput()) {
+                      EXPECT_EQ(text.rfind(kRefusalDebugPrefix, 0), 0u) << text;
+                    }
                   }});
 }
 

@@ -182,7 +182,9 @@ TEST_F(CurrentMachine, TheServicesFirstPassEnforcesThePolicyOnTheActivePlan) {
   const winetest::ServiceState service = winetest::ExpectFirstPass(HERE, monitor_);
   ASSERT_FALSE(HasFailure());
 
-  EXPECT_EQ((Texts{kPassBegins, kChosenCurrent, kPassEnds}), monitor_.TextsOf(service.processId));
+  // The interface is chosen as the service starts, before its first pass.
+  EXPECT_EQ((Texts{kChosenCurrent, kPassBegins, kChosenCurrent, kPassEnds}),
+            monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, Backup(false));
   EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
@@ -203,17 +205,17 @@ TEST_F(CurrentMachine, TheStatusCommandJudgesTheActivePlanBeforeAndAfterALogonPa
   RunTool(HERE);
   const Texts after = status(0);
 
-  ASSERT_EQ(18u, before.size());
-  ASSERT_EQ(18u, after.size());
+  ASSERT_EQ(19u, before.size());
+  ASSERT_EQ(19u, after.size());
   EXPECT_EQ("interface: current", before[2]);
   EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=180        pass=change",
             before[14]);
   EXPECT_EQ("setting: ACUserHDDspindownIdleTime policy=20          scheme=20         pass=same",
             before[15]);
-  EXPECT_EQ("result: differs", before[17]);
+  EXPECT_EQ("result: differs", before[18]);
   EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=60         pass=same",
             after[14]);
-  EXPECT_EQ("result: complies", after[17]);
+  EXPECT_EQ("result: complies", after[18]);
   ExpectPlanEnforced(HERE);
 }
 

@@ -5,12 +5,15 @@
 // halves of the active scheme whole.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "DebugMonitor.h"
+#include "EventTrace.h"
 #include "ExamplePolicy.h"
 #include "Files.h"
 #include "Programs.h"
@@ -62,6 +65,27 @@ class LogonToolRun : public ::testing::Test {
                                winetest::FirstPassBackup());
     winetest::ExpectNoKey(where, HKEY_LOCAL_MACHINE, winetest::kBackupKey);
     winetest::ExpectScheme(where, 0, winetest::EnforcedByTheExample(defaults_));
+  }
+
+  // The debug texts of the run that tell a refused log.
+  std::vector<std::string> RefusalsOf(const ProgramRun& run) {
+    std::vector<std::string> refusals;
+    if (!monitor_.Settle()) {
+      ADD_FAILURE() << "the debug texts did not all arrive";
+      return refusals;
+    }
+    for (const std::string& text : monitor_.TextsOf(run.processId)) {
+      if (text.rfind("Log file refused, ", 0) == 0) refusals.push_back(text);
+    }
+    return refusals;
+  }
+
+  // Windows' file names do not depend on case, and Wine names C:\windows\temp as it is on disk.
+  static std::vector<std::string> Lowered(std::vector<std::string> texts) {
+    for (std::string& text : texts) {
+      for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return texts;
   }
 
   POWER_POLICY defaults_ = {};
@@ -147,24 +171,103 @@ TEST_F(LogonToolRun, ATimeOutStoredAsTextIsReportedAndLeftAlone) {
 }
 
 // A user who may create files where the log lives can create its name first, as a second
-// hard link of a file the pass's account may write. The pass then writes no log, and does
-// everything else as with a log it cannot open: the other file keeps its bytes.
+// hard link of a file the pass's account may write. The pass then writes no log, says why in a
+// debug text, and does everything else as with a log it cannot open: the other file keeps its
+// bytes.
 TEST_F(LogonToolRun, ALogNamePlantedAsAHardLinkLeavesTheOtherFileAlone) {
   const std::string other = winetest::WindowsDir() + "\\dorvane-linked.ini";
   const std::string bytes = "[boot]\r\nshell=explorer.exe\r\n";
   ASSERT_TRUE(winetest::WriteFileBytes(other, bytes));
   ASSERT_TRUE(CreateHardLinkA(LogPath().c_str(), other.c_str(), nullptr)) << GetLastError();
 
-  RunTool(HERE);
+  const ProgramRun run = RunTool(HERE);
 
   std::string after;
   EXPECT_TRUE(winetest::ReadFileBytes(other, &after));
   EXPECT_EQ(bytes, after);
+  EXPECT_EQ(RefusalsOf(run), std::vector<std::string>{"Log file refused, hard-link: " + LogPath()});
   EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey, winetest::FirstPassBackup());
   EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
   EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
   EXPECT_TRUE(DeleteFileA(LogPath().c_str()));
   EXPECT_TRUE(DeleteFileA(other.c_str()));
+}
+
+// Each pass reports how it went under the source PMevents, as Wine's trace of the event log
+// shows: the time-outs the first pass changed, in the logon tool's and its user's name; nothing
+// for a second pass with nothing to change; a rejected version with the log's text.
+TEST_F(LogonToolRun, ReportsWhatAPassChangedOrWhyItFailedAndNothingWhenNothingChanged) {
+  char user[257];
+  DWORD size = sizeof user;
+  ASSERT_TRUE(GetUserNameA(user, &size));
+  const winetest::WithEventTrace trace;
+  // The events one run of the tool reported, from the area's stderr log.
+  auto events = [this] {
+    const size_t start = winetest::StderrLog().size();
+    const ProgramRun run = RunTool(HERE);
+    const std::string log = winetest::StderrLog();
+    return winetest::Describe(winetest::EventsOf(
+        winetest::ParseEventTrace(log.substr(std::min(start, log.size()))), run.processId));
+  };
+
+  const std::vector<std::string> first = events();
+  const std::vector<std::string> second = events();
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetDword(HKEY_LOCAL_MACHINE, winetest::kGroupPolicyKey, "MajorVersion", 0));
+  const std::vector<std::string> rejected = events();
+
+  EXPECT_EQ(std::vector<std::string>{winetest::Expected(
+                pm_events::kPassChangedSettings,
+                {"logon tool", user, "6",
+                 "ACUserMonIdleTime 20 -> 10\r\nACUserStandByIdleTime 0 -> 30\r\n"
+                 "ACMachHibernateIdleTime 0 -> 90\r\nDCUserStandByIdleTime 5 -> 15\r\n"
+                 "DCMachHibernateIdleTime 0 -> 60\r\nACUserHDDspindownIdleTime 0 -> 20"})},
+            first);
+  EXPECT_EQ(std::vector<std::string>{}, second);
+  EXPECT_EQ(std::vector<std::string>{winetest::Expected(
+                pm_events::kPassFailed, {"logon tool", user, "Major version NULL"})},
+            rejected);
+}
+
+// A folder on the log's path that a user made a link to another folder (here a Unix symbolic
+// link in the prefix's drive, which Wine follows like a Windows folder link): the file of that
+// name behind the link keeps its bytes, no file is left there when there was none, each
+// refusal is told, and the rest of the pass goes on.
+TEST_F(LogonToolRun, ALogFolderLinkedElsewhereGetsNoByteAndTheRefusalIsTold) {
+  const std::string logs = winetest::WindowsDir() + "\\Temp\\dorvane-logs";
+  const std::string other = winetest::WindowsDir() + "\\Temp\\dorvane-other";
+  const std::string linked = logs + "\\sub";
+  const std::string logFile = linked + "\\Dorvane.log";
+  const std::string behind = other + "\\Dorvane.log";
+  const std::string bytes = "INFO: another program's line\r\n";
+  ASSERT_TRUE(CreateDirectoryA(logs.c_str(), nullptr)) << GetLastError();
+  ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr)) << GetLastError();
+  ASSERT_TRUE(winetest::MakeFolderLink(linked, other));
+  ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, winetest::kOptionsKey, "LogFile",
+                                             REG_SZ, logFile));
+  const std::string told =
+      "Log file refused, final-path-differs: " + logFile + " is \\\\?\\" + behind;
+
+  // A file of that name behind the link.
+  ASSERT_TRUE(winetest::WriteFileBytes(behind, bytes));
+  ProgramRun run = RunTool(HERE);
+  std::string after;
+  EXPECT_TRUE(winetest::ReadFileBytes(behind, &after));
+  EXPECT_EQ(bytes, after);
+  EXPECT_EQ(winetest::FolderEntries(other), std::vector<std::string>{"Dorvane.log"});
+  EXPECT_EQ(Lowered(RefusalsOf(run)), Lowered({told}));
+  EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey, winetest::FirstPassBackup());
+  EXPECT_SCHEME(0, winetest::EnforcedByTheExample(defaults_));
+
+  // None: the file the pass creates there is removed again.
+  ASSERT_TRUE(DeleteFileA(behind.c_str()));
+  run = RunTool(HERE);
+  EXPECT_EQ(winetest::FolderEntries(other), std::vector<std::string>{});
+  EXPECT_EQ(Lowered(RefusalsOf(run)), Lowered({told}));
+
+  EXPECT_TRUE(winetest::RemoveFolderLink(linked));
+  EXPECT_TRUE(RemoveDirectoryA(logs.c_str()));
+  EXPECT_TRUE(RemoveDirectoryA(other.c_str()));
 }
 
 // Rejected before the scheme is read: one error line, and the registry as it was. The display

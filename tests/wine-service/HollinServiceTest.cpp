@@ -3,13 +3,18 @@
 // and gave Hollin.exe the stand-in through its DllOverrides key). Each case starts Hollin.exe
 // with CreateProcess on the default schemes and the example policy, and checks its exit status,
 // its debug texts and the service's (through a debug-output monitor, by process), the service's
-// registration, the Run value, the log byte for byte, the backup key and the scheme store.
+// registration, the Run value, the event source, the log byte for byte, the backup key, the
+// scheme store and the service's events (Wine prints them on the session's stderr, which the
+// area's setup keeps in the session log).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "DebugMonitor.h"
+#include "DorvaneVersion.h"
+#include "EventTrace.h"
 #include "ExamplePolicy.h"
 #include "Files.h"
 #include "Programs.h"
@@ -35,6 +40,34 @@ constexpr DWORD kCommandTimeoutMs = 30000;
 
 std::string HollinPath() { return winetest::SystemDir() + "\\Hollin.exe"; }
 std::string LogonToolPath() { return winetest::SystemDir() + "\\Dorvane_Tool.exe"; }
+constexpr const char* kSourceKey =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\PMevents";
+// The stand-in power profile is a Windows 2000/XP machine's.
+constexpr const char* kChosenLegacy =
+    "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)";
+
+// The user a service runs as: the local system account on Windows; under Wine every process
+// runs as the one user of the prefix.
+std::string ServiceUser() {
+  if (!winetest::IsWine()) return "SYSTEM";
+  char name[257];
+  DWORD size = sizeof name;
+  return GetUserNameA(name, &size) ? std::string(name) : "?";
+}
+
+// The events of the example policy's first pass on the default schemes, in the service's words.
+std::string FirstPassEvent() {
+  return winetest::Expected(
+      pm_events::kPassChangedSettings,
+      {"service", ServiceUser(), "6",
+       "ACUserMonIdleTime 20 -> 10\r\nACUserStandByIdleTime 0 -> 30\r\n"
+       "ACMachHibernateIdleTime 0 -> 90\r\nDCUserStandByIdleTime 5 -> 15\r\n"
+       "DCMachHibernateIdleTime 0 -> 60\r\nACUserHDDspindownIdleTime 0 -> 20"});
+}
+const std::string kStarted =
+    winetest::Expected(pm_events::kServiceStarted, {DORVANE_VERSION_TEXT, "legacy"});
+const std::string kStopped = winetest::Expected(pm_events::kServiceStopped, {});
+
 // The test's own log path, with a variable for the service to expand.
 constexpr const char* kLogFileValue = "%SystemRoot%\\hollin-test.log";
 std::string LogPath() { return winetest::WindowsDir() + "\\hollin-test.log"; }
@@ -53,6 +86,7 @@ class HollinCommand : public ::testing::Test {
                                                REG_EXPAND_SZ, kLogFileValue));
     ASSERT_TRUE(winetest::DeleteFileIfPresent(LogPath())) << GetLastError();
     ASSERT_TRUE(winetest::ReadScheme(0, &defaults_)) << "the fixture's scheme 0";
+    sessionLogStart_ = winetest::SessionLog().size();
   }
 
   void TearDown() override { EXPECT_EQ("", RemoveService()); }
@@ -88,8 +122,17 @@ class HollinCommand : public ::testing::Test {
     return winetest::ExpectFirstPass(where, monitor_);
   }
 
+  // The events one process of the service reported since the case began (a process id of an
+  // earlier case may come again).
+  Texts ServiceEvents(DWORD processId) const {
+    const std::string log = winetest::SessionLog();
+    return winetest::Describe(winetest::EventsOf(
+        winetest::ParseEventTrace(log.substr(std::min(sessionLogStart_, log.size()))), processId));
+  }
+
   winetest::DebugMonitor monitor_;
   POWER_POLICY defaults_ = {};
+  size_t sessionLogStart_ = 0;
 };
 
 // Anything but "/Install" or "/Uninstall" is how the service control manager starts the
@@ -117,6 +160,9 @@ TEST_F(HollinCommand, InstallRegistersTheLogonToolAndCreatesAndStartsTheService)
   EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, kServiceKey, "ObjectName", REG_SZ, "LocalSystem");
   EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue, REG_EXPAND_SZ,
                   LogonToolPath());
+  // The event source: Hollin.exe holds the texts of its error, warning and information events.
+  EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, kSourceKey, "EventMessageFile", REG_EXPAND_SZ, HollinPath());
+  EXPECT_REG_DWORD(HKEY_LOCAL_MACHINE, kSourceKey, "TypesSupported", 7);
   EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), WaitForState(SERVICE_RUNNING, 5000).state);
 }
 
@@ -132,12 +178,12 @@ TEST_F(HollinCommand, TheServicesFirstPassAppliesThePolicyAndBacksItUpForTheMach
     if (received.processId == GetCurrentProcessId()) continue;
     EXPECT_EQ(service.processId, received.processId) << "\"" << received.text << "\"";
   }
-  // Between them, the power-scheme interface the process chose at its first pass: the stand-in
-  // is a Windows 2000/XP machine's.
-  EXPECT_EQ((Texts{kPassBegins,
-                   "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)",
-                   kPassEnds}),
+  // Before them, the power-scheme interface the process found when it started; the pass
+  // chooses again.
+  EXPECT_EQ((Texts{kChosenLegacy, kPassBegins, kChosenLegacy, kPassEnds}),
             monitor_.TextsOf(service.processId));
+  // Its start, with the version and the interface, and what the pass changed.
+  EXPECT_EQ((Texts{kStarted, FirstPassEvent()}), ServiceEvents(service.processId));
 
   EXPECT_FILE_LINES(LogPath(), winetest::FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, winetest::FirstPassBackup());
@@ -160,9 +206,11 @@ TEST_F(HollinCommand, UninstallStopsAndDeletesTheServiceAndLeavesTheRunValue) {
 
   ExpectCommand(HERE, Hollin({"/Uninstall"}), 0, {});
   EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, kServiceKey);
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, kSourceKey);
   EXPECT_REG_TEXT(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue, REG_EXPAND_SZ,
                   LogonToolPath());
   EXPECT_TRUE(ProcessEnds(service.processId, 5000)) << "the stop request ends the service";
+  EXPECT_EQ((Texts{kStarted, FirstPassEvent(), kStopped}), ServiceEvents(service.processId));
 }
 
 // A stop during the two seconds before the first pass ends the service there: its process
@@ -176,7 +224,9 @@ TEST_F(HollinCommand, UninstallRightAfterInstallLeavesNoPassRunning) {
   ExpectCommand(HERE, Hollin({"/Uninstall"}), 0, {});
   EXPECT_TRUE(ProcessEnds(service.processId, 5000)) << "the stop request ends the service";
   ASSERT_TRUE(monitor_.Settle());
-  EXPECT_EQ(Texts{}, monitor_.TextsOf(service.processId));
+  // Only the interface chosen when it started, and its start and stop: no pass.
+  EXPECT_EQ(Texts{kChosenLegacy}, monitor_.TextsOf(service.processId));
+  EXPECT_EQ((Texts{kStarted, kStopped}), ServiceEvents(service.processId));
   EXPECT_FALSE(winetest::FileExists(LogPath()));
   EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
   EXPECT_SCHEME(0, defaults_);

@@ -2,7 +2,8 @@
 // powrprof.dll beside it, started with CreateProcess on the six default schemes and the example
 // policy, its report read from a pipe. Each case checks the exit status, the report line by
 // line (each ended by CR LF) and that the check wrote nothing: no log, no backup key, the
-// scheme as it was, and no debug text but the choice of the power-scheme interface.
+// scheme as it was, and no debug text but the choice of the power-scheme interface (a refused
+// log is told in the report alone).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -47,6 +48,7 @@ const Lines kSettingsBeforeAPass = {
     "setting: DCMachHibernateIdleTime   policy=60          scheme=0          pass=change",
     "setting: ACUserHDDspindownIdleTime policy=20          scheme=0          pass=change",
     "setting: DCUserHDDspindownIdleTime policy=5000        scheme=10         pass=ignored",
+    "log: writes to \"C:\\\\windows\\\\Temp\\\\Dorvane.log\"",
     "result: differs",
 };
 const Lines kSettingsAfterAPass = {
@@ -58,6 +60,7 @@ const Lines kSettingsAfterAPass = {
     "setting: DCMachHibernateIdleTime   policy=60          scheme=60         pass=same",
     "setting: ACUserHDDspindownIdleTime policy=20          scheme=20         pass=same",
     "setting: DCUserHDDspindownIdleTime policy=5000        scheme=10         pass=ignored",
+    "log: writes to \"C:\\\\windows\\\\Temp\\\\Dorvane.log\"",
     "result: complies",
 };
 
@@ -133,13 +136,52 @@ TEST_F(HollinStatus, WithoutARootItCannotTell) {
 
   const Lines report = RunStatus(HERE, 2);
 
-  ASSERT_EQ(report.size(), 18u);
+  ASSERT_EQ(report.size(), 19u);
   EXPECT_EQ(report[1], "root: none");
   EXPECT_EQ(report[3], "version: -");
   EXPECT_EQ(report[9],
             "setting: ACUserMonIdleTime         policy=-           scheme=20         pass=unknown");
-  EXPECT_EQ(report[17], "result: unknown no-root");
+  EXPECT_EQ(report[17], "log: -");
+  EXPECT_EQ(report[18], "result: unknown no-root");
   EXPECT_SCHEME(0, defaults_);
+}
+
+// The log line tells what a pass would do with the log, learnt without creating or writing
+// anything: through a folder linked elsewhere (a Unix symbolic link in the prefix's drive) and
+// by a pipe's name it would write nothing; in a missing folder it could open nothing.
+TEST_F(HollinStatus, TheLogLineTellsARefusedLogWithoutWritingIt) {
+  const std::string logs = winetest::WindowsDir() + "\\Temp\\dorvane-status-logs";
+  const std::string other = winetest::WindowsDir() + "\\Temp\\dorvane-status-other";
+  ASSERT_TRUE(CreateDirectoryA(logs.c_str(), nullptr)) << GetLastError();
+  ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr)) << GetLastError();
+  ASSERT_TRUE(winetest::MakeFolderLink(logs + "\\sub", other));
+  const struct {
+    std::string logFile;
+    std::string line;
+  } cases[] = {
+      {logs + "\\sub\\Dorvane.log", "log: refused: final-path-differs"},
+      {"\\\\.\\pipe\\dorvane", "log: refused: device-namespace"},
+      {logs + "\\missing\\Dorvane.log",
+       "log: cannot open \"C:\\\\windows\\\\Temp\\\\dorvane-status-logs\\\\missing\\\\"
+       "Dorvane.log\": error 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logFile);
+    ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, winetest::kOptionsKey, "LogFile",
+                                               REG_SZ, c.logFile));
+
+    const Lines report = RunStatus(HERE, 1);
+
+    ASSERT_EQ(report.size(), 19u);
+    EXPECT_EQ(report[17], c.line);
+    EXPECT_EQ(report[18], "result: differs");
+    EXPECT_EQ(winetest::FolderEntries(other), Lines{});
+    EXPECT_EQ(winetest::FolderEntries(logs), Lines{"sub"});
+  }
+  EXPECT_SCHEME(0, defaults_);
+  EXPECT_TRUE(winetest::RemoveFolderLink(logs + "\\sub"));
+  EXPECT_TRUE(RemoveDirectoryA(logs.c_str()));
+  EXPECT_TRUE(RemoveDirectoryA(other.c_str()));
 }
 
 }  // namespace

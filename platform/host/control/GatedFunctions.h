@@ -73,9 +73,19 @@ struct RecordedFunction {
   X(GetFileInformationByHandle, kZero, kSet, kNone)          \
   X(CloseHandle, kZero, kSet, kReleasesHandle)               \
   X(DeleteFileA, kZero, kSet, kNone)                         \
+  X(GetFullPathNameA, kZero, kSet, kNone)                    \
+  X(GetLongPathNameA, kZero, kSet, kNone)                    \
+  X(GetShortPathNameA, kZero, kSet, kNone)                   \
+  X(GetFinalPathNameByHandleA, kZero, kSet, kNone)           \
+  X(SetFileInformationByHandle, kZero, kSet, kNone)          \
   X(GetSystemDirectoryA, kZero, kSet, kNone)                 \
   /* Debug output and display settings */                    \
   X(OutputDebugStringA, kNothing, kSet, kNone)               \
+  /* Event log and the user's name */                        \
+  X(RegisterEventSourceA, kZero, kSet, kNone)                \
+  X(ReportEventA, kZero, kSet, kNone)                        \
+  X(DeregisterEventSource, kZero, kSet, kReleasesHandle)     \
+  X(GetUserNameA, kZero, kSet, kNone)                        \
   X(SystemParametersInfoA, kZero, kSet, kNone)               \
   /* Power profile */                                        \
   X(GetPwrCapabilities, kZero, kSet, kNone)                  \

@@ -14,9 +14,10 @@
 
 namespace host {
 
-// Forgets every key, value, open handle, injected failure, recorded call and debug text,
-// the error mode and the display settings of the session, restores the default capabilities
-// and makes the user an administrator again, and records calls from then on (see Calls).
+// Forgets every key, value, open handle, injected failure, recorded call, debug text and
+// reported event, the error mode and the display settings of the session, restores the default
+// capabilities and makes the user an administrator (named "Administrator") again, and records
+// calls from then on (see Calls).
 // Files on disk are not touched; open file handles are closed. The debug echo stays as it
 // was set. It also puts back what HostServiceControl.h controls: the clock (virtual from now
 // on, at 0), events, service handles and run states, the dispatcher, its queued controls and
@@ -72,6 +73,25 @@ void SetLimitedUser(bool limited);
 // written; a change that cannot be saved makes RegFlushKey fail with the reason's error.
 constexpr const char* kRegistryFileVariable = "HOST_REGISTRY_FILE";
 
+// ---- Files -------------------------------------------------------------------------------
+
+// Gives the existing file or folder at `path` (a host path with at least one slash) a second,
+// short name in its folder, as Windows gives a long name an 8.3 name: every file function then
+// takes either name, and GetLongPathNameA and GetShortPathNameA translate between them. False
+// when nothing is at `path` or the name holds a slash. Reset() forgets every short name.
+bool SetShortName(const std::string& path, const std::string& shortName);
+
+// What each CreateFileA call (that passed the gate) was asked for, in order, since the last
+// Reset/ClearCalls; recorded while calls are (see RecordCalls).
+struct FileOpen {
+  std::string path;
+  DWORD access = 0;
+  DWORD share = 0;
+  DWORD disposition = 0;
+  DWORD flags = 0;  // dwFlagsAndAttributes
+};
+std::vector<FileOpen> FileOpens();
+
 // ---- Power profile ------------------------------------------------------------------------
 
 // The capabilities GetPwrCapabilities reports. Stored in the registry (see
@@ -98,7 +118,13 @@ enum class PowerMachine {
 };
 void SetPowerMachine(PowerMachine machine);
 
-// How many LoadLibraryA("powrprof.dll") calls have no FreeLibrary yet.
+// The Windows whose kernel32.dll LoadLibraryA("kernel32.dll") loads. Reset() makes it
+// kVistaAndLater, whose GetProcAddress finds GetFinalPathNameByHandleA and
+// SetFileInformationByHandle; Windows XP's exports neither.
+enum class Kernel32 { kVistaAndLater, kWindowsXp };
+void SetKernel32(Kernel32 kernel);
+
+// How many LoadLibraryA calls (powrprof.dll or kernel32.dll) have no FreeLibrary yet.
 size_t LoadedLibraryCount();
 // Blocks from LocalAlloc (the GUIDs PowerGetActiveScheme hands out) not yet given to LocalFree.
 // Reset() frees them.
@@ -132,8 +158,8 @@ void RecordCalls(bool record);
 size_t CallCount(const FailableFunction& function);
 size_t CallCount(const RecordedFunction& function);
 
-// Handles opened and not yet closed: registry keys, files, events and service control
-// manager handles.
+// Handles opened and not yet closed: registry keys, files, events, service control manager
+// handles and event sources.
 size_t OpenHandleCount();
 
 // Texts passed to OutputDebugStringA since the last Reset/ClearDebugOutput, in order.
@@ -142,6 +168,26 @@ void ClearDebugOutput();
 // Whether OutputDebugStringA also writes each text to stderr (on by default in programs,
 // tests switch it off).
 void SetDebugEcho(bool echo);
+
+// ---- Event log and the user's name ---------------------------------------------------------
+
+// One event ReportEventA took: the source its handle was registered for, and its arguments.
+struct ReportedEvent {
+  std::string source;
+  WORD type = 0;
+  WORD category = 0;
+  DWORD id = 0;
+  std::vector<std::string> strings;
+};
+// Events reported since the last Reset/ClearReportedEvents, in order. Kept, like the debug
+// texts, only while calls are recorded. RegisterEventSourceA hands out a handle for any source
+// on the local computer (Windows writes an unknown source's events to the Application log);
+// its handles count in OpenHandleCount until DeregisterEventSource.
+std::vector<ReportedEvent> ReportedEvents();
+void ClearReportedEvents();
+
+// What GetUserNameA answers. Reset() makes it "Administrator".
+void SetUserName(const std::string& name);
 
 }  // namespace host
 
