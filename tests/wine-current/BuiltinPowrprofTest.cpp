@@ -165,10 +165,10 @@ TEST_F(WithoutPowrprof, TheStatusCommandCannotTellAndSaysWhy) {
   ASSERT_TRUE(run.started && run.ended) << run.startError;
   EXPECT_EQ(2u, run.exitCode) << run.output;
   const Texts report = winetest::OutputLines(run.output);
-  ASSERT_EQ(18u, report.size()) << run.output;
+  ASSERT_EQ(19u, report.size()) << run.output;
   EXPECT_EQ("interface: none", report[2]);
   EXPECT_EQ("active-scheme: unknown", report[7]);
-  EXPECT_EQ("result: unknown no-power-interface", report[17]);
+  EXPECT_EQ("result: unknown no-power-interface", report[18]);
   EXPECT_FALSE(winetest::FileExists(LogPath()));
 }
 
