@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "PMEvents.h"
-#include "RegistrySchema.h"
+#include "SettingTable.h"
 
 namespace {
 
@@ -21,9 +21,12 @@ void PassEvents::Changed(const char* setting, DWORD before, DWORD after) {
 }
 
 void PassEvents::MachineHalfNotStored() {
+  // The hibernation time-outs, which the scheme's machine half keeps.
   auto inMachineHalf = [](const Change& change) {
-    return change.setting == schema::kAcMachHibernateIdleTime ||
-           change.setting == schema::kDcMachHibernateIdleTime;
+    for (const Setting& setting : kSettings) {
+      if (change.setting == setting.policyValue) return setting.id.timeout == Timeout::kHibernate;
+    }
+    return false;
   };
   changes_.erase(std::remove_if(changes_.begin(), changes_.end(), inMachineHalf), changes_.end());
 }

@@ -3,7 +3,7 @@
 #ifndef PM_PASSVARIANT_H
 #define PM_PASSVARIANT_H
 
-#include "PolicySettings.h"
+#include "SettingTable.h"
 #include "Win32Api.h"
 
 struct PassVariant {
@@ -11,8 +11,8 @@ struct PassVariant {
   bool writesDebugTexts;
   // The hive that receives the backup key.
   HKEY backupRoot;
-  // The level-10 line written before each setting is changed, in processing order.
-  const char* announcements[kSettingCount];
+  // Which of the setting table's announcements the pass writes before a change (level 10).
+  const char* Setting::*announcement;
   // The program that runs the pass, as its events name it.
   const char* eventProgram;
 };

@@ -1,6 +1,7 @@
 // The update pass shared by the service and the logon tool (see PassVariant.h for what sets
-// them apart). Every object of a pass is created here and released before it returns; keys
-// are closed by CloseKey and the log by Close, since their destructors release nothing.
+// them apart). Every object of a pass is created here and released before it returns; what the
+// pass opens is closed in one place, PassEnd, on every return.
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,10 +12,12 @@
 #include "PassVariant.h"
 #include "PolicyNumbers.h"
 #include "PolicySettings.h"
+#include "PowerInterfaceProbe.h"
 #include "PwrMgmt.h"
 #include "PwrScheme.h"
 #include "RegKey.h"
 #include "RegistrySchema.h"
+#include "SettingTable.h"
 #include "SettingsKey.h"
 #include "Win32Api.h"
 
@@ -25,46 +28,56 @@ constexpr DWORD kErrorLevel = 0;
 constexpr DWORD kSuccessLevel = 5;
 constexpr DWORD kAnnouncementLevel = 10;
 
+constexpr PowerSource kSources[] = {PowerSource::kAc, PowerSource::kDc};
+
+// What a pass has opened, closed when the pass returns, however it returns: the log by Close,
+// then each key by CloseKey (their destructors release nothing). In between, the pass's event
+// and the service's end text, once the pass has got as far as writing it: after the log is
+// closed, so that whoever waits for either finds the log whole and free.
+struct PassEnd {
+  explicit PassEnd(PassEvents& passEvents) : events(passEvents) {}
+  PassEnd(const PassEnd&) = delete;
+  PassEnd& operator=(const PassEnd&) = delete;
+  ~PassEnd() {
+    log.Close();
+    events.End();
+    if (endText != nullptr) OutputDebugStringA(endText);
+    for (std::optional<RegKey>* key : {&root, &options, &schemeKey}) {
+      if (*key) (*key)->CloseKey();
+    }
+    if (backup) backup->Close();
+  }
+
+  PassEvents& events;
+  PMLog log;
+  std::optional<RegKey> root;
+  std::optional<RegKey> options;
+  std::optional<RegKey> schemeKey;
+  std::optional<BackupKey> backup;
+  const char* endText = nullptr;
+};
+
 // A pass that fails: its error line now, and its event when the pass ends.
-void PassFailed(PMLog& log, PassEvents& events, const std::string& text) {
-  log.WriteError(text, kErrorLevel);
-  events.Failed(text);
+void PassFailed(PassEnd& end, const std::string& text) {
+  end.log.WriteError(text, kErrorLevel);
+  end.events.Failed(text);
 }
 
-// The snapshot written before anything changes: what the scheme holds and what the policy
-// asks for, mains first, then battery.
-struct SnapshotHalf {
-  const char* curVideo;
-  const char* curStandby;
-  const char* curHibernate;
-  const char* videoPolicy;
-  const char* standbyPolicy;
-  const char* hibernatePolicy;
-  const PolicySetting& video;
-  const PolicySetting& standby;
-  const PolicySetting& hibernate;
-};
-
-const SnapshotHalf kSnapshot[] = {
-    {schema::kCurAcUserVideoTimeout, schema::kCurAcUserStandbyTimeout,
-     schema::kCurAcMachHibernateTimeout, schema::kAcUserVideoTimeoutPolicy,
-     schema::kAcUserStandbyTimeoutPolicy, schema::kAcMachHibernateTimeoutPolicy, kPolicySettings[0],
-     kPolicySettings[1], kPolicySettings[2]},
-    {schema::kCurDcUserVideoTimeout, schema::kCurDcUserStandbyTimeout,
-     schema::kCurDcMachHibernateTimeout, schema::kDcUserVideoTimeoutPolicy,
-     schema::kDcUserStandbyTimeoutPolicy, schema::kDcMachHibernateTimeoutPolicy, kPolicySettings[3],
-     kPolicySettings[4], kPolicySettings[5]},
-};
-
+// The snapshot written before anything changes: for mains, then battery, what the scheme
+// holds and then what the policy asks for, for each setting that has snapshot values.
 void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme,
                    PolicyNumbers& numbers) {
-  for (const SnapshotHalf& half : kSnapshot) {
-    backup.Write(half.curVideo, (scheme.*half.video.get)());
-    backup.Write(half.curStandby, (scheme.*half.standby.get)());
-    backup.Write(half.curHibernate, (scheme.*half.hibernate.get)());
-    backup.Write(half.videoPolicy, numbers.Read(schemeKey, half.video.policyValue));
-    backup.Write(half.standbyPolicy, numbers.Read(schemeKey, half.standby.policyValue));
-    backup.Write(half.hibernatePolicy, numbers.Read(schemeKey, half.hibernate.policyValue));
+  for (const PowerSource source : kSources) {
+    for (const Setting& setting : kSettings) {
+      if (setting.id.source == source && setting.snapshotCurrent != nullptr) {
+        backup.Write(setting.snapshotCurrent, scheme.GetTimeOut(setting));
+      }
+    }
+    for (const Setting& setting : kSettings) {
+      if (setting.id.source == source && setting.snapshotPolicy != nullptr) {
+        backup.Write(setting.snapshotPolicy, numbers.Read(schemeKey, setting.policyValue));
+      }
+    }
   }
 }
 
@@ -76,20 +89,16 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
   // comparison needs the total as it is now; the backup records what the setting was when
   // the pass began, the value that restores the scheme.
   DWORD found[kSettingCount];
-  for (int i = 0; i < kSettingCount; ++i) {
-    // Through a reference: GCC's bounds sanitizer misreads `(x.*table[i].get)()`.
-    const PolicySetting& setting = kPolicySettings[i];
-    found[i] = (scheme.*setting.get)();
-  }
+  for (size_t i = 0; i < kSettingCount; ++i) found[i] = scheme.GetTimeOut(kSettings[i]);
 
-  for (int i = 0; i < kSettingCount; ++i) {
-    const PolicySetting& setting = kPolicySettings[i];
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    const Setting& setting = kSettings[i];
     const DWORD policy = numbers.Read(schemeKey, setting.policyValue);
-    if (!PassChanges(policy, (scheme.*setting.get)())) continue;
+    if (!PassChanges(policy, scheme.GetTimeOut(setting))) continue;
 
-    log.WriteInfo(variant.announcements[i], kAnnouncementLevel);
+    log.WriteInfo(setting.*variant.announcement, kAnnouncementLevel);
     backup.Write(setting.policyValue, found[i]);
-    if ((scheme.*setting.set)(policy)) {
+    if (scheme.SetTimeOut(setting, policy)) {
       log.WriteError(scheme.GetErrorText(), kErrorLevel);
     } else {
       log.WriteInfo(setting.successLine, kSuccessLevel);
@@ -98,50 +107,55 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
   }
 }
 
-void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PMLog& log,
-                  PolicyNumbers& numbers, PassEvents& events) {
+void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PolicyNumbers& numbers,
+                  PassEnd& end) {
   if (scheme.commit()) {
-    PassFailed(log, events, scheme.GetErrorText());
+    PassFailed(end, scheme.GetErrorText());
     return;
   }
-  log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
+  end.log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
   // Without the right to write schemes only the per-user half was stored, so a machine
   // hibernation policy could not take effect; only the mains value is consulted for the note.
   if (!mgmt.CanUserWriteScheme()) {
-    events.MachineHalfNotStored();
-    if (numbers.Read(schemeKey, schema::kAcMachHibernateIdleTime) != 0) {
-      log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
+    end.events.MachineHalfNotStored();
+    if (numbers.Read(schemeKey, SettingOf<Timeout::kHibernate, PowerSource::kAc>().policyValue) !=
+        0) {
+      end.log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
     }
   }
 }
 
 // The part of the pass that needs the scheme: from the name check to the commit.
-// The backup key is opened into `backup` only once the scheme is known to be enforceable.
-void EnforceScheme(const PassVariant& variant, const std::string& schemeName, RegKey& schemeKey,
-                   RegKey& options, PwrMgmt& mgmt, PMLog& log, PolicyNumbers& numbers,
-                   std::optional<BackupKey>& backup, PassEvents& events) {
-  PwrScheme scheme;
+void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
+                   const ProbedPowerInterface& probed, PwrMgmt& mgmt, PolicyNumbers& numbers,
+                   PassEnd& end) {
+  PwrScheme scheme(probed.power);
   const bool activeUnknown = ReadActiveScheme(mgmt, scheme);
-  const DWORD securityBypass = numbers.Read(options, schema::kSecurityBypass);
-  const DWORD forceStandby = numbers.Read(options, schema::kForceStandby);
+  const DWORD securityBypass = numbers.Read(*end.options, schema::kSecurityBypass);
+  const DWORD forceStandby = numbers.Read(*end.options, schema::kForceStandby);
   ApplySwitches(scheme, securityBypass, forceStandby);
 
   if (!IsAcceptedSchemeName(schemeName)) {
-    PassFailed(log, events, "Invalid Scheme Name");
+    PassFailed(end, "Invalid Scheme Name");
+    return;
+  }
+  if (!probed.found) {
+    PassFailed(end, "No power scheme interface: " + probed.why);
     return;
   }
   // A scheme that was never read holds nothing of the machine's: enforcing against it and
   // committing it would overwrite the active scheme with zeros.
   if (!scheme.IsRead()) {
     // Without an active scheme the query's own failure says more than the read's.
-    PassFailed(log, events, activeUnknown ? mgmt.GetErrorText() : scheme.GetErrorText());
+    PassFailed(end, activeUnknown ? mgmt.GetErrorText() : scheme.GetErrorText());
     return;
   }
 
-  backup.emplace(variant.backupRoot, log);
-  WriteSnapshot(*backup, schemeKey, scheme, numbers);
-  EnforceSettings(variant, *backup, schemeKey, scheme, log, numbers, events);
-  CommitScheme(scheme, mgmt, schemeKey, log, numbers, events);
+  // The backup key is opened only once the scheme is known to be enforceable.
+  BackupKey& backup = end.backup.emplace(variant.backupRoot, end.log);
+  WriteSnapshot(backup, *end.schemeKey, scheme, numbers);
+  EnforceSettings(variant, backup, *end.schemeKey, scheme, end.log, numbers, end.events);
+  CommitScheme(scheme, mgmt, *end.schemeKey, numbers, end);
 }
 
 }  // namespace
@@ -154,40 +168,32 @@ void RunPolicyPass(const PassVariant& variant) {
   SettingsKey settings(rootPath);
   PassEvents events(variant.eventProgram);
 
-  RegKey root = settings.OpenSettings();
-  RegKey options = settings.OpenOptions();
-  PwrMgmt mgmt;
+  // Chosen afresh at every pass. Declared before what the pass opens, so that it is released
+  // last, and powrprof.dll with it.
+  ProbedPowerInterface probed;
+  PassEnd end(events);
+  end.root.emplace(settings.OpenSettings());
+  end.options.emplace(settings.OpenOptions());
+  probed = ProbePowerInterface();
+  PwrMgmt mgmt(probed.power);
 
-  PMLog log;
-  PolicyNumbers numbers(log);
-  if (IsSwitchOn(numbers.Read(options, schema::kLog))) {
-    const DWORD threshold = numbers.Read(options, schema::kLogLevel);
-    log.Open(options.GetStrValue(schema::kLogFile), threshold);
+  PolicyNumbers numbers(end.log);
+  if (IsSwitchOn(numbers.Read(*end.options, schema::kLog))) {
+    const DWORD threshold = numbers.Read(*end.options, schema::kLogLevel);
+    end.log.Open(end.options->GetStrValue(schema::kLogFile), threshold);
   }
   numbers.Release();
 
-  const std::string schemeName = root.GetStrValue(schema::kSettingsScheme);
-  const DWORD version = numbers.Read(root, schema::kMajorVersion);
+  const std::string schemeName = end.root->GetStrValue(schema::kSettingsScheme);
+  const DWORD version = numbers.Read(*end.root, schema::kMajorVersion);
   if (!IsAcceptedVersion(version)) {
-    PassFailed(log, events, version == 0 ? "Major version NULL" : "Major version too high");
-    log.Close();
-    events.End();
-    root.CloseKey();
-    options.CloseKey();
+    PassFailed(end, version == 0 ? "Major version NULL" : "Major version too high");
     return;
   }
 
+  if (variant.writesDebugTexts) end.endText = "Reached end of PM Update";
   // Opened before the name is checked, so an invalid name opens (or fails to open) a subkey
   // of that name.
-  RegKey schemeKey = settings.OpenSubKey(schemeName);
-  std::optional<BackupKey> backup;
-  EnforceScheme(variant, schemeName, schemeKey, options, mgmt, log, numbers, backup, events);
-
-  log.Close();
-  events.End();
-  if (variant.writesDebugTexts) OutputDebugStringA("Reached end of PM Update");
-  root.CloseKey();
-  options.CloseKey();
-  schemeKey.CloseKey();
-  if (backup) backup->Close();
+  end.schemeKey.emplace(settings.OpenSubKey(schemeName));
+  EnforceScheme(variant, schemeName, probed, mgmt, numbers, end);
 }

@@ -1,7 +1,7 @@
 #include "PolicyStatus.h"
 
 #include "PassRules.h"
-#include "PowerInterface.h"
+#include "PowerInterfaceProbe.h"
 #include "PwrMgmt.h"
 #include "PwrScheme.h"
 #include "RegKey.h"
@@ -73,6 +73,7 @@ CannotTell WhyNot(const PolicyStatus& status) {
   if (status.root == nullptr) return CannotTell::kNoRoot;
   if (!status.versionAccepted) return CannotTell::kVersionRejected;
   if (!status.schemeNameAccepted) return CannotTell::kSchemeNameRejected;
+  if (!status.powerInterfaceFound) return CannotTell::kNoPowerInterface;
   if (!status.activeSchemeKnown) return CannotTell::kNoActiveScheme;
   if (!status.schemeRead) return CannotTell::kSchemeUnreadable;
   return CannotTell::kNo;
@@ -82,14 +83,14 @@ CannotTell WhyNot(const PolicyStatus& status) {
 // the scheme as the changes before it left it (a legacy hibernation total moves with
 // standby), and a change goes through the scheme's own setter, which may refuse it.
 void JudgeSettings(PolicyStatus& status, PwrScheme& scheme) {
-  for (int i = 0; i < kSettingCount; ++i) {
-    const PolicySetting& setting = kPolicySettings[i];
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    const Setting& setting = kSettings[i];
     SettingStatus& judged = status.settings[i];
     const DWORD policy = judged.policy.value;
-    if (!PassChanges(policy, (scheme.*setting.get)())) {
+    if (!PassChanges(policy, scheme.GetTimeOut(setting))) {
       judged.verdict =
           policy < schema::kEnforcedBelow ? SettingVerdict::kSame : SettingVerdict::kIgnored;
-    } else if ((scheme.*setting.set)(policy)) {
+    } else if (scheme.SetTimeOut(setting, policy)) {
       judged.verdict = SettingVerdict::kRefused;
       judged.refusal = scheme.GetErrorText();
     } else {
@@ -111,25 +112,26 @@ bool PolicyStatus::Differs() const {
 
 PolicyStatus CheckPolicyStatus() {
   PolicyStatus status;
-  for (int i = 0; i < kSettingCount; ++i) {
-    status.settings[i].policyValue = kPolicySettings[i].policyValue;
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    status.settings[i].policyValue = kSettings[i].policyValue;
   }
 
   status.root = ChooseSettingsRoot();
-  PwrMgmt mgmt;
-  status.powerInterface = ThePowerInterface().Name();
+  // The interface a pass would choose now.
+  const ProbedPowerInterface probed = ProbePowerInterface();
+  PwrMgmt mgmt(probed.power);
+  status.powerInterface = probed.power->Name();
+  status.powerInterfaceFound = probed.found;
   status.mayWriteScheme = mgmt.CanUserWriteScheme();
 
   // Never committed: the setters below change this copy alone.
-  PwrScheme scheme;
+  PwrScheme scheme(probed.power);
   status.activeSchemeKnown = !ReadActiveScheme(mgmt, scheme);
   status.schemeRead = scheme.IsRead();
   if (status.schemeRead) {
-    for (int i = 0; i < kSettingCount; ++i) {
-      // Through a reference: GCC's bounds sanitizer misreads `(x.*table[i].get)()`.
-      const PolicySetting& setting = kPolicySettings[i];
+    for (size_t i = 0; i < kSettingCount; ++i) {
       status.settings[i].schemeRead = true;
-      status.settings[i].scheme = (scheme.*setting.get)();
+      status.settings[i].scheme = scheme.GetTimeOut(kSettings[i]);
     }
   }
 

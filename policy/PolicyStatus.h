@@ -43,6 +43,7 @@ enum class CannotTell {
   kNoRoot,              // no settings root counts: a pass does nothing
   kVersionRejected,     // a pass stops at the layout version
   kSchemeNameRejected,  // a pass stops at the settings scheme's name
+  kNoPowerInterface,    // the machine offers no power-scheme interface
   kNoActiveScheme,      // the platform cannot say which scheme is active
   kSchemeUnreadable,    // the active scheme cannot be read
 };
@@ -59,8 +60,9 @@ struct LogStatus {
 };
 
 struct PolicyStatus {
-  const char* root = nullptr;  // below HKEY_LOCAL_MACHINE; null when none counts
-  const char* powerInterface = "";
+  const char* root = nullptr;       // below HKEY_LOCAL_MACHINE; null when none counts
+  const char* powerInterface = "";  // "legacy", "current" or "none"
+  bool powerInterfaceFound = false;
   PolicyReading version;
   bool versionAccepted = false;
   bool schemeNameRead = false;

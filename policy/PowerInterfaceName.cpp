@@ -1,5 +1,6 @@
-// The power-scheme interface a pass of this process uses, by name.
+// The power-scheme interface a pass would use now, by name.
 #include "PolicyUpdate.h"
-#include "PowerInterface.h"
+#include "PowerInterfaceProbe.h"
 
-const char* PowerInterfaceName() { return ThePowerInterface().Name(); }
+// The interface is let go at once; the name is a constant text.
+const char* PowerInterfaceName() { return ProbePowerInterface().power->Name(); }

@@ -24,33 +24,14 @@ constexpr const char* kLogFile = "LogFile";
 constexpr const char* kSecurityBypass = "SecurityBypass";
 constexpr const char* kForceStandby = "ForceStandby";
 
-// The time-outs of the settings scheme, in minutes; only values below this are enforced.
+// The time-outs of the settings scheme, in minutes; only values below this are enforced. Their
+// names, and those of their backup values, are the setting table's (pwrlib/SettingTable.h).
 constexpr unsigned kEnforcedBelow = 5000;
-constexpr const char* kAcUserMonIdleTime = "ACUserMonIdleTime";
-constexpr const char* kAcUserStandByIdleTime = "ACUserStandByIdleTime";
-constexpr const char* kAcMachHibernateIdleTime = "ACMachHibernateIdleTime";
-constexpr const char* kDcUserMonIdleTime = "DCUserMonIdleTime";
-constexpr const char* kDcUserStandByIdleTime = "DCUserStandByIdleTime";
-constexpr const char* kDcMachHibernateIdleTime = "DCMachHibernateIdleTime";
-constexpr const char* kAcUserHddSpindownIdleTime = "ACUserHDDspindownIdleTime";
-constexpr const char* kDcUserHddSpindownIdleTime = "DCUserHDDspindownIdleTime";
 
 // The backup key: below HKEY_LOCAL_MACHINE for the service, HKEY_CURRENT_USER for the logon
-// tool. Besides these snapshot values it holds, under the policy value's own name, the value
-// each enforcing pass replaced.
+// tool. It holds the snapshot values of the setting table and, under the policy value's own
+// name, the value each enforcing pass replaced.
 constexpr const char* kBackupKey = "Software\\Velmorant\\Dorvane\\Backup";
-constexpr const char* kCurAcUserVideoTimeout = "CurACUserVideoTimeout";
-constexpr const char* kCurAcUserStandbyTimeout = "CurACUserStandbyTimeout";
-constexpr const char* kCurAcMachHibernateTimeout = "CurACMachHibernateTimeout";
-constexpr const char* kAcUserVideoTimeoutPolicy = "ACUserVideoTimeoutPolicy";
-constexpr const char* kAcUserStandbyTimeoutPolicy = "ACUserStandbyTimeoutPolicy";
-constexpr const char* kAcMachHibernateTimeoutPolicy = "ACMachHibernateTimeoutPolicy";
-constexpr const char* kCurDcUserVideoTimeout = "CurDCUserVideoTimeout";
-constexpr const char* kCurDcUserStandbyTimeout = "CurDCUserStandbyTimeout";
-constexpr const char* kCurDcMachHibernateTimeout = "CurDCMachHibernateTimeout";
-constexpr const char* kDcUserVideoTimeoutPolicy = "DCUserVideoTimeoutPolicy";
-constexpr const char* kDcUserStandbyTimeoutPolicy = "DCUserStandbyTimeoutPolicy";
-constexpr const char* kDcMachHibernateTimeoutPolicy = "DCMachHibernateTimeoutPolicy";
 
 }  // namespace schema
 

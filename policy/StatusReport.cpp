@@ -134,6 +134,8 @@ std::string Result(const PolicyStatus& status) {
       return "unknown version-rejected";
     case CannotTell::kSchemeNameRejected:
       return "unknown settings-scheme-rejected";
+    case CannotTell::kNoPowerInterface:
+      return "unknown no-power-interface";
     case CannotTell::kNoActiveScheme:
       return "unknown no-active-scheme";
     case CannotTell::kSchemeUnreadable:

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ModuleExports.h"
+
 namespace {
 
 // Subgroups and settings by their published GUIDs (MinGW's headers define none of them).
@@ -20,37 +22,59 @@ constexpr GUID kDiskSubgroup = {
 constexpr GUID kDiskIdle = {
     0x6738e2c4, 0xe8a5, 0x4a42, {0xb1, 0x6a, 0xe0, 0x40, 0xe7, 0x69, 0x75, 0x6e}};
 
-ULONG& Video(POWER_POLICY& p, bool ac) {
-  return ac ? p.user.VideoTimeoutAc : p.user.VideoTimeoutDc;
-}
-ULONG& Standby(POWER_POLICY& p, bool ac) {
+// Where the record keeps each time-out, in seconds.
+ULONG& Seconds(POWER_POLICY& p, SettingId s) {
+  const bool ac = s.source == PowerSource::kAc;
+  switch (s.timeout) {
+    case Timeout::kVideo:
+      return ac ? p.user.VideoTimeoutAc : p.user.VideoTimeoutDc;
+    case Timeout::kStandby:
+    case Timeout::kMachineStandby:  // one standby time-out
+      break;
+    case Timeout::kHibernate:  // the total idle time
+      return ac ? p.mach.DozeS4TimeoutAc : p.mach.DozeS4TimeoutDc;
+    case Timeout::kSpinDown:
+      return ac ? p.user.SpindownTimeoutAc : p.user.SpindownTimeoutDc;
+  }
   return ac ? p.user.IdleTimeoutAc : p.user.IdleTimeoutDc;
 }
-ULONG& Hibernate(POWER_POLICY& p, bool ac) {
-  return ac ? p.mach.DozeS4TimeoutAc : p.mach.DozeS4TimeoutDc;
-}
-ULONG& Disk(POWER_POLICY& p, bool ac) {
-  return ac ? p.user.SpindownTimeoutAc : p.user.SpindownTimeoutDc;
+
+ULONG Seconds(const POWER_POLICY& p, SettingId s) {
+  return Seconds(const_cast<POWER_POLICY&>(p), s);
 }
 
-// One time-out of the record and the setting that holds it on the platform.
-struct TimeoutSetting {
+// The platform's setting of each time-out kind; mains and battery are two values of it.
+struct PlatformSetting {
+  Timeout timeout;
   const GUID& subgroup;
   const GUID& setting;
-  ULONG& (*member)(POWER_POLICY& policy, bool ac);
 };
 
-const TimeoutSetting kTimeoutSettings[] = {
-    {kVideoSubgroup, kVideoIdle, &Video},
-    {kSleepSubgroup, kStandbyIdle, &Standby},
-    {kSleepSubgroup, kHibernateIdle, &Hibernate},
-    {kDiskSubgroup, kDiskIdle, &Disk},
+const PlatformSetting kPlatformSettings[] = {
+    {Timeout::kVideo, kVideoSubgroup, kVideoIdle},
+    {Timeout::kStandby, kSleepSubgroup, kStandbyIdle},
+    {Timeout::kHibernate, kSleepSubgroup, kHibernateIdle},
+    {Timeout::kSpinDown, kDiskSubgroup, kDiskIdle},
 };
+
+constexpr PowerSource kSources[] = {PowerSource::kAc, PowerSource::kDc};
 
 // Indices stay below 65535, the library's answer for "no active scheme".
 constexpr size_t kMaxSchemes = 65535;
 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+DWORD Read(const CurrentPowerFunctions& fn, const GUID& scheme, const PlatformSetting& setting,
+           PowerSource source, DWORD* value) {
+  return (source == PowerSource::kAc ? fn.readAcValueIndex : fn.readDcValueIndex)(
+      nullptr, &scheme, &setting.subgroup, &setting.setting, value);
+}
+
+DWORD Write(const CurrentPowerFunctions& fn, const GUID& scheme, const PlatformSetting& setting,
+            PowerSource source, DWORD value) {
+  return (source == PowerSource::kAc ? fn.writeAcValueIndex : fn.writeDcValueIndex)(
+      nullptr, &scheme, &setting.subgroup, &setting.setting, value);
+}
 
 }  // namespace
 
@@ -60,8 +84,25 @@ ULONG TotalIdle(ULONG hibernateIdleSeconds, ULONG /*standbySeconds*/) {
   return hibernateIdleSeconds;
 }
 
-CurrentPowerInterface::CurrentPowerInterface(const CurrentPowerFunctions& functions)
-    : fn(functions) {}
+const char* CurrentPowerInterface::FindFunctions(HMODULE module, CurrentPowerFunctions* functions) {
+  ModuleExports exports(module);
+  exports.Find("PowerGetActiveScheme", &functions->getActiveScheme);
+  exports.Find("PowerReadACValueIndex", &functions->readAcValueIndex);
+  exports.Find("PowerReadDCValueIndex", &functions->readDcValueIndex);
+  exports.Find("PowerWriteACValueIndex", &functions->writeAcValueIndex);
+  exports.Find("PowerWriteDCValueIndex", &functions->writeDcValueIndex);
+  exports.Find("PowerSetActiveScheme", &functions->setActiveScheme);
+  exports.Find("PowerSettingAccessCheck", &functions->settingAccessCheck);
+  exports.Find("GetPwrCapabilities", &functions->getPwrCapabilities);
+  return exports.Missing();
+}
+
+CurrentPowerInterface::CurrentPowerInterface(HMODULE module, const CurrentPowerFunctions& functions)
+    : PowerInterface(module), fn(functions) {}
+
+bool CurrentPowerInterface::GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) {
+  return fn.getPwrCapabilities(capabilities) != 0;
+}
 
 // The platform hands the GUID out in memory of its own, for LocalFree.
 bool CurrentPowerInterface::GetActiveScheme(UINT* index) {
@@ -88,7 +129,7 @@ bool CurrentPowerInterface::GetActiveScheme(UINT* index) {
 bool CurrentPowerInterface::IsHibernateAllowed() {
   SYSTEM_POWER_CAPABILITIES caps;
   std::memset(&caps, 0, sizeof caps);
-  return GetPwrCapabilities(&caps) && caps.SystemS4 == 1 && caps.HiberFilePresent == 1;
+  return fn.getPwrCapabilities(&caps) && caps.SystemS4 == 1 && caps.HiberFilePresent == 1;
 }
 
 bool CurrentPowerInterface::CanUserWriteScheme() {
@@ -101,32 +142,21 @@ bool CurrentPowerInterface::SchemeAt(UINT index, GUID* scheme) const {
   return true;
 }
 
-DWORD CurrentPowerInterface::Read(const GUID& scheme, const GUID& subgroup, const GUID& setting,
-                                  bool ac, DWORD* value) const {
-  return (ac ? fn.readAcValueIndex : fn.readDcValueIndex)(nullptr, &scheme, &subgroup, &setting,
-                                                          value);
-}
-
-DWORD CurrentPowerInterface::Write(const GUID& scheme, const GUID& subgroup, const GUID& setting,
-                                   bool ac, DWORD value) const {
-  return (ac ? fn.writeAcValueIndex : fn.writeDcValueIndex)(nullptr, &scheme, &subgroup, &setting,
-                                                            value);
-}
-
 bool CurrentPowerInterface::ReadScheme(UINT index, POWER_POLICY* policy) {
   GUID scheme;
   if (!SchemeAt(index, &scheme)) return false;
   POWER_POLICY read;
   std::memset(&read, 0, sizeof read);
-  for (const TimeoutSetting& s : kTimeoutSettings) {
-    for (bool ac : {true, false}) {
+  for (const PlatformSetting& s : kPlatformSettings) {
+    for (PowerSource source : kSources) {
       DWORD value = 0;
-      if (Read(scheme, s.subgroup, s.setting, ac, &value) != ERROR_SUCCESS) return false;
-      s.member(read, ac) = value;
+      if (Read(fn, scheme, s, source, &value) != ERROR_SUCCESS) return false;
+      Seconds(read, {s.timeout, source}) = value;
     }
   }
-  for (bool ac : {true, false}) {
-    Hibernate(read, ac) = TotalIdle(Hibernate(read, ac), Standby(read, ac));
+  for (PowerSource source : kSources) {
+    ULONG& hibernate = Seconds(read, {Timeout::kHibernate, source});
+    hibernate = TotalIdle(hibernate, Seconds(read, {Timeout::kStandby, source}));
   }
   *policy = read;
   return true;
@@ -138,39 +168,40 @@ PowerInterface::CommitResult CurrentPowerInterface::WriteAndActivate(UINT* index
   if (!SchemeAt(*index, &scheme)) return CommitResult::kNotWritten;
   // The record as the settings hold it.
   POWER_POLICY wanted = *policy;
-  for (bool ac : {true, false}) {
-    Hibernate(wanted, ac) = HibernateIdle(Hibernate(wanted, ac), Standby(wanted, ac));
+  for (PowerSource source : kSources) {
+    ULONG& hibernate = Seconds(wanted, {Timeout::kHibernate, source});
+    hibernate = HibernateIdle(hibernate, Seconds(wanted, {Timeout::kStandby, source}));
   }
 
   struct Replaced {
-    const TimeoutSetting* setting;
-    bool ac;
+    const PlatformSetting* setting;
+    PowerSource source;
     DWORD old;
   };
   std::vector<Replaced> replaced;
   // Best effort: a value that cannot be put back now cannot be put back at all.
   auto restore = [&] {
     for (auto r = replaced.rbegin(); r != replaced.rend(); ++r) {
-      Write(scheme, r->setting->subgroup, r->setting->setting, r->ac, r->old);
+      Write(fn, scheme, *r->setting, r->source, r->old);
     }
   };
 
-  for (const TimeoutSetting& s : kTimeoutSettings) {
-    for (bool ac : {true, false}) {
-      const DWORD value = s.member(wanted, ac);
+  for (const PlatformSetting& s : kPlatformSettings) {
+    for (PowerSource source : kSources) {
+      const DWORD value = Seconds(wanted, {s.timeout, source});
       DWORD stored = 0;
-      if (Read(scheme, s.subgroup, s.setting, ac, &stored) != ERROR_SUCCESS) {
+      if (Read(fn, scheme, s, source, &stored) != ERROR_SUCCESS) {
         restore();
         return CommitResult::kNotWritten;
       }
       // Only a change is written, so that a setting held by group policy stops the commit
       // only when the policy asks for another value.
       if (stored == value) continue;
-      if (Write(scheme, s.subgroup, s.setting, ac, value) != ERROR_SUCCESS) {
+      if (Write(fn, scheme, s, source, value) != ERROR_SUCCESS) {
         restore();
         return CommitResult::kNotWritten;
       }
-      replaced.push_back({&s, ac, stored});
+      replaced.push_back({&s, source, stored});
     }
   }
   if (fn.setActiveScheme(nullptr, &scheme) != ERROR_SUCCESS) {
@@ -178,4 +209,18 @@ PowerInterface::CommitResult CurrentPowerInterface::WriteAndActivate(UINT* index
     return CommitResult::kNotActivated;
   }
   return CommitResult::kStored;
+}
+
+bool CurrentPowerInterface::WriteUserCopy(const POWER_POLICY&, const std::function<UINT()>&) {
+  return false;
+}
+
+DWORD CurrentPowerInterface::GetMinutes(const POWER_POLICY& policy, SettingId setting) const {
+  return ToMinutes(Seconds(policy, setting));
+}
+
+const char* CurrentPowerInterface::SetMinutes(POWER_POLICY& policy, SettingId setting,
+                                              DWORD minutes) const {
+  Seconds(policy, setting) = ToSeconds(minutes);
+  return nullptr;
 }

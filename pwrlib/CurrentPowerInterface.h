@@ -1,10 +1,12 @@
 // The power schemes through the current power-scheme functions of Windows Vista and later,
-// reached through GetProcAddress (never imported: a program that imports them does not start
-// on Windows XP). A scheme there is a GUID and each time-out a setting of its own, in seconds:
+// reached through GetProcAddress. A scheme there is a GUID and each time-out a setting of its
+// own, with one value for mains power (AC) and one for battery (DC), in seconds. The record of
+// PwrScheme holds them as the legacy record would (see the mapping in the .cpp):
 //
 //   PwrScheme's record            setting (subgroup / setting), AC and DC value index
 //   VideoTimeoutAc/Dc             display: turn off after
-//   IdleTimeoutAc/Dc              sleep: sleep (standby) after
+//   IdleTimeoutAc/Dc              sleep: sleep (standby) after; the scheme's one standby
+//                                 time-out, the machine's as well as the user's
 //   DozeS4TimeoutAc/Dc            sleep: hibernate after (the record keeps the total idle time;
 //                                 HibernateIdle/TotalIdle below say what the setting counts)
 //   SpindownTimeoutAc/Dc          disk: turn off after
@@ -13,8 +15,8 @@
 // copy: whoever may write the active scheme writes all of it.
 //
 // Indices: the library names schemes by number, the platform by GUID. The first scheme this
-// process meets as the active one is index 0, the next another one 1, and so on; an index
-// keeps naming its scheme for the life of the process, so a scheme is written where it was
+// interface meets as the active one is index 0, the next another one 1, and so on; an index
+// keeps naming its scheme for the life of the interface, so a scheme is written where it was
 // read even if another became active in between.
 #ifndef PM_CURRENTPOWERINTERFACE_H
 #define PM_CURRENTPOWERINTERFACE_H
@@ -23,7 +25,8 @@
 
 #include "PowerInterface.h"
 
-// The current functions, as GetProcAddress finds them in powrprof.dll.
+// The current functions, as GetProcAddress finds them in powrprof.dll; GetPwrCapabilities is
+// current too.
 struct CurrentPowerFunctions {
   DWORD(WINAPI* getActiveScheme)(HKEY, GUID**);
   DWORD(WINAPI* readAcValueIndex)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
@@ -32,6 +35,7 @@ struct CurrentPowerFunctions {
   DWORD(WINAPI* writeDcValueIndex)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
   DWORD(WINAPI* setActiveScheme)(HKEY, const GUID*);
   DWORD(WINAPI* settingAccessCheck)(POWER_DATA_ACCESSOR, const GUID*);
+  BOOLEAN(WINAPI* getPwrCapabilities)(PSYSTEM_POWER_CAPABILITIES);
 };
 
 // What the hibernate-after setting counts, in one place. The SDK's comment on the setting and
@@ -43,8 +47,15 @@ ULONG TotalIdle(ULONG hibernateIdleSeconds, ULONG standbySeconds);
 
 class CurrentPowerInterface : public PowerInterface {
  public:
-  explicit CurrentPowerInterface(const CurrentPowerFunctions& functions);
+  // Looks the functions up in `module`, in the order of the record above; answers the name of
+  // the first one missing, or null when all were found.
+  static const char* FindFunctions(HMODULE module, CurrentPowerFunctions* functions);
 
+  // `module` (may be null) is freed with the interface.
+  CurrentPowerInterface(HMODULE module, const CurrentPowerFunctions& functions);
+
+  const char* Name() const override { return "current"; }
+  bool GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) override;
   bool GetActiveScheme(UINT* index) override;
   // The capabilities' S4 and hibernation file, asked afresh (the documented replacement of
   // IsPwrHibernateAllowed).
@@ -57,17 +68,16 @@ class CurrentPowerInterface : public PowerInterface {
   // which a change to the active scheme does not take effect. All or nothing: when a write or
   // the activation is refused, every setting written so far gets its old value back.
   CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy) override;
+  // No per-user copy: answers false.
+  bool WriteUserCopy(const POWER_POLICY& policy,
+                     const std::function<UINT()>& activeScheme) override;
 
-  bool KeepsHibernationTotal() const override { return true; }
-  bool HasMachineStandby() const override { return false; }
-  bool HasPerUserCopy() const override { return false; }
-  const char* Name() const override { return "current"; }
+  // Each setting is stored in minutes times 60 and read back as it is: hibernation as the
+  // total, whatever the standby time-out; the machine's standby time-out is the user's.
+  DWORD GetMinutes(const POWER_POLICY& policy, SettingId setting) const override;
+  const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
 
  private:
-  DWORD Read(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool ac,
-             DWORD* value) const;
-  DWORD Write(const GUID& scheme, const GUID& subgroup, const GUID& setting, bool ac,
-              DWORD value) const;
   bool SchemeAt(UINT index, GUID* scheme) const;
 
   CurrentPowerFunctions fn;

@@ -1,22 +1,57 @@
 // The power schemes through the legacy power-profile functions, the only ones Windows 2000 and
 // XP have: each question and each step is one call, as the library has always made them.
+//
+// The record is the platform's own POWER_POLICY, kept as the functions read and write it:
+// every time-out in seconds; hibernation as the delay after entering standby (the library's
+// total is the user standby time-out plus that delay); a machine half of its own with its own
+// standby (doze) time-out; and, in each user's registry, a copy of the user half that a user
+// who may not write schemes can still write.
 #ifndef PM_LEGACYPOWERINTERFACE_H
 #define PM_LEGACYPOWERINTERFACE_H
 
 #include "PowerInterface.h"
 
+// The legacy functions, as GetProcAddress finds them in powrprof.dll.
+struct LegacyPowerFunctions {
+  BOOLEAN(WINAPI* getActivePwrScheme)(PUINT);
+  BOOLEAN(WINAPI* readPwrScheme)(UINT, PPOWER_POLICY);
+  BOOLEAN(WINAPI* writePwrScheme)(PUINT, LPWSTR, LPWSTR, PPOWER_POLICY);
+  BOOLEAN(WINAPI* setActivePwrScheme)(UINT, PGLOBAL_POWER_POLICY, PPOWER_POLICY);
+  BOOLEAN(WINAPI* isPwrHibernateAllowed)(void);
+  BOOLEAN(WINAPI* canUserWritePwrScheme)(void);
+  BOOLEAN(WINAPI* getPwrCapabilities)(PSYSTEM_POWER_CAPABILITIES);
+};
+
 class LegacyPowerInterface : public PowerInterface {
  public:
+  // Looks the functions up in `module`, in the order of the record above; answers the name of
+  // the first one missing, or null when all were found.
+  static const char* FindFunctions(HMODULE module, LegacyPowerFunctions* functions);
+
+  // `module` (may be null) is freed with the interface.
+  LegacyPowerInterface(HMODULE module, const LegacyPowerFunctions& functions);
+
+  const char* Name() const override { return "legacy"; }
+  bool GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) override;
   bool GetActiveScheme(UINT* index) override;
   bool IsHibernateAllowed() override;
   bool CanUserWriteScheme() override;
   bool ReadScheme(UINT index, POWER_POLICY* policy) override;
   CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy) override;
+  // HKEY_CURRENT_USER\Control Panel\PowerCfg\PowerPolicies\<active index>, value "Policies":
+  // opened, never created, so an unknown active index writes nothing. Always answers true.
+  bool WriteUserCopy(const POWER_POLICY& policy,
+                     const std::function<UINT()>& activeScheme) override;
 
-  bool KeepsHibernationTotal() const override { return false; }
-  bool HasMachineStandby() const override { return true; }
-  bool HasPerUserCopy() const override { return true; }
-  const char* Name() const override { return "legacy"; }
+  // Hibernation reads as the standby time-out plus the delay (each in whole minutes; no delay
+  // is never) and is stored as the total minus the standby time-out: a nonzero total not longer
+  // than a nonzero standby time-out has no delay to store and is refused. A standby time-out
+  // also sets the idle action: sleep, or none for 0 (never).
+  DWORD GetMinutes(const POWER_POLICY& policy, SettingId setting) const override;
+  const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
+
+ private:
+  LegacyPowerFunctions fn;
 };
 
 #endif

@@ -1,7 +1,5 @@
 #include "PowerInterfaceProbe.h"
 
-#include <string>
-
 #include "CurrentPowerInterface.h"
 #include "LegacyPowerInterface.h"
 
@@ -9,68 +7,70 @@ namespace {
 
 constexpr const char* kDebugPrefix = "Power scheme interface: ";
 
-std::unique_ptr<PowerInterface> Legacy(const std::string& why) {
-  OutputDebugStringA((std::string(kDebugPrefix) + "legacy (" + why + ")").c_str());
-  return std::make_unique<LegacyPowerInterface>();
-}
-
-// Looks up exports of one module, in turn, until the first that is missing.
-class Exports {
+// The machine offers no power-scheme interface: every question answers no, nothing can be
+// read or written, and the scheme holds no setting.
+class NoPowerInterface : public PowerInterface {
  public:
-  explicit Exports(HMODULE module) : module_(module) {}
-
-  template <typename Function>
-  void Find(const char* name, Function* slot) {
-    if (missing_ != nullptr) return;
-    FARPROC found = GetProcAddress(module_, name);
-    if (found == nullptr) {
-      missing_ = name;
-      return;
-    }
-    // Through the one function type that converts to every other without a warning.
-    *slot = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+  const char* Name() const override { return "none"; }
+  bool GetCapabilities(SYSTEM_POWER_CAPABILITIES*) override { return false; }
+  bool GetActiveScheme(UINT*) override { return false; }
+  bool IsHibernateAllowed() override { return false; }
+  bool CanUserWriteScheme() override { return false; }
+  bool ReadScheme(UINT, POWER_POLICY*) override { return false; }
+  CommitResult WriteAndActivate(UINT*, POWER_POLICY*) override { return CommitResult::kNotWritten; }
+  bool WriteUserCopy(const POWER_POLICY&, const std::function<UINT()>&) override { return false; }
+  DWORD GetMinutes(const POWER_POLICY&, SettingId) const override { return 0; }
+  const char* SetMinutes(POWER_POLICY&, SettingId, DWORD) const override {
+    return "No power scheme interface";
   }
-
-  // The first export not found, or null.
-  const char* Missing() const { return missing_; }
-
- private:
-  HMODULE module_;
-  const char* missing_ = nullptr;
 };
+
+ProbedPowerInterface Chosen(std::shared_ptr<PowerInterface> power, bool found,
+                            const std::string& why) {
+  std::string text = std::string(kDebugPrefix) + power->Name();
+  if (!why.empty()) text += " (" + why + ")";
+  OutputDebugStringA(text.c_str());
+  return {std::move(power), found, why};
+}
 
 }  // namespace
 
-std::unique_ptr<PowerInterface> ProbePowerInterface() {
+ProbedPowerInterface ProbePowerInterface() {
   HMODULE powrprof = LoadLibraryA("powrprof.dll");
   if (powrprof == nullptr) {
-    return Legacy("powrprof.dll not loaded, error " + std::to_string(GetLastError()));
+    return Chosen(std::make_shared<NoPowerInterface>(), false,
+                  "powrprof.dll not loaded, error " + std::to_string(GetLastError()));
   }
 
-  CurrentPowerFunctions fn{};
-  Exports exports(powrprof);
-  exports.Find("PowerGetActiveScheme", &fn.getActiveScheme);
-  exports.Find("PowerReadACValueIndex", &fn.readAcValueIndex);
-  exports.Find("PowerReadDCValueIndex", &fn.readDcValueIndex);
-  exports.Find("PowerWriteACValueIndex", &fn.writeAcValueIndex);
-  exports.Find("PowerWriteDCValueIndex", &fn.writeDcValueIndex);
-  exports.Find("PowerSetActiveScheme", &fn.setActiveScheme);
-  exports.Find("PowerSettingAccessCheck", &fn.settingAccessCheck);
-  if (exports.Missing() != nullptr) {
+  std::string notCurrent;
+  CurrentPowerFunctions current{};
+  if (const char* missing = CurrentPowerInterface::FindFunctions(powrprof, &current)) {
+    notCurrent = std::string("powrprof.dll has no ") + missing;
+  } else {
+    // Exported is not enough: Wine, for one, exports stubs that answer an error.
+    GUID* active = nullptr;
+    const DWORD rc = current.getActiveScheme(nullptr, &active);
+    const bool answered = rc == ERROR_SUCCESS && active != nullptr;
+    if (active != nullptr) LocalFree(active);
+    if (answered) {
+      return Chosen(std::make_shared<CurrentPowerInterface>(powrprof, current), true, "");
+    }
+    notCurrent = "PowerGetActiveScheme failed with error " + std::to_string(rc);
+  }
+
+  LegacyPowerFunctions legacy{};
+  if (const char* missing = LegacyPowerInterface::FindFunctions(powrprof, &legacy)) {
     FreeLibrary(powrprof);
-    return Legacy(std::string("powrprof.dll has no ") + exports.Missing());
+    return Chosen(std::make_shared<NoPowerInterface>(), false,
+                  notCurrent + "; powrprof.dll has no " + missing);
   }
+  return Chosen(std::make_shared<LegacyPowerInterface>(powrprof, legacy), true, notCurrent);
+}
 
-  // Exported is not enough: Wine, for one, exports stubs that answer an error.
-  GUID* active = nullptr;
-  const DWORD rc = fn.getActiveScheme(nullptr, &active);
-  const bool answered = rc == ERROR_SUCCESS && active != nullptr;
-  if (active != nullptr) LocalFree(active);
-  if (!answered) {
-    FreeLibrary(powrprof);
-    return Legacy("PowerGetActiveScheme failed with error " + std::to_string(rc));
-  }
-
-  OutputDebugStringA((std::string(kDebugPrefix) + "current").c_str());
-  return std::make_unique<CurrentPowerInterface>(fn);
+// Never destroyed: the library stays loaded for the rest of the process, and nothing reaches
+// the platform while the process ends.
+std::shared_ptr<PowerInterface> DefaultPowerInterface() {
+  static const auto* const chosen =
+      new std::shared_ptr<PowerInterface>(ProbePowerInterface().power);
+  return *chosen;
 }

@@ -1,5 +1,9 @@
 #include "PwrMgmt.h"
 
+#include <utility>
+
+#include "PowerInterfaceProbe.h"
+
 namespace {
 
 // Answered when the active scheme cannot be queried.
@@ -10,8 +14,11 @@ constexpr UINT kNoActiveScheme = 65535;
 // The record starts zeroed, so after a failed query the machine counts as not capable of
 // standby rather than answering from stray bytes. The capabilities query is the same on both
 // power-scheme interfaces.
-PwrMgmt::PwrMgmt() : capabilities(), power(ThePowerInterface()) {
-  if (!GetPwrCapabilities(&capabilities)) {
+PwrMgmt::PwrMgmt() : PwrMgmt(DefaultPowerInterface()) {}
+
+PwrMgmt::PwrMgmt(std::shared_ptr<PowerInterface> powerInterface)
+    : capabilities(), power(std::move(powerInterface)) {
+  if (!power->GetCapabilities(&capabilities)) {
     ReportError("PwrMgmt::PwrMgmt() failed. Unable to Get System Power Capabilities");
   }
 }
@@ -26,7 +33,7 @@ UINT PwrMgmt::GetPwrSchemeInUse() {
 
 bool PwrMgmt::QueryPwrSchemeInUse(UINT* index) {
   UINT active = kNoActiveScheme;
-  if (power.GetActiveScheme(&active)) {
+  if (power->GetActiveScheme(&active)) {
     *index = active;
     return false;
   }
@@ -39,6 +46,6 @@ bool PwrMgmt::IsMonitorSleepSupported() const { return true; }
 // The platform's booleans count as yes only when they equal TRUE exactly.
 bool PwrMgmt::IsPowerSuspendCapable() const { return capabilities.SystemS3 == 1; }
 
-bool PwrMgmt::IsHibernationAllowed() const { return power.IsHibernateAllowed(); }
+bool PwrMgmt::IsHibernationAllowed() const { return power->IsHibernateAllowed(); }
 
-bool PwrMgmt::CanUserWriteScheme() const { return power.CanUserWriteScheme(); }
+bool PwrMgmt::CanUserWriteScheme() const { return power->CanUserWriteScheme(); }

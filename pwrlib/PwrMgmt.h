@@ -3,14 +3,18 @@
 #ifndef PM_PWRMGMT_H
 #define PM_PWRMGMT_H
 
+#include <memory>
+
 #include "PMObject.h"
 #include "PowerInterface.h"
 #include "Win32Api.h"
 
 class PwrMgmt : public PMObject {
  public:
-  // Queries the capabilities once; a failure is recorded and the object stays usable.
+  // Queries the capabilities once; a failure is recorded and the object stays usable. Without
+  // an interface, the process's default (DefaultPowerInterface).
   PwrMgmt();
+  explicit PwrMgmt(std::shared_ptr<PowerInterface> power);
   ~PwrMgmt() override;
   PwrMgmt(const PwrMgmt&) = delete;
   PwrMgmt& operator=(const PwrMgmt&) = delete;
@@ -22,6 +26,8 @@ class PwrMgmt : public PMObject {
   // same recorded failure) when the platform cannot tell, and *index is then left alone.
   bool QueryPwrSchemeInUse(UINT* index);
 
+  // Always true, consulting nothing: kept because the video setters ask it, as the library's
+  // published interface has them do.
   bool IsMonitorSleepSupported() const;
   bool IsPowerSuspendCapable() const;  // S3 only
   bool IsHibernationAllowed() const;
@@ -29,7 +35,7 @@ class PwrMgmt : public PMObject {
 
  protected:
   SYSTEM_POWER_CAPABILITIES capabilities;
-  PowerInterface& power;  // this process's power-scheme interface
+  std::shared_ptr<PowerInterface> power;
 };
 
 #endif

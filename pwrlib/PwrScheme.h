@@ -4,21 +4,29 @@
 // initialiaze, the setters and commit answer true when they failed or refused, false when
 // they were carried out; a failure or refusal records its text with ReportError. A refused
 // setter leaves the scheme unchanged. Getters truncate seconds to whole minutes; minutes are
-// multiplied by 60 in unsigned 32-bit arithmetic, wrapping around.
+// multiplied by 60 in unsigned 32-bit arithmetic, wrapping around. How the record holds each
+// time-out is the power-scheme interface's (LegacyPowerInterface.h, CurrentPowerInterface.h).
 #ifndef PM_PWRSCHEME_H
 #define PM_PWRSCHEME_H
+
+#include <memory>
 
 #include "PMObject.h"
 #include "PowerInterface.h"
 #include "PwrMgmt.h"
+#include "SettingTable.h"
 #include "Win32Api.h"
 
 class PwrScheme : public PMObject {
  public:
   // Constructs and reads the scheme; a failed read shows in IsRead() and GetErrorText().
   explicit PwrScheme(UINT index);
+  PwrScheme(std::shared_ptr<PowerInterface> power, UINT index);
   // Constructs without reading; the owner calls initialiaze.
   PwrScheme();
+  explicit PwrScheme(std::shared_ptr<PowerInterface> power);
+  // The forms without an interface use the process's default (DefaultPowerInterface). The
+  // scheme's own PwrMgmt gets the same interface.
   ~PwrScheme() override;
 
   // Reads scheme index afresh, discarding uncommitted changes. On failure the record is
@@ -32,6 +40,11 @@ class PwrScheme : public PMObject {
   void DisableSecurityBypass();
   void EnableForceStandby();
   void DisableForceStandby();
+
+  // One setting of the table (SettingTable.h): its getter and its setter, which asks the
+  // setting's capability first and refuses with "PwrScheme::<setter>(): <reason>".
+  DWORD GetTimeOut(const Setting& setting) const;
+  bool SetTimeOut(const Setting& setting, DWORD minutes);
 
   DWORD GetUserAcVideoTimeOut() const;
   DWORD GetUserDcVideoTimeOut() const;
@@ -65,7 +78,7 @@ class PwrScheme : public PMObject {
   bool SetMachAcStandbyTimeOut(DWORD minutes);
 
   // Writes and activates the scheme when the user may write schemes; otherwise, with the
-  // security bypass, writes the user half into the active scheme's per-user registry value
+  // security bypass, writes the user half into the user's own copy of the active scheme
   // (only where users keep such a copy: not on the current interface, where the bypass
   // changes nothing). Always sets the display power-off phase and time-out afterwards.
   bool commit();
@@ -74,17 +87,14 @@ class PwrScheme : public PMObject {
   UINT index;
   POWER_POLICY policy;
   PwrMgmt mgmt;
-  PowerInterface& power;  // this process's power-scheme interface
+  std::shared_ptr<PowerInterface> power;
   bool securityBypass;
   bool forceStandby;
   bool read;
 
  private:
-  bool SetStandby(DWORD minutes, ULONG& timeout, POWER_ACTION_POLICY& idle, const char* refusal);
-  DWORD HibernateMinutes(ULONG standbySeconds, ULONG storedSeconds) const;
-  bool SetHibernate(DWORD minutes, DWORD standbyMinutes, ULONG& timeout, const char* notAllowed,
-                    const char* notAfterStandby);
-  void WriteUserOverride();
+  // Whether the machine (or the forced standby) allows a setter that needs `capability`.
+  bool Allows(Capability capability) const;
 };
 
 #endif

@@ -76,6 +76,6 @@ constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOW
 // From the running report to the first pass.
 constexpr DWORD kStartDelayMs = 2000;
 // From the end of one pass to the start of the next: ten minutes.
-constexpr DWORD kInitialPollIntervalMs = 600000;
+constexpr DWORD kPollIntervalMs = 600000;
 
 #endif

@@ -17,9 +17,6 @@ std::atomic<DWORD> controlsAccepted{0};
 std::atomic<SERVICE_STATUS_HANDLE> statusHandle{nullptr};
 std::atomic<HANDLE> stopEvent{nullptr};
 
-// Read afresh before every wait, so the interval is whatever it is at that moment.
-std::atomic<DWORD> pollIntervalMs{kInitialPollIntervalMs};
-
 // No checkpoint or wait hint is ever sent, in any state; the exit codes stay 0.
 void ReportStatus() {
   SERVICE_STATUS status = {};
@@ -63,7 +60,7 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
   if (delay != WAIT_OBJECT_0 && currentState != SERVICE_STOP_PENDING) {
     do {
       RunPolicyUpdate();
-    } while (WaitForSingleObject(stopEvent, pollIntervalMs) == WAIT_TIMEOUT &&
+    } while (WaitForSingleObject(stopEvent, kPollIntervalMs) == WAIT_TIMEOUT &&
              currentState != SERVICE_STOP_PENDING);
   }
 

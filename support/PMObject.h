@@ -22,9 +22,12 @@ class PMObject : public PMEventSource {
   std::string GetErrorText() const;
 
  protected:
-  std::string contextText;        // appended to every recorded text; nothing sets it
-  std::string errorText;          // the latest failure
-  std::string previousErrorText;  // the failure before it
+  // Appended to every recorded text. Nothing sets it: it is kept because the class's fields
+  // are part of its published shape (every derived class and copy carries all three texts).
+  std::string contextText;
+  std::string errorText;  // the latest failure
+  // The failure before it. Nothing reads it: kept for the same published shape.
+  std::string previousErrorText;
 };
 
 #endif

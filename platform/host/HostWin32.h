@@ -463,7 +463,10 @@ static_assert(offsetof(MACHINE_POWER_POLICY, DozeS4TimeoutDc) == 32, "DozeS4Time
 static_assert(offsetof(MACHINE_POWER_POLICY, OverThrottledDc) == 52, "OverThrottledDc offset");
 static_assert(sizeof(POWER_POLICY) == 144, "POWER_POLICY layout");
 
-// Power profile functions (the legacy scheme interface of powrprof).
+// Power profile functions (the legacy scheme interface of powrprof), declared as the Windows
+// header declares them, for the stand-in and the tests. System code reaches them only through
+// GetProcAddress, as on Windows, where the build does not link powrprof and a direct call
+// therefore fails to link.
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities);
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID);
 BOOLEAN WINAPI IsPwrHibernateAllowed(void);

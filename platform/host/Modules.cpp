@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "CallGate.h"
 #include "CurrentPowerExports.h"
@@ -44,33 +45,54 @@ struct NamedExport {
   FARPROC address;
 };
 
-// Every machine's powrprof.dll: the legacy functions (on a current machine they fail).
-const NamedExport kLegacyExports[] = {
-    {"CanUserWritePwrScheme", Export(&CanUserWritePwrScheme)},
-    {"GetActivePwrScheme", Export(&GetActivePwrScheme)},
-    {"GetPwrCapabilities", Export(&GetPwrCapabilities)},
-    {"IsPwrHibernateAllowed", Export(&IsPwrHibernateAllowed)},
-    {"ReadPwrScheme", Export(&ReadPwrScheme)},
-    {"SetActivePwrScheme", Export(&SetActivePwrScheme)},
-    {"WritePwrScheme", Export(&WritePwrScheme)},
-};
+using Exports = std::vector<NamedExport>;
 
-// A current machine's only.
-const NamedExport kCurrentExports[] = {
-    {"PowerGetActiveScheme", Export(&PowerGetActiveScheme)},
-    {"PowerReadACValueIndex", Export(&PowerReadACValueIndex)},
-    {"PowerReadDCValueIndex", Export(&PowerReadDCValueIndex)},
-    {"PowerSetActiveScheme", Export(&PowerSetActiveScheme)},
-    {"PowerSettingAccessCheck", Export(&PowerSettingAccessCheck)},
-    {"PowerWriteACValueIndex", Export(&PowerWriteACValueIndex)},
-    {"PowerWriteDCValueIndex", Export(&PowerWriteDCValueIndex)},
-};
+// The tables are made at their first use, so that a program's objects built before main (the
+// exerciser's) find them filled.
+
+// Every machine's powrprof.dll.
+const Exports& CapabilityExports() {
+  static const Exports exports = {
+      {"GetPwrCapabilities", Export(&GetPwrCapabilities)},
+  };
+  return exports;
+}
+
+// The legacy scheme functions (on a current machine they fail).
+const Exports& LegacyExports() {
+  static const Exports exports = {
+      {"CanUserWritePwrScheme", Export(&CanUserWritePwrScheme)},
+      {"GetActivePwrScheme", Export(&GetActivePwrScheme)},
+      {"IsPwrHibernateAllowed", Export(&IsPwrHibernateAllowed)},
+      {"ReadPwrScheme", Export(&ReadPwrScheme)},
+      {"SetActivePwrScheme", Export(&SetActivePwrScheme)},
+      {"WritePwrScheme", Export(&WritePwrScheme)},
+  };
+  return exports;
+}
+
+// The current functions.
+const Exports& CurrentExports() {
+  static const Exports exports = {
+      {"PowerGetActiveScheme", Export(&PowerGetActiveScheme)},
+      {"PowerReadACValueIndex", Export(&PowerReadACValueIndex)},
+      {"PowerReadDCValueIndex", Export(&PowerReadDCValueIndex)},
+      {"PowerSetActiveScheme", Export(&PowerSetActiveScheme)},
+      {"PowerSettingAccessCheck", Export(&PowerSettingAccessCheck)},
+      {"PowerWriteACValueIndex", Export(&PowerWriteACValueIndex)},
+      {"PowerWriteDCValueIndex", Export(&PowerWriteDCValueIndex)},
+  };
+  return exports;
+}
 
 // kernel32.dll's functions that system code looks up, since Windows XP has none of them.
-const NamedExport kKernel32Exports[] = {
-    {"GetFinalPathNameByHandleA", Export(&GetFinalPathNameByHandleA)},
-    {"SetFileInformationByHandle", Export(&SetFileInformationByHandle)},
-};
+const Exports& Kernel32Exports() {
+  static const Exports exports = {
+      {"GetFinalPathNameByHandleA", Export(&GetFinalPathNameByHandleA)},
+      {"SetFileInformationByHandle", Export(&SetFileInformationByHandle)},
+  };
+  return exports;
+}
 
 bool SameLetters(const std::string& a, const char* b) {
   size_t i = 0;
@@ -83,26 +105,33 @@ bool SameLetters(const std::string& a, const char* b) {
   return i == a.size() && b[i] == '\0';
 }
 
-// Export names are case-sensitive, as on Windows.
-FARPROC FindExport(const char* name, PowerMachine machine) {
-  const std::string wanted = name;
-  for (const NamedExport& e : kLegacyExports) {
-    if (wanted == e.name) return e.address;
-  }
-  if (machine != PowerMachine::kCurrent) return nullptr;
-  for (const NamedExport& e : kCurrentExports) {
+bool ExportsLegacy(PowerMachine machine) {
+  return machine == PowerMachine::kLegacyOnly || machine == PowerMachine::kCurrent;
+}
+
+bool ExportsCurrent(PowerMachine machine) {
+  return machine == PowerMachine::kCurrent || machine == PowerMachine::kCurrentWithoutLegacy;
+}
+
+FARPROC Find(const std::string& wanted, const Exports& exports) {
+  for (const NamedExport& e : exports) {
     if (wanted == e.name) return e.address;
   }
   return nullptr;
 }
 
+// Export names are case-sensitive, as on Windows.
+FARPROC FindExport(const char* name, PowerMachine machine) {
+  const std::string wanted = name;
+  FARPROC found = Find(wanted, CapabilityExports());
+  if (found == nullptr && ExportsLegacy(machine)) found = Find(wanted, LegacyExports());
+  if (found == nullptr && ExportsCurrent(machine)) found = Find(wanted, CurrentExports());
+  return found;
+}
+
 FARPROC FindKernel32Export(const char* name, Kernel32 kernel) {
   if (kernel != Kernel32::kVistaAndLater) return nullptr;
-  const std::string wanted = name;
-  for (const NamedExport& e : kKernel32Exports) {
-    if (wanted == e.name) return e.address;
-  }
-  return nullptr;
+  return Find(name, Kernel32Exports());
 }
 
 }  // namespace
@@ -110,7 +139,7 @@ FARPROC FindKernel32Export(const char* name, Kernel32 kernel) {
 bool IsCurrentPowerMachine() {
   ModuleState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
-  return s.machine == PowerMachine::kCurrent;
+  return ExportsCurrent(s.machine);
 }
 
 void ResetModules() {
@@ -181,8 +210,8 @@ bool FreeBlock(HLOCAL block) {
 
 }  // namespace host::detail
 
-// Only powrprof.dll and kernel32.dll, by their names with or without ".dll", in any case; a
-// path is not searched.
+// Only powrprof.dll, on a machine that has one, and kernel32.dll, by their names with or without
+// ".dll", in any case; a path is not searched.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<HMODULE>();
@@ -193,8 +222,9 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   const std::string name = lpLibFileName;
   auto& s = host::detail::State();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (host::detail::SameLetters(name, "powrprof.dll") ||
-      host::detail::SameLetters(name, "powrprof")) {
+  if ((host::detail::SameLetters(name, "powrprof.dll") ||
+       host::detail::SameLetters(name, "powrprof")) &&
+      s.machine != host::PowerMachine::kWithoutPowrprof) {
     ++s.powrprofLoads;
     return host::detail::kPowrprof;
   }

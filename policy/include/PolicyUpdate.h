@@ -7,8 +7,9 @@
 // Returns after one pass; every failure is handled, and logged where the log allows, inside.
 void RunPolicyUpdate();
 
-// The power-scheme interface this process's passes use: "current" or "legacy". The first call
-// in a process makes the choice (and writes its debug text "Power scheme interface: ...").
+// The power-scheme interface a pass would use now: "current", "legacy" or "none". Each call
+// probes afresh, as each pass does (and writes the probe's debug text "Power scheme
+// interface: ...").
 const char* PowerInterfaceName();
 
 #endif

@@ -8,17 +8,19 @@ texts en-US/Dorvane.adml.
    names and ids, every $(string.X) and $(presentation.X) resolving, a control of the
    matching kind for every element and the other way round, explicit decimal ranges that
    hold their defaults, numbers stored as REG_DWORD, well-formed enabled/disabled values.
-2. The registry the code reads (policy/RegistrySchema.h): every key path and value name
-   the template writes is a constant of the schema, in the key the update pass reads it
-   from and with the type it reads; every policy value of the schema is written; the
-   marker, the version and the scheme name are the ones the pass accepts; the time-outs
-   offer exactly the range the pass enforces.
+2. The registry the code reads (policy/RegistrySchema.h, and the setting table of
+   pwrlib/SettingTable.h for the time-outs and their backup values, as the program
+   LIST-SETTINGS prints it): every key path and value name the template writes is one the
+   update pass reads, in the key it reads it from and with the type it reads; every policy
+   value is written, and no backup value; the marker, the version and the scheme name are the
+   ones the pass accepts; the time-outs offer exactly the range the pass enforces.
 
-Usage: check-template.py TEMPLATE.admx TEMPLATE.adml RegistrySchema.h
+Usage: check-template.py TEMPLATE.admx TEMPLATE.adml RegistrySchema.h LIST-SETTINGS
 Prints every problem found and a summary; exits 1 when there is any.
 """
 
 import re
+import subprocess
 import sys
 
 from lxml import etree
@@ -78,11 +80,8 @@ CONTROLS = {"decimal": {"decimalTextBox"}, "text": {"textBox", "comboBox"},
 ROOT_VALUES = {"kControl": "string", "kMajorVersion": "dword", "kSettingsScheme": "string"}
 OPTIONS_VALUES = {"kLog": "dword", "kLogLevel": "dword", "kLogFile": "path",
                   "kSecurityBypass": "dword", "kForceStandby": "dword"}
-TIMEOUT_VALUES = ["kAcUserMonIdleTime", "kAcUserStandByIdleTime", "kAcMachHibernateIdleTime",
-                  "kDcUserMonIdleTime", "kDcUserStandByIdleTime", "kDcMachHibernateIdleTime",
-                  "kAcUserHddSpindownIdleTime", "kDcUserHddSpindownIdleTime"]
 # Constants that are no policy value: key paths, accepted texts, and the backup key that
-# only the pass writes (its values start with "Cur" or end with "Policy").
+# only the pass writes.
 NOT_POLICY_VALUES = {"kPolicyRoot", "kLocalRoot", "kOptionsSubKey", "kVerified",
                      "kAcceptedScheme", "kBackupKey"}
 # The layout version this template writes (the pass accepts 1 and 2).
@@ -120,6 +119,17 @@ def read_schema(path):
     numbers = {name: int(value) for name, value in re.findall(
         r"constexpr\s+unsigned\s+(k\w+)\s*=\s*(\d+)", text)}
     return texts, numbers
+
+
+def read_settings(program):
+    """The setting table: the time-outs' policy value names, and their backup value names."""
+    text = subprocess.run([program], check=True, capture_output=True, text=True).stdout
+    timeouts, backups = [], set()
+    for line in text.splitlines():
+        policy, current, copy = line.split("\t")
+        timeouts.append(policy)
+        backups.update(name for name in (current, copy) if name != "-")
+    return timeouts, backups
 
 
 def check_known_structure(root, problems):
@@ -368,16 +378,16 @@ def check_text(policy, element, control, problems):
                     "%s: the default fits maxLength %s" % (where, limit))
 
 
-def check_schema(admx, schema_texts, schema_numbers, problems):
+def check_schema(admx, schema_texts, schema_numbers, settings, problems):
     """The template writes the registry the code reads, all of it and nothing else."""
     def value_name(constant):
         return schema_texts.get(constant)
 
-    classified = (set(ROOT_VALUES) | set(OPTIONS_VALUES) | set(TIMEOUT_VALUES)
-                  | NOT_POLICY_VALUES)
+    timeouts, backup_names = settings
+    problems.expect(timeouts, "the setting table lists time-outs")
+    classified = set(ROOT_VALUES) | set(OPTIONS_VALUES) | NOT_POLICY_VALUES
     for constant, text in schema_texts.items():
-        is_backup = constant.startswith("kCur") or constant.endswith("Policy")
-        problems.expect(constant in classified or is_backup,
+        problems.expect(constant in classified,
                         "RegistrySchema.h has %s (%r), which this check does not place in a "
                         "key: add it here and to the template" % (constant, text))
     missing = [c for c in classified | {"kEnforcedBelow"}
@@ -390,9 +400,7 @@ def check_schema(admx, schema_texts, schema_numbers, problems):
                 root + schema_texts["kOptionsSubKey"]:
                     {value_name(c): kind for c, kind in OPTIONS_VALUES.items()},
                 root + "\\" + schema_texts["kAcceptedScheme"]:
-                    {value_name(c): "timeout" for c in TIMEOUT_VALUES}}
-    backup_names = {text for constant, text in schema_texts.items()
-                    if constant.startswith("kCur") or constant.endswith("Policy")}
+                    {name: "timeout" for name in timeouts}}
     written = set()
     writes = 0
     for policy in admx.iter("{%s}policy" % NS):
@@ -408,7 +416,7 @@ def check_schema(admx, schema_texts, schema_numbers, problems):
                             "%s: a backup value is written by the pass, never by policy" % where)
             wanted = expected[key].get(name)
             if not problems.expect(wanted is not None,
-                                   "%s: no such value in that key of RegistrySchema.h" % where):
+                                   "%s: no such value in that key of the schema" % where):
                 continue
             if kind == "delete":
                 continue
@@ -418,7 +426,7 @@ def check_schema(admx, schema_texts, schema_numbers, problems):
     for key, values in expected.items():
         for name in values:
             problems.expect((key, name) in written,
-                            "no policy writes %s\\%s, a value of RegistrySchema.h" % (key, name))
+                            "no policy writes %s\\%s, a value of the schema" % (key, name))
     for policy in admx.iter("{%s}policy" % NS):
         if policy.get("valueName") == value_name("kControl"):
             disabled = child(policy, "disabledValue")
@@ -450,7 +458,7 @@ def check_kind(where, wanted, kind, element, texts, numbers, name, problems):
 
 
 def main(argv):
-    if len(argv) != 4:
+    if len(argv) != 5:
         print(__doc__.strip().splitlines()[-3], file=sys.stderr)
         return 2
     problems = Problems()
@@ -458,7 +466,8 @@ def main(argv):
         admx = etree.parse(argv[1]).getroot()
         adml = etree.parse(argv[2]).getroot()
         schema_texts, schema_numbers = read_schema(argv[3])
-    except (OSError, etree.XMLSyntaxError) as error:
+        settings = read_settings(argv[4])
+    except (OSError, subprocess.CalledProcessError, ValueError, etree.XMLSyntaxError) as error:
         print("FAIL: %s" % error)
         return 1
     check_known_structure(admx, problems)
@@ -470,7 +479,7 @@ def main(argv):
     policies = list(admx.iter("{%s}policy" % NS))
     for policy in policies:
         check_policy(policy, tables, problems)
-    writes = check_schema(admx, schema_texts, schema_numbers, problems)
+    writes = check_schema(admx, schema_texts, schema_numbers, settings, problems)
     for problem in problems.found:
         print("FAIL: %s" % problem)
     print("%d policies, %d registry values, %d strings, %d presentations: %d problems"

@@ -24,7 +24,6 @@
 #include "CallReplay.h"
 #include "HostControl.h"
 #include "PassVariant.h"
-#include "PowerInterface.h"
 #include "RegistrySchema.h"
 
 namespace {
@@ -71,7 +70,6 @@ void Prepare(const World& world) {
   Import(PM_EXAMPLES_DIR "/example-policy.reg");
   const std::string options = std::string(schema::kPolicyRoot) + schema::kOptionsSubKey;
   host::WriteString(HKEY_LOCAL_MACHINE, options, schema::kLogFile, LogPath());
-  ChoosePowerInterfaceAgain();
   SetAlternatingPolicy(0);
   RunPolicyPass(kServicePass);
   host::RecordCalls(false);

@@ -7,21 +7,23 @@
 
 #include <string>
 
+#include <iterator>
+
 #include "HostControl.h"
 #include "RegistrySchema.h"
+#include "SettingTable.h"
 
-// The set for pass `pass`: the first for even passes, the second for odd ones.
+// The set for pass `pass`: the first for even passes, the second for odd ones. One value per
+// row of the setting table, in its order.
 inline void SetAlternatingPolicy(unsigned long pass) {
-  static const char* const kNames[] = {
-      schema::kAcUserMonIdleTime,         schema::kAcUserStandByIdleTime,
-      schema::kAcMachHibernateIdleTime,   schema::kDcUserMonIdleTime,
-      schema::kDcUserStandByIdleTime,     schema::kDcMachHibernateIdleTime,
-      schema::kAcUserHddSpindownIdleTime, schema::kDcUserHddSpindownIdleTime};
-  static const DWORD kSets[2][8] = {{10, 30, 90, 5, 15, 60, 20, 10},
-                                    {11, 31, 95, 6, 16, 65, 21, 11}};
+  static const DWORD kEven[] = {10, 30, 90, 5, 15, 60, 20, 10};
+  static const DWORD kOdd[] = {11, 31, 95, 6, 16, 65, 21, 11};
+  static_assert(std::size(kEven) == kSettingCount && std::size(kOdd) == kSettingCount,
+                "one value of each set per setting");
   const std::string simple = std::string(schema::kPolicyRoot) + "\\" + schema::kAcceptedScheme;
-  for (int i = 0; i < 8; ++i) {
-    host::WriteDword(HKEY_LOCAL_MACHINE, simple, kNames[i], kSets[pass % 2][i]);
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    host::WriteDword(HKEY_LOCAL_MACHINE, simple, kSettings[i].policyValue,
+                     (pass % 2 == 0 ? kEven : kOdd)[i]);
   }
 }
 

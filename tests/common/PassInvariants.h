@@ -32,6 +32,7 @@
 #include "LogLines.h"
 #include "RegistrySchema.h"
 #include "SchemeStore.h"
+#include "SettingTable.h"
 
 namespace pass_invariants {
 
@@ -161,13 +162,16 @@ inline bool CurrentSchemeReadable(const std::string& scheme) {
   return true;
 }
 
-// The policy names of the current store's settings, in the order of kAllSettings: AC, DC.
-inline const char* const kCurrentPolicyNames[4][2] = {
-    {schema::kAcUserMonIdleTime, schema::kDcUserMonIdleTime},
-    {schema::kAcUserStandByIdleTime, schema::kDcUserStandByIdleTime},
-    {schema::kAcMachHibernateIdleTime, schema::kDcMachHibernateIdleTime},
-    {schema::kAcUserHddSpindownIdleTime, schema::kDcUserHddSpindownIdleTime},
-};
+// The policy name of the current store's setting `i` of kAllSettings, side 0 AC, 1 DC.
+inline const char* CurrentPolicyName(int i, int side) {
+  constexpr Timeout kKinds[] = {Timeout::kVideo, Timeout::kStandby, Timeout::kHibernate,
+                                Timeout::kSpinDown};
+  const PowerSource source = side == 0 ? PowerSource::kAc : PowerSource::kDc;
+  for (const Setting& setting : kSettings) {
+    if (setting.id.timeout == kKinds[i] && setting.id.source == source) return setting.policyValue;
+  }
+  return "";
+}
 
 // What a setting side of a current scheme reads as (its own value, else its default), or
 // nothing when it cannot be read.
@@ -244,7 +248,7 @@ class PassInvariants {
           for (int side = 0; side < 2; ++side) {
             const bool ac = side == 0;
             currentValues_[i][side] = *CurrentValue(*scheme, current_store::kAllSettings[i], ac);
-            currentAllowed_[i][side] = PolicySeconds(kCurrentPolicyNames[i][side]);
+            currentAllowed_[i][side] = PolicySeconds(CurrentPolicyName(i, side));
             currentAllowed_[i][side].insert(currentValues_[i][side]);
           }
         }
@@ -396,7 +400,7 @@ class PassInvariants {
             CurrentValue(*currentActive_, current_store::kAllSettings[i], side == 0);
         if (!now || currentAllowed_[i][side].count(*now) == 0) {
           broken->push_back(std::string("the active current scheme's ") +
-                            kCurrentPolicyNames[i][side] + " setting holds " +
+                            CurrentPolicyName(i, side) + " setting holds " +
                             (now ? std::to_string(*now) : "no number") +
                             ", neither what it held nor what the policy asks for");
         }

@@ -1,11 +1,11 @@
-// Linked into every test program that uses the power-scheme library: the library chooses its
-// interface at its first use in a process, and here that happens before the first test, on
-// the stand-in's default machine (legacy only). The probe's calls and its debug text thus come
-// before every test's reset, where a program's would come at the start of its first pass.
+// Linked into every test program that uses the power-scheme library: objects built without an
+// interface use the process's default, probed at its first use; here that happens before the
+// first test, on the stand-in's default machine (legacy only). The probe's calls and its debug
+// text thus come before every test's reset, where a program's would come at its start.
 #include <gtest/gtest.h>
 
 #include "HostControl.h"
-#include "PowerInterface.h"
+#include "PowerInterfaceProbe.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ class ProbeBeforeTests : public testing::Environment {
   void SetUp() override {
     host::Reset();
     host::SetDebugEcho(false);
-    ChoosePowerInterfaceAgain();
+    DefaultPowerInterface();
   }
 };
 

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "PwrMgmt.h"
 #include "PwrScheme.h"
 #include "RegistrySchema.h"
+#include "SettingTable.h"
 
 namespace {
 
@@ -32,7 +34,8 @@ constexpr const char* kCommitLine = "INFO: Commiting of Power Scheme() Succeded\
 
 // The example policy's time-outs in minutes, in the pass's order; the battery disk time-out
 // (5000) is left alone.
-constexpr DWORD kPolicy[8] = {10, 30, 90, 5, 15, 60, 20, 5000};
+constexpr DWORD kPolicy[] = {10, 30, 90, 5, 15, 60, 20, 5000};
+static_assert(std::size(kPolicy) == kSettingCount, "one time-out per setting");
 
 int Fail(const std::string& what) {
   std::fprintf(stderr, "pass_runner: %s\n", what.c_str());
@@ -75,25 +78,18 @@ std::string ReadText(const std::string& path) {
 // The twelve snapshot values every pass writes, and what the last pass of either process
 // found: the scheme holding the policy.
 bool BackupComplete(HKEY root, const char* hive) {
-  const struct {
+  struct Expected {
     const char* name;
     DWORD value;
-  } kSnapshot[] = {
-      {schema::kCurAcUserVideoTimeout, kPolicy[0]},
-      {schema::kCurAcUserStandbyTimeout, kPolicy[1]},
-      {schema::kCurAcMachHibernateTimeout, kPolicy[2]},
-      {schema::kAcUserVideoTimeoutPolicy, kPolicy[0]},
-      {schema::kAcUserStandbyTimeoutPolicy, kPolicy[1]},
-      {schema::kAcMachHibernateTimeoutPolicy, kPolicy[2]},
-      {schema::kCurDcUserVideoTimeout, kPolicy[3]},
-      {schema::kCurDcUserStandbyTimeout, kPolicy[4]},
-      {schema::kCurDcMachHibernateTimeout, kPolicy[5]},
-      {schema::kDcUserVideoTimeoutPolicy, kPolicy[3]},
-      {schema::kDcUserStandbyTimeoutPolicy, kPolicy[4]},
-      {schema::kDcMachHibernateTimeoutPolicy, kPolicy[5]},
   };
+  std::vector<Expected> snapshot;
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    for (const char* name : {kSettings[i].snapshotCurrent, kSettings[i].snapshotPolicy}) {
+      if (name != nullptr) snapshot.push_back({name, kPolicy[i]});
+    }
+  }
   bool complete = true;
-  for (const auto& expected : kSnapshot) {
+  for (const Expected& expected : snapshot) {
     host::RegValue value;
     DWORD number = 0;
     const bool read = host::ReadValue(root, schema::kBackupKey, expected.name, &value) &&

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "HostControl.h"
 #include "HostSchemeStore.h"
 #include "HostUiControl.h"
+#include "PowerInterfaceProbe.h"
 
 // Thrown by the fatal-exit hook, so a test sees where the process would have ended.
 struct ProcessEnded {};
@@ -37,12 +39,13 @@ class ExerciserTest : public ::testing::Test {
   }
 
   // The program's static objects as the runtime builds them before WinMain, on the machine
-  // as it is now (PwrMgmt reads the capabilities once, when it is built).
-  static void StartProgram() {
+  // as it is now (PwrMgmt reads the capabilities once, when it is built): with the process's
+  // default interface, or with the one a program on another machine would have chosen.
+  static void StartProgram(std::shared_ptr<PowerInterface> power = DefaultPowerInterface()) {
     powerScheme.~PwrScheme();
     powerManagement.~PwrMgmt();
-    new (&powerManagement) PwrMgmt();
-    new (&powerScheme) PwrScheme();
+    new (&powerManagement) PwrMgmt(power);
+    new (&powerScheme) PwrScheme(power);
   }
 
   // A machine without standby (S3) or without hibernation (S4); the program starts afresh

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "ExerciserFixture.h"
+#include "HostCurrentSchemeStore.h"
 #include "HostSchemeStore.h"
+#include "PowerMachine.h"
 #include "TableTest.h"
 #include "resource.h"
 
@@ -73,6 +75,30 @@ TEST_F(StartUpTest, NormalRunShowsOnlyTheSettingsDialogAndWritesNothing) {
   EXPECT_EQ(before, Registry());
 }
 
+// On a Windows that no longer exports the legacy functions the program starts, shows the active
+// scheme of the current store and changes it there.
+TEST_F(StartUpTest, WorksOnACurrentMachineWithoutTheLegacyFunctions) {
+  std::string error;
+  ASSERT_TRUE(host::ImportRegFile(PM_FIXTURES_DIR "/current-default-schemes.reg", &error)) << error;
+  StartProgram(ProbedOn(host::PowerMachine::kCurrentWithoutLegacy));
+  std::string shown;
+  host::ui::SetDialogScript([&shown](const host::ui::DialogRun& run) {
+    host::ui::Click(run.dialog, caskwell::kUserMonitor.get);
+    shown = host::ui::ItemText(run.dialog, caskwell::kUserMonitor.display);
+    host::ui::Type(run.dialog, caskwell::kUserMonitor.entry, "15");
+    host::ui::Click(run.dialog, caskwell::kUserMonitor.set);
+    host::ui::Click(run.dialog, IDCANCEL);
+  });
+
+  EXPECT_EQ(0, RunWinMain());
+
+  EXPECT_EQ("10", shown) << "Balanced's mains monitor time-out";
+  EXPECT_TRUE(host::ui::MessageBoxes().empty());
+  EXPECT_EQ(900u, current_store::Stored(current_store::kBalanced, current_store::kVideoIdle, true));
+  EXPECT_EQ(0u, host::CallCount(host::gated::GetActivePwrScheme));
+  EXPECT_EQ(0u, host::CallCount(host::gated::ReadPwrScheme));
+}
+
 TEST_F(StartUpTest, RegistersTheWindowClassFromTheResources) {
   host::ui::SetDialogScript(
       [](const host::ui::DialogRun& run) { host::ui::Click(run.dialog, IDCANCEL); });
@@ -134,6 +160,8 @@ class FailedSchemeReadShowsTwoBoxesAndEndsTheProcess
          unread, 1},
         {"read refused", [] { host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED); },
          unread, 1},
+        {"no powrprof.dll", [] { StartProgram(ProbedOn(host::PowerMachine::kWithoutPowrprof)); },
+         noActive, 0},
     };
   }
 };

@@ -31,9 +31,9 @@
 #include "PMEventReporter.h"
 #include "PassInvariants.h"
 #include "PassVariant.h"
-#include "PowerInterface.h"
 #include "RegistrySchema.h"
 #include "SchemeStore.h"
+#include "SettingTable.h"
 
 namespace {
 
@@ -92,33 +92,18 @@ const Scratch& TheScratch() {
 const std::string kGroupRoot = schema::kPolicyRoot;
 const std::string kLocalRoot = schema::kLocalRoot;
 
-// Value names: the policy's, the stores', and a few near misses.
-const char* const kNames[] = {
-    schema::kControl,
-    schema::kMajorVersion,
-    schema::kSettingsScheme,
-    schema::kLog,
-    schema::kLogLevel,
-    schema::kLogFile,
-    schema::kSecurityBypass,
-    schema::kForceStandby,
-    schema::kAcUserMonIdleTime,
-    schema::kAcUserStandByIdleTime,
-    schema::kAcMachHibernateIdleTime,
-    schema::kDcUserMonIdleTime,
-    schema::kDcUserStandByIdleTime,
-    schema::kDcMachHibernateIdleTime,
-    schema::kAcUserHddSpindownIdleTime,
-    schema::kDcUserHddSpindownIdleTime,
-    scheme_store::kPoliciesValue,
-    scheme_store::kActiveValue,
-    scheme_store::kCapabilitiesKnob,
-    "ActivePowerScheme",
-    "ACSettingIndex",
-    "DCSettingIndex",
-    "Name",
-    "",
-};
+// Value names: the policy's (the time-outs from the setting table), the stores', and a few
+// near misses.
+const std::vector<const char*> kNames = [] {
+  std::vector<const char*> names = {
+      schema::kControl,  schema::kMajorVersion, schema::kSettingsScheme, schema::kLog,
+      schema::kLogLevel, schema::kLogFile,      schema::kSecurityBypass, schema::kForceStandby};
+  for (const Setting& setting : kSettings) names.push_back(setting.policyValue);
+  names.insert(names.end(), {scheme_store::kPoliciesValue, scheme_store::kActiveValue,
+                             scheme_store::kCapabilitiesKnob, "ActivePowerScheme", "ACSettingIndex",
+                             "DCSettingIndex", "Name", ""});
+  return names;
+}();
 
 // Numbers worth meeting: the range's edges, the unset reading's neighbours, products by 60
 // that wrap around.
@@ -336,9 +321,8 @@ void ApplyOperation(FuzzedDataProvider& in) {
     case 1: {  // a value
       const Key key = ChooseKey(in);
       const uint8_t nameChoice = in.ConsumeIntegral<uint8_t>();
-      const std::string name = nameChoice < std::size(kNames) * 8
-                                   ? kNames[nameChoice % std::size(kNames)]
-                                   : RawName(in, 40);
+      const std::string name =
+          nameChoice < kNames.size() * 8 ? kNames[nameChoice % kNames.size()] : RawName(in, 40);
       DWORD type = REG_NONE;
       std::vector<uint8_t> data;
       ChooseData(in, &type, &data);
@@ -348,7 +332,7 @@ void ApplyOperation(FuzzedDataProvider& in) {
     }
     case 2: {
       const Key key = ChooseKey(in);
-      DeleteValue(key, kNames[in.ConsumeIntegral<uint8_t>() % std::size(kNames)]);
+      DeleteValue(key, kNames[in.ConsumeIntegral<uint8_t>() % kNames.size()]);
       return;
     }
     case 3: {
@@ -438,24 +422,6 @@ void PrepareLog(FuzzedDataProvider& in) {
   }
 }
 
-// Which power-scheme interface the library uses: the one a program on that kind of machine
-// chooses at its first use, probed over the machine's default store and kept while the kind
-// stays the same. Every interface the library makes lives as long as the process, and each
-// input must run the same whatever ran before it; the probe's own choices (a current machine
-// whose active scheme does not answer gets the legacy interface) have tests of their own.
-enum class Probed { kNone, kLegacy, kCurrent };
-Probed probed = Probed::kNone;
-
-void ProbeOnDefaultStore(bool current) {
-  const Probed wanted = current ? Probed::kCurrent : Probed::kLegacy;
-  if (probed == wanted) return;
-  host::Reset();
-  host::SetPowerMachine(current ? host::PowerMachine::kCurrent : host::PowerMachine::kLegacyOnly);
-  Import(current ? TheScratch().currentStore : TheScratch().legacyStore);
-  ChoosePowerInterfaceAgain();
-  probed = wanted;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -464,7 +430,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const uint8_t flags = in.ConsumeIntegral<uint8_t>();
   const bool current = (flags & 1) != 0;
-  ProbeOnDefaultStore(current);
   host::Reset();
   ForgetReportedWarnings();  // each input reports as a process of its own would
   const PassVariant& variant = (flags & 2) != 0 ? kLogonPass : kServicePass;

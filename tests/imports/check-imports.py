@@ -1,45 +1,54 @@
 #!/usr/bin/env python3
-"""Checks that a Windows program imports no function that Windows XP lacks.
+"""Checks that a Windows program imports nothing from powrprof.dll and no function that
+Windows XP lacks.
 
-The power-scheme library reaches PowerGetActiveScheme and its companions, and the log
-GetFinalPathNameByHandleA and SetFileInformationByHandle, through GetProcAddress only: a
-program that imports them is refused by the loader of Windows XP, where they do not exist
-(and one that imports a power function it lacks aborts under Wine 8 at its first call).
+The power-scheme library loads powrprof.dll with LoadLibrary and reaches every function it uses
+through GetProcAddress, and the log finds GetFinalPathNameByHandleA and
+SetFileInformationByHandle the same way: a program that imports one of them is refused by the
+loader of a Windows that lacks it (the current power functions and the newer file functions on
+Windows XP, the legacy power functions on a Windows that no longer exports them, any power
+function without powrprof.dll), and Wine 8 aborts at the first call of a power function its
+powrprof.dll lacks.
 
 Usage: check-imports.py OBJDUMP PROGRAM.exe...
-Prints one line per program; exits 1 when any imports one of those functions.
+Prints one line per program; exits 1 when any imports from powrprof.dll, or one of those
+functions from anywhere.
 """
 
 import subprocess
 import sys
 
-NOT_ON_XP = {
+POWER_FUNCTIONS = {
     "PowerGetActiveScheme", "PowerReadACValueIndex", "PowerReadDCValueIndex",
     "PowerWriteACValueIndex", "PowerWriteDCValueIndex", "PowerSetActiveScheme",
     "PowerSettingAccessCheck", "PowerReadACValue", "PowerReadDCValue",
-    # kernel32.dll, since Windows Vista
-    "GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW", "SetFileInformationByHandle",
+    "GetPwrCapabilities", "GetActivePwrScheme", "IsPwrHibernateAllowed",
+    "CanUserWritePwrScheme", "ReadPwrScheme", "WritePwrScheme", "SetActivePwrScheme",
 }
+# kernel32.dll, since Windows Vista
+NOT_ON_XP = {"GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW",
+             "SetFileInformationByHandle"}
 
 
-def imported_names(objdump, program):
-    """The names in the program's import tables, by objdump -p."""
+def imports(objdump, program):
+    """The program's import tables, by objdump -p: {DLL name in lower case: set of names}."""
     text = subprocess.run([objdump, "-p", program], check=True, capture_output=True,
                           text=True).stdout
-    names = set()
-    in_table = False
+    tables = {}
+    names = None
     for line in text.splitlines():
-        if line.strip().startswith("DLL Name:"):
-            in_table = True
+        stripped = line.strip()
+        if stripped.startswith("DLL Name:"):
+            names = tables.setdefault(stripped[len("DLL Name:"):].strip().lower(), set())
             continue
-        if in_table and line.strip().startswith("vma:"):
+        if names is not None and stripped.startswith("vma:"):
             continue
         fields = line.split()
-        if in_table and len(fields) == 3:
+        if names is not None and len(fields) == 3:
             names.add(fields[2])
-        elif in_table and not fields:
-            in_table = False
-    return names
+        elif names is not None and not fields:
+            names = None
+    return tables
 
 
 def main(argv):
@@ -49,17 +58,19 @@ def main(argv):
     objdump, programs = argv[1], argv[2:]
     failed = False
     for program in programs:
-        names = imported_names(objdump, program)
-        missing = sorted(names & NOT_ON_XP)
-        if not names:
+        tables = imports(objdump, program)
+        every = set().union(*tables.values()) if tables else set()
+        forbidden = sorted(tables.get("powrprof.dll", set())
+                           | (every & (POWER_FUNCTIONS | NOT_ON_XP)))
+        if not every:
             print("FAIL: %s: no imports found" % program)
             failed = True
-        elif missing:
-            print("FAIL: %s imports %s" % (program, ", ".join(missing)))
+        elif "powrprof.dll" in tables or forbidden:
+            print("FAIL: %s imports %s" % (program, ", ".join(forbidden) or "from powrprof.dll"))
             failed = True
         else:
-            print("ok: %s imports no function Windows XP lacks (%d imports)"
-                  % (program, len(names)))
+            print("ok: %s imports nothing from powrprof.dll and no function Windows XP lacks "
+                  "(%d imports from %s)" % (program, len(every), ", ".join(sorted(tables))))
     return 1 if failed else 0
 
 

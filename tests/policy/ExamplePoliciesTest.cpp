@@ -37,22 +37,16 @@ struct SchemaValue {
 std::vector<SchemaValue> Schema() {
   const std::string options = schema::kOptionsSubKey;
   const std::string simple = std::string("\\") + schema::kAcceptedScheme;
-  return {{"", schema::kControl, true},
-          {"", schema::kMajorVersion, false},
-          {"", schema::kSettingsScheme, true},
-          {options, schema::kLog, false},
-          {options, schema::kLogLevel, false},
-          {options, schema::kLogFile, true},
-          {options, schema::kSecurityBypass, false},
-          {options, schema::kForceStandby, false},
-          {simple, schema::kAcUserMonIdleTime, false},
-          {simple, schema::kAcUserStandByIdleTime, false},
-          {simple, schema::kAcMachHibernateIdleTime, false},
-          {simple, schema::kDcUserMonIdleTime, false},
-          {simple, schema::kDcUserStandByIdleTime, false},
-          {simple, schema::kDcMachHibernateIdleTime, false},
-          {simple, schema::kAcUserHddSpindownIdleTime, false},
-          {simple, schema::kDcUserHddSpindownIdleTime, false}};
+  std::vector<SchemaValue> values = {{"", schema::kControl, true},
+                                     {"", schema::kMajorVersion, false},
+                                     {"", schema::kSettingsScheme, true},
+                                     {options, schema::kLog, false},
+                                     {options, schema::kLogLevel, false},
+                                     {options, schema::kLogFile, true},
+                                     {options, schema::kSecurityBypass, false},
+                                     {options, schema::kForceStandby, false}};
+  for (const Setting& setting : kSettings) values.push_back({simple, setting.policyValue, false});
+  return values;
 }
 
 class ExamplePoliciesTest : public PassFixture, public ::testing::WithParamInterface<std::string> {
@@ -179,13 +173,18 @@ TEST_P(ExamplePoliciesTest, PassAppliesItWithoutAnError) {
   struct {
     const char* name;
     ULONG USER_POWER_POLICY::*seconds;
-  } const settings[] = {
-      {schema::kAcUserMonIdleTime, &USER_POWER_POLICY::VideoTimeoutAc},
-      {schema::kAcUserStandByIdleTime, &USER_POWER_POLICY::IdleTimeoutAc},
-      {schema::kDcUserMonIdleTime, &USER_POWER_POLICY::VideoTimeoutDc},
-      {schema::kDcUserStandByIdleTime, &USER_POWER_POLICY::IdleTimeoutDc},
-      {schema::kAcUserHddSpindownIdleTime, &USER_POWER_POLICY::SpindownTimeoutAc},
-      {schema::kDcUserHddSpindownIdleTime, &USER_POWER_POLICY::SpindownTimeoutDc}};
+  } const settings[] = {{SettingOf<Timeout::kVideo, PowerSource::kAc>().policyValue,
+                         &USER_POWER_POLICY::VideoTimeoutAc},
+                        {SettingOf<Timeout::kStandby, PowerSource::kAc>().policyValue,
+                         &USER_POWER_POLICY::IdleTimeoutAc},
+                        {SettingOf<Timeout::kVideo, PowerSource::kDc>().policyValue,
+                         &USER_POWER_POLICY::VideoTimeoutDc},
+                        {SettingOf<Timeout::kStandby, PowerSource::kDc>().policyValue,
+                         &USER_POWER_POLICY::IdleTimeoutDc},
+                        {SettingOf<Timeout::kSpinDown, PowerSource::kAc>().policyValue,
+                         &USER_POWER_POLICY::SpindownTimeoutAc},
+                        {SettingOf<Timeout::kSpinDown, PowerSource::kDc>().policyValue,
+                         &USER_POWER_POLICY::SpindownTimeoutDc}};
   for (const auto& setting : settings) {
     const DWORD minutes = Dword(simple, setting.name);
     const ULONG expected =

@@ -1,7 +1,8 @@
 // Tests that run on both kinds of machine: a legacy one (Windows 2000/XP, the legacy
 // power-scheme functions) and a current one (Vista and later, the current functions over their
-// own store). The policy means the same on both, so a test expects the same outcome in minutes
-// whatever the machine; only how the scheme is seeded and read back differs.
+// own store; some also on a later one that no longer exports the legacy functions). The policy
+// means the same on both, so a test expects the same outcome in minutes whatever the machine; only
+// how the scheme is seeded and read back differs.
 //
 // The scheme, active, in minutes: monitor 20/7, standby 10/5, hibernation (total) 70/45, disk
 // 30/15.
@@ -40,6 +41,23 @@ inline void PrintTo(const Minutes& m, std::ostream* out) {
 }
 
 inline const Minutes kSeeded = {20, 10, 70, 7, 5, 45, 30, 15};
+
+// The minutes of one setting of the table.
+inline DWORD MinutesOf(const Minutes& m, const Setting& setting) {
+  const bool ac = setting.id.source == PowerSource::kAc;
+  switch (setting.id.timeout) {
+    case Timeout::kVideo:
+      return ac ? m.videoAc : m.videoDc;
+    case Timeout::kStandby:
+      return ac ? m.standbyAc : m.standbyDc;
+    case Timeout::kHibernate:
+      return ac ? m.hibernateAc : m.hibernateDc;
+    case Timeout::kSpinDown:
+    case Timeout::kMachineStandby:
+      break;
+  }
+  return ac ? m.diskAc : m.diskDc;
+}
 
 // The machine of a test's parameter: the machine itself, or the first of a (machine, case) pair.
 inline PowerMachine MachineOf(PowerMachine machine) { return machine; }
@@ -82,7 +100,15 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
   static PowerMachine Machine() {
     return MachineOf(testing::WithParamInterface<Param>::GetParam());
   }
-  static bool Current() { return Machine() == PowerMachine::kCurrent; }
+  // A current machine, with or without the legacy functions beside the current ones.
+  static bool Current() {
+    return Machine() == PowerMachine::kCurrent || Machine() == PowerMachine::kCurrentWithoutLegacy;
+  }
+
+  // The debug text of the probe each pass makes.
+  static std::string ProbeText() {
+    return Current() ? "Power scheme interface: current" : kLegacyProbeText;
+  }
 
   // The active scheme as stored, in minutes.
   static Minutes StoredMinutes() {
@@ -112,12 +138,11 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
   }
 
   static std::string PolicyOf(const Minutes& m) {
-    return Dword("ACUserMonIdleTime", m.videoAc) + Dword("ACUserStandByIdleTime", m.standbyAc) +
-           Dword("ACMachHibernateIdleTime", m.hibernateAc) + Dword("DCUserMonIdleTime", m.videoDc) +
-           Dword("DCUserStandByIdleTime", m.standbyDc) +
-           Dword("DCMachHibernateIdleTime", m.hibernateDc) +
-           Dword("ACUserHDDspindownIdleTime", m.diskAc) +
-           Dword("DCUserHDDspindownIdleTime", m.diskDc);
+    std::string text;
+    for (const Setting& setting : kSettings) {
+      text += Dword(setting.policyValue, MinutesOf(m, setting));
+    }
+    return text;
   }
 };
 

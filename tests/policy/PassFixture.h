@@ -22,6 +22,12 @@
 #include "HostSchemeStore.h"
 #include "PassVariant.h"
 #include "RegistrySchema.h"
+#include "SettingTable.h"
+
+// The probe's debug text on the stand-in's default machine (legacy only): every pass that finds
+// a settings root chooses the power-scheme interface afresh and says which.
+inline constexpr const char* kLegacyProbeText =
+    "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)";
 
 class PassFixture : public HostFixture {
  protected:
@@ -76,26 +82,28 @@ class PassFixture : public HostFixture {
     return "\"" + name + "\"=dword:" + Hex(value) + "\n";
   }
 
-  // Eight policy time-outs that all differ from the seeded scheme.
-  static std::string AllDiffer() {
-    return Dword("ACUserMonIdleTime", 15) + Dword("ACUserStandByIdleTime", 25) +
-           Dword("ACMachHibernateIdleTime", 90) + Dword("DCUserMonIdleTime", 3) +
-           Dword("DCUserStandByIdleTime", 4) + Dword("DCMachHibernateIdleTime", 60) +
-           Dword("ACUserHDDspindownIdleTime", 45) + Dword("DCUserHDDspindownIdleTime", 0);
+  // The policy values of the "Simple" subkey: one time-out per setting, in the order of the
+  // setting table.
+  template <size_t N>
+  static std::string PolicyOf(const DWORD (&minutes)[N]) {
+    static_assert(N == kSettingCount, "one time-out per setting");
+    std::string text;
+    for (size_t i = 0; i < N; ++i) text += Dword(kSettings[i].policyValue, minutes[i]);
+    return text;
   }
 
-  // Eight policy time-outs equal to the seeded scheme.
-  static std::string AllEqual() {
-    return Dword("ACUserMonIdleTime", 20) + Dword("ACUserStandByIdleTime", 10) +
-           Dword("ACMachHibernateIdleTime", 70) + Dword("DCUserMonIdleTime", 7) +
-           Dword("DCUserStandByIdleTime", 5) + Dword("DCMachHibernateIdleTime", 45) +
-           Dword("ACUserHDDspindownIdleTime", 30) + Dword("DCUserHDDspindownIdleTime", 15);
-  }
+  // Policy time-outs that all differ from the seeded scheme.
+  static std::string AllDiffer() { return PolicyOf({15, 25, 90, 3, 4, 60, 45, 0}); }
 
-  // Runs one pass and checks that it closed every key it opened.
+  // Policy time-outs equal to the seeded scheme.
+  static std::string AllEqual() { return PolicyOf({20, 10, 70, 7, 5, 45, 30, 15}); }
+
+  // Runs one pass and checks that it closed every handle it opened, of any kind, and let go of
+  // the power profile it loaded.
   void RunPass(const PassVariant& variant = kServicePass) {
     RunPolicyPass(variant);
-    EXPECT_EQ(host::OpenKeyCount(), 0u) << "the pass left registry keys open";
+    EXPECT_EQ(host::OpenHandleCount(), 0u) << "the pass left handles open";
+    EXPECT_EQ(host::LoadedLibraryCount(), 0u) << "the pass left powrprof.dll loaded";
   }
 
   // The log file's bytes; "<no file>" when the pass created none.
@@ -114,38 +122,15 @@ class PassFixture : public HostFixture {
     return text;
   }
 
-  // The log at level 11 of a pass of `variant` that changes all eight settings: each
+  // The log at level 11 of a pass of `variant` that changes every setting: each
   // announcement, in the variant's words, followed by its setter's success line, then the
   // commit. The service's pass names the default user; the logon tool's the user who logs on.
+  // (SettingTableTest holds the table's texts to the system's own.)
   static std::string LogOfEveryChange(const PassVariant& variant) {
-    const char* service[] = {".Default User Video Timeout will be changed",
-                             ".Default User System Standby will be changed",
-                             "Machine Hibernation will be changed",
-                             ".Default User DC Video Timeout will be changed",
-                             ".Default User DC System Standby will be changed",
-                             ".Default DC Machine Hibernation will be changed",
-                             ".Default User Disk Spindown Timeout will be changed",
-                             ".Default User DC Disk Spindown Timeout will be changed"};
-    const char* logon[] = {"User Video Timeout will be changed",
-                           "User System Standby will be changed",
-                           "Machine Hibernation will be changed",
-                           ".Default User DC Video Timeout will be changed",
-                           ".Default User DC System Standby will be changed",
-                           ".Default DC Machine Hibernation will be changed",
-                           "User Disk Spindown Timeout will be changed",
-                           "User DC Disk Spindown Timeout will be changed"};
-    const char* success[] = {
-        "SetUserAcVideoTimeOut() Succeded",     "SetUserAcStandbyTimeOut() Succeded",
-        "SetMachAcHibernateTimeOut() Succeded", "SetUserDcVideoTimeOut() Succeded",
-        "SetUserDcStandbyTimeOut() Succeded",   "SetMachDcHibernateTimeOut() Succeded",
-        "SetUserAcSpinDownTimeOut() Succeded",  "SetUserDcSpinDownTimeOut() Succeded"};
-    static_assert(std::size(service) == std::size(success) &&
-                  std::size(logon) == std::size(success));
-    const char* const* announcements = &variant == &kLogonPass ? logon : service;
     std::vector<std::string> lines;
-    for (size_t i = 0; i < std::size(success); ++i) {
-      lines.push_back(std::string("INFO: ") + announcements[i]);
-      lines.push_back(std::string("INFO: ") + success[i]);
+    for (const Setting& setting : kSettings) {
+      lines.push_back(std::string("INFO: ") + setting.*variant.announcement);
+      lines.push_back(std::string("INFO: ") + setting.successLine);
     }
     lines.push_back("INFO: Commiting of Power Scheme() Succeded");
     return Lines(lines);

@@ -12,7 +12,9 @@ namespace {
 
 using Texts = std::vector<std::string>;
 const Texts kBeginOnly = {"Reached beginning of PM Update"};
-const Texts kBeginAndEnd = {"Reached beginning of PM Update", "Reached end of PM Update"};
+const Texts kBeginProbe = {"Reached beginning of PM Update", kLegacyProbeText};
+const Texts kBeginAndEnd = {"Reached beginning of PM Update", kLegacyProbeText,
+                            "Reached end of PM Update"};
 
 class PassGateTest : public PassFixture {};
 
@@ -132,7 +134,8 @@ TEST_P(LayoutVersion, IsAcceptedOrLogsOneErrorAndTouchesNothing) {
   EXPECT_EQ(host::CallCount(host::gated::RegCreateKeyExA), 0u);
   EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), 0u);
   // Returns without the end text.
-  EXPECT_EQ(host::DebugOutput(), (Texts{kBeginOnly[0], kBeginOnly[0]}));
+  EXPECT_EQ(host::DebugOutput(),
+            (Texts{kBeginProbe[0], kBeginProbe[1], kBeginProbe[0], kBeginProbe[1]}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, LayoutVersion, ::testing::ValuesIn(kVersionCases), CaseName());
@@ -222,14 +225,36 @@ TEST_P(UnreadScheme, IsReportedAndNeverCommitted) {
 INSTANTIATE_TEST_SUITE_P(Failures, UnreadScheme, ::testing::ValuesIn(UnreadScheme::Cases()),
                          CaseName());
 
-TEST_F(PassGateTest, LogonVariantWritesNoDebugTextOnAnyPath) {
+// Of the debug texts, the logon tool's pass writes the probe's alone.
+// Without powrprof.dll there is no power-scheme interface: the pass says so in one error line and
+// ends normally, having read and written no scheme.
+TEST_F(PassGateTest, WithoutAPowerSchemeInterfaceThePassSaysSoAndChangesNothing) {
+  host::SetPowerMachine(host::PowerMachine::kWithoutPowrprof);
+  SeedStandardPolicy(AllDiffer());
+
+  RunPass();
+
+  EXPECT_EQ(LogText(),
+            Lines({"ERROR: No power scheme interface: powrprof.dll not loaded, error 126"}));
+  EXPECT_TRUE(SchemeUnchanged());
+  EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
+  EXPECT_EQ(
+      host::DebugOutput(),
+      (Texts{kBeginAndEnd[0], "Power scheme interface: none (powrprof.dll not loaded, error 126)",
+             kBeginAndEnd[2]}));
+}
+
+TEST_F(PassGateTest, LogonVariantWritesNoPassDebugTextOnAnyPath) {
   SeedPolicy(kPolicyRoot, "\"Control\"=\"Verify\"\n", Options(11), "");  // version absent
+  RunPass(kLogonPass);
+  SeedStandardPolicy(AllDiffer());
   RunPass(kLogonPass);
   host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Policies");
   RunPass(kLogonPass);  // no root at all
 
-  EXPECT_EQ(LogText(), Lines({"ERROR: Major version too high"}));
-  EXPECT_TRUE(host::DebugOutput().empty());
+  EXPECT_EQ(LogText(), Lines({"ERROR: Major version too high"}) + LogOfEveryChange(kLogonPass));
+  EXPECT_EQ(host::DebugOutput(), (Texts{kLegacyProbeText, kLegacyProbeText}));
 }
 
 }  // namespace

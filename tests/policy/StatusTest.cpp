@@ -24,12 +24,15 @@ namespace {
 
 using host::PowerMachine;
 
-// Every report has these keys, in this order.
-const std::vector<std::string> kKeys = {
-    "format",          "root",          "interface",     "version",      "settings-scheme",
-    "security-bypass", "force-standby", "active-scheme", "write-access", "setting",
-    "setting",         "setting",       "setting",       "setting",      "setting",
-    "setting",         "setting",       "log",           "result"};
+// Every report has these keys, in this order: one "setting" per row of the setting table.
+const std::vector<std::string> kKeys = [] {
+  std::vector<std::string> keys = {
+      "format",          "root",          "interface",     "version",     "settings-scheme",
+      "security-bypass", "force-standby", "active-scheme", "write-access"};
+  keys.insert(keys.end(), kSettingCount, "setting");
+  keys.insert(keys.end(), {"log", "result"});
+  return keys;
+}();
 constexpr int kFirstSettingLine = 9;
 
 struct StatusRun {
@@ -40,7 +43,7 @@ struct StatusRun {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
   // The verdict of setting i ("same", "change", ...), from its "pass=" field.
-  std::string Verdict(int i) const {
+  std::string Verdict(size_t i) const {
     const std::string& line = lines.at(kFirstSettingLine + i);
     const size_t at = line.find(" pass=") + 6;
     return line.substr(at, line.find(' ', at) - at);
@@ -89,11 +92,13 @@ std::string OptionsWith(DWORD forceStandby) {
 }
 
 // The policy the seeded scheme holds.
-const std::string kEqual =
-    DwordLine("ACUserMonIdleTime", 20) + DwordLine("ACUserStandByIdleTime", 10) +
-    DwordLine("ACMachHibernateIdleTime", 70) + DwordLine("DCUserMonIdleTime", 7) +
-    DwordLine("DCUserStandByIdleTime", 5) + DwordLine("DCMachHibernateIdleTime", 45) +
-    DwordLine("ACUserHDDspindownIdleTime", 30) + DwordLine("DCUserHDDspindownIdleTime", 15);
+const std::string kEqual = [] {
+  std::string text;
+  for (const Setting& setting : kSettings) {
+    text += DwordLine(setting.policyValue, machine_kind::MinutesOf(machine_kind::kSeeded, setting));
+  }
+  return text;
+}();
 
 void WithCapabilities(BOOLEAN s3, BOOLEAN s4) {
   SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
@@ -121,6 +126,9 @@ void SchemeCannotBeRead(bool current) {
     host::FailCall(host::gated::ReadPwrScheme, 1, ERROR_ACCESS_DENIED, true);
   }
 }
+
+// The machine has no powrprof.dll: no power-scheme interface at all.
+void NoPowrprof(bool) { host::SetPowerMachine(PowerMachine::kWithoutPowrprof); }
 
 class StatusTest : public machine_kind::MachineKindFixture<> {
  protected:
@@ -276,6 +284,11 @@ const StatusCase kCases[] = {
       "setting: ACUserMonIdleTime         policy=20          scheme=-          pass=unknown",
       "result: unknown no-active-scheme"},
      kStatusCannotTell},
+    {"no power-scheme interface", false, kStandardRoot, OptionsWith(1), kEqual, NoPowrprof,
+     {"interface: none", "active-scheme: unknown", "write-access: no",
+      "setting: ACUserMonIdleTime         policy=20          scheme=-          pass=unknown",
+      "result: unknown no-power-interface"},
+     kStatusCannotTell},
     {"an active scheme that cannot be read", false, kStandardRoot, OptionsWith(1), kEqual,
      SchemeCannotBeRead,
      {"active-scheme: unreadable",
@@ -322,8 +335,9 @@ PassOutcome OutcomeOf(const std::string& log) {
   std::istringstream text(log);
   for (std::string line; std::getline(text, line);) lines.push_back(line);
   PassOutcome outcome;
-  for (int i = 0; i < kSettingCount; ++i) {
-    const std::string announcement = std::string("INFO: ") + kServicePass.announcements[i] + "\r";
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    const std::string announcement =
+        std::string("INFO: ") + kSettings[i].serviceAnnouncement + "\r";
     const auto at = std::find(lines.begin(), lines.end(), announcement);
     if (at == lines.end()) continue;
     outcome.announced[i] = true;
@@ -383,8 +397,8 @@ TEST_P(StatusForeseesThePass, AndFindsItDoneAfterwards) {
   const StatusRun after = RunStatus();
 
   bool refusals = false;
-  for (int i = 0; i < kSettingCount; ++i) {
-    SCOPED_TRACE(kServicePass.announcements[i]);
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    SCOPED_TRACE(kSettings[i].policyValue);
     const std::string foreseen = before.Verdict(i);
     if (pass.announced[i]) {
       EXPECT_EQ(foreseen, pass.refused[i] ? "refused" : "change") << before;
@@ -428,7 +442,8 @@ TEST_P(StatusTest, JudgesAHibernationTotalAsTheSchemeKeepsIt) {
 // The check reads as a pass reads and writes nothing: no log although the policy asks for one,
 // no backup, no scheme, no activation, no display setting; the registry stays byte for byte
 // as it was. Its calls are all reading calls (opening a key flushes it, as every open of the
-// registry key class does; a flush of a key opened for reading stores nothing).
+// registry key class does; a flush of a key opened for reading stores nothing), besides the
+// probe's loading of powrprof.dll and its one debug text.
 TEST_P(StatusTest, ChangesNothing) {
   SeedStandardPolicy(AllDiffer());
   const std::string registry = host::ExportRegText();
@@ -464,7 +479,11 @@ TEST_P(StatusTest, ChangesNothing) {
                                           "PowerReadACValueIndex",
                                           "PowerReadDCValueIndex",
                                           "PowerSettingAccessCheck",
-                                          "LocalFree"};
+                                          "LocalFree",
+                                          "LoadLibraryA",
+                                          "GetProcAddress",
+                                          "FreeLibrary",
+                                          "OutputDebugStringA"};
   for (const std::string& call : host::Calls()) {
     EXPECT_EQ(kReading.count(call), 1u) << "a call that is not a read: " << call;
   }
@@ -473,7 +492,7 @@ TEST_P(StatusTest, ChangesNothing) {
     EXPECT_EQ(open.access, DWORD{FILE_READ_ATTRIBUTES}) << open.path;
     EXPECT_EQ(open.disposition, DWORD{OPEN_EXISTING}) << open.path;
   }
-  EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{});
+  EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{ProbeText()});
 }
 
 // The log line tells what a pass would do with its log, learnt without writing: the pass
@@ -560,7 +579,8 @@ TEST_P(StatusTest, AnswersAndWritesNothingWhicheverCallFails) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OnEachMachine, StatusTest,
-                         testing::Values(PowerMachine::kLegacyOnly, PowerMachine::kCurrent),
+                         testing::Values(PowerMachine::kLegacyOnly, PowerMachine::kCurrent,
+                                         PowerMachine::kCurrentWithoutLegacy),
                          machine_kind::MachineParamName);
 
 }  // namespace

@@ -68,8 +68,9 @@ TEST_F(UpdatePassTest, ServicePassEnforcesEverySettingAndRecordsItInTheMachineHi
   EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
   EXPECT_EQ(Desktop("PowerOffActive"), "1");
   EXPECT_EQ(Desktop("PowerOffTimeOut"), "900");
-  EXPECT_EQ(host::DebugOutput(), (std::vector<std::string>{"Reached beginning of PM Update",
-                                                           "Reached end of PM Update"}));
+  EXPECT_EQ(host::DebugOutput(),
+            (std::vector<std::string>{"Reached beginning of PM Update", kLegacyProbeText,
+                                      "Reached end of PM Update"}));
   // The policy itself is only ever read.
   for (const std::string& call : host::Calls()) EXPECT_NE(call, "RegDeleteValueA");
 }
@@ -84,7 +85,7 @@ TEST_F(UpdatePassTest, LogonPassNamesTheUserAndRecordsInTheUsersHive) {
   EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
   EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
-  EXPECT_TRUE(host::DebugOutput().empty());
+  EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{kLegacyProbeText});
 }
 
 TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -247,29 +248,41 @@ Function Find(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-const char* const kLegacyNames[] = {
-    "CanUserWritePwrScheme", "GetActivePwrScheme", "GetPwrCapabilities", "IsPwrHibernateAllowed",
-    "ReadPwrScheme",         "SetActivePwrScheme", "WritePwrScheme"};
-const char* const kCurrentNames[] = {"PowerGetActiveScheme",   "PowerReadACValueIndex",
-                                     "PowerReadDCValueIndex",  "PowerWriteACValueIndex",
-                                     "PowerWriteDCValueIndex", "PowerSetActiveScheme",
-                                     "PowerSettingAccessCheck"};
+const std::vector<const char*> kLegacyNames = {"CanUserWritePwrScheme", "GetActivePwrScheme",
+                                               "IsPwrHibernateAllowed", "ReadPwrScheme",
+                                               "SetActivePwrScheme",    "WritePwrScheme"};
+const std::vector<const char*> kCurrentNames = {"PowerGetActiveScheme",   "PowerReadACValueIndex",
+                                                "PowerReadDCValueIndex",  "PowerWriteACValueIndex",
+                                                "PowerWriteDCValueIndex", "PowerSetActiveScheme",
+                                                "PowerSettingAccessCheck"};
 
+// Every machine that has powrprof.dll exports GetPwrCapabilities; the scheme functions are the
+// machine's own.
 TEST_F(HostPowerProfile, EachMachineKindExportsItsOwnFunctions) {
-  for (host::PowerMachine machine :
-       {host::PowerMachine::kLegacyOnly, host::PowerMachine::kCurrent}) {
-    const bool current = machine == host::PowerMachine::kCurrent;
-    SCOPED_TRACE(current ? "current machine" : "legacy machine");
-    host::SetPowerMachine(machine);
+  const struct {
+    host::PowerMachine machine;
+    bool legacy;
+    bool current;
+  } kMachines[] = {
+      {host::PowerMachine::kLegacyOnly, true, false},
+      {host::PowerMachine::kCurrent, true, true},
+      {host::PowerMachine::kCurrentWithoutLegacy, false, true},
+  };
+  for (const auto& m : kMachines) {
+    SCOPED_TRACE(static_cast<int>(m.machine));
+    host::SetPowerMachine(m.machine);
     for (const char* name : {"powrprof.dll", "POWRPROF.DLL", "powrprof"}) {
       HMODULE module = LoadLibraryA(name);
       ASSERT_NE(nullptr, module) << name;
-      for (const char* legacy : kLegacyNames) EXPECT_NE(nullptr, Find<FARPROC>(module, legacy));
-      for (const char* function : kCurrentNames) {
-        SetLastError(0);
-        EXPECT_EQ(current, Find<FARPROC>(module, function) != nullptr) << function;
-        if (!current) {
-          EXPECT_EQ(DWORD{ERROR_PROC_NOT_FOUND}, GetLastError());
+      EXPECT_NE(nullptr, Find<FARPROC>(module, "GetPwrCapabilities"));
+      for (const auto& [names, exported] :
+           {std::pair{&kLegacyNames, m.legacy}, std::pair{&kCurrentNames, m.current}}) {
+        for (const char* function : *names) {
+          SetLastError(0);
+          EXPECT_EQ(exported, Find<FARPROC>(module, function) != nullptr) << function;
+          if (!exported) {
+            EXPECT_EQ(DWORD{ERROR_PROC_NOT_FOUND}, GetLastError());
+          }
         }
       }
       EXPECT_EQ(nullptr, Find<FARPROC>(module, "powergetactivescheme")) << "names are exact";
@@ -282,6 +295,13 @@ TEST_F(HostPowerProfile, EachMachineKindExportsItsOwnFunctions) {
     EXPECT_EQ(nullptr, LoadLibraryA("user32.dll"));
     EXPECT_EQ(DWORD{ERROR_MOD_NOT_FOUND}, GetLastError());
   }
+
+  // A machine without powrprof.dll loads none.
+  host::SetPowerMachine(host::PowerMachine::kWithoutPowrprof);
+  SetLastError(0);
+  EXPECT_EQ(nullptr, LoadLibraryA("powrprof.dll"));
+  EXPECT_EQ(DWORD{ERROR_MOD_NOT_FOUND}, GetLastError());
+  EXPECT_EQ(0u, host::LoadedLibraryCount());
 }
 
 TEST_F(HostPowerProfile, OnACurrentMachineTheLegacySchemeFunctionsFail) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,9 +37,9 @@ class CurrentInterfaceTest : public HostFixture {
     std::string error;
     ASSERT_TRUE(host::ImportRegFile(PM_FIXTURES_DIR "/current-default-schemes.reg", &error))
         << error;
-    UsePowerMachine(host::PowerMachine::kCurrent);
-    // The process meets Balanced as the active scheme: it is scheme 0 from now on.
-    ASSERT_EQ(0u, PwrMgmt().GetPwrSchemeInUse());
+    power_ = ProbedOn(host::PowerMachine::kCurrent);
+    // The interface meets Balanced as the active scheme: it is scheme 0 from now on.
+    ASSERT_EQ(0u, PwrMgmt(power_).GetPwrSchemeInUse());
     host::ClearCalls();
   }
   void TearDown() override {
@@ -46,6 +47,7 @@ class CurrentInterfaceTest : public HostFixture {
       EXPECT_EQ(0u, host::CallCount(legacy))
           << "the current machine's " << legacy.name << " was used";
     }
+    power_.reset();
     host::Reset();
     UsePowerMachine(host::PowerMachine::kLegacyOnly);
   }
@@ -55,11 +57,15 @@ class CurrentInterfaceTest : public HostFixture {
     while (!text.empty() && text.back() == '\0') text.pop_back();
     return text;
   }
+
+  // The interface a program on this machine chooses; every object of a test shares it, as the
+  // objects of one pass do.
+  std::shared_ptr<PowerInterface> power_;
 };
 
 TEST_F(CurrentInterfaceTest, TheActiveSchemeReadsInMinutes) {
-  PwrMgmt mgmt;
-  PwrScheme scheme(mgmt.GetPwrSchemeInUse());
+  PwrMgmt mgmt(power_);
+  PwrScheme scheme(power_, mgmt.GetPwrSchemeInUse());
 
   ASSERT_TRUE(scheme.IsRead()) << scheme.GetErrorText();
   EXPECT_EQ(10u, scheme.GetUserAcVideoTimeOut());
@@ -77,15 +83,15 @@ TEST_F(CurrentInterfaceTest, TheActiveSchemeReadsInMinutes) {
   EXPECT_EQ(0u, host::LocalBlockCount());
 }
 
-// The library names schemes by number: each scheme this process meets as the active one gets
+// The library names schemes by number: each scheme the interface meets as the active one gets
 // the next index and keeps it, so a scheme is written back where it was read.
 TEST_F(CurrentInterfaceTest, AnIndexNamesOneSchemeForTheLifeOfTheProcess) {
-  PwrMgmt mgmt;
+  PwrMgmt mgmt(power_);
   EXPECT_EQ(0u, mgmt.GetPwrSchemeInUse());
-  PwrScheme balanced(0);
+  PwrScheme balanced(power_, 0);
   current_store::SetActive(kPowerSaver);
   EXPECT_EQ(1u, mgmt.GetPwrSchemeInUse());
-  PwrScheme saver(1);
+  PwrScheme saver(power_, 1);
   EXPECT_EQ(5u, saver.GetUserAcVideoTimeOut());
   current_store::SetActive(kBalanced);
   EXPECT_EQ(0u, mgmt.GetPwrSchemeInUse());
@@ -97,14 +103,14 @@ TEST_F(CurrentInterfaceTest, AnIndexNamesOneSchemeForTheLifeOfTheProcess) {
   EXPECT_EQ(300u, Stored(kPowerSaver, current_store::kVideoIdle, true));
   EXPECT_EQ(kBalanced, current_store::Active()) << "the scheme written is the one activated";
 
-  PwrScheme unknown(7);
+  PwrScheme unknown(power_, 7);
   EXPECT_FALSE(unknown.IsRead());
   EXPECT_EQ("PwrScheme initialiaze()" + kSuffix, unknown.GetErrorText());
 }
 
 TEST_F(CurrentInterfaceTest, NoActiveSchemeAnswers65535AndFreesWhatItWasGiven) {
   current_store::SetActive("not a GUID");
-  PwrMgmt mgmt;
+  PwrMgmt mgmt(power_);
   EXPECT_EQ(65535u, mgmt.GetPwrSchemeInUse());
   EXPECT_EQ(
       "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power scheme" + kSuffix,
@@ -136,7 +142,7 @@ TEST_F(CurrentInterfaceTest, HibernationIsStoredAndReadAsTheTotalIdleTime) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    PwrScheme scheme(0);
+    PwrScheme scheme(power_, 0);
     ASSERT_EQ(30u, scheme.GetUserAcStandbyTimeOut());
     ASSERT_FALSE(scheme.SetMachAcHibernateTimeOut(c.minutes));
     ASSERT_FALSE(scheme.SetMachDcHibernateTimeOut(c.minutes));
@@ -145,7 +151,7 @@ TEST_F(CurrentInterfaceTest, HibernationIsStoredAndReadAsTheTotalIdleTime) {
 
     EXPECT_EQ(c.stored, Stored(kBalanced, current_store::kHibernateIdle, true));
     EXPECT_EQ(c.stored, Stored(kBalanced, current_store::kHibernateIdle, false));
-    PwrScheme reread(0);
+    PwrScheme reread(power_, 0);
     EXPECT_EQ(c.readBack, reread.GetMachAcHibernateTimeOut());
     EXPECT_EQ(c.readBack, reread.GetMachDcHibernateTimeOut());
     EXPECT_EQ(30u, reread.GetUserAcStandbyTimeOut()) << "standby is not touched";
@@ -153,7 +159,7 @@ TEST_F(CurrentInterfaceTest, HibernationIsStoredAndReadAsTheTotalIdleTime) {
 }
 
 TEST_F(CurrentInterfaceTest, HibernationIsAllowedByTheCapabilitiesAskedAfresh) {
-  PwrScheme scheme(0);
+  PwrScheme scheme(power_, 0);
   for (BOOLEAN SYSTEM_POWER_CAPABILITIES::*missing :
        {&SYSTEM_POWER_CAPABILITIES::SystemS4, &SYSTEM_POWER_CAPABILITIES::HiberFilePresent}) {
     SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
@@ -173,7 +179,7 @@ TEST_F(CurrentInterfaceTest, HibernationIsAllowedByTheCapabilitiesAskedAfresh) {
 
 // The exerciser's machine-standby row: there is one standby time-out, and both rows set it.
 TEST_F(CurrentInterfaceTest, MachineStandbyIsTheOneStandbyTimeOut) {
-  PwrScheme scheme(0);
+  PwrScheme scheme(power_, 0);
   ASSERT_FALSE(scheme.SetMachAcStandbyTimeOut(20));
   EXPECT_EQ(20u, scheme.GetMachAcStandbyTimeOut());
   EXPECT_EQ(20u, scheme.GetUserAcStandbyTimeOut());
@@ -184,7 +190,7 @@ TEST_F(CurrentInterfaceTest, MachineStandbyIsTheOneStandbyTimeOut) {
   SYSTEM_POWER_CAPABILITIES noStandby = host::DefaultCapabilities();
   noStandby.SystemS3 = 0;
   host::SetCapabilities(noStandby);
-  PwrScheme onDesktopWithoutS3(0);
+  PwrScheme onDesktopWithoutS3(power_, 0);
   EXPECT_TRUE(onDesktopWithoutS3.SetMachAcStandbyTimeOut(5));
   EXPECT_EQ(
       "PwrScheme::SetMachAcStandbyTimeOut(): System is not capable of Power Suspend in Sleep "
@@ -199,7 +205,7 @@ TEST_F(CurrentInterfaceTest, MachineStandbyIsTheOneStandbyTimeOut) {
 
 TEST_F(CurrentInterfaceTest, CommitWritesWhatChangedAndActivatesTheScheme) {
   current_store::SetActive(kPowerSaver);
-  PwrScheme scheme(PwrMgmt().GetPwrSchemeInUse());
+  PwrScheme scheme(power_, PwrMgmt(power_).GetPwrSchemeInUse());
   ASSERT_FALSE(scheme.SetUserAcVideoTimeOut(15));
   ASSERT_FALSE(scheme.SetUserDcSpinDownTimeOut(0));
   host::WriteString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "PowerOffActive", "0");
@@ -239,7 +245,7 @@ class RefusedCommitTest : public CurrentInterfaceTest,
                           public testing::WithParamInterface<RefusedCommit> {};
 
 TEST_P(RefusedCommitTest, LeavesNothingHalfWrittenAndCanBeTriedAgain) {
-  PwrScheme scheme(0);
+  PwrScheme scheme(power_, 0);
   ASSERT_FALSE(scheme.SetUserAcVideoTimeOut(15));
   ASSERT_FALSE(scheme.SetUserDcStandbyTimeOut(4));
   ASSERT_FALSE(scheme.SetMachAcHibernateTimeOut(90));
@@ -286,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedCommitTest, testing::ValuesIn(kRefusedCom
 TEST_F(CurrentInterfaceTest, WithoutTheRightToWriteTheBypassChangesNothing) {
   for (bool bypass : {false, true}) {
     SCOPED_TRACE(bypass ? "bypass on" : "bypass off");
-    PwrScheme scheme(0);
+    PwrScheme scheme(power_, 0);
     ASSERT_FALSE(scheme.SetUserAcVideoTimeOut(15));
     if (bypass) scheme.EnableSecurityBypass();
     host::SetLimitedUser(true);
@@ -304,7 +310,7 @@ TEST_F(CurrentInterfaceTest, WithoutTheRightToWriteTheBypassChangesNothing) {
               host::Calls());
     EXPECT_EQ(before, host::ExportRegText(HKEY_LOCAL_MACHINE, "SYSTEM"));
     EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, "Control Panel\\PowerCfg"));
-    EXPECT_FALSE(PwrMgmt().CanUserWriteScheme());
+    EXPECT_FALSE(PwrMgmt(power_).CanUserWriteScheme());
     host::SetLimitedUser(false);
   }
 }

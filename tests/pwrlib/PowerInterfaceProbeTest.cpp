@@ -1,6 +1,7 @@
 // The probe that chooses the power-scheme interface: the current one only when powrprof.dll
-// exports every current function and PowerGetActiveScheme answers; the legacy one otherwise,
-// with the library unloaded again. One debug text names the choice.
+// exports every current function and PowerGetActiveScheme answers; else the legacy one when it
+// exports every legacy function; else none. One debug text names the choice, and the interface
+// chosen holds the library until it is destroyed.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,21 +9,33 @@
 #include <string>
 #include <vector>
 
-#include "CurrentPowerInterface.h"
 #include "HostFixture.h"
 #include "PowerInterfaceProbe.h"
 #include "PowerMachine.h"
 #include "PwrMgmt.h"
+#include "PwrScheme.h"
 #include "TableTest.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
 
-const Texts kCurrentFunctions = {"PowerGetActiveScheme",   "PowerReadACValueIndex",
-                                 "PowerReadDCValueIndex",  "PowerWriteACValueIndex",
-                                 "PowerWriteDCValueIndex", "PowerSetActiveScheme",
-                                 "PowerSettingAccessCheck"};
+// In the order the probe looks them up.
+const Texts kCurrentFunctions = {"PowerGetActiveScheme",    "PowerReadACValueIndex",
+                                 "PowerReadDCValueIndex",   "PowerWriteACValueIndex",
+                                 "PowerWriteDCValueIndex",  "PowerSetActiveScheme",
+                                 "PowerSettingAccessCheck", "GetPwrCapabilities"};
+const Texts kLegacyFunctions = {
+    "GetActivePwrScheme",    "ReadPwrScheme",         "WritePwrScheme",    "SetActivePwrScheme",
+    "IsPwrHibernateAllowed", "CanUserWritePwrScheme", "GetPwrCapabilities"};
+
+Texts Repeated(const char* call, size_t times) { return Texts(times, call); }
+
+Texts Concat(std::initializer_list<Texts> parts) {
+  Texts all;
+  for (const Texts& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
 
 class ProbeTest : public HostFixture {
  protected:
@@ -37,71 +50,90 @@ class ProbeTest : public HostFixture {
     UsePowerMachine(host::PowerMachine::kLegacyOnly);
   }
 
-  // Probes and answers whether the current interface was chosen.
-  static bool ProbeChoosesCurrent() {
+  // Probes with a clean record of calls and debug texts.
+  static ProbedPowerInterface Probe() {
     host::ClearCalls();
     host::ClearDebugOutput();
-    std::unique_ptr<PowerInterface> chosen = ProbePowerInterface();
-    return dynamic_cast<CurrentPowerInterface*>(chosen.get()) != nullptr;
+    return ProbePowerInterface();
   }
 };
 
-TEST_F(ProbeTest, ACurrentMachineGetsTheCurrentInterfaceAndKeepsTheLibraryLoaded) {
-  host::SetPowerMachine(host::PowerMachine::kCurrent);
+TEST_F(ProbeTest, ACurrentMachineGetsTheCurrentInterface) {
+  for (host::PowerMachine machine :
+       {host::PowerMachine::kCurrent, host::PowerMachine::kCurrentWithoutLegacy}) {
+    SCOPED_TRACE(MachineName(machine));
+    host::SetPowerMachine(machine);
 
-  EXPECT_TRUE(ProbeChoosesCurrent());
+    ProbedPowerInterface probed = Probe();
 
-  Texts expected = {"LoadLibraryA"};
-  expected.insert(expected.end(), kCurrentFunctions.size(), "GetProcAddress");
-  expected.insert(expected.end(), {"PowerGetActiveScheme", "LocalFree", "OutputDebugStringA"});
-  EXPECT_EQ(expected, host::Calls());
-  EXPECT_EQ(Texts{"Power scheme interface: current"}, host::DebugOutput());
-  EXPECT_EQ(1u, host::LoadedLibraryCount());
-  EXPECT_EQ(0u, host::LocalBlockCount()) << "the active scheme's GUID was not freed";
+    EXPECT_TRUE(probed.found);
+    EXPECT_STREQ("current", probed.power->Name());
+    EXPECT_EQ("", probed.why);
+    EXPECT_EQ(Concat({{"LoadLibraryA"},
+                      Repeated("GetProcAddress", kCurrentFunctions.size()),
+                      {"PowerGetActiveScheme", "LocalFree", "OutputDebugStringA"}}),
+              host::Calls());
+    EXPECT_EQ(Texts{"Power scheme interface: current"}, host::DebugOutput());
+    EXPECT_EQ(1u, host::LoadedLibraryCount()) << "the interface holds the library";
+    EXPECT_EQ(0u, host::LocalBlockCount()) << "the active scheme's GUID was not freed";
+
+    probed.power.reset();
+    EXPECT_EQ(0u, host::LoadedLibraryCount()) << "the library outlived its interface";
+  }
 }
 
-TEST_F(ProbeTest, ALegacyMachineGetsTheLegacyInterfaceAtTheFirstMissingFunction) {
-  EXPECT_FALSE(ProbeChoosesCurrent());
+TEST_F(ProbeTest, ALegacyMachineGetsTheLegacyInterfaceAtTheFirstMissingCurrentFunction) {
+  ProbedPowerInterface probed = Probe();
 
-  EXPECT_EQ((Texts{"LoadLibraryA", "GetProcAddress", "FreeLibrary", "OutputDebugStringA"}),
+  EXPECT_TRUE(probed.found);
+  EXPECT_STREQ("legacy", probed.power->Name());
+  EXPECT_EQ(Concat({{"LoadLibraryA", "GetProcAddress"},
+                    Repeated("GetProcAddress", kLegacyFunctions.size()),
+                    {"OutputDebugStringA"}}),
             host::Calls());
   EXPECT_EQ(Texts{"Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)"},
             host::DebugOutput());
+  EXPECT_EQ(1u, host::LoadedLibraryCount()) << "the interface holds the library";
+
+  host::ClearCalls();
+  probed.power.reset();
+  EXPECT_EQ(Texts{"FreeLibrary"}, host::Calls());
   EXPECT_EQ(0u, host::LoadedLibraryCount());
 }
 
-// A machine whose powrprof.dll lacks any one of the functions gets the legacy interface.
-TEST_F(ProbeTest, OneMissingFunctionIsEnough) {
+// A machine whose powrprof.dll lacks any one of the current functions gets the legacy interface.
+TEST_F(ProbeTest, OneMissingCurrentFunctionIsEnough) {
   host::SetPowerMachine(host::PowerMachine::kCurrent);
   for (size_t missing = 0; missing < kCurrentFunctions.size(); ++missing) {
     SCOPED_TRACE(kCurrentFunctions[missing]);
     host::FailCall(host::gated::GetProcAddress, static_cast<unsigned>(missing + 1),
                    ERROR_PROC_NOT_FOUND);
 
-    EXPECT_FALSE(ProbeChoosesCurrent());
+    ProbedPowerInterface probed = Probe();
 
-    Texts expected = {"LoadLibraryA"};
-    expected.insert(expected.end(), missing + 1, "GetProcAddress");
-    expected.insert(expected.end(), {"FreeLibrary", "OutputDebugStringA"});
-    EXPECT_EQ(expected, host::Calls());
+    EXPECT_STREQ("legacy", probed.power->Name());
+    EXPECT_EQ(Concat({{"LoadLibraryA"},
+                      Repeated("GetProcAddress", missing + 1 + kLegacyFunctions.size()),
+                      {"OutputDebugStringA"}}),
+              host::Calls());
     EXPECT_EQ(Texts{"Power scheme interface: legacy (powrprof.dll has no " +
                     kCurrentFunctions[missing] + ")"},
               host::DebugOutput());
-    EXPECT_EQ(0u, host::LoadedLibraryCount());
   }
+  EXPECT_EQ(0u, host::LoadedLibraryCount());
 }
 
-struct ExportedButNotWorkingIsNotEnoughCase {
-  const char* what;
+struct ExportedButNotWorkingCase {
+  const char* name;
   std::function<void()> arrange;
   const char* debugText;
 };
 
 class ExportedButNotWorkingIsNotEnough
     : public ProbeTest,
-      public ::testing::WithParamInterface<ExportedButNotWorkingIsNotEnoughCase> {
+      public ::testing::WithParamInterface<ExportedButNotWorkingCase> {
  public:
-  static std::vector<ExportedButNotWorkingIsNotEnoughCase> Cases() {
+  static std::vector<ExportedButNotWorkingCase> Cases() {
     return {
         {"no active scheme in the store", [] { host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "SYSTEM"); },
          "Power scheme interface: legacy (PowerGetActiveScheme failed with error 2)"},
@@ -113,46 +145,109 @@ class ExportedButNotWorkingIsNotEnough
 };
 
 TEST_P(ExportedButNotWorkingIsNotEnough, Case) {
-  const ExportedButNotWorkingIsNotEnoughCase& c = GetParam();
-  SCOPED_TRACE(c.what);
+  const ExportedButNotWorkingCase& c = GetParam();
   host::SetPowerMachine(host::PowerMachine::kCurrent);
   c.arrange();
 
-  EXPECT_FALSE(ProbeChoosesCurrent());
+  ProbedPowerInterface probed = Probe();
 
-  const Texts calls = host::Calls();
-  ASSERT_GE(calls.size(), 2u);
-  EXPECT_EQ((Texts{"FreeLibrary", "OutputDebugStringA"}), Texts(calls.end() - 2, calls.end()));
+  EXPECT_STREQ("legacy", probed.power->Name());
   EXPECT_EQ(0u, host::CallCount(host::gated::LocalFree)) << "nothing to free";
   EXPECT_EQ(Texts{c.debugText}, host::DebugOutput());
-  EXPECT_EQ(0u, host::LoadedLibraryCount());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ExportedButNotWorkingIsNotEnough,
-                         ::testing::ValuesIn(ExportedButNotWorkingIsNotEnough::Cases()));
+                         ::testing::ValuesIn(ExportedButNotWorkingIsNotEnough::Cases()),
+                         CaseName());
 
-TEST_F(ProbeTest, APowrprofThatDoesNotLoadMeansLegacy) {
-  host::SetPowerMachine(host::PowerMachine::kCurrent);
-  host::FailCall(host::gated::LoadLibraryA, 1, ERROR_MOD_NOT_FOUND);
+// Neither interface: the library is let go at once, and the interface chosen fails every call.
+struct NoInterfaceCase {
+  const char* name;
+  host::PowerMachine machine;
+  std::function<void()> arrange;
+  const char* why;
+};
 
-  EXPECT_FALSE(ProbeChoosesCurrent());
+class NoInterface : public ProbeTest, public ::testing::WithParamInterface<NoInterfaceCase> {
+ public:
+  static std::vector<NoInterfaceCase> Cases() {
+    return {
+        {"no powrprof.dll", host::PowerMachine::kWithoutPowrprof, [] {},
+         "powrprof.dll not loaded, error 126"},
+        {"powrprof.dll does not load", host::PowerMachine::kCurrent,
+         [] { host::FailCall(host::gated::LoadLibraryA, 1, ERROR_ACCESS_DENIED); },
+         "powrprof.dll not loaded, error 5"},
+        {"a current machine without legacy functions whose active scheme does not answer",
+         host::PowerMachine::kCurrentWithoutLegacy,
+         [] { host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "SYSTEM"); },
+         "PowerGetActiveScheme failed with error 2; powrprof.dll has no GetActivePwrScheme"},
+        {"a legacy machine missing a legacy function", host::PowerMachine::kLegacyOnly,
+         [] { host::FailCall(host::gated::GetProcAddress, 3, ERROR_PROC_NOT_FOUND); },
+         "powrprof.dll has no PowerGetActiveScheme; powrprof.dll has no ReadPwrScheme"},
+    };
+  }
+};
 
-  EXPECT_EQ((Texts{"LoadLibraryA", "OutputDebugStringA"}), host::Calls());
-  EXPECT_EQ(Texts{"Power scheme interface: legacy (powrprof.dll not loaded, error 126)"},
+TEST_P(NoInterface, Case) {
+  const NoInterfaceCase& c = GetParam();
+  host::SetPowerMachine(c.machine);
+  c.arrange();
+
+  ProbedPowerInterface probed = Probe();
+
+  EXPECT_FALSE(probed.found);
+  EXPECT_EQ(c.why, probed.why);
+  EXPECT_STREQ("none", probed.power->Name());
+  EXPECT_EQ(Texts{std::string("Power scheme interface: none (") + c.why + ")"},
             host::DebugOutput());
+  EXPECT_EQ(0u, host::LoadedLibraryCount());
+
+  // Objects on it work as on a machine that answers nothing, and reach no platform function.
+  host::ClearCalls();
+  PwrMgmt mgmt(probed.power);
+  EXPECT_EQ(65535u, mgmt.GetPwrSchemeInUse());
+  EXPECT_EQ(
+      "PwrMgmt::GetPwrSchemeInUse() failed. Unable to Get index for current power "
+      "scheme->System Error: ",
+      mgmt.GetErrorText());
+  EXPECT_FALSE(mgmt.IsPowerSuspendCapable());
+  EXPECT_FALSE(mgmt.IsHibernationAllowed());
+  EXPECT_FALSE(mgmt.CanUserWriteScheme());
+  PwrScheme scheme(probed.power, 0);
+  EXPECT_FALSE(scheme.IsRead());
+  EXPECT_EQ(Texts{}, host::Calls());
 }
 
-// The choice is made once: later objects of the library ask no more questions of the module.
-TEST_F(ProbeTest, TheLibraryUsesTheChoiceOfItsFirstUse) {
-  UsePowerMachine(host::PowerMachine::kCurrent);
-  for (int pass = 0; pass < 3; ++pass) {
-    PwrMgmt mgmt;
-    EXPECT_EQ(0u, mgmt.GetPwrSchemeInUse());
+INSTANTIATE_TEST_SUITE_P(Cases, NoInterface, ::testing::ValuesIn(NoInterface::Cases()), CaseName());
+
+// Each probe loads the library afresh and each interface lets go of it: probing at every pass
+// of a long-running service leaves no references behind.
+TEST_F(ProbeTest, EveryProbeLoadsAfreshAndEveryInterfaceLetsGo) {
+  for (host::PowerMachine machine :
+       {host::PowerMachine::kLegacyOnly, host::PowerMachine::kCurrent}) {
+    SCOPED_TRACE(MachineName(machine));
+    host::SetPowerMachine(machine);
+    std::vector<std::shared_ptr<PowerInterface>> held;
+    for (size_t i = 1; i <= 3; ++i) {
+      held.push_back(Probe().power);
+      EXPECT_EQ(i, host::LoadedLibraryCount());
+    }
+    held.clear();
+    EXPECT_EQ(0u, host::LoadedLibraryCount());
   }
+}
+
+// Objects built without an interface share the process's default, probed once (here before the
+// first test): they ask no more questions of the module.
+TEST_F(ProbeTest, TheDefaultIsProbedOnce) {
+  const std::shared_ptr<PowerInterface> first = DefaultPowerInterface();
+  for (int i = 0; i < 3; ++i) {
+    PwrMgmt mgmt;
+    EXPECT_EQ(first, DefaultPowerInterface());
+  }
+  EXPECT_STREQ("legacy", first->Name());
   EXPECT_EQ(0u, host::CallCount(host::gated::LoadLibraryA));
   EXPECT_EQ(0u, host::CallCount(host::gated::GetProcAddress));
-  EXPECT_EQ(3u, host::CallCount(host::gated::PowerGetActiveScheme));
-  EXPECT_EQ(0u, host::CallCount(host::gated::GetActivePwrScheme));
   EXPECT_EQ(Texts{}, host::DebugOutput());
 }
 

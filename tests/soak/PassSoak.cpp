@@ -35,7 +35,6 @@
 #include "HostControl.h"
 #include "HostServiceControl.h"
 #include "PassVariant.h"
-#include "PowerInterface.h"
 #include "RegistrySchema.h"
 
 namespace {
@@ -194,7 +193,6 @@ bool SoakServiceLoop(const Options& options, const std::string& log) {
   host::SetPowerMachine(options.current ? host::PowerMachine::kCurrent
                                         : host::PowerMachine::kLegacyOnly);
   SeedWorld(options.current, log);
-  ChoosePowerInterfaceAgain();
   // The loop runs as long as the soak does.
   host::SetDispatcherSafetyTimeout(24u * 3600u * 1000u);
   host::ArrangeServiceStart(kServiceName);

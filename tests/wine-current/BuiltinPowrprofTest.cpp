@@ -1,6 +1,8 @@
 // The three programs under Wine with Wine's own powrprof.dll, which lacks the current
 // functions and answers every legacy scheme function with a failure: each program must choose
 // the legacy interface, find no active scheme, say so and change nothing, and none may crash.
+// And the same programs where Wine loads no powrprof.dll at all: they import nothing from it,
+// so they start, find no power-scheme interface, say so and end normally.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -62,7 +64,8 @@ TEST_F(BuiltinPowrprof, TheServicesPassFindsNoActiveSchemeAndChangesNothing) {
   ASSERT_FALSE(HasFailure());
 
   // The interface is chosen as the service starts, before its first pass.
-  EXPECT_EQ((Texts{kChosenLegacy, kPassBegins, kPassEnds}), monitor_.TextsOf(service.processId));
+  EXPECT_EQ((Texts{kChosenLegacy, kPassBegins, kChosenLegacy, kPassEnds}),
+            monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), {std::string("ERROR: ") + kNoActiveScheme});
   EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, winetest::kBackupKey);
   EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), winetest::QueryService().state)
@@ -83,19 +86,15 @@ TEST_F(BuiltinPowrprof, TheStatusCommandCannotTellWithoutAnActiveScheme) {
   EXPECT_FALSE(winetest::FileExists(LogPath()));
 }
 
-// Caskwell shows why it cannot start and ends, rather than showing a dialog of zeros.
-TEST_F(BuiltinPowrprof, CaskwellSaysItFindsNoActiveSchemeAndEnds) {
-  winetest::RunningProgram caskwell;
-  ASSERT_TRUE(caskwell.Start(winetest::ProgramDir() + "Caskwell.exe", {})) << caskwell.startError();
+// Ends Caskwell's start: dismisses its error box, whose text it answers, and the box of
+// FatalAppExit after it. Answers false when Caskwell showed no box or did not end.
+bool DismissCaskwellsError(winetest::RunningProgram& caskwell, std::string* text, DWORD* status) {
   HWND box = winetest::FindDialog("Power Management Initialization Error", 30000);
-  ASSERT_NE(nullptr, box);
-  EXPECT_EQ(kNoActiveScheme, winetest::ItemText(box, 0xFFFF));
+  if (box == nullptr) return false;
+  *text = winetest::ItemText(box, 0xFFFF);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
-
-  // The program then ends through FatalAppExit, whose own box (under Wine) is dismissed too.
-  DWORD status = 0;
   bool ended = false;
-  for (int i = 0; i < 30 && !(ended = caskwell.Wait(1000, &status)); ++i) {
+  for (int i = 0; i < 30 && !(ended = caskwell.Wait(1000, status)); ++i) {
     for (HWND other = FindWindowA("#32770", nullptr); other != nullptr;
          other = FindWindowExA(nullptr, other, "#32770", nullptr)) {
       DWORD owner = 0;
@@ -103,11 +102,87 @@ TEST_F(BuiltinPowrprof, CaskwellSaysItFindsNoActiveSchemeAndEnds) {
       if (owner == caskwell.processId()) PostMessageA(other, WM_COMMAND, IDOK, 0);
     }
   }
-  ASSERT_TRUE(ended) << "Caskwell still runs";
+  return ended;
+}
+
+// Caskwell shows why it cannot start and ends, rather than showing a dialog of zeros.
+TEST_F(BuiltinPowrprof, CaskwellSaysItFindsNoActiveSchemeAndEnds) {
+  winetest::RunningProgram caskwell;
+  ASSERT_TRUE(caskwell.Start(winetest::ProgramDir() + "Caskwell.exe", {})) << caskwell.startError();
+  // The program then ends through FatalAppExit, whose own box (under Wine) is dismissed too.
+  std::string text;
+  DWORD status = 0;
+  ASSERT_TRUE(DismissCaskwellsError(caskwell, &text, &status)) << "no box, or Caskwell still runs";
+  EXPECT_EQ(kNoActiveScheme, text);
   EXPECT_LT(status, 0xC0000000u) << "ended by an exception";
   EXPECT_EQ(nullptr, winetest::FindDialog(caskwell::kCaption, 0)) << "no settings dialog";
   ASSERT_TRUE(monitor_.Settle());
   EXPECT_EQ(Texts{kChosenLegacy}, monitor_.TextsOf(caskwell.processId()));
+}
+
+// Wine loads no powrprof.dll for the three programs: an empty load order in each one's
+// DllOverrides key (the area's session overrides nothing of powrprof.dll).
+class WithoutPowrprof : public BuiltinPowrprof {
+ protected:
+  static std::string OverridesOf(const char* program) {
+    return std::string("Software\\Wine\\AppDefaults\\") + program + "\\DllOverrides";
+  }
+  void SetUp() override {
+    BuiltinPowrprof::SetUp();
+    for (const char* program : kPrograms) {
+      ASSERT_EQ(ERROR_SUCCESS,
+                winetest::SetText(HKEY_CURRENT_USER, OverridesOf(program), "powrprof", REG_SZ, ""));
+    }
+  }
+  void TearDown() override {
+    for (const char* program : kPrograms) {
+      EXPECT_EQ(ERROR_SUCCESS,
+                winetest::DeleteValue(HKEY_CURRENT_USER, OverridesOf(program), "powrprof"));
+    }
+    BuiltinPowrprof::TearDown();
+  }
+
+  static constexpr const char* kPrograms[] = {"Dorvane_Tool.exe", "Hollin.exe", "Caskwell.exe"};
+};
+
+constexpr const char* kNoPowrprof = "powrprof.dll not loaded, error 126";
+
+TEST_F(WithoutPowrprof, TheLogonToolStartsSaysWhyAndChangesNothing) {
+  const winetest::ProgramRun run =
+      winetest::RunProgram(winetest::ProgramDir() + "Dorvane_Tool.exe", {});
+  ASSERT_TRUE(run.started && run.ended) << run.startError;
+  EXPECT_EQ(0u, run.exitCode);
+  EXPECT_FILE_LINES(LogPath(), {std::string("ERROR: No power scheme interface: ") + kNoPowrprof});
+  EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
+  ASSERT_TRUE(monitor_.Settle());
+  EXPECT_EQ(Texts{std::string("Power scheme interface: none (") + kNoPowrprof + ")"},
+            monitor_.TextsOf(run.processId));
+}
+
+TEST_F(WithoutPowrprof, TheStatusCommandCannotTellAndSaysWhy) {
+  const winetest::ProgramRun run =
+      winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Status"});
+  ASSERT_TRUE(run.started && run.ended) << run.startError;
+  EXPECT_EQ(2u, run.exitCode) << run.output;
+  const Texts report = winetest::OutputLines(run.output);
+  ASSERT_EQ(19u, report.size()) << run.output;
+  EXPECT_EQ("interface: none", report[2]);
+  EXPECT_EQ("active-scheme: unknown", report[7]);
+  EXPECT_EQ("result: unknown no-power-interface", report[18]);
+  EXPECT_FALSE(winetest::FileExists(LogPath()));
+}
+
+TEST_F(WithoutPowrprof, CaskwellStartsSaysItFindsNoActiveSchemeAndEnds) {
+  winetest::RunningProgram caskwell;
+  ASSERT_TRUE(caskwell.Start(winetest::ProgramDir() + "Caskwell.exe", {})) << caskwell.startError();
+  std::string text;
+  DWORD status = 0;
+  ASSERT_TRUE(DismissCaskwellsError(caskwell, &text, &status)) << "no box, or Caskwell still runs";
+  EXPECT_EQ(kNoActiveScheme, text);
+  EXPECT_LT(status, 0xC0000000u) << "ended by an exception";
+  ASSERT_TRUE(monitor_.Settle());
+  EXPECT_EQ(Texts{std::string("Power scheme interface: none (") + kNoPowrprof + ")"},
+            monitor_.TextsOf(caskwell.processId()));
 }
 
 }  // namespace

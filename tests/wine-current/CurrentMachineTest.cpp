@@ -183,7 +183,8 @@ TEST_F(CurrentMachine, TheServicesFirstPassEnforcesThePolicyOnTheActivePlan) {
   ASSERT_FALSE(HasFailure());
 
   // The interface is chosen as the service starts, before its first pass.
-  EXPECT_EQ((Texts{kChosenCurrent, kPassBegins, kPassEnds}), monitor_.TextsOf(service.processId));
+  EXPECT_EQ((Texts{kChosenCurrent, kPassBegins, kChosenCurrent, kPassEnds}),
+            monitor_.TextsOf(service.processId));
   EXPECT_FILE_LINES(LogPath(), FirstPassLog(".Default User"));
   EXPECT_REG_DWORDS_ONLY(HKEY_LOCAL_MACHINE, winetest::kBackupKey, Backup(false));
   EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);

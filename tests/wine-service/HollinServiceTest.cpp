@@ -178,8 +178,10 @@ TEST_F(HollinCommand, TheServicesFirstPassAppliesThePolicyAndBacksItUpForTheMach
     if (received.processId == GetCurrentProcessId()) continue;
     EXPECT_EQ(service.processId, received.processId) << "\"" << received.text << "\"";
   }
-  // Before them, the power-scheme interface the process chose when it started.
-  EXPECT_EQ((Texts{kChosenLegacy, kPassBegins, kPassEnds}), monitor_.TextsOf(service.processId));
+  // Before them, the power-scheme interface the process found when it started; the pass
+  // chooses again.
+  EXPECT_EQ((Texts{kChosenLegacy, kPassBegins, kChosenLegacy, kPassEnds}),
+            monitor_.TextsOf(service.processId));
   // Its start, with the version and the interface, and what the pass changed.
   EXPECT_EQ((Texts{kStarted, FirstPassEvent()}), ServiceEvents(service.processId));
 

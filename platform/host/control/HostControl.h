@@ -100,7 +100,7 @@ SYSTEM_POWER_CAPABILITIES DefaultCapabilities();
 void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
 
 // The kind of machine, by the power-scheme interface its powrprof.dll offers. Reset() makes it
-// kLegacyOnly. Both kinds load "powrprof.dll" with LoadLibraryA.
+// kLegacyOnly. GetProcAddress finds GetPwrCapabilities wherever powrprof.dll loads.
 enum class PowerMachine {
   // Windows 2000/XP: only the legacy functions (GetActivePwrScheme, ReadPwrScheme, ...), over
   // the layout in platform/powrprof/PowerProfile.h. GetProcAddress finds no current function.
@@ -110,6 +110,11 @@ enum class PowerMachine {
   // PowerSettingAccessCheck), over the layout in platform/powrprof/CurrentPowerProfile.h. The
   // six legacy scheme functions fail with ERROR_CALL_NOT_IMPLEMENTED; GetPwrCapabilities works.
   kCurrent,
+  // A later Windows that no longer exports the six legacy scheme functions: GetProcAddress
+  // finds the current functions and GetPwrCapabilities alone.
+  kCurrentWithoutLegacy,
+  // No powrprof.dll at all: LoadLibraryA("powrprof.dll") fails with ERROR_MOD_NOT_FOUND.
+  kWithoutPowrprof,
 };
 void SetPowerMachine(PowerMachine machine);
 

@@ -7,7 +7,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Never true: the references only make the linker import each DLL.
   volatile bool never = false;
   if (never) {
-    GetPwrCapabilities(nullptr);
     RegCloseKey(nullptr);
     SystemParametersInfoA(0, 0, nullptr, 0);
   }
