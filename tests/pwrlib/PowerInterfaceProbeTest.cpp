@@ -128,8 +128,12 @@ TEST_P(ExportedButNotWorkingIsNotEnough, Case) {
   EXPECT_EQ(0u, host::LoadedLibraryCount());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ExportedButNotWorkingIsNotEnough,
-                         ::testing::ValuesIn(ExportedButNotWorkingIsNotEnough::Cases()));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ExportedButNotWorkingIsNotEnough,
+    ::testing::ValuesIn(ExportedButNotWorkingIsNotEnough::Cases()),
+    [](const ::testing::TestParamInfo<ExportedButNotWorkingIsNotEnoughCase>& info) {
+      return FitForTestName(info.param.what);
+    });
 
 TEST_F(ProbeTest, APowrprofThatDoesNotLoadMeansLegacy) {
   host::SetPowerMachine(host::PowerMachine::kCurrent);
