@@ -3,6 +3,9 @@
 #   wine_prefix_start [dir]  make a fresh 64-bit prefix (in a new temp dir unless given),
 #                            start a persistent wineserver for it and boot its session
 #   wine_prefix_stop         end the session's processes and remove the prefix
+#   display_start DIR        start a private Xvfb display; its number in DIR/display, its
+#                            process id in DIR/xvfb.pid (non-zero status when it did not start)
+#   display_stop DIR         end the display display_start started in DIR
 #
 # The session's first wine64 command hands its stdout/stderr to the session's own processes
 # (services.exe and friends); it goes to a file here, never into a pipe, or a reader of that
@@ -40,4 +43,31 @@ wine_prefix_stop() {
 # A Unix path as Wine sees it (the Z: drive maps /).
 winepath_of() {
   printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"
+}
+
+display_start() {
+  local dir=$1
+  # Xvfb picks a free display number and writes it to descriptor 3. It outlives this command;
+  # display_stop ends it by the process id kept here.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
+    3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
+  local pid=$!
+  echo $pid >"$dir/xvfb.pid"
+  for _ in $(seq 100); do
+    [ -s "$dir/display" ] && return 0
+    kill -0 $pid 2>/dev/null || { cat "$dir/xvfb.log" >&2; echo "Xvfb did not start" >&2; return 1; }
+    sleep 0.1
+  done
+  echo "Xvfb gave no display number" >&2
+  return 1
+}
+
+display_stop() {
+  local dir=$1
+  [ -s "$dir/xvfb.pid" ] || return 0
+  local pid
+  pid=$(cat "$dir/xvfb.pid")
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  rm -f "$dir/xvfb.pid"
 }

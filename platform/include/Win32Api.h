@@ -14,7 +14,8 @@
 
 #else
 
-#include "../host/HostWin32.h"
+// The stand-in's declarations, found on pm_platform's include path (platform/host/include).
+#include "HostWin32.h"
 
 #endif
 

@@ -10,14 +10,18 @@
 #include <ostream>
 #include <string>
 
+// `text` with every character a test name may not hold made '_'.
+inline std::string FitForTestName(std::string text) {
+  for (char& c : text) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return text;
+}
+
 struct CaseName {
   template <typename Case>
   std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
-    std::string name = info.param.name;
-    for (char& c : name) {
-      if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    }
-    return name + "_" + std::to_string(info.index);
+    return FitForTestName(info.param.name) + "_" + std::to_string(info.index);
   }
 };
 

@@ -12,14 +12,12 @@
 #ifndef _WIN32
 #include <limits.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
 
+#include "ChildProcess.h"
 #include "HostControl.h"
-extern char** environ;
 #endif
 
 namespace conformance {
@@ -302,42 +300,23 @@ class Holder {
     process_ = info.hProcess;
     return true;
 #else
-    std::string program = ProgramDir() + "conformance_holder";
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char* argv[] = {&program[0], const_cast<char*>(path.c_str()), nullptr};
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    toChild_ = in[1];
-    fromChild_ = out[0];
-    if (rc != 0) pid_ = -1;
-    return rc == 0;
+    return child_.Start(ProgramDir() + "conformance_holder", {path});
 #endif
   }
 
   // The helper's first line, without its line end.
   std::string ReadLine() {
+#ifdef _WIN32
     std::string line;
     char c;
-    for (;;) {
-#ifdef _WIN32
-      DWORD got = 0;
-      if (!ReadFile(fromChild_, &c, 1, &got, nullptr) || got == 0) break;
-#else
-      if (read(fromChild_, &c, 1) != 1) break;
-#endif
-      if (c == '\n') break;
+    DWORD got = 0;
+    while (ReadFile(fromChild_, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
       if (c != '\r') line += c;
     }
     return line;
+#else
+    return child_.ReadLine();
+#endif
   }
 
   // Closes the helper's stdin and waits for it to end; its exit status, or -1.
@@ -355,16 +334,7 @@ class Holder {
       process_ = nullptr;
     }
 #else
-    if (toChild_ >= 0) close(toChild_);
-    if (fromChild_ >= 0) close(fromChild_);
-    toChild_ = fromChild_ = -1;
-    if (pid_ > 0) {
-      int wstatus = 0;
-      if (waitpid(pid_, &wstatus, 0) == pid_ && WIFEXITED(wstatus)) {
-        status = WEXITSTATUS(wstatus);
-      }
-      pid_ = -1;
-    }
+    child_.Finish(&status);
 #endif
     return status;
   }
@@ -375,9 +345,7 @@ class Holder {
   HANDLE fromChild_ = nullptr;
   HANDLE process_ = nullptr;
 #else
-  int toChild_ = -1;
-  int fromChild_ = -1;
-  pid_t pid_ = -1;
+  ChildProcess child_;
 #endif
 };
 

@@ -35,29 +35,24 @@ class HostUiTest : public ::testing::Test {
 
 std::vector<UINT> HostUiTest::messages;
 
-TEST_F(HostUiTest, GetDlgItemIntReadsAsWindowsDoes) {
+// What the stand-in's GetDlgItemInt does where Wine cannot be the judge (the documented
+// translation is held on both sides by the conformance tests): no sign it was not asked for,
+// no plus sign, no tab, where Windows does not say and Wine 8 takes all three; and INT_MAX and
+// INT_MIN, which the documentation allows and Wine 8 refuses.
+TEST_F(HostUiTest, GetDlgItemIntTakesNothingWindowsLeavesOpen) {
   const struct {
     const char* text;
     BOOL isSigned;
     BOOL translated;
     UINT value;
   } cases[] = {
-      {"0", FALSE, TRUE, 0},
-      {"42", FALSE, TRUE, 42},
-      {"  42  ", FALSE, TRUE, 42},
-      {"007", FALSE, TRUE, 7},
-      {"4294967295", FALSE, TRUE, 4294967295u},
-      {"4294967296", FALSE, FALSE, 0},
-      {"", FALSE, FALSE, 0},
-      {"   ", FALSE, FALSE, 0},
       {"-1", FALSE, FALSE, 0},
       {"+1", FALSE, FALSE, 0},
-      {"12a", FALSE, FALSE, 0},
-      {"1 2", FALSE, FALSE, 0},
-      {"-5", TRUE, TRUE, static_cast<UINT>(-5)},
+      {"+1", TRUE, FALSE, 0},
+      {"\t5", FALSE, FALSE, 0},
       {"2147483647", TRUE, TRUE, 2147483647u},
-      {"2147483648", TRUE, FALSE, 0},
       {"-2147483648", TRUE, TRUE, 0x80000000u},
+      {"-2147483649", TRUE, FALSE, 0},
   };
   RunDialog([&cases](const host::ui::DialogRun& run) {
     for (const auto& c : cases) {

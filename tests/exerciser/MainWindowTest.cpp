@@ -282,7 +282,10 @@ TEST_P(ExitCommand, DestroysTheWindowAndDestructionPostsQuitZero) {
 // From the menu, and as an accelerator sends it.
 INSTANTIATE_TEST_SUITE_P(Sources, ExitCommand,
                          ::testing::Values(WPARAM{caskwell::kExitCommand},
-                                           MAKEWPARAM(caskwell::kExitCommand, 1)));
+                                           MAKEWPARAM(caskwell::kExitCommand, 1)),
+                         [](const ::testing::TestParamInfo<WPARAM>& info) {
+                           return std::string(HIWORD(info.param) == 1 ? "accelerator" : "menu");
+                         });
 
 TEST_F(MainWindowTest, PaintDrawsTheTextCentredAtTheTop) {
   EXPECT_EQ(0, MainWindowProc(window, WM_PAINT, 0, 0));

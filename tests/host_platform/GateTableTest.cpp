@@ -1029,8 +1029,8 @@ INSTANTIATE_TEST_SUITE_P(Table, RecordedFunction, ::testing::ValuesIn(host::kRec
 TEST_F(GateTable, ListsEveryFunctionTheStandInDeclaresOnce) {
   std::set<std::string> declared;
   const std::regex declaration(R"(WINAPI\s+(\w+)\s*\()");
-  for (const char* header :
-       {"HostWin32.h", "HostWin32Service.h", "HostWin32Ui.h", "CurrentPowerExports.h"}) {
+  for (const char* header : {"include/HostWin32.h", "include/HostWin32Service.h",
+                             "include/HostWin32Ui.h", "CurrentPowerExports.h"}) {
     std::ifstream in(std::string(PM_HOST_DIR) + "/" + header);
     ASSERT_TRUE(in) << header;
     std::ostringstream text;

@@ -16,16 +16,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "HostControl.h"
 #include "Win32Api.h"
-
-extern char** environ;
 
 namespace {
 
@@ -61,79 +58,14 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   return names;
 }
 
-// The helper program run with HOST_REGISTRY_FILE=file, its stdin and stdout on pipes.
-class ChildProcess {
+// The helper program run with HOST_REGISTRY_FILE=file and `commands` as its arguments.
+class RegistryFileChild : public ChildProcess {
  public:
-  ChildProcess(const std::string& file, const std::vector<std::string>& commands) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
-    env.push_back(std::string(host::kRegistryFileVariable) + "=" + file);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(&e[0]);
-    envp.push_back(nullptr);
-    std::string program = PM_REGFILE_CHILD;
-    std::vector<std::string> args = commands;
-    args.insert(args.begin(), program);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    int in[2], out[2];
-    EXPECT_EQ(0, pipe(in));
-    EXPECT_EQ(0, pipe(out));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    int rc = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    EXPECT_EQ(0, rc) << program;
-    if (rc != 0) pid_ = -1;
-    toChild_ = in[1];
-    fromChild_ = out[0];
+  RegistryFileChild(const std::string& file, const std::vector<std::string>& commands) {
+    EXPECT_TRUE(
+        Start(PM_REGFILE_CHILD, commands, {std::string(host::kRegistryFileVariable) + "=" + file}))
+        << PM_REGFILE_CHILD;
   }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-  ~ChildProcess() { Finish(nullptr); }
-
-  // The next line the child prints, without its line end.
-  std::string ReadLine() {
-    std::string line;
-    char c;
-    while (read(fromChild_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-
-  // Closes the child's stdin and waits for its end; what it printed from here on.
-  std::string Finish(int* status) {
-    if (toChild_ >= 0) close(toChild_);
-    toChild_ = -1;
-    std::string printed;
-    if (fromChild_ >= 0) {
-      char buffer[256];
-      ssize_t n;
-      while ((n = read(fromChild_, buffer, sizeof buffer)) > 0) printed.append(buffer, n);
-      close(fromChild_);
-      fromChild_ = -1;
-    }
-    if (pid_ > 0) {
-      int wstatus = 0;
-      waitpid(pid_, &wstatus, 0);
-      EXPECT_TRUE(WIFEXITED(wstatus));
-      if (status != nullptr) *status = WEXITSTATUS(wstatus);
-      pid_ = -1;
-    }
-    return printed;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int toChild_ = -1;
-  int fromChild_ = -1;
 };
 
 class RegistryFile : public ::testing::Test {
@@ -168,7 +100,7 @@ class RegistryFile : public ::testing::Test {
 
   // Runs the helper with HOST_REGISTRY_FILE=file_ and returns what it printed.
   std::string Child(const std::vector<std::string>& commands, int* status = nullptr) {
-    ChildProcess child(file_, commands);
+    RegistryFileChild child(file_, commands);
     return child.Finish(status);
   }
 
@@ -310,8 +242,8 @@ TEST_F(RegistryFile, ASaveKeepsTheModeAndWritesThroughALink) {
   ASSERT_EQ(0, chmod(target.c_str(), 0640));
   ASSERT_EQ(0, symlink("target.reg", link.c_str()));
 
-  ChildProcess child(link, {"get", "Software\\App", "Name", "set", "Software\\App", "More", "added",
-                            "flush", "set", "Software\\App", "Last", "at exit"});
+  RegistryFileChild child(link, {"get", "Software\\App", "Name", "set", "Software\\App", "More",
+                                 "added", "flush", "set", "Software\\App", "Last", "at exit"});
   EXPECT_EQ("seeded\n", child.Finish(nullptr));
 
   struct stat st;
@@ -386,8 +318,8 @@ TEST_F(RegistryFile, AFileInAMissingFolderIsNamedOnceAndFlushesFailUntilItExists
 // Two programs on one registry file see each other's saved changes, and neither save drops
 // the other's, as two programs on the Windows registry would.
 TEST_F(RegistryFile, ProcessesSharingTheFileSeeAndKeepEachOthersChanges) {
-  ChildProcess first(file_, {"set", "Software\\App", "First", "1", "flush", "wait", "get",
-                             "Software\\App", "Second", "set", "Software\\App", "Late", "3"});
+  RegistryFileChild first(file_, {"set", "Software\\App", "First", "1", "flush", "wait", "get",
+                                  "Software\\App", "Second", "set", "Software\\App", "Late", "3"});
   ASSERT_EQ("waiting", first.ReadLine());
   // The second one loads what the first has flushed, and saves at its exit.
   EXPECT_EQ("1\n", Child({"get", "Software\\App", "First", "set", "Software\\App", "Second", "2"}));
@@ -409,8 +341,8 @@ TEST_F(RegistryFile, SavesRunningAtTheSameTimeLoseNothing) {
     return out;
   };
   {
-    ChildProcess a(file_, commands("a"));
-    ChildProcess b(file_, commands("b"));
+    RegistryFileChild a(file_, commands("a"));
+    RegistryFileChild b(file_, commands("b"));
     int status = -1;
     a.Finish(&status);
     EXPECT_EQ(0, status);

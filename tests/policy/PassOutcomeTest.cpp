@@ -150,8 +150,12 @@ TEST_P(LogLevelChoosesWhichLinesAreWritten, Case) {
   EXPECT_EQ(LogText(), Lines(c.lines));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LogLevelChoosesWhichLinesAreWritten,
-                         ::testing::ValuesIn(LogLevelChoosesWhichLinesAreWritten::Cases()));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LogLevelChoosesWhichLinesAreWritten,
+    ::testing::ValuesIn(LogLevelChoosesWhichLinesAreWritten::Cases()),
+    [](const ::testing::TestParamInfo<LogLevelChoosesWhichLinesAreWrittenCase>& info) {
+      return "level_" + std::to_string(info.param.level);
+    });
 
 struct LogOffCase {
   const char* name;

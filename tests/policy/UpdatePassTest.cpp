@@ -171,7 +171,11 @@ TEST_P(OnlyPoliciesBelowFiveThousandMinutesAreEnforced, Case) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, OnlyPoliciesBelowFiveThousandMinutesAreEnforced,
-    ::testing::ValuesIn(OnlyPoliciesBelowFiveThousandMinutesAreEnforced::Cases()));
+    ::testing::ValuesIn(OnlyPoliciesBelowFiveThousandMinutesAreEnforced::Cases()),
+    [](const ::testing::TestParamInfo<OnlyPoliciesBelowFiveThousandMinutesAreEnforcedCase>& info) {
+      if (info.param.policyLine[0] == '\0') return std::string("absent");
+      return std::to_string(info.param.snapshotPolicy) + "_minutes";
+    });
 
 // Every setting reads back as the pass set it, hibernation included (its total counts from
 // the standby time-out the same pass has just set): a second pass finds nothing to change

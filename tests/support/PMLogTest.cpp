@@ -153,6 +153,24 @@ TEST_F(PMLogTest, AppendsAfterExistingContentOnALineOfItsOwn) {
   }
 }
 
+// After a torn last line, only the first line of the open starts with a line end of its own;
+// the lines after it in the same open follow on as usual.
+TEST_F(PMLogTest, AfterATornLineOnlyTheFirstLineOfTheOpenEndsIt) {
+  for (const char* torn : {"INFO: Se", "old\r"}) {
+    SCOPED_TRACE(torn);
+    const std::string path = PathOf("torn.log");
+    WriteContents(path, torn);
+    PMLog log;
+    log.Open(path, 11);
+    log.WriteInfo("first", 5);
+    log.WriteError("second", 0);
+    log.WriteInfo("third", 5);
+    log.Close();
+    EXPECT_EQ(Contents(path),
+              std::string(torn) + "\r\nINFO: first\r\nERROR: second\r\nINFO: third\r\n");
+  }
+}
+
 TEST_F(PMLogTest, OpenCreatesTheFileEvenWhenNothingWillBeWritten) {
   const std::string path = PathOf("silent.log");
   PMLog log;

@@ -19,8 +19,12 @@ Window* ItemParent(HWND dialog) {
   return w;
 }
 
-// Windows reads an item as a number thus: blanks before and after, an optional minus sign
-// when signed, at least one digit and nothing else; a value out of range does not translate.
+// Windows translates an item's text as Microsoft documents it: blanks at the start skipped, a
+// minus sign taken when signed, then decimal digits up to the end of the text or the first
+// character that is not one ("12x" is 12). No digit at all, or a value above INT_MAX (signed)
+// or UINT_MAX (unsigned), translates nothing; so does one below INT_MIN. What Windows makes of
+// a minus sign when unsigned, of a plus sign or of a tab is not documented: the stand-in takes
+// none of them (Wine 8 takes all three, as strtoul does), so a caller must refuse them itself.
 bool ParseNumber(const std::string& text, bool isSigned, UINT* value) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
@@ -29,7 +33,7 @@ bool ParseNumber(const std::string& text, bool isSigned, UINT* value) {
     negative = true;
     ++i;
   }
-  size_t digits = i;
+  const size_t digits = i;
   unsigned long long n = 0;
   while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
     n = n * 10 + static_cast<unsigned>(text[i] - '0');
@@ -37,10 +41,8 @@ bool ParseNumber(const std::string& text, bool isSigned, UINT* value) {
     ++i;
   }
   if (i == digits) return false;
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (i != text.size()) return false;
   if (isSigned) {
-    long long v = negative ? -static_cast<long long>(n) : static_cast<long long>(n);
+    const long long v = negative ? -static_cast<long long>(n) : static_cast<long long>(n);
     if (v < INT_MIN || v > INT_MAX) return false;
     *value = static_cast<UINT>(static_cast<int>(v));
   } else {

@@ -2,8 +2,9 @@
 //
 // Names, types, constants and record layouts are those of the Windows SDK (x86-64, LLP64:
 // LONG and DWORD are 32 bits wide). Only what the system calls is declared; the stand-in
-// in this folder implements each function with the Windows semantics the system relies on.
-// Include "Win32Api.h" rather than this file.
+// in platform/host implements each function with the Windows semantics the system relies on.
+// This folder is what pm_platform publishes of the stand-in, for Win32Api.h: include
+// "Win32Api.h" rather than this file.
 #ifndef PM_HOST_WIN32_H
 #define PM_HOST_WIN32_H
 

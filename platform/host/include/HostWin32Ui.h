@@ -3,7 +3,7 @@
 //
 // Names, types, constants and signatures are those of the Windows SDK. The stand-in in
 // platform/host/ui models windows, dialogs and message boxes in memory; its test control
-// surface is platform/host/ui/HostUiControl.h.
+// surface is platform/host/control/HostUiControl.h.
 #ifndef PM_HOST_WIN32_UI_H
 #define PM_HOST_WIN32_UI_H
 
