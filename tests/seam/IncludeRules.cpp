@@ -37,8 +37,10 @@ const std::set<std::string>& StandardHeaders() {
 }
 
 constexpr const char* kPlatformHeader = "Win32Api.h";
-// A resource script (compiled for Windows alone) may also include the resource compiler's
-// definitions and the version header the build makes from cmake/DorvaneVersion.h.in.
+// Every system source may include the version header the build makes from
+// cmake/DorvaneVersion.h.in (constants only: the service names its version in its start event);
+// a resource script (compiled for Windows alone) may also include the resource compiler's
+// definitions.
 constexpr const char* kResourceCompilerHeader = "windows.h";
 constexpr const char* kGeneratedVersionHeader = "DorvaneVersion.h";
 
@@ -191,10 +193,10 @@ std::string IncludeChecker::CheckInclude(const std::string& file, const FolderRu
   const bool resourceScript = IsResourceScript(file);
   std::string allowed = rule.folder + "/ may include its own headers";
   for (const std::string& folder : rule.mayInclude) allowed += ", those of " + folder + "/";
-  allowed += ", the standard library and " + std::string(kPlatformHeader);
+  allowed += ", the standard library, \"" + std::string(kGeneratedVersionHeader) + "\" and " +
+             kPlatformHeader;
   if (resourceScript) {
-    allowed += " (a resource script also <" + std::string(kResourceCompilerHeader) + "> and \"" +
-               kGeneratedVersionHeader + "\")";
+    allowed += " (a resource script also <" + std::string(kResourceCompilerHeader) + ">)";
   }
   allowed += " only";
 
@@ -223,7 +225,7 @@ std::string IncludeChecker::CheckInclude(const std::string& file, const FolderRu
   for (const std::string& other : rule.mayInclude) {
     if (fs::is_regular_file(root_ / other / named)) return "";
   }
-  if (resourceScript && name == kGeneratedVersionHeader) return "";
+  if (name == kGeneratedVersionHeader) return "";
   return allowed + WhereElse(named.filename().string());
 }
 

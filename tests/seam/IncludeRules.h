@@ -12,7 +12,8 @@
 namespace seam {
 
 // What one folder (relative to the root, "policy") may include besides its own headers (in it
-// and the folders below it), the standard library and Win32Api.h: the headers in the folders
+// and the folders below it), the standard library, the generated DorvaneVersion.h and
+// Win32Api.h: the headers in the folders
 // `mayInclude` names ("pwrlib", "policy/include"), by name, as their targets publish them.
 struct FolderRule {
   std::string folder;

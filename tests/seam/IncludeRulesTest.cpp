@@ -78,7 +78,7 @@ TEST(IncludeRules, ALineIsRefusedOrAcceptedByItsFoldersRule) {
       {"exerciser/SettingsDialog.cpp", "#include \"PolicyUpdate.h\"", "exerciser/ may include"},
       // An allowed header by a path that climbs out is still refused.
       {"policy/PolicyPass.cpp", "#include \"../pwrlib/PwrScheme.h\"", "climbs out of policy/"},
-      {"exerciser/SettingsDialog.cpp", "#include \"DorvaneVersion.h\"", "exerciser/ may include"},
+      {"exerciser/SettingsDialog.cpp", "#include \"DorvaneVersion.h\"", nullptr},
 
       {"support/PMLog.cpp", "#include \"Win32Api.h\"", nullptr},
       {"support/PMLog.cpp", "  #  include <cstdio>  // printf", nullptr},
