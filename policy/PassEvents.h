@@ -36,7 +36,7 @@ class PassEvents {
   void StateNotAvailable(const char* setting, DWORD policyMinutes, const char* state);
   // The log file named by the policy is refused, for the reason given.
   void LogTargetRefused(const std::string& path, const std::string& reason);
-  // A policy value holds a value of type `type` rather than a number.
+  // A policy value is of type `type`, not the type it must have (a number or a text).
   void PolicyValueWrongType(const std::string& key, const std::string& name, DWORD type);
   // A policy value cannot be read; `error` is the registry's answer.
   void PolicyValueUnreadable(const std::string& key, const std::string& name, LONG error);

@@ -10,8 +10,16 @@ constexpr DWORD kFirstRejectedVersion = 3;
 }  // namespace
 
 const char* ChooseSettingsRoot() {
+  std::vector<MistypedControl> mistyped;
+  return ChooseSettingsRoot(&mistyped);
+}
+
+const char* ChooseSettingsRoot(std::vector<MistypedControl>* mistyped) {
   for (const char* root : {schema::kPolicyRoot, schema::kLocalRoot}) {
-    if (SettingsKey(root).IsVerified()) return root;
+    bool notAText = false;
+    DWORD type = REG_NONE;
+    if (SettingsKey(root).IsVerified(&notAText, &type)) return root;
+    if (notAText) mistyped->push_back({root, type});
   }
   return nullptr;
 }

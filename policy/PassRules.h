@@ -5,6 +5,7 @@
 #define PM_PASSRULES_H
 
 #include <string>
+#include <vector>
 
 #include "PwrMgmt.h"
 #include "PwrScheme.h"
@@ -13,6 +14,14 @@
 // The path (below HKEY_LOCAL_MACHINE) of the first settings root whose marker is right: the
 // group-policy root, else the local root; null when neither counts.
 const char* ChooseSettingsRoot();
+
+// A "Control" that exists but is not a text: the root it lies in does not count.
+struct MistypedControl {
+  const char* root;  // below HKEY_LOCAL_MACHINE
+  DWORD type;        // the type it has
+};
+// The same, and each root tried on the way whose "Control" is not a text, in the order tried.
+const char* ChooseSettingsRoot(std::vector<MistypedControl>* mistyped);
 
 // 1 and 2 are accepted; 0 and 3 and above (the unset reading among them) are not.
 bool IsAcceptedVersion(DWORD version);

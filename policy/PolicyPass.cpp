@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "BackupKey.h"
 #include "PMLog.h"
@@ -56,6 +57,26 @@ struct PassEnd {
   std::optional<BackupKey> backup;
   const char* endText = nullptr;
 };
+
+// What the error line about a text of another type says of it.
+constexpr const char* kNotATextEnding = "is not a REG_SZ or REG_EXPAND_SZ";
+
+// A key below HKEY_LOCAL_MACHINE as the events name it.
+std::string KeyName(const std::string& path) { return "HKEY_LOCAL_MACHINE\\" + path; }
+
+// A text of the policy: of any type but REG_SZ and REG_EXPAND_SZ it reads as absent, and the
+// pass says so in its log (when it is open) and in a warning event.
+std::string ReadText(RegKey& key, const std::string& keyPath, const char* name, PassEnd& end) {
+  bool notAText = false;
+  DWORD type = REG_NONE;
+  const std::string text = key.GetStrValue(name, &notAText, &type);
+  if (notAText) {
+    end.log.WriteError(std::string("Policy value ") + name + " " + kNotATextEnding + "; ignored",
+                       kErrorLevel);
+    end.events.PolicyValueWrongType(KeyName(keyPath), name, type);
+  }
+  return text;
+}
 
 // A pass that fails: its error line now, and its event when the pass ends.
 void PassFailed(PassEnd& end, const std::string& text) {
@@ -163,10 +184,16 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
 void RunPolicyPass(const PassVariant& variant) {
   if (variant.writesDebugTexts) OutputDebugStringA("Reached beginning of PM Update");
 
-  const char* rootPath = ChooseSettingsRoot();
+  // A root whose "Control" is not a text does not count. Without any root there is no log to
+  // say so in; the warning event says it all the same.
+  PassEvents events(variant.eventProgram);
+  std::vector<MistypedControl> mistypedControls;
+  const char* rootPath = ChooseSettingsRoot(&mistypedControls);
+  for (const MistypedControl& control : mistypedControls) {
+    events.PolicyValueWrongType(KeyName(control.root), schema::kControl, control.type);
+  }
   if (rootPath == nullptr) return;
   SettingsKey settings(rootPath);
-  PassEvents events(variant.eventProgram);
 
   // Chosen afresh at every pass. Declared before what the pass opens, so that it is released
   // last, and powrprof.dll with it.
@@ -180,11 +207,18 @@ void RunPolicyPass(const PassVariant& variant) {
   PolicyNumbers numbers(end.log);
   if (IsSwitchOn(numbers.Read(*end.options, schema::kLog))) {
     const DWORD threshold = numbers.Read(*end.options, schema::kLogLevel);
-    end.log.Open(end.options->GetStrValue(schema::kLogFile), threshold);
+    const std::string optionsPath = std::string(rootPath) + schema::kOptionsSubKey;
+    end.log.Open(ReadText(*end.options, optionsPath, schema::kLogFile, end), threshold);
   }
   numbers.Release();
+  for (const MistypedControl& control : mistypedControls) {
+    end.log.WriteError(std::string("Policy value ") + schema::kControl + " under " +
+                           KeyName(control.root) + " " + kNotATextEnding +
+                           "; the root does not count",
+                       kErrorLevel);
+  }
 
-  const std::string schemeName = end.root->GetStrValue(schema::kSettingsScheme);
+  const std::string schemeName = ReadText(*end.root, rootPath, schema::kSettingsScheme, end);
   const DWORD version = numbers.Read(*end.root, schema::kMajorVersion);
   if (!IsAcceptedVersion(version)) {
     PassFailed(end, version == 0 ? "Major version NULL" : "Major version too high");

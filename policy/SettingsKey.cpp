@@ -10,8 +10,15 @@ SettingsKey::SettingsKey(const std::string& keyPath) : path(keyPath) {}
 SettingsKey::~SettingsKey() = default;
 
 bool SettingsKey::IsVerified() {
+  bool notAText = false;
+  DWORD type = REG_NONE;
+  return IsVerified(&notAText, &type);
+}
+
+bool SettingsKey::IsVerified(bool* controlNotAText, DWORD* type) {
   RegKey root(HKEY_LOCAL_MACHINE, path);
-  const bool verified = root.GetStrValue(schema::kControl) == schema::kVerified;
+  const bool verified =
+      root.GetStrValue(schema::kControl, controlNotAText, type) == schema::kVerified;
   root.CloseKey();
   return verified;
 }

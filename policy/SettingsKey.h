@@ -18,6 +18,9 @@ class SettingsKey : public PMObject {
 
   // True only when the root's "Control" value reads exactly "Verify" (case included).
   bool IsVerified();
+  // The same; *controlNotAText tells that "Control" exists but is not a text (REG_SZ or
+  // REG_EXPAND_SZ), which the root then does not count with, and *type which type it has.
+  bool IsVerified(bool* controlNotAText, DWORD* type);
 
   // Each answers a key opened for reading; a key that cannot be opened has its failure
   // recorded and reads every value as absent.

@@ -49,8 +49,9 @@ inline constexpr PMEvent kSettingHeldByWindowsPolicy{0x80000BB8, EVENTLOG_WARNIN
 inline constexpr PMEvent kStateNotAvailable{0x80000BB9, EVENTLOG_WARNING_TYPE, 5};
 // 3002: the log file named by the policy is refused. %3 the path, %4 why.
 inline constexpr PMEvent kLogTargetRefused{0x80000BBA, EVENTLOG_WARNING_TYPE, 4};
-// 3003: a policy value holds no number. %3 its key, %4 its name, %5 the type it has
-// ("REG_SZ", ...).
+// 3003: a policy value is not of its type: a number that is not a REG_DWORD, a text that is
+// neither a REG_SZ nor a REG_EXPAND_SZ. %3 its key, %4 its name, %5 the type it has ("REG_SZ",
+// ...).
 inline constexpr PMEvent kPolicyValueWrongType{0x80000BBB, EVENTLOG_WARNING_TYPE, 5};
 // 3004: a policy value cannot be read. %3 its key, %4 its name, %5 the Windows error code.
 inline constexpr PMEvent kPolicyValueUnreadable{0x80000BBC, EVENTLOG_WARNING_TYPE, 5};

@@ -69,11 +69,32 @@ bool RegKey::SetValue(const std::string& name, DWORD number) {
 }
 
 std::string RegKey::GetStrValue(const std::string& name) {
-  char buffer[kStrValueBufferSize];
+  bool notAText = false;
   DWORD type = REG_NONE;
+  return ReadText(name, /*textOnly=*/false, &notAText, &type);
+}
+
+std::string RegKey::GetStrValue(const std::string& name, bool* notAText, DWORD* type) {
+  return ReadText(name, /*textOnly=*/true, notAText, type);
+}
+
+std::string RegKey::ReadText(const std::string& name, bool textOnly, bool* notAText, DWORD* type) {
+  char buffer[kStrValueBufferSize];
   DWORD length = kStrValueBufferSize;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                       &length) != ERROR_SUCCESS) {
+  *type = REG_NONE;
+  const LONG result =
+      RegQueryValueExA(key, name.c_str(), nullptr, type, reinterpret_cast<BYTE*>(buffer), &length);
+  // A value too long for the buffer exists all the same; its type is asked for again without
+  // data, which the registry answers whatever the value's size.
+  // Should that fail, the value is taken for an over-long text.
+  if (result == ERROR_MORE_DATA && textOnly &&
+      RegQueryValueExA(key, name.c_str(), nullptr, type, nullptr, nullptr) != ERROR_SUCCESS) {
+    *type = REG_SZ;
+  }
+  const bool exists = result == ERROR_SUCCESS || result == ERROR_MORE_DATA;
+  *notAText = textOnly && exists && *type != REG_SZ && *type != REG_EXPAND_SZ;
+  if (result != ERROR_SUCCESS || *notAText) {
+    if (!exists) *type = REG_NONE;
     ReportError("GetStrValue failed");
     return std::string();
   }

@@ -38,6 +38,10 @@ class RegKey : public PMObject {
   // The value's bytes up to the first zero byte; the empty text when the value is absent,
   // larger than 1024 bytes or no key is open.
   std::string GetStrValue(const std::string& name);
+  // A text of the policy: only REG_SZ and REG_EXPAND_SZ data is a text, read as above. A value
+  // of any other type reads as an absent one does (the empty text); *notAText then tells that
+  // the value exists but holds no text, and *type which type it has.
+  std::string GetStrValue(const std::string& name, bool* notAText, DWORD* type);
   // The value as a number; kUnsetReading when it cannot be read. Only REG_DWORD data of one
   // to four bytes is a number (fewer than four fill the low-order bytes); any other type
   // reads as an absent value does.
@@ -53,6 +57,10 @@ class RegKey : public PMObject {
 
  protected:
   HKEY key;  // null when no key is open
+
+ private:
+  // Both forms of GetStrValue; textOnly: any type but REG_SZ and REG_EXPAND_SZ holds no text.
+  std::string ReadText(const std::string& name, bool textOnly, bool* notAText, DWORD* type);
 };
 
 #endif

@@ -160,6 +160,45 @@ TEST_F(RegKeyTest, GetStrValueReadsUpToTheFirstZeroWithinItsBuffer) {
   }
 }
 
+// The policy's form reads only REG_SZ and REG_EXPAND_SZ data as a text; any other type reads
+// as an absent value does, told apart from one with its type, also when it is too long for
+// the buffer.
+TEST_F(RegKeyTest, GetStrValueOfTheSettingsReadsOnlyTextTypes) {
+  const struct {
+    const char* what;
+    DWORD type;
+    std::string data;
+    std::string text;
+    bool notAText;
+  } cases[] = {
+      {"REG_SZ", REG_SZ, std::string("Verify\0", 7), "Verify", false},
+      {"REG_EXPAND_SZ, not expanded", REG_EXPAND_SZ, std::string("%TEMP%\0", 7), "%TEMP%", false},
+      {"REG_SZ too long", REG_SZ, std::string(1024, 'x') + '\0', "", false},
+      {"REG_MULTI_SZ", REG_MULTI_SZ, std::string("Verify\0\0", 8), "", true},
+      {"REG_BINARY of the text", REG_BINARY, "Verify", "", true},
+      {"REG_BINARY too long", REG_BINARY, std::string(2000, 'y'), "", true},
+      {"REG_DWORD", REG_DWORD, std::string("\x41\x42\0\0", 4), "", true},
+      {"REG_NONE", REG_NONE, std::string("Verify\0", 7), "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    host::WriteValue(HKEY_LOCAL_MACHINE, kPath, "S", c.type, Data(c.data));
+    RegKey key(HKEY_LOCAL_MACHINE, kPath);
+    bool notAText = !c.notAText;
+    DWORD type = 0xBAD;
+    EXPECT_EQ(key.GetStrValue("S", &notAText, &type), c.text);
+    EXPECT_EQ(notAText, c.notAText);
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(key.GetErrorText(), c.text.empty() ? "GetStrValue failed" + kSuffix : "");
+  }
+  RegKey key(HKEY_LOCAL_MACHINE, kPath);
+  bool notAText = true;
+  DWORD type = REG_SZ;
+  EXPECT_EQ(key.GetStrValue("Absent", &notAText, &type), "");
+  EXPECT_FALSE(notAText);
+  EXPECT_EQ(type, DWORD{REG_NONE});
+}
+
 // Only REG_DWORD data of one to four bytes is a number; everything else reads as an absent
 // value does, but is told apart from one.
 TEST_F(RegKeyTest, GetDwordValueReadsOnlyRegDwordDataAsANumber) {
