@@ -89,10 +89,10 @@ TEST_P(MistypedTextTest, ControlOfAnotherTypeLeavesTheLocalRootToCount) {
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"ERROR: Policy value Control under HKEY_LOCAL_MACHINE\\" +
-                                  kPolicyPath +
-                                  " is not a REG_SZ or REG_EXPAND_SZ; the root does not count",
-                              "INFO: SetUserAcVideoTimeOut() Succeded", kCommitted}));
+  EXPECT_EQ(LogText(),
+            Lines({"ERROR: Policy value Control under HKEY_LOCAL_MACHINE\\" + kPolicyPath +
+                       " is not a REG_SZ or REG_EXPAND_SZ; the root does not count",
+                   "INFO: SetUserAcVideoTimeOut() Succeded", kCommitted}));
   EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 15u * 60);
   EXPECT_EQ(reported_events::All(),
             (Texts{WrongTypeEvent(kPolicyPath, "Control", GetParam().typeName),
