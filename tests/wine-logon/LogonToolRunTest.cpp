@@ -272,6 +272,50 @@ TEST_F(LogonToolRun, ALogFolderLinkedElsewhereGetsNoByteAndTheRefusalIsTold) {
 
 // Rejected before the scheme is read: one error line, and the registry as it was. The display
 // setting, which every commit switches on, shows that no commit ran.
+// The policy's texts count only as REG_SZ or REG_EXPAND_SZ. A Control holding "Verify" as a
+// REG_MULTI_SZ leaves no root that counts: no log, no backup, no change, and the warning event
+// names the value and its type. A SettingsScheme holding the bytes of "Simple" as REG_BINARY is
+// rejected as an invalid name, after a line that says why.
+TEST_F(LogonToolRun, PolicyTextsOfAnotherTypeReadAsAbsent) {
+  char user[257];
+  DWORD size = sizeof user;
+  ASSERT_TRUE(GetUserNameA(user, &size));
+  const winetest::WithEventTrace trace;
+  const std::string multi("Verify\0\0", 8);
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetValue(HKEY_LOCAL_MACHINE, winetest::kGroupPolicyKey, "Control",
+                               REG_MULTI_SZ, winetest::Bytes(multi.begin(), multi.end())));
+  size_t start = winetest::StderrLog().size();
+  ProgramRun run = RunTool(HERE);
+  std::string traceLog = winetest::StderrLog();
+
+  EXPECT_FALSE(winetest::FileExists(LogPath()));
+  EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
+  EXPECT_SCHEME(0, defaults_);
+  EXPECT_EQ(
+      std::vector<std::string>{winetest::Expected(
+          pm_events::kPolicyValueWrongType,
+          {"logon tool", user, std::string("HKEY_LOCAL_MACHINE\\") + winetest::kGroupPolicyKey,
+           "Control", "REG_MULTI_SZ"})},
+      winetest::Describe(winetest::EventsOf(
+          winetest::ParseEventTrace(traceLog.substr(std::min(start, traceLog.size()))),
+          run.processId)));
+
+  ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, winetest::kGroupPolicyKey,
+                                             "Control", REG_SZ, "Verify"));
+  const std::string simple = "Simple";
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetValue(HKEY_LOCAL_MACHINE, winetest::kGroupPolicyKey, "SettingsScheme",
+                               REG_BINARY, winetest::Bytes(simple.begin(), simple.end())));
+  RunTool(HERE);
+
+  EXPECT_FILE_LINES(LogPath(),
+                    {"ERROR: Policy value SettingsScheme is not a REG_SZ or REG_EXPAND_SZ; ignored",
+                     "ERROR: Invalid Scheme Name"});
+  EXPECT_NO_REG_KEY(HKEY_CURRENT_USER, winetest::kBackupKey);
+  EXPECT_SCHEME(0, defaults_);
+}
+
 TEST_F(LogonToolRun, RejectsLayoutVersionZeroWithOneErrorLineAndWritesNothing) {
   ASSERT_EQ(ERROR_SUCCESS,
             winetest::SetDword(HKEY_LOCAL_MACHINE, winetest::kGroupPolicyKey, "MajorVersion", 0));
