@@ -29,7 +29,10 @@ PolicyReading ReadNumber(RegKey& key, const char* name) {
 // The log as a pass would open it, checked without creating or writing it.
 LogStatus CheckLog(RegKey& options) {
   LogStatus log;
-  const std::string file = options.GetStrValue(schema::kLogFile);
+  // Of another type than a text it names no log, as for a pass.
+  bool notAText = false;
+  DWORD type = REG_NONE;
+  const std::string file = options.GetStrValue(schema::kLogFile, &notAText, &type);
   if (!IsSwitchOn(ReadNumber(options, schema::kLog).value) || file.empty()) {
     log.kind = LogStatus::kOff;
     return log;
@@ -46,7 +49,9 @@ void ReadPolicy(PolicyStatus& status, PwrScheme& scheme) {
   RegKey root = settings.OpenSettings();
   RegKey options = settings.OpenOptions();
 
-  status.schemeName = root.GetStrValue(schema::kSettingsScheme);
+  DWORD schemeNameType = REG_NONE;
+  status.schemeName =
+      root.GetStrValue(schema::kSettingsScheme, &status.schemeNameNotAText, &schemeNameType);
   status.schemeNameRead = true;
   status.schemeNameAccepted = IsAcceptedSchemeName(status.schemeName);
   status.version = ReadNumber(root, schema::kMajorVersion);
@@ -70,6 +75,9 @@ void ReadPolicy(PolicyStatus& status, PwrScheme& scheme) {
 }
 
 CannotTell WhyNot(const PolicyStatus& status) {
+  // Before all else: a pass chooses its root first, and may enforce another root than the
+  // administrator meant.
+  if (!status.mistypedControls.empty()) return CannotTell::kControlNotAText;
   if (status.root == nullptr) return CannotTell::kNoRoot;
   if (!status.versionAccepted) return CannotTell::kVersionRejected;
   if (!status.schemeNameAccepted) return CannotTell::kSchemeNameRejected;
@@ -116,7 +124,7 @@ PolicyStatus CheckPolicyStatus() {
     status.settings[i].policyValue = kSettings[i].policyValue;
   }
 
-  status.root = ChooseSettingsRoot();
+  status.root = ChooseSettingsRoot(&status.mistypedControls);
   // The interface a pass would choose now.
   const ProbedPowerInterface probed = ProbePowerInterface();
   PwrMgmt mgmt(probed.power);

@@ -6,8 +6,10 @@
 #define PM_POLICYSTATUS_H
 
 #include <string>
+#include <vector>
 
 #include "PMLog.h"
+#include "PassRules.h"
 #include "PolicySettings.h"
 #include "Win32Api.h"
 
@@ -40,6 +42,7 @@ struct SettingStatus {
 // Why the check cannot tell, in the order a pass would stop.
 enum class CannotTell {
   kNo,                  // it can
+  kControlNotAText,     // a root's "Control" is not a text: which policy is meant is unclear
   kNoRoot,              // no settings root counts: a pass does nothing
   kVersionRejected,     // a pass stops at the layout version
   kSchemeNameRejected,  // a pass stops at the settings scheme's name
@@ -60,13 +63,15 @@ struct LogStatus {
 };
 
 struct PolicyStatus {
-  const char* root = nullptr;       // below HKEY_LOCAL_MACHINE; null when none counts
-  const char* powerInterface = "";  // "legacy", "current" or "none"
+  const char* root = nullptr;                     // below HKEY_LOCAL_MACHINE; null when none counts
+  std::vector<MistypedControl> mistypedControls;  // roots passed over for it
+  const char* powerInterface = "";                // "legacy", "current" or "none"
   bool powerInterfaceFound = false;
   PolicyReading version;
   bool versionAccepted = false;
   bool schemeNameRead = false;
   std::string schemeName;
+  bool schemeNameNotAText = false;  // stored with another type: read as absent
   bool schemeNameAccepted = false;
   PolicyReading securityBypass;
   bool securityBypassOn = false;

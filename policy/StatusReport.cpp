@@ -56,6 +56,7 @@ std::string Quoted(const std::string& text) {
 
 std::string SchemeName(const PolicyStatus& status) {
   if (!status.schemeNameRead) return kNotRead;
+  if (status.schemeNameNotAText) return "rejected not-a-text";
   return std::string(status.schemeNameAccepted ? "accepted " : "rejected ") +
          Quoted(status.schemeName);
 }
@@ -128,6 +129,8 @@ std::string Result(const PolicyStatus& status) {
   switch (status.cannotTell) {
     case CannotTell::kNo:
       return status.Differs() ? "differs" : "complies";
+    case CannotTell::kControlNotAText:
+      return "unknown control-not-a-text";
     case CannotTell::kNoRoot:
       return "unknown no-root";
     case CannotTell::kVersionRejected:

@@ -127,6 +127,31 @@ void SchemeCannotBeRead(bool current) {
   }
 }
 
+// A policy text stored with another type than REG_SZ or REG_EXPAND_SZ, holding the very bytes
+// of the right text.
+void StoreMistyped(const std::string& key, const char* name, DWORD type, const std::string& text) {
+  const std::string bytes = text + std::string(type == REG_MULTI_SZ ? 2 : 1, '\0');
+  host::WriteValue(HKEY_LOCAL_MACHINE, key, name, type,
+                   std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+const std::string kPolicyRootPath = "Software\\Policies\\Velmorant\\Dorvane";
+void ControlAsMultipleTexts(bool) {
+  StoreMistyped(kPolicyRootPath, "Control", REG_MULTI_SZ, "Verify");
+}
+// The local root is seeded; the group-policy one has all but a text Control.
+void PolicyRootWithBinaryControl(bool) {
+  StoreMistyped(kPolicyRootPath, "Control", REG_BINARY, "Verify");
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPolicyRootPath, "MajorVersion", 2);
+  host::WriteString(HKEY_LOCAL_MACHINE, kPolicyRootPath, "SettingsScheme", "Simple");
+}
+void SchemeNameAsMultipleTexts(bool) {
+  StoreMistyped(kPolicyRootPath, "SettingsScheme", REG_MULTI_SZ, "Simple");
+}
+void LogFileAsBinary(bool) {
+  host::WriteDword(HKEY_LOCAL_MACHINE, kPolicyRootPath + "\\Options", "Log", 1);
+  StoreMistyped(kPolicyRootPath + "\\Options", "LogFile", REG_BINARY, "C:\\Dorvane.log");
+}
+
 // The machine has no powrprof.dll: no power-scheme interface at all.
 void NoPowrprof(bool) { host::SetPowerMachine(PowerMachine::kWithoutPowrprof); }
 
@@ -279,6 +304,21 @@ const StatusCase kCases[] = {
      OptionsWith(1), kEqual, nullptr,
      {"settings-scheme: rejected \"\"", "result: unknown settings-scheme-rejected"},
      kStatusCannotTell},
+    {"a Control that is not a text", false, kStandardRoot, OptionsWith(1), kEqual,
+     ControlAsMultipleTexts,
+     {"root: none", "result: unknown control-not-a-text"},
+     kStatusCannotTell},
+    {"a group-policy Control that is not a text beside a local root", true, kStandardRoot,
+     OptionsWith(1), kEqual, PolicyRootWithBinaryControl,
+     {"root: HKEY_LOCAL_MACHINE\\Software\\Velmorant\\Dorvane", "version: accepted 2",
+      "result: unknown control-not-a-text"},
+     kStatusCannotTell},
+    {"a scheme name that is not a text", false, kStandardRoot, OptionsWith(1), kEqual,
+     SchemeNameAsMultipleTexts,
+     {"settings-scheme: rejected not-a-text", "result: unknown settings-scheme-rejected"},
+     kStatusCannotTell},
+    {"a log file that is not a text", false, kStandardRoot, OptionsWith(1), kEqual,
+     LogFileAsBinary, {"log: off", "result: complies"}, kStatusComplies},
     {"no active scheme", false, kStandardRoot, OptionsWith(1), kEqual, NoActiveScheme,
      {"active-scheme: unknown",
       "setting: ACUserMonIdleTime         policy=20          scheme=-          pass=unknown",
