@@ -263,7 +263,7 @@ class PassInvariants {
 
   // The invariants the pass broke, as texts; empty when it kept them all. `failuresInjected`
   // says whether a platform call was made to fail during the pass.
-  std::vector<std::string> Broken(bool failuresInjected) const {
+  std::vector<std::string> Broken(bool failuresInjected = false) const {
     std::vector<std::string> broken;
     if (host::OpenHandleCount() != 0) {
       broken.push_back("the pass left " + std::to_string(host::OpenHandleCount()) +

@@ -13,37 +13,10 @@ namespace {
 using host::PowerMachine;
 using machine_kind::kSeeded;
 using machine_kind::Minutes;
+using machine_kind::Replaced;
+using machine_kind::Snapshot;
 
-class MachineKindPassTest : public machine_kind::MachineKindFixture<> {
- protected:
-  // What the policy's own names record: the values each change replaced.
-  static Values Replaced(const Minutes& m) {
-    Values values;
-    for (const Setting& setting : kSettings) {
-      values.emplace_back(setting.policyValue, machine_kind::MinutesOf(m, setting));
-    }
-    return values;
-  }
-
-  // The snapshot values of a scheme against a policy: for mains, then battery, what the scheme
-  // holds, then what the policy asks for (UpdatePassTest spells the order out).
-  static Values Snapshot(const Minutes& s, const Minutes& p) {
-    Values values;
-    for (const PowerSource source : {PowerSource::kAc, PowerSource::kDc}) {
-      for (const Setting& setting : kSettings) {
-        if (setting.id.source == source && setting.snapshotCurrent != nullptr) {
-          values.emplace_back(setting.snapshotCurrent, machine_kind::MinutesOf(s, setting));
-        }
-      }
-      for (const Setting& setting : kSettings) {
-        if (setting.id.source == source && setting.snapshotPolicy != nullptr) {
-          values.emplace_back(setting.snapshotPolicy, machine_kind::MinutesOf(p, setting));
-        }
-      }
-    }
-    return values;
-  }
-};
+class MachineKindPassTest : public machine_kind::MachineKindFixture<> {};
 
 TEST_P(MachineKindPassTest, TheServicePassEnforcesEverySetting) {
   const Minutes policy = {15, 25, 90, 3, 4, 60, 45, 0};
