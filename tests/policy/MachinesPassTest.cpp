@@ -12,8 +12,8 @@
 
 #include "HostCurrentSchemeStore.h"
 #include "MachineKindFixture.h"
-#include "PolicySettings.h"
 #include "PMEventReporter.h"
+#include "PolicySettings.h"
 #include "ReportedEvents.h"
 #include "StatusCommand.h"
 
@@ -85,12 +85,12 @@ struct StateCase {
 const StateCase kStateCases[] = {
     {"modern standby sets standby without forcing it", Capabilities(0, 1, 1),
      "ACUserStandByIdleTime", 25, true, false, true, "change"},
-    {"modern standby sets battery standby", Capabilities(0, 1, 1), "DCUserStandByIdleTime", 3,
-     true, false, true, "change"},
+    {"modern standby sets battery standby", Capabilities(0, 1, 1), "DCUserStandByIdleTime", 3, true,
+     false, true, "change"},
     {"neither S3 nor S0 idle refuses standby", Capabilities(0, 0, 1), "ACUserStandByIdleTime", 25,
      false, true, true, "refused"},
-    {"standby never without sleep is already so", Capabilities(0, 0, 1), "DCUserStandByIdleTime",
-     0, false, false, false, "no-such-state"},
+    {"standby never without sleep is already so", Capabilities(0, 0, 1), "DCUserStandByIdleTime", 0,
+     false, false, false, "no-such-state"},
     {"hibernation never without hibernation is already so", Capabilities(1, 0, 0),
      "ACMachHibernateIdleTime", 0, false, false, false, "no-such-state"},
     {"hibernation nonzero without hibernation is refused", Capabilities(1, 0, 0),
@@ -121,8 +121,7 @@ TEST_P(MachineStates, ThePassAndTheCheckAgree) {
   EXPECT_NE(before.text.find(std::string(c.policyValue) + " "), std::string::npos);
   EXPECT_NE(before.text.find("pass=" + verdict), std::string::npos) << before.text;
   const std::string log = LogText();
-  EXPECT_EQ(log.find(setting->serviceAnnouncement) != std::string::npos, changed || refused)
-      << log;
+  EXPECT_EQ(log.find(setting->serviceAnnouncement) != std::string::npos, changed || refused) << log;
   EXPECT_EQ(log.find("ERROR: PwrScheme::" + std::string(setting->setter)) != std::string::npos,
             refused)
       << log;
@@ -136,11 +135,10 @@ TEST_P(MachineStates, ThePassAndTheCheckAgree) {
     EXPECT_EQ(StoredMinutes(), expected);
   }
   EXPECT_EQ(BackedUp(c.policyValue), changed || refused);
-  const Texts warnings =
-      refused ? Texts{Expected(pm_events::kStateNotAvailable,
-                               {"service", "Administrator", c.policyValue,
-                                std::to_string(c.minutes), StateName(*setting)})}
-              : Texts{};
+  const Texts warnings = refused ? Texts{Expected(pm_events::kStateNotAvailable,
+                                                  {"service", "Administrator", c.policyValue,
+                                                   std::to_string(c.minutes), StateName(*setting)})}
+                                 : Texts{};
   Texts reported;
   for (const std::string& event : reported_events::All()) {
     if (event.compare(0, 8, "warning ") == 0) reported.push_back(event);
@@ -195,10 +193,10 @@ TEST_P(HeldSetting, IsLeftAloneWhileTheRestIsEnforced) {
   const std::string held = std::string(c.policyValue) +
                            " is held by Windows' own power policy at " +
                            std::to_string(c.heldSeconds / 60) + " minutes";
-  const std::string heldLine =
-      c.atOurValue ? "INFO: " + held + ", as this policy asks; left alone"
-                   : "ERROR: " + held + "; this policy asks for " + std::to_string(c.minutes) +
-                         " minutes, which only Windows' policy can set";
+  const std::string heldLine = c.atOurValue ? "INFO: " + held + ", as this policy asks; left alone"
+                                            : "ERROR: " + held + "; this policy asks for " +
+                                                  std::to_string(c.minutes) +
+                                                  " minutes, which only Windows' policy can set";
   EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
                               "INFO: SetUserAcVideoTimeOut() Succeded", heldLine,
                               "INFO: Commiting of Power Scheme() Succeded"}));
@@ -215,10 +213,10 @@ TEST_P(HeldSetting, IsLeftAloneWhileTheRestIsEnforced) {
   Texts events = {Expected(pm_events::kPassChangedSettings,
                            {"service", "Administrator", "1", "ACUserMonIdleTime 20 -> 15"})};
   if (!c.atOurValue) {
-    events.insert(events.begin(), Expected(pm_events::kSettingHeldByWindowsPolicy,
-                                           {"service", "Administrator", c.policyValue,
-                                            std::to_string(c.heldSeconds / 60),
-                                            std::to_string(c.minutes)}));
+    events.insert(events.begin(),
+                  Expected(pm_events::kSettingHeldByWindowsPolicy,
+                           {"service", "Administrator", c.policyValue,
+                            std::to_string(c.heldSeconds / 60), std::to_string(c.minutes)}));
   }
   EXPECT_EQ(reported_events::All(), events);
 
