@@ -157,12 +157,13 @@ INSTANTIATE_TEST_SUITE_P(OnEachMachine, MachineKindPassTest,
                                          PowerMachine::kCurrentWithoutLegacy),
                          machine_kind::MachineParamName);
 
-// What only a current machine does: a write its own power policy refuses fails the commit,
-// with nothing half-written, and the security bypass has nothing to write.
+// What only a current machine does: a write the platform refuses fails the commit, with
+// nothing half-written, and the security bypass has nothing to write.
 class CurrentMachinePassTest : public MachineKindPassTest {};
 
 TEST_P(CurrentMachinePassTest, AWriteThePlatformRefusesFailsTheCommitAndChangesNothing) {
-  current_store::HoldByPolicy(current_store::kDiskIdle, true, 600);
+  // The second write, the disk's, after the monitor's.
+  host::FailCall(host::gated::PowerWriteACValueIndex, 2, ERROR_ACCESS_DENIED);
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15) + Dword("ACUserHDDspindownIdleTime", 45));
 
   RunPass();
