@@ -3,9 +3,9 @@
 (ERROR: ..., INFO: ...), the debug texts and the setup commands' failure texts.
 
 1. Every such text the guide quotes can be made by the code: each quote is cut at its
-   placeholders (NAME, PATH, KEY, REASON, SETTER, TYPE, N and "...", the parts the code fills in), and
-   each remaining piece must be a run of whole string literals of the system's sources, of
-   numbers, and of Windows paths (the parts the code fills in, shown filled in).
+   placeholders (NAME, PATH, KEY, REASON, SETTER, TYPE, N, M and "...", the parts the code
+   fills in), and each remaining piece must be a run of whole string literals of the system's
+   sources, of numbers, and of Windows paths (the parts the code fills in, shown filled in).
    A quote is a `code span`, a "double-quoted text" or a line of an indented code block that
    starts with "ERROR: " or "INFO: ", or whose first word is the first word of a text of the
    code (2.), so that a text of the code changed anywhere but at its start is caught here.
@@ -50,7 +50,7 @@ EXCEPTIONS = {
     "PwrScheme::SetMachAcStandbyTimeOut(): ": "the machine standby setter, only the exerciser's",
 }
 
-PLACEHOLDER = re.compile(r"\b(?:NAME|PATH|KEY|REASON|SETTER|TYPE|N)\b|\.\.\.|\u2026")
+PLACEHOLDER = re.compile(r"\b(?:NAME|PATH|KEY|REASON|SETTER|TYPE|N|M)\b|\.\.\.|\u2026")
 # Parts the code fills in, shown filled in: a number, a Windows path.
 FILLED_IN = [re.compile(r"[0-9]+"), re.compile(r"(?:[A-Za-z]:\\|\\\\)[^ ]*")]
 LITERAL = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
