@@ -94,7 +94,7 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
   for (size_t i = 0; i < kSettingCount; ++i) {
     const Setting& setting = kSettings[i];
     const DWORD policy = numbers.Read(schemeKey, setting.policyValue);
-    if (!PassChanges(policy, scheme.GetTimeOut(setting))) continue;
+    if (DecideSetting(scheme, setting, policy) != SettingDecision::kChange) continue;
 
     log.WriteInfo(setting.*variant.announcement, kAnnouncementLevel);
     backup.Write(setting.policyValue, found[i]);

@@ -3,6 +3,7 @@
 #include "RegistrySchema.h"
 
 // Unsigned, so the unset reading of an absent value is always out of range.
-bool PassChanges(DWORD policy, DWORD current) {
-  return policy != current && policy < schema::kEnforcedBelow;
+SettingDecision DecideSetting(const PwrScheme& scheme, const Setting& setting, DWORD policy) {
+  if (policy >= schema::kEnforcedBelow) return SettingDecision::kIgnore;
+  return scheme.Holds(setting, policy) ? SettingDecision::kKeep : SettingDecision::kChange;
 }

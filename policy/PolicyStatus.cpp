@@ -87,9 +87,11 @@ void JudgeSettings(PolicyStatus& status, PwrScheme& scheme) {
     const Setting& setting = kSettings[i];
     SettingStatus& judged = status.settings[i];
     const DWORD policy = judged.policy.value;
-    if (!PassChanges(policy, scheme.GetTimeOut(setting))) {
-      judged.verdict =
-          policy < schema::kEnforcedBelow ? SettingVerdict::kSame : SettingVerdict::kIgnored;
+    const SettingDecision decision = DecideSetting(scheme, setting, policy);
+    if (decision == SettingDecision::kIgnore) {
+      judged.verdict = SettingVerdict::kIgnored;
+    } else if (decision == SettingDecision::kKeep) {
+      judged.verdict = SettingVerdict::kSame;
     } else if (scheme.SetTimeOut(setting, policy)) {
       judged.verdict = SettingVerdict::kRefused;
       judged.refusal = scheme.GetErrorText();

@@ -224,3 +224,8 @@ const char* CurrentPowerInterface::SetMinutes(POWER_POLICY& policy, SettingId se
   Seconds(policy, setting) = ToSeconds(minutes);
   return nullptr;
 }
+
+bool CurrentPowerInterface::Holds(const POWER_POLICY& policy, SettingId setting,
+                                  DWORD minutes) const {
+  return Seconds(policy, setting) == ToSeconds(minutes);
+}

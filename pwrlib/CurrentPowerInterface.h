@@ -76,6 +76,8 @@ class CurrentPowerInterface : public PowerInterface {
   // total, whatever the standby time-out; the machine's standby time-out is the user's.
   DWORD GetMinutes(const POWER_POLICY& policy, SettingId setting) const override;
   const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
+  // The seconds stored are minutes times 60.
+  bool Holds(const POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
 
  private:
   bool SchemeAt(UINT index, GUID* scheme) const;

@@ -23,6 +23,7 @@ class NoPowerInterface : public PowerInterface {
   const char* SetMinutes(POWER_POLICY&, SettingId, DWORD) const override {
     return "No power scheme interface";
   }
+  bool Holds(const POWER_POLICY&, SettingId, DWORD) const override { return false; }
 };
 
 ProbedPowerInterface Chosen(std::shared_ptr<PowerInterface> power, bool found,

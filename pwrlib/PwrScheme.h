@@ -45,6 +45,9 @@ class PwrScheme : public PMObject {
   // setting's capability first and refuses with "PwrScheme::<setter>(): <reason>".
   DWORD GetTimeOut(const Setting& setting) const;
   bool SetTimeOut(const Setting& setting, DWORD minutes);
+  // Whether the scheme holds exactly `minutes` of the setting: what its setter would store is
+  // what is stored. The getter drops the remainder; this does not (59 seconds is not 0).
+  bool Holds(const Setting& setting, DWORD minutes) const;
 
   DWORD GetUserAcVideoTimeOut() const;
   DWORD GetUserDcVideoTimeOut() const;

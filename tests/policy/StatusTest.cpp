@@ -419,6 +419,38 @@ INSTANTIATE_TEST_SUITE_P(Policies, StatusForeseesThePass,
                                           testing::ValuesIn(kAgreementCases)),
                          machine_kind::MachineAndCaseName());
 
+// The check counts a setting as held only in exactly the policy's minutes, as the pass does:
+// 59 seconds against a policy of 0 differs. The scheme= field keeps showing whole minutes.
+class StatusOfExactSeconds
+    : public machine_kind::MachineKindFixture<std::tuple<PowerMachine, machine_kind::SecondsCase>> {
+};
+
+TEST_P(StatusOfExactSeconds, CountsOnlyThePolicysMinutesAsHeld) {
+  const machine_kind::SecondsCase& c = std::get<1>(GetParam());
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    const Setting& setting = kSettings[i];
+    SCOPED_TRACE(setting.policyValue);
+    SeedSeconds(setting, c.seconds);
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(schema::kPolicyRoot) + "\\Simple");
+    SeedPolicy(kPolicyRoot, kStandardRoot, OptionsWith(1),
+               DwordLine(setting.policyValue, c.policy));
+
+    const StatusRun run = RunStatus();
+
+    EXPECT_EQ(run.Verdict(i), c.changes ? "change" : "same") << run;
+    EXPECT_EQ(run.exitStatus, c.changes ? kStatusDiffers : kStatusComplies) << run;
+    const std::string& line = run.lines.at(kFirstSettingLine + i);
+    EXPECT_NE(line.find(" scheme=" + std::to_string(c.seconds / 60) + " "), std::string::npos)
+        << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StatusOfExactSeconds,
+                         testing::Combine(testing::Values(PowerMachine::kLegacyOnly,
+                                                          PowerMachine::kCurrent),
+                                          testing::ValuesIn(machine_kind::kSecondsCases)),
+                         machine_kind::MachineAndCaseName());
+
 // Legacy schemes keep hibernation after standby, current ones keep the total: a total that does
 // not come after standby is refused on the one and stored on the other, as a pass does.
 TEST_P(StatusTest, JudgesAHibernationTotalAsTheSchemeKeepsIt) {

@@ -25,9 +25,10 @@ const Texts kCurrentFunctions = {"PowerGetActiveScheme",    "PowerReadACValueInd
                                  "PowerReadDCValueIndex",   "PowerWriteACValueIndex",
                                  "PowerWriteDCValueIndex",  "PowerSetActiveScheme",
                                  "PowerSettingAccessCheck", "GetPwrCapabilities"};
-const Texts kLegacyFunctions = {
-    "GetActivePwrScheme",    "ReadPwrScheme",         "WritePwrScheme",    "SetActivePwrScheme",
-    "IsPwrHibernateAllowed", "CanUserWritePwrScheme", "GetPwrCapabilities"};
+const Texts kLegacyFunctions = {"GetActivePwrScheme",    "ReadPwrScheme",
+                                "WritePwrScheme",        "SetActivePwrScheme",
+                                "EnumPwrSchemes",        "IsPwrHibernateAllowed",
+                                "CanUserWritePwrScheme", "GetPwrCapabilities"};
 
 Texts Repeated(const char* call, size_t times) { return Texts(times, call); }
 
