@@ -26,7 +26,8 @@ std::string ToAnsi(const WCHAR* text) {
 // ANSI text as wide text, each byte one code unit (the inverse of ToAnsi).
 std::wstring ToWide(const char* text) {
   std::wstring out;
-  for (; *text != '\0'; ++text) out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*text)));
+  for (; *text != '\0'; ++text)
+    out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*text)));
   return out;
 }
 

@@ -39,8 +39,8 @@ BOOLEAN ReadScheme(UINT id, PPOWER_POLICY policy);
 BOOLEAN WriteScheme(PUINT id, const char* name, const char* description, PPOWER_POLICY policy);
 // The records given must carry revision 1 (else ERROR_REVISION_MISMATCH). The stand-in has no
 // running power policy apart from the active scheme: a policy given becomes scheme id's
-// stored records (written only where it differs from them); it keeps no global policy, so a global one given is checked and not kept,
-// and a null one leaves the (absent) global policy as it is.
+// stored records (written only where it differs from them); it keeps no global policy, so a global
+// one given is checked and not kept, and a null one leaves the (absent) global policy as it is.
 BOOLEAN SetActiveScheme(UINT id, PGLOBAL_POWER_POLICY global, PPOWER_POLICY policy);
 
 // One scheme found by EnumSchemes: its index, its name and description (ANSI; empty when not

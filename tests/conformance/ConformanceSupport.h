@@ -159,9 +159,8 @@ inline bool DenyReading(HKEY root, const std::string& path) {
 #ifdef _WIN32
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   // Everyone: denied KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY, allowed all else.
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x19;;;WD)(A;;KA;;;WD)",
-                                                            SDDL_REVISION_1, &descriptor,
-                                                            nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "D:(D;;0x19;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
     return false;
   }
   HKEY key = nullptr;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -339,7 +340,8 @@ TEST_F(RegistryConformance, AKeyThatDeniesReadingIsRefusedNotMissing) {
   RegCloseKey(child);
   ASSERT_TRUE(conformance::DenyReading(HKEY_LOCAL_MACHINE, Path("Parent")));
 
-  for (REGSAM access : {KEY_READ, KEY_QUERY_VALUE, KEY_ENUMERATE_SUB_KEYS, KEY_ALL_ACCESS}) {
+  for (REGSAM access : std::initializer_list<REGSAM>{KEY_READ, KEY_QUERY_VALUE,
+                                                     KEY_ENUMERATE_SUB_KEYS, KEY_ALL_ACCESS}) {
     SCOPED_TRACE(access);
     HKEY key = reinterpret_cast<HKEY>(uintptr_t{kSentinelWord});
     EXPECT_EQ(ERROR_ACCESS_DENIED,
@@ -358,8 +360,8 @@ TEST_F(RegistryConformance, AKeyThatDeniesReadingIsRefusedNotMissing) {
   RegCloseKey(writer);
 
   HKEY below = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Parent\\Child").c_str(), 0,
-                                         KEY_READ, &below));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Parent\\Child").c_str(), 0, KEY_READ, &below));
   EXPECT_VALUE(below, "Kept", REG_DWORD, Dword(7));
   RegCloseKey(below);
 }

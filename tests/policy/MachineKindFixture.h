@@ -43,8 +43,7 @@ inline void PrintTo(const Minutes& m, std::ostream* out) {
 inline const Minutes kSeeded = {20, 10, 70, 7, 5, 45, 30, 15};
 
 // The same scheme in seconds on a current machine.
-inline const current_store::Timeouts kSeededSeconds = {1200, 420,  600,  300,
-                                                       4200, 2700, 1800, 900};
+inline const current_store::Timeouts kSeededSeconds = {1200, 420, 600, 300, 4200, 2700, 1800, 900};
 
 // The same scheme on a legacy machine, whose record keeps hibernation as the delay after
 // standby: 60 and 40 minutes.

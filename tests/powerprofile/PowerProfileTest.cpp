@@ -341,8 +341,7 @@ struct Enumeration {
 BOOLEAN CALLBACK Collect(UINT index, DWORD nameBytes, LPWSTR name, DWORD descriptionBytes,
                          LPWSTR description, PPOWER_POLICY policy, LPARAM context) {
   auto* enumeration = reinterpret_cast<Enumeration*>(context);
-  enumeration->found.push_back(
-      {index, nameBytes, name, descriptionBytes, description, *policy});
+  enumeration->found.push_back({index, nameBytes, name, descriptionBytes, description, *policy});
   return enumeration->stopAfter == 0 || enumeration->found.size() < enumeration->stopAfter;
 }
 

@@ -25,10 +25,9 @@ const Texts kCurrentFunctions = {"PowerGetActiveScheme",    "PowerReadACValueInd
                                  "PowerReadDCValueIndex",   "PowerWriteACValueIndex",
                                  "PowerWriteDCValueIndex",  "PowerSetActiveScheme",
                                  "PowerSettingAccessCheck", "GetPwrCapabilities"};
-const Texts kLegacyFunctions = {"GetActivePwrScheme",    "ReadPwrScheme",
-                                "WritePwrScheme",        "SetActivePwrScheme",
-                                "EnumPwrSchemes",        "IsPwrHibernateAllowed",
-                                "CanUserWritePwrScheme", "GetPwrCapabilities"};
+const Texts kLegacyFunctions = {
+    "GetActivePwrScheme", "ReadPwrScheme",         "WritePwrScheme",        "SetActivePwrScheme",
+    "EnumPwrSchemes",     "IsPwrHibernateAllowed", "CanUserWritePwrScheme", "GetPwrCapabilities"};
 
 Texts Repeated(const char* call, size_t times) { return Texts(times, call); }
 

@@ -67,8 +67,8 @@ TEST_P(UserWithRights, WritesAndActivatesWhateverTheBypass) {
   EXPECT_FALSE(scheme.commit());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(host::Calls(),
-            (Calls{"CanUserWritePwrScheme", "EnumPwrSchemes", "WritePwrScheme", "SetActivePwrScheme",
-                   "SystemParametersInfoA", "SystemParametersInfoA"}));
+            (Calls{"CanUserWritePwrScheme", "EnumPwrSchemes", "WritePwrScheme",
+                   "SetActivePwrScheme", "SystemParametersInfoA", "SystemParametersInfoA"}));
   EXPECT_EQ(StoredUserHalf(0), BytesOf(scheme.Policy().user));
   EXPECT_EQ(StoredMachineHalf(0), BytesOf(scheme.Policy().mach));
   EXPECT_EQ(Active(), 0u);

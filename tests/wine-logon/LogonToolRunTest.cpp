@@ -105,6 +105,17 @@ TEST_F(LogonToolRun, AppliesTheExamplePolicyToTheUsersSchemeAndBacksItUpForTheUs
       monitor_.TextsOf(run.processId));
 }
 
+// The commit writes the scheme under its own name and description, which the power profile
+// beside the tool requires: a null name would be refused and the scheme left as it was.
+TEST_F(LogonToolRun, TheSchemeKeepsItsNameAndDescription) {
+  RunTool(HERE);
+  ExpectExamplePolicyEnforced(HERE);
+  const std::string scheme0 = scheme_store::UserKey(0);
+  EXPECT_REG_TEXT(HKEY_CURRENT_USER, scheme0, "Name", REG_SZ, "Home/Office Desk");
+  EXPECT_REG_TEXT(HKEY_CURRENT_USER, scheme0, "Description", REG_SZ,
+                  "For a computer that stays on mains power at home or in the office.");
+}
+
 TEST_F(LogonToolRun, IgnoresItsArguments) {
   RunTool(HERE, {"/Install", "/Uninstall", "-h", "two words"});
   ExpectExamplePolicyEnforced(HERE);
