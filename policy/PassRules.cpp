@@ -16,9 +16,10 @@ const char* ChooseSettingsRoot() {
 
 const char* ChooseSettingsRoot(std::vector<MistypedControl>* mistyped) {
   for (const char* root : {schema::kPolicyRoot, schema::kLocalRoot}) {
+    SettingsKey key(root);
     bool notAText = false;
     DWORD type = REG_NONE;
-    if (SettingsKey(root).IsVerified(&notAText, &type)) return root;
+    if (key.IsVerified(&notAText, &type) || key.IsUnreadable()) return root;
     if (notAText) mistyped->push_back({root, type});
   }
   return nullptr;

@@ -202,6 +202,11 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
     PassFailed(end, "Invalid Scheme Name");
     return;
   }
+  // Time-outs that cannot be read are unknown, not absent.
+  if (IsUnreadableKey(*end.schemeKey)) {
+    PassFailed(end, UnreadableKeyText(*end.schemeKey));
+    return;
+  }
   if (!probed.found) {
     PassFailed(end, "No power scheme interface: " + probed.why);
     return;
@@ -246,11 +251,14 @@ void RunPolicyPass(const PassVariant& variant) {
   probed = ProbePowerInterface();
   PwrMgmt mgmt(probed.power);
 
-  PolicyNumbers numbers(end.log);
+  PolicyNumbers numbers(end.log, events);
   if (IsSwitchOn(numbers.Read(*end.options, schema::kLog))) {
     const DWORD threshold = numbers.Read(*end.options, schema::kLogLevel);
     const std::string optionsPath = std::string(rootPath) + schema::kOptionsSubKey;
     end.log.Open(ReadText(*end.options, optionsPath, schema::kLogFile, end), threshold);
+    if (end.log.RefusalReason() != nullptr) {
+      events.LogTargetRefused(end.log.RefusedPath(), end.log.RefusalReason());
+    }
   }
   numbers.Release();
   for (const MistypedControl& control : mistypedControls) {
@@ -258,6 +266,15 @@ void RunPolicyPass(const PassVariant& variant) {
                            KeyName(control.root) + " " + kNotATextEnding +
                            "; the root does not count",
                        kErrorLevel);
+  }
+
+  // A root or Options key that cannot be read leaves the version, the scheme's name and the
+  // switches unknown: the pass stops before it would act on readings that are not the policy's.
+  for (const RegKey* key : {&*end.root, &*end.options}) {
+    if (IsUnreadableKey(*key)) {
+      PassFailed(end, UnreadableKeyText(*key));
+      return;
+    }
   }
 
   const std::string schemeName = ReadText(*end.root, rootPath, schema::kSettingsScheme, end);

@@ -240,7 +240,11 @@ void TellRefusal(const LogPath& path, const Refusal& refusal) {
 }  // namespace
 
 PMLog::PMLog()
-    : file(INVALID_HANDLE_VALUE), threshold(0), writeFailed(false), startNewLine(false) {}
+    : file(INVALID_HANDLE_VALUE),
+      threshold(0),
+      writeFailed(false),
+      startNewLine(false),
+      refusalReason(nullptr) {}
 
 // The owner closes the file with Close; see the header.
 PMLog::~PMLog() = default;
@@ -255,6 +259,8 @@ void PMLog::Open(std::string path, DWORD newThreshold) {
   threshold = newThreshold;
   writeFailed = false;
   startNewLine = false;
+  refusalReason = nullptr;
+  refusedPath.clear();
 
   // Fail at once on a drive without a medium instead of showing a system dialog.
   const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
@@ -296,8 +302,16 @@ void PMLog::OpenChecked(const std::string& path) {
       }
     }
   }
-  if (refusal) TellRefusal(logPath, refusal);
+  if (refusal) {
+    TellRefusal(logPath, refusal);
+    refusalReason = refusal.reason;
+    refusedPath = logPath.Expanded();
+  }
 }
+
+const char* PMLog::RefusalReason() const { return refusalReason; }
+
+const std::string& PMLog::RefusedPath() const { return refusedPath; }
 
 // Read access is asked for too, to see how the file ends. A file the account may append to
 // but not read is still opened, for writing only, as it always was. A file this open creates
