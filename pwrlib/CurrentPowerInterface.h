@@ -57,9 +57,9 @@ class CurrentPowerInterface : public PowerInterface {
   const char* Name() const override { return "current"; }
   bool GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) override;
   bool GetActiveScheme(UINT* index) override;
-  // The capabilities' S4 and hibernation file, asked afresh (the documented replacement of
-  // IsPwrHibernateAllowed).
-  bool IsHibernateAllowed() override;
+  // The capabilities' S4 and hibernation file (the documented replacement of
+  // IsPwrHibernateAllowed): those the asker knows, else asked afresh.
+  bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) override;
   // Whether PowerSettingAccessCheck lets this user change the active scheme: no group policy
   // holds it and the power policy's permissions allow it.
   bool CanUserWriteScheme() override;

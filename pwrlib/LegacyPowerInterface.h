@@ -34,7 +34,8 @@ class LegacyPowerInterface : public PowerInterface {
   const char* Name() const override { return "legacy"; }
   bool GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) override;
   bool GetActiveScheme(UINT* index) override;
-  bool IsHibernateAllowed() override;
+  // IsPwrHibernateAllowed, asked afresh; the capabilities play no part.
+  bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) override;
   bool CanUserWriteScheme() override;
   bool ReadScheme(UINT index, POWER_POLICY* policy) override;
   CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy) override;

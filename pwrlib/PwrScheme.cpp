@@ -44,6 +44,15 @@ PwrScheme::PwrScheme(std::shared_ptr<PowerInterface> powerInterface)
       forceStandby(false),
       read(false) {}
 
+PwrScheme::PwrScheme(const PwrMgmt& machine)
+    : index(0),
+      policy(),
+      mgmt(machine.Interface(), machine.Capabilities()),
+      power(machine.Interface()),
+      securityBypass(false),
+      forceStandby(false),
+      read(false) {}
+
 PwrScheme::~PwrScheme() = default;
 
 bool PwrScheme::initialiaze(UINT schemeIndex) {

@@ -25,6 +25,9 @@ class PwrScheme : public PMObject {
   // Constructs without reading; the owner calls initialiaze.
   PwrScheme();
   explicit PwrScheme(std::shared_ptr<PowerInterface> power);
+  // On the machine `machine` describes: its interface, and the capabilities it read, which are
+  // not asked for again (the update pass asks once per pass). Constructs without reading.
+  explicit PwrScheme(const PwrMgmt& machine);
   // The forms without an interface use the process's default (DefaultPowerInterface). The
   // scheme's own PwrMgmt gets the same interface.
   ~PwrScheme() override;

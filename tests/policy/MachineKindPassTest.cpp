@@ -73,15 +73,16 @@ TEST_P(MachineKindPassTest, TheLogonPassEnforcesEverySettingAndKeepsItsBackupInT
   EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{ProbeText()});
 }
 
-TEST_P(MachineKindPassTest, APolicyTheSchemeAlreadyHoldsOnlyCommits) {
+TEST_P(MachineKindPassTest, APolicyTheSchemeAlreadyHoldsIsRecordedButNotCommitted) {
   SeedStandardPolicy(PolicyOf(kSeeded));
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Snapshot(kSeeded, kSeeded));
   EXPECT_EQ(StoredMinutes(), kSeeded);
-  EXPECT_EQ(Activations(), 1u);
+  EXPECT_EQ(Activations(), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
 }
 
 // After one pass the scheme holds the policy: the next announces nothing, changes nothing and
@@ -95,7 +96,7 @@ TEST_P(MachineKindPassTest, ASecondPassWithTheSamePolicyChangesNothing) {
 
   RunPass();
 
-  EXPECT_EQ(LogText(), firstLog + Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), firstLog + Lines({kNothingToCommit}));
   const Values backup = Backup(HKEY_LOCAL_MACHINE);
   EXPECT_EQ(Values(backup.begin() + 12, backup.end()),
             Values(firstBackup.begin() + 12, firstBackup.end()));
@@ -167,14 +168,16 @@ TEST_P(MachineKindPassTest, AHibernationTotalNotAfterStandbyIsStoredWhereTheSche
   Minutes expected = kSeeded;
   if (Current()) {
     EXPECT_EQ(LogText(), Lines({announcement, "INFO: SetMachAcHibernateTimeOut() Succeded",
-                                committed, committed}));
+                                committed, kNothingToCommit}));
     expected.hibernateAc = 10;
   } else {
+    // A refused setter stores nothing: there is nothing to commit.
     const std::string refusal =
         "ERROR: PwrScheme::SetMachAcHibernateTimeOut(): Hibernation time-out is not longer than "
         "the Standby time-out->System Error: ";
-    EXPECT_EQ(LogText(),
-              Lines({announcement, refusal, committed, announcement, refusal, committed}));
+    EXPECT_EQ(LogText(), Lines({announcement, refusal, kNothingToCommit, announcement, refusal,
+                                kNothingToCommit}));
+    EXPECT_EQ(Activations(), 0u);
   }
   EXPECT_EQ(StoredMinutes(), expected);
 }

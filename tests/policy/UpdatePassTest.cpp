@@ -88,12 +88,14 @@ TEST_F(UpdatePassTest, LogonPassNamesTheUserAndRecordsInTheUsersHive) {
   EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{kLegacyProbeText});
 }
 
-TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
+// Nothing to change: the snapshot is recorded, and the scheme is neither written nor activated,
+// nor are the display settings touched.
+TEST_F(UpdatePassTest, PolicyEqualToTheSchemeIsRecordedButNotCommitted) {
   SeedStandardPolicy(AllEqual());
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
                                                 {"CurACUserStandbyTimeout", 10},
                                                 {"CurACMachHibernateTimeout", 70},
@@ -106,8 +108,10 @@ TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
                                                 {"DCUserVideoTimeoutPolicy", 7},
                                                 {"DCUserStandbyTimeoutPolicy", 5},
                                                 {"DCMachHibernateTimeoutPolicy", 45}}));
-  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 1u);
-  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
+  EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, kDesktop));
   EXPECT_TRUE(SchemeUnchanged());
 }
 
@@ -119,7 +123,7 @@ TEST_F(UpdatePassTest, SchemeIsComparedInWholeMinutes) {
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
   EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(scheme.user));
 }
 
@@ -164,7 +168,7 @@ TEST_P(OnlyPoliciesBelowFiveThousandMinutesAreEnforced, Case) {
     EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACUserMonIdleTime", 20)));
   } else {
     EXPECT_TRUE(SchemeUnchanged());
-    EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+    EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
     EXPECT_EQ(backup.size(), 12u);
   }
 }
@@ -192,7 +196,7 @@ TEST_P(SecondPassWithTheSamePolicy, ChangesNothing) {
 
   RunPass(*variant);
 
-  EXPECT_EQ(LogText(), firstLog + Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), firstLog + Lines({kNothingToCommit}));
   Values snapshot = SnapshotOfAllDiffer();
   for (auto& [name, value] : snapshot) {
     if (name.compare(0, 3, "Cur") != 0) continue;
@@ -241,7 +245,7 @@ TEST_F(UpdatePassTest, MissingSchemeSubkeyRecordsTheSnapshotWithUnsetPolicies) {
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
   EXPECT_TRUE(SchemeUnchanged());
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
                                                 {"CurACUserStandbyTimeout", 10},
