@@ -20,12 +20,23 @@ using machine_kind::Minutes;
 
 // The functions by which a pass changes anything outside itself.
 const char* const kWritingFunctions[] = {
-    "RegCreateKeyExA",        "RegSetValueExA",         "RegDeleteValueA",
-    "RegDeleteKeyA",          "RegFlushKey",            "CreateFileA",
-    "WriteFile",              "SetEndOfFile",           "SetFileInformationByHandle",
-    "DeleteFileA",            "WritePwrScheme",         "SetActivePwrScheme",
-    "PowerWriteACValueIndex", "PowerWriteDCValueIndex", "PowerSetActiveScheme",
-    "SystemParametersInfoA",  "ReportEventA",
+    "RegCreateKeyExA",
+    "RegSetValueExA",
+    "RegDeleteValueA",
+    "RegDeleteKeyA",
+    "RegFlushKey",
+    "CreateFileA",
+    "WriteFile",
+    "SetEndOfFile",
+    "SetFileInformationByHandle",
+    "DeleteFileA",
+    "WritePwrScheme",
+    "SetActivePwrScheme",
+    "PowerWriteACValueIndex",
+    "PowerWriteDCValueIndex",
+    "PowerSetActiveScheme",
+    "SystemParametersInfoA",
+    "ReportEventA",
 };
 
 using Counts = std::map<std::string, size_t>;
@@ -58,8 +69,7 @@ struct UnchangedCase {
 void PrintTo(const UnchangedCase& c, std::ostream* out) { *out << c.name; }
 
 const UnchangedCase kService = {"service", &kServicePass, false, {15, 25, 90, 3, 4, 60, 45, 0}};
-const UnchangedCase kLogonTool = {
-    "logon tool", &kLogonPass, false, {15, 25, 90, 3, 4, 60, 45, 0}};
+const UnchangedCase kLogonTool = {"logon tool", &kLogonPass, false, {15, 25, 90, 3, 4, 60, 45, 0}};
 const UnchangedCase kBypass = {
     "limited user through the bypass", &kLogonPass, true, {15, 10, 70, 3, 5, 45, 45, 0}};
 
@@ -79,15 +89,16 @@ class UnchangedPassTest
   }
 
   void SetLogLevel(DWORD level) {
-    host::WriteDword(HKEY_LOCAL_MACHINE, std::string(schema::kPolicyRoot) + "\\Options",
-                     "LogLevel", level);
+    host::WriteDword(HKEY_LOCAL_MACHINE, std::string(schema::kPolicyRoot) + "\\Options", "LogLevel",
+                     level);
   }
 
   // What a commit writes for a change of the mains monitor time-out alone.
   static Counts CommitOfOneMonitorChange() {
     Counts commit = {{"SystemParametersInfoA", 2}};
     if (Case().limitedUser) return Plus(commit, {{"RegSetValueExA", 1}});  // the user's copy
-    if (Current()) return Plus(commit, {{"PowerWriteACValueIndex", 1}, {"PowerSetActiveScheme", 1}});
+    if (Current())
+      return Plus(commit, {{"PowerWriteACValueIndex", 1}, {"PowerSetActiveScheme", 1}});
     return Plus(commit, {{"WritePwrScheme", 1}, {"SetActivePwrScheme", 1}});
   }
 };

@@ -111,15 +111,40 @@ TEST_F(LogonToolRun, IgnoresItsArguments) {
   EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue);
 }
 
+// The keys of the scheme store and of the display settings, by their times of last write: a
+// scheme written or made active again, or a display setting set again, moves one of them.
+std::vector<ULONGLONG> StoreAndDisplayTimes() {
+  std::vector<ULONGLONG> times;
+  for (const auto& [root, path] :
+       std::vector<std::pair<HKEY, std::string>>{{HKEY_CURRENT_USER, scheme_store::UserKey(0)},
+                                                 {HKEY_LOCAL_MACHINE, scheme_store::MachineKey(0)},
+                                                 {HKEY_CURRENT_USER, scheme_store::kUserPowerCfg},
+                                                 {HKEY_CURRENT_USER, kDesktopKey}}) {
+    times.push_back(winetest::LastWriteTime(root, path));
+    EXPECT_NE(times.back(), 0u) << path;
+  }
+  return times;
+}
+
 // Every setting reads back as the first pass set it, hibernation included (standby plus the
-// delay after it: 30 + 60 and 15 + 45): nothing is announced or changed, only the commit is
-// logged, the snapshot shows the enforced scheme and the replaced values stay as they were.
-TEST_F(LogonToolRun, ASecondPassFindsNothingToChangeAndKeepsWhatTheFirstReplaced) {
+// delay after it: 30 + 60 and 15 + 45): the second pass announces, changes and commits nothing
+// (no key of the store or of the display settings is written), its snapshot records the
+// enforced scheme and the replaced values stay as they were. The third pass finds the snapshot
+// as it would write it and writes nothing at all: its backup key keeps its time of last write.
+TEST_F(LogonToolRun, ASecondPassChangesNothingAndAThirdWritesNothing) {
   RunTool(HERE);
+  const std::vector<ULONGLONG> enforced = StoreAndDisplayTimes();
+  RunTool(HERE);
+  EXPECT_EQ(enforced, StoreAndDisplayTimes());
+  const ULONGLONG recorded = winetest::LastWriteTime(HKEY_CURRENT_USER, winetest::kBackupKey);
+  ASSERT_NE(recorded, 0u);
   RunTool(HERE);
 
+  EXPECT_EQ(recorded, winetest::LastWriteTime(HKEY_CURRENT_USER, winetest::kBackupKey));
+  EXPECT_EQ(enforced, StoreAndDisplayTimes());
   std::vector<std::string> log = kFirstPassLog;
-  log.push_back("INFO: Commiting of Power Scheme() Succeded");
+  log.push_back("INFO: No setting changed; Power Scheme not committed");
+  log.push_back("INFO: No setting changed; Power Scheme not committed");
   EXPECT_FILE_LINES(LogPath(), log);
   EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey,
                          {{"CurACUserVideoTimeout", 10},
