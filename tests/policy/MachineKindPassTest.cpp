@@ -55,6 +55,8 @@ TEST_P(MachineKindPassTest, TheServicePassEnforcesEverySetting) {
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Concat(Snapshot(kSeeded, policy), Replaced(kSeeded)));
   EXPECT_EQ(StoredMinutes(), policy);
   EXPECT_EQ(Activations(), 1u);
+  // One look at the machine serves the pass, its hibernation setters included.
+  EXPECT_EQ(host::CallCount(host::gated::GetPwrCapabilities), 1u);
   EXPECT_EQ(host::DebugOutput(),
             (std::vector<std::string>{"Reached beginning of PM Update", ProbeText(),
                                       "Reached end of PM Update"}));

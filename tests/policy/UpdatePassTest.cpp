@@ -115,6 +115,68 @@ TEST_F(UpdatePassTest, PolicyEqualToTheSchemeIsRecordedButNotCommitted) {
   EXPECT_TRUE(SchemeUnchanged());
 }
 
+// A recorded value is left alone only when it is a REG_DWORD of the very bytes the pass would
+// write; anything else under its name is replaced, so the key ends as writing every value would
+// leave it. The key is opened for writing only for a value to write.
+struct RecordedValueCase {
+  const char* name;
+  DWORD type;
+  std::vector<uint8_t> data;  // of "CurACUserVideoTimeout", whose snapshot is 20 (0x14)
+  bool written;
+};
+
+class RecordedValue : public UpdatePassTest,
+                      public ::testing::WithParamInterface<RecordedValueCase> {};
+
+TEST_P(RecordedValue, IsKeptOnlyWhenItHoldsWhatThePassWouldWrite) {
+  const RecordedValueCase& c = GetParam();
+  SeedStandardPolicy(AllEqual());
+  RunPass();
+  host::WriteValue(HKEY_LOCAL_MACHINE, schema::kBackupKey, "CurACUserVideoTimeout", c.type, c.data);
+  const Values recorded = {
+      {"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
+      {"CurACMachHibernateTimeout", 70},  {"ACUserVideoTimeoutPolicy", 20},
+      {"ACUserStandbyTimeoutPolicy", 10}, {"ACMachHibernateTimeoutPolicy", 70},
+      {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
+      {"CurDCMachHibernateTimeout", 45},  {"DCUserVideoTimeoutPolicy", 7},
+      {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 45}};
+  host::ClearCalls();
+
+  RunPass();
+
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), recorded);
+  EXPECT_EQ(host::CallCount(host::gated::RegCreateKeyExA), c.written ? 1u : 0u);
+  EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), c.written ? 1u : 0u);
+  EXPECT_EQ(host::CallCount(host::gated::RegFlushKey), c.written ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordedValue,
+    ::testing::Values(RecordedValueCase{"the same number", REG_DWORD, {0x14, 0, 0, 0}, false},
+                      RecordedValueCase{"another number", REG_DWORD, {0x15, 0, 0, 0}, true},
+                      RecordedValueCase{"two bytes of it", REG_DWORD, {0x14, 0}, true},
+                      RecordedValueCase{"its bytes as binary", REG_BINARY, {0x14, 0, 0, 0}, true},
+                      RecordedValueCase{"text", REG_SZ, {'2', '0', 0}, true}),
+    CaseName());
+
+// A record that is gone is made again, whole: the key is created (and flushed, as new) and
+// each of the twelve snapshot values written and flushed.
+TEST_F(UpdatePassTest, ABackupKeyThatIsGoneIsMadeAgainWhole) {
+  SeedStandardPolicy(AllEqual());
+  RunPass();
+  const Values recorded = Backup(HKEY_LOCAL_MACHINE);
+  ASSERT_EQ(recorded.size(), 12u);
+  host::DeleteKeyTree(HKEY_LOCAL_MACHINE, schema::kBackupKey);
+  host::ClearCalls();
+
+  RunPass();
+
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), recorded);
+  EXPECT_EQ(host::CallCount(host::gated::RegCreateKeyExA), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), 12u);
+  EXPECT_EQ(host::CallCount(host::gated::RegFlushKey), 13u);
+}
+
 TEST_F(UpdatePassTest, SchemeIsComparedInWholeMinutes) {
   POWER_POLICY scheme = scheme_store::DistinctPolicy();
   scheme.user.VideoTimeoutAc = 90;  // one and a half minutes
