@@ -133,7 +133,7 @@ bool EnforceSettings(const PassVariant& variant, BackupKey& backup, PwrScheme& s
   return changed;
 }
 
-void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, PolicyTimeouts& timeouts, PassEnd& end) {
+void CommitScheme(PwrScheme& scheme, PolicyTimeouts& timeouts, PassEnd& end) {
   if (scheme.commit()) {
     PassFailed(end, scheme.GetErrorText());
     return;
@@ -141,7 +141,7 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, PolicyTimeouts& timeouts, Pa
   end.log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
   // Without the right to write schemes only the per-user half was stored, so a machine
   // hibernation policy could not take effect; only the mains value is consulted for the note.
-  if (!mgmt.CanUserWriteScheme()) {
+  if (scheme.CommittedUserHalfOnly()) {
     end.events.MachineHalfNotStored();
     if (timeouts.Of(SettingOf<Timeout::kHibernate, PowerSource::kAc>()) != 0) {
       end.log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
@@ -183,7 +183,7 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
   // A scheme the pass did not change is as it was read: writing it back and activating it
   // again would only tell every program that watches the power settings of a change.
   if (EnforceSettings(variant, backup, scheme, end.log, timeouts, end.events)) {
-    CommitScheme(scheme, mgmt, timeouts, end);
+    CommitScheme(scheme, timeouts, end);
   } else {
     end.log.WriteInfo(kNothingToCommit, kSuccessLevel);
   }

@@ -85,6 +85,9 @@ class PwrScheme : public PMObject {
   // (only where users keep such a copy: not on the current interface, where the bypass
   // changes nothing). Always sets the display power-off phase and time-out afterwards.
   bool commit();
+  // Whether the last commit succeeded by writing the user half alone (through the security
+  // bypass), so that the machine half, with the hibernation time-outs, was not stored.
+  bool CommittedUserHalfOnly() const;
 
  protected:
   UINT index;
@@ -94,6 +97,7 @@ class PwrScheme : public PMObject {
   bool securityBypass;
   bool forceStandby;
   bool read;
+  bool userHalfOnly;  // the last commit stored the user half alone
 
  private:
   // Whether the machine (or the forced standby) allows a setter that needs `capability`.
