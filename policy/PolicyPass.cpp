@@ -103,9 +103,36 @@ void WriteSnapshot(BackupKey& backup, const PwrScheme& scheme, PolicyTimeouts& p
   }
 }
 
-// Changes every setting whose policy is in range and differs from the scheme. A refusal is
-// logged and never stops the others. Whether any setter stored a value: a refused one stores
-// nothing, and a setting the pass moves and then moves back has still been stored.
+// The value Windows' own power policy holds, as a log line gives it.
+std::string HeldValue(const WindowsPolicyHold& hold) {
+  if (!hold.valueRead) return "a value that cannot be read";
+  if (hold.seconds % 60 != 0) return std::to_string(hold.seconds) + " seconds";
+  return std::to_string(ToMinutes(hold.seconds)) + " minutes";
+}
+
+// A setting Windows' own power policy holds: one line, an error when it holds another value
+// than this policy's (no pass can change it), and then the warning event.
+void ReportHeld(const Setting& setting, DWORD policy, const SettingPlan& plan, PMLog& log,
+                PassEvents& events) {
+  const std::string text = std::string(setting.policyValue) +
+                           " is held by Windows' own power policy at " + HeldValue(plan.hold);
+  if (plan.heldAtPolicy) {
+    log.WriteInfo(text + ", as this policy asks; left alone", kSuccessLevel);
+    return;
+  }
+  log.WriteError(text + "; this policy asks for " + std::to_string(policy) +
+                     " minutes, which only Windows' policy can set",
+                 kErrorLevel);
+  if (plan.hold.valueRead) {
+    events.HeldByWindowsPolicy(setting.policyValue, ToMinutes(plan.hold.seconds), policy);
+  }
+}
+
+// Changes every setting whose policy is in range and differs from the scheme, but for those
+// Windows' own power policy holds and a "never" of a state the machine cannot enter (already
+// so). A refusal is logged and never stops the others. Whether any setter stored a value: a
+// refused one stores nothing (a state the machine cannot enter among them), a held setting is
+// not set at all, and a setting the pass moves and then moves back has still been stored.
 bool EnforceSettings(const PassVariant& variant, BackupKey& backup, PwrScheme& scheme, PMLog& log,
                      PolicyTimeouts& timeouts, PassEvents& events) {
   // A hibernation total counts from the standby time-out, which this loop changes first. The
@@ -118,12 +145,28 @@ bool EnforceSettings(const PassVariant& variant, BackupKey& backup, PwrScheme& s
   for (size_t i = 0; i < kSettingCount; ++i) {
     const Setting& setting = kSettings[i];
     const DWORD policy = timeouts.Of(setting);
-    if (!PassChanges(policy, scheme.GetTimeOut(setting))) continue;
+    const SettingPlan plan = DecideSetting(setting, policy, scheme);
+    switch (plan.decision) {
+      case SettingDecision::kSame:
+      case SettingDecision::kIgnored:
+      case SettingDecision::kNoSuchState:
+        continue;
+      case SettingDecision::kHeld:
+        // Nothing changes, so nothing is replaced: no backup value.
+        ReportHeld(setting, policy, plan, log, events);
+        continue;
+      case SettingDecision::kChange:
+      case SettingDecision::kStateNotAvailable:
+        break;
+    }
 
     log.WriteInfo(setting.*variant.announcement, kAnnouncementLevel);
     backup.Write(setting.policyValue, found[i]);
     if (scheme.SetTimeOut(setting, policy)) {
       log.WriteError(scheme.GetErrorText(), kErrorLevel);
+      if (plan.decision == SettingDecision::kStateNotAvailable) {
+        events.StateNotAvailable(setting.policyValue, policy, StateName(setting));
+      }
     } else {
       changed = true;
       log.WriteInfo(setting.successLine, kSuccessLevel);

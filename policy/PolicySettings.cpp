@@ -6,3 +6,38 @@
 bool PassChanges(DWORD policy, DWORD current) {
   return policy != current && policy < schema::kEnforcedBelow;
 }
+
+SettingPlan DecideSetting(const Setting& setting, DWORD policy, const PwrScheme& scheme) {
+  SettingPlan plan;
+  if (!PassChanges(policy, scheme.GetTimeOut(setting))) {
+    plan.decision =
+        policy < schema::kEnforcedBelow ? SettingDecision::kSame : SettingDecision::kIgnored;
+    return plan;
+  }
+  if (!scheme.MachineAllows(setting)) {
+    plan.decision =
+        policy == 0 ? SettingDecision::kNoSuchState : SettingDecision::kStateNotAvailable;
+    return plan;
+  }
+  plan.hold = scheme.HeldByWindowsPolicy(setting);
+  if (plan.hold.held) {
+    plan.decision = SettingDecision::kHeld;
+    plan.heldAtPolicy = plan.hold.valueRead && plan.hold.seconds == ToSeconds(policy);
+    return plan;
+  }
+  plan.decision = SettingDecision::kChange;
+  return plan;
+}
+
+const char* StateName(const Setting& setting) {
+  switch (setting.needs) {
+    case Capability::kPowerSuspend:
+      return "standby";
+    case Capability::kHibernation:
+      return "hibernation";
+    case Capability::kNone:
+    case Capability::kMonitorSleep:
+      break;
+  }
+  return nullptr;
+}

@@ -79,24 +79,53 @@ CannotTell WhyNot(const PolicyStatus& status) {
   return CannotTell::kNo;
 }
 
-// The pass's walk over the settings, on the scheme in memory: each setting is compared with
-// the scheme as the changes before it left it (a legacy hibernation total moves with
-// standby), and a change goes through the scheme's own setter, which may refuse it.
+// The pass's walk over the settings, on the scheme in memory, with the pass's own decision for
+// each: each setting is compared with the scheme as the changes before it left it (a legacy
+// hibernation total moves with standby), and a change goes through the scheme's own setter,
+// which may refuse it.
 void JudgeSettings(PolicyStatus& status, PwrScheme& scheme) {
   for (size_t i = 0; i < kSettingCount; ++i) {
     const Setting& setting = kSettings[i];
     SettingStatus& judged = status.settings[i];
     const DWORD policy = judged.policy.value;
-    if (!PassChanges(policy, scheme.GetTimeOut(setting))) {
-      judged.verdict =
-          policy < schema::kEnforcedBelow ? SettingVerdict::kSame : SettingVerdict::kIgnored;
-    } else if (scheme.SetTimeOut(setting, policy)) {
+    const SettingPlan plan = DecideSetting(setting, policy, scheme);
+    switch (plan.decision) {
+      case SettingDecision::kSame:
+        judged.verdict = SettingVerdict::kSame;
+        continue;
+      case SettingDecision::kIgnored:
+        judged.verdict = SettingVerdict::kIgnored;
+        continue;
+      case SettingDecision::kNoSuchState:
+        judged.verdict = SettingVerdict::kNoSuchState;
+        continue;
+      case SettingDecision::kHeld:
+        judged.hold = plan.hold;
+        judged.verdict = plan.heldAtPolicy ? SettingVerdict::kHeld : SettingVerdict::kHeldElsewhere;
+        continue;
+      case SettingDecision::kChange:
+      case SettingDecision::kStateNotAvailable:
+        break;
+    }
+    if (scheme.SetTimeOut(setting, policy)) {
       judged.verdict = SettingVerdict::kRefused;
       judged.refusal = scheme.GetErrorText();
     } else {
       judged.verdict = SettingVerdict::kChange;
     }
   }
+}
+
+AppliedPolicy Applied(PowerInterface& power, PowerSource source) {
+  AppliedPolicy applied;
+  SYSTEM_POWER_POLICY policy;
+  if (!power.PolicyInForce(source, &policy)) return applied;
+  applied.read = true;
+  applied.video = policy.VideoTimeout;
+  applied.idle = policy.IdleTimeout;
+  applied.hibernate = policy.DozeS4Timeout;
+  applied.disk = policy.SpindownTimeout;
+  return applied;
 }
 
 }  // namespace
@@ -106,6 +135,13 @@ bool PolicyStatus::Differs() const {
     if (setting.verdict == SettingVerdict::kChange || setting.verdict == SettingVerdict::kRefused) {
       return true;
     }
+  }
+  return false;
+}
+
+bool PolicyStatus::HeldElsewhere() const {
+  for (const SettingStatus& setting : settings) {
+    if (setting.verdict == SettingVerdict::kHeldElsewhere) return true;
   }
   return false;
 }
@@ -123,6 +159,8 @@ PolicyStatus CheckPolicyStatus() {
   status.powerInterface = probed.power->Name();
   status.powerInterfaceFound = probed.found;
   status.mayWriteScheme = mgmt.CanUserWriteScheme();
+  status.appliedAc = Applied(*probed.power, PowerSource::kAc);
+  status.appliedDc = Applied(*probed.power, PowerSource::kDc);
 
   // Never committed: the setters below change this copy alone.
   PwrScheme scheme(probed.power);

@@ -9,6 +9,7 @@
 
 #include "PMLog.h"
 #include "PolicySettings.h"
+#include "PowerInterface.h"
 #include "Win32Api.h"
 
 // One number of the policy as read: `value` is what the pass works with (the unset reading
@@ -26,6 +27,13 @@ enum class SettingVerdict {
   kIgnored,  // the policy is absent, holds no number or is out of range
   kChange,   // the pass would change it
   kRefused,  // the pass would try, and the scheme would refuse
+  // The policy asks for "never" of a state the machine cannot enter: already so.
+  kNoSuchState,
+  // Windows' own power policy holds the setting at the policy's value: complies.
+  kHeld,
+  // Windows' own power policy holds the setting at another value (or one that cannot be
+  // read): no pass can change it.
+  kHeldElsewhere,
 };
 
 struct SettingStatus {
@@ -34,7 +42,18 @@ struct SettingStatus {
   bool schemeRead = false;
   DWORD scheme = 0;  // minutes, as the active scheme holds it now
   SettingVerdict verdict = SettingVerdict::kUnknown;
-  std::string refusal;  // the scheme's failure text, for kRefused
+  std::string refusal;     // the scheme's failure text, for kRefused
+  WindowsPolicyHold hold;  // for kHeld and kHeldElsewhere
+};
+
+// What Windows applies now on one power source (the current interface's
+// CallNtPowerInformation), in seconds as Windows reports them.
+struct AppliedPolicy {
+  bool read = false;
+  DWORD video = 0;      // VideoTimeout
+  DWORD idle = 0;       // IdleTimeout: sleep
+  DWORD hibernate = 0;  // DozeS4Timeout
+  DWORD disk = 0;       // SpindownTimeout
 };
 
 // Why the check cannot tell, in the order a pass would stop.
@@ -77,10 +96,14 @@ struct PolicyStatus {
   bool mayWriteScheme = false;
   SettingStatus settings[kSettingCount];
   LogStatus log;
+  AppliedPolicy appliedAc;
+  AppliedPolicy appliedDc;
   CannotTell cannotTell = CannotTell::kNo;
 
   // Whether a pass would change a setting or try and be refused.
   bool Differs() const;
+  // Whether Windows' own power policy holds a setting at another value than this policy's.
+  bool HeldElsewhere() const;
 };
 
 PolicyStatus CheckPolicyStatus();

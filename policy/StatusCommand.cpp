@@ -12,5 +12,6 @@ int RunStatusCommand() {
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);
   if (status.cannotTell != CannotTell::kNo) return kStatusCannotTell;
+  if (status.HeldElsewhere()) return kStatusHeldElsewhere;
   return status.Differs() ? kStatusDiffers : kStatusComplies;
 }

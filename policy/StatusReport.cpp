@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr const char* kFormatVersion = "1";
+constexpr const char* kFormatVersion = "2";
 constexpr const char* kNotRead = "-";
 // The pass logs a failure text with this ending; the report leaves it off, so that no line
 // ends in a blank.
@@ -79,6 +79,12 @@ const char* VerdictWord(SettingVerdict verdict) {
       return "change";
     case SettingVerdict::kRefused:
       return "refused";
+    case SettingVerdict::kNoSuchState:
+      return "no-such-state";
+    case SettingVerdict::kHeld:
+      return "held";
+    case SettingVerdict::kHeldElsewhere:
+      return "held-elsewhere";
     case SettingVerdict::kUnknown:
       break;
   }
@@ -97,10 +103,25 @@ std::string SettingLine(const SettingStatus& setting) {
   std::string value = Padded(setting.policyValue, 26) +
                       Padded("policy=" + Reading(setting.policy), 19) +
                       Padded("scheme=" + scheme, 18) + "pass=" + VerdictWord(setting.verdict);
+  if (setting.verdict == SettingVerdict::kHeld ||
+      setting.verdict == SettingVerdict::kHeldElsewhere) {
+    // The value Windows' own power policy holds, in seconds as it stores it.
+    value += " windows-policy=" +
+             (setting.hold.valueRead ? std::to_string(setting.hold.seconds) + "s" : "unreadable");
+  }
   if (setting.verdict == SettingVerdict::kRefused) {
     value += " reason=" + WithoutEnding(setting.refusal);
   }
   return Line("setting", value);
+}
+
+// What Windows applies now on one power source, in seconds: "video=S sleep=S hibernate=S
+// disk=S", or "-" where the interface cannot tell.
+std::string AppliedValue(const AppliedPolicy& applied) {
+  if (!applied.read) return kNotRead;
+  return "video=" + std::to_string(applied.video) + " sleep=" + std::to_string(applied.idle) +
+         " hibernate=" + std::to_string(applied.hibernate) +
+         " disk=" + std::to_string(applied.disk);
 }
 
 // "off", "writes to PATH", "refused: REASON" or "cannot open PATH: error N"; "-" without a root.
@@ -127,6 +148,7 @@ std::string LogValue(const LogStatus& log) {
 std::string Result(const PolicyStatus& status) {
   switch (status.cannotTell) {
     case CannotTell::kNo:
+      if (status.HeldElsewhere()) return "held-by-windows-policy";
       return status.Differs() ? "differs" : "complies";
     case CannotTell::kNoRoot:
       return "unknown no-root";
@@ -161,6 +183,8 @@ std::string FormatPolicyStatus(const PolicyStatus& status) {
                                                           : "unreadable");
   text += Line("write-access", status.mayWriteScheme ? "yes" : "no");
   for (const SettingStatus& setting : status.settings) text += SettingLine(setting);
+  text += Line("windows-applies-ac", AppliedValue(status.appliedAc));
+  text += Line("windows-applies-dc", AppliedValue(status.appliedDc));
   text += Line("log", LogValue(status.log));
   text += Line("result", Result(status));
   return text;

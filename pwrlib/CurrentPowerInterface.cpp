@@ -1,12 +1,18 @@
 #include "CurrentPowerInterface.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "ModuleExports.h"
 
 namespace {
 
-// Subgroups and settings by their published GUIDs (MinGW's headers define none of them).
+// Subgroups and settings by their published GUIDs. The SDK's winnt.h declares them too
+// (GUID_VIDEO_SUBGROUP, GUID_VIDEO_POWERDOWN_TIMEOUT, GUID_SLEEP_SUBGROUP,
+// GUID_STANDBY_TIMEOUT, GUID_HIBERNATE_TIMEOUT, GUID_DISK_SUBGROUP,
+// GUID_DISK_POWERDOWN_TIMEOUT; MinGW-w64's with DEFINE_GUID, their storage in libuuid), but
+// the host's declarations have none of them: they are spelled out here once for both builds.
 constexpr GUID kVideoSubgroup = {
     0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
 constexpr GUID kVideoIdle = {
@@ -70,6 +76,28 @@ DWORD Read(const CurrentPowerFunctions& fn, const GUID& scheme, const PlatformSe
       nullptr, &scheme, &setting.subgroup, &setting.setting, value);
 }
 
+// Where Windows' own power policy keeps the values it holds.
+constexpr const char* kPolicySettingsPath = "SOFTWARE\\Policies\\Microsoft\\Power\\PowerSettings\\";
+
+// "3C0BC021-C8A8-4E07-A973-6B14CBCB2B7E", as that policy names a setting's key.
+std::string GuidKeyName(const GUID& g) {
+  char text[37];
+  std::snprintf(text, sizeof text, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                static_cast<unsigned long>(g.Data1), static_cast<unsigned>(g.Data2),
+                static_cast<unsigned>(g.Data3), g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+                g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
+}
+
+const PlatformSetting* PlatformSettingOf(Timeout timeout) {
+  // The machine's standby time-out is the scheme's one standby time-out.
+  if (timeout == Timeout::kMachineStandby) timeout = Timeout::kStandby;
+  for (const PlatformSetting& s : kPlatformSettings) {
+    if (s.timeout == timeout) return &s;
+  }
+  return nullptr;
+}
+
 DWORD Write(const CurrentPowerFunctions& fn, const GUID& scheme, const PlatformSetting& setting,
             PowerSource source, DWORD value) {
   return (source == PowerSource::kAc ? fn.writeAcValueIndex : fn.writeDcValueIndex)(
@@ -94,6 +122,7 @@ const char* CurrentPowerInterface::FindFunctions(HMODULE module, CurrentPowerFun
   exports.Find("PowerSetActiveScheme", &functions->setActiveScheme);
   exports.Find("PowerSettingAccessCheck", &functions->settingAccessCheck);
   exports.Find("GetPwrCapabilities", &functions->getPwrCapabilities);
+  exports.Find("CallNtPowerInformation", &functions->callNtPowerInformation);
   return exports.Missing();
 }
 
@@ -135,7 +164,8 @@ bool CurrentPowerInterface::IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* 
 }
 
 bool CurrentPowerInterface::CanUserWriteScheme() {
-  return fn.settingAccessCheck(ACCESS_ACTIVE_SCHEME, nullptr) == ERROR_SUCCESS;
+  const DWORD rc = fn.settingAccessCheck(ACCESS_ACTIVE_SCHEME, nullptr);
+  return rc == ERROR_SUCCESS || rc == ERROR_ACCESS_DISABLED_BY_POLICY;
 }
 
 bool CurrentPowerInterface::SchemeAt(UINT index, GUID* scheme) const {
@@ -165,14 +195,30 @@ bool CurrentPowerInterface::ReadScheme(UINT index, POWER_POLICY* policy) {
 }
 
 PowerInterface::CommitResult CurrentPowerInterface::WriteAndActivate(UINT* index,
-                                                                     POWER_POLICY* policy) {
+                                                                     POWER_POLICY* policy,
+                                                                     const POWER_POLICY& asRead) {
   GUID scheme;
   if (!SchemeAt(*index, &scheme)) return CommitResult::kNotWritten;
-  // The record as the settings hold it.
+  // Written only into the scheme in force: another program may have switched plans since the
+  // read, and activating this one again would undo that.
+  GUID* active = nullptr;
+  const DWORD rc = fn.getActiveScheme(nullptr, &active);
+  if (rc != ERROR_SUCCESS || active == nullptr) {
+    if (active != nullptr) LocalFree(active);
+    return CommitResult::kNotWritten;
+  }
+  const bool stillActive = SameGuid(*active, scheme);
+  LocalFree(active);
+  if (!stillActive) return CommitResult::kNoLongerActive;
+
+  // The records as the settings hold them.
   POWER_POLICY wanted = *policy;
+  POWER_POLICY read = asRead;
   for (PowerSource source : kSources) {
     ULONG& hibernate = Seconds(wanted, {Timeout::kHibernate, source});
     hibernate = HibernateIdle(hibernate, Seconds(wanted, {Timeout::kStandby, source}));
+    ULONG& readHibernate = Seconds(read, {Timeout::kHibernate, source});
+    readHibernate = HibernateIdle(readHibernate, Seconds(read, {Timeout::kStandby, source}));
   }
 
   struct Replaced {
@@ -191,13 +237,13 @@ PowerInterface::CommitResult CurrentPowerInterface::WriteAndActivate(UINT* index
   for (const PlatformSetting& s : kPlatformSettings) {
     for (PowerSource source : kSources) {
       const DWORD value = Seconds(wanted, {s.timeout, source});
+      // Not changed since the read: another program's change to it, if any, stays.
+      if (value == Seconds(read, {s.timeout, source})) continue;
       DWORD stored = 0;
       if (Read(fn, scheme, s, source, &stored) != ERROR_SUCCESS) {
         restore();
         return CommitResult::kNotWritten;
       }
-      // Only a change is written, so that a setting held by group policy stops the commit
-      // only when the policy asks for another value.
       if (stored == value) continue;
       if (Write(fn, scheme, s, source, value) != ERROR_SUCCESS) {
         restore();
@@ -225,4 +271,42 @@ const char* CurrentPowerInterface::SetMinutes(POWER_POLICY& policy, SettingId se
                                               DWORD minutes) const {
   Seconds(policy, setting) = ToSeconds(minutes);
   return nullptr;
+}
+
+WindowsPolicyHold CurrentPowerInterface::HeldByWindowsPolicy(SettingId setting) {
+  WindowsPolicyHold hold;
+  const PlatformSetting* platform = PlatformSettingOf(setting.timeout);
+  if (platform == nullptr) return hold;
+  const bool ac = setting.source == PowerSource::kAc;
+  if (fn.settingAccessCheck(ac ? ACCESS_AC_POWER_SETTING_INDEX : ACCESS_DC_POWER_SETTING_INDEX,
+                            &platform->setting) != ERROR_ACCESS_DISABLED_BY_POLICY) {
+    return hold;
+  }
+  hold.held = true;
+  const std::string path = kPolicySettingsPath + GuidKeyName(platform->setting);
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return hold;
+  }
+  DWORD type = REG_NONE;
+  BYTE data[sizeof(DWORD)] = {};
+  DWORD size = sizeof data;
+  const LONG rc =
+      RegQueryValueExA(key, ac ? "ACSettingIndex" : "DCSettingIndex", nullptr, &type, data, &size);
+  RegCloseKey(key);
+  if (rc == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD)) {
+    hold.valueRead = true;
+    std::memcpy(&hold.seconds, data, sizeof(DWORD));
+  }
+  return hold;
+}
+
+bool CurrentPowerInterface::PolicyInForce(PowerSource source, SYSTEM_POWER_POLICY* policy) {
+  SYSTEM_POWER_POLICY answered;
+  std::memset(&answered, 0, sizeof answered);
+  const POWER_INFORMATION_LEVEL level =
+      source == PowerSource::kAc ? SystemPowerPolicyAc : SystemPowerPolicyDc;
+  if (fn.callNtPowerInformation(level, nullptr, 0, &answered, sizeof answered) != 0) return false;
+  *policy = answered;
+  return true;
 }

@@ -12,7 +12,8 @@
 //   SpindownTimeoutAc/Dc          disk: turn off after
 //
 // Every other member of the record is zero. There is no separate machine half and no per-user
-// copy: whoever may write the active scheme writes all of it.
+// copy: whoever may write the active scheme writes all of it, but for a setting Windows' own
+// power policy (Group Policy) holds, which only that policy changes.
 //
 // Indices: the library names schemes by number, the platform by GUID. The first scheme this
 // interface meets as the active one is index 0, the next another one 1, and so on; an index
@@ -25,8 +26,8 @@
 
 #include "PowerInterface.h"
 
-// The current functions, as GetProcAddress finds them in powrprof.dll; GetPwrCapabilities is
-// current too.
+// The current functions, as GetProcAddress finds them in powrprof.dll; GetPwrCapabilities and
+// CallNtPowerInformation (an NTSTATUS, 0 for success) are current too.
 struct CurrentPowerFunctions {
   DWORD(WINAPI* getActiveScheme)(HKEY, GUID**);
   DWORD(WINAPI* readAcValueIndex)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
@@ -36,6 +37,7 @@ struct CurrentPowerFunctions {
   DWORD(WINAPI* setActiveScheme)(HKEY, const GUID*);
   DWORD(WINAPI* settingAccessCheck)(POWER_DATA_ACCESSOR, const GUID*);
   BOOLEAN(WINAPI* getPwrCapabilities)(PSYSTEM_POWER_CAPABILITIES);
+  LONG(WINAPI* callNtPowerInformation)(POWER_INFORMATION_LEVEL, PVOID, ULONG, PVOID, ULONG);
 };
 
 // What the hibernate-after setting counts, in one place. The SDK's comment on the setting and
@@ -60,14 +62,22 @@ class CurrentPowerInterface : public PowerInterface {
   // The capabilities' S4 and hibernation file (the documented replacement of
   // IsPwrHibernateAllowed): those the asker knows, else asked afresh.
   bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) override;
-  // Whether PowerSettingAccessCheck lets this user change the active scheme: no group policy
-  // holds it and the power policy's permissions allow it.
+  // PowerSettingAccessCheck for the active scheme: it may answer that Windows' own power
+  // policy chooses the plan (ERROR_ACCESS_DISABLED_BY_POLICY), which locks the choice of plan,
+  // not the plan's settings, and counts as yes; any other failure is no.
   bool CanUserWriteScheme() override;
   bool ReadScheme(UINT index, POWER_POLICY* policy) override;
-  // Writes the settings that differ from the stored ones, then PowerSetActiveScheme, without
-  // which a change to the active scheme does not take effect. All or nothing: when a write or
-  // the activation is refused, every setting written so far gets its old value back.
-  CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy) override;
+  // Only while the scheme read is still the active one (else kNoLongerActive, and nothing is
+  // written): writes the settings that changed since the read and differ from the stored ones,
+  // then PowerSetActiveScheme, without which a change to the active scheme does not take
+  // effect. A setting left as read is not written, so a change another program made to it
+  // meanwhile stays. All or nothing: when a write or the activation is refused, every setting
+  // written so far gets its old value back.
+  CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy,
+                                const POWER_POLICY& asRead) override;
+  // Nothing: since Vista the display's idle setting is the display power-off, and Windows
+  // documents the SystemParametersInfo power-off calls as not supported there.
+  void ApplyDisplayPowerOff(const POWER_POLICY&) override {}
   // No per-user copy: answers false.
   bool WriteUserCopy(const POWER_POLICY& policy,
                      const std::function<UINT()>& activeScheme) override;
@@ -76,6 +86,16 @@ class CurrentPowerInterface : public PowerInterface {
   // total, whatever the standby time-out; the machine's standby time-out is the user's.
   DWORD GetMinutes(const POWER_POLICY& policy, SettingId setting) const override;
   const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
+
+  // PowerSettingAccessCheck for the setting's mains or battery value: Windows' own power policy
+  // holds it when the answer is ERROR_ACCESS_DISABLED_BY_POLICY (any other answer is not a
+  // hold). The value in force is then read where that policy keeps it, below
+  // HKEY_LOCAL_MACHINE\SOFTWARE\Policies\Microsoft\Power\PowerSettings\<setting>, value
+  // ACSettingIndex or DCSettingIndex (REG_DWORD, seconds; hibernation as the setting counts).
+  WindowsPolicyHold HeldByWindowsPolicy(SettingId setting) override;
+  // CallNtPowerInformation, SystemPowerPolicyAc or SystemPowerPolicyDc, with no input (an
+  // input would ask Windows to apply it).
+  bool PolicyInForce(PowerSource source, SYSTEM_POWER_POLICY* policy) override;
 
  private:
   bool SchemeAt(UINT index, GUID* scheme) const;

@@ -79,10 +79,18 @@ bool LegacyPowerInterface::ReadScheme(UINT index, POWER_POLICY* policy) {
 // The scheme is stored under its index, with no name or description (the stored ones stay),
 // and the index is read again for the activation.
 PowerInterface::CommitResult LegacyPowerInterface::WriteAndActivate(UINT* index,
-                                                                    POWER_POLICY* policy) {
+                                                                    POWER_POLICY* policy,
+                                                                    const POWER_POLICY&) {
   if (!fn.writePwrScheme(index, nullptr, nullptr, policy)) return CommitResult::kNotWritten;
   if (!fn.setActivePwrScheme(*index, nullptr, policy)) return CommitResult::kNotActivated;
   return CommitResult::kStored;
+}
+
+void LegacyPowerInterface::ApplyDisplayPowerOff(const POWER_POLICY& policy) {
+  SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 1, nullptr, SPIF_UPDATEINIFILE);
+  SystemParametersInfoA(SPI_SETPOWEROFFTIMEOUT,
+                        ToSeconds(GetMinutes(policy, {Timeout::kVideo, PowerSource::kAc})), nullptr,
+                        SPIF_UPDATEINIFILE);
 }
 
 // The active scheme's copy, not that of the scheme's own index: the active scheme is the one

@@ -38,7 +38,15 @@ class LegacyPowerInterface : public PowerInterface {
   bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) override;
   bool CanUserWriteScheme() override;
   bool ReadScheme(UINT index, POWER_POLICY* policy) override;
-  CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy) override;
+  // The whole record, whatever changed: the functions store a scheme whole.
+  CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy,
+                                const POWER_POLICY& asRead) override;
+  // SystemParametersInfoA: the power-off phase on, and its time-out the mains monitor
+  // time-out in whole minutes, persisted without a broadcast. (Windows documents both as
+  // supported on Windows XP for 32-bit programs only, and not at all since Vista; they are
+  // kept on this interface alone, as the library has always made them, and their results are
+  // not looked at.)
+  void ApplyDisplayPowerOff(const POWER_POLICY& policy) override;
   // HKEY_CURRENT_USER\Control Panel\PowerCfg\PowerPolicies\<active index>, value "Policies":
   // opened, never created, so an unknown active index writes nothing. Always answers true.
   bool WriteUserCopy(const POWER_POLICY& policy,
@@ -50,6 +58,11 @@ class LegacyPowerInterface : public PowerInterface {
   // also sets the idle action: sleep, or none for 0 (never).
   DWORD GetMinutes(const POWER_POLICY& policy, SettingId setting) const override;
   const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
+
+  // Windows 2000/XP know no power policy of their own over a scheme's settings, and the
+  // functions tell nothing of the policy in force.
+  WindowsPolicyHold HeldByWindowsPolicy(SettingId) override { return {}; }
+  bool PolicyInForce(PowerSource, SYSTEM_POWER_POLICY*) override { return false; }
 
  private:
   LegacyPowerFunctions fn;

@@ -5,8 +5,9 @@
 //   LegacyPowerInterface   GetActivePwrScheme, ReadPwrScheme, WritePwrScheme, ... : Windows
 //                          2000 and XP, where they are all there is
 //   CurrentPowerInterface  PowerGetActiveScheme, PowerRead/WriteACValueIndex and DC,
-//                          PowerSetActiveScheme, PowerSettingAccessCheck: every Windows since
-//                          Vista, where the legacy ones are deprecated or gone
+//                          PowerSetActiveScheme, PowerSettingAccessCheck,
+//                          CallNtPowerInformation: every Windows since Vista, where the legacy
+//                          ones are deprecated or gone
 //
 // PowerInterfaceProbe chooses one. On both, PwrScheme keeps the scheme in its POWER_POLICY
 // record; each interface owns the rules by which that record holds a time-out, and gets and
@@ -23,6 +24,14 @@
 // quotient drops the remainder.
 inline DWORD ToSeconds(DWORD minutes) { return minutes * 60; }
 inline DWORD ToMinutes(ULONG seconds) { return seconds / 60; }
+
+// Whether Windows' own power policy (Group Policy) holds one setting, so that only that policy
+// can change it, and the value it holds.
+struct WindowsPolicyHold {
+  bool held = false;
+  bool valueRead = false;  // whether the value in force could be read
+  DWORD seconds = 0;       // the value in force, as the policy stores it, in seconds
+};
 
 class PowerInterface {
  public:
@@ -46,9 +55,21 @@ class PowerInterface {
   // Fills the record with scheme `index`; false (record left alone) when it cannot be read.
   virtual bool ReadScheme(UINT index, POWER_POLICY* policy) = 0;
 
-  enum class CommitResult { kStored, kNotWritten, kNotActivated };
-  // Stores the record as scheme `index` and makes it the active scheme.
-  virtual CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy) = 0;
+  enum class CommitResult {
+    kStored,
+    kNotWritten,
+    kNotActivated,
+    kNoLongerActive,  // another scheme became the active one after the read: nothing written
+  };
+  // Stores the record as scheme `index` and makes it the active scheme. `asRead` is the record
+  // as it was read, so an interface that stores settings one by one writes only what changed
+  // since.
+  virtual CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy,
+                                        const POWER_POLICY& asRead) = 0;
+  // After every commit, stored or not: the display's own power-off phase and time-out where the
+  // interface keeps them apart from the scheme (the mains monitor time-out of `policy`);
+  // nothing where the scheme's display setting is all there is.
+  virtual void ApplyDisplayPowerOff(const POWER_POLICY& policy) = 0;
   // Writes the record's user half into this user's own copy of the active scheme (whose index
   // `activeScheme` asks for), for a user who may not write schemes. False when this interface
   // keeps no such copy: nothing is written then and nothing is asked.
@@ -60,6 +81,13 @@ class PowerInterface {
   // Stores one setting into the record. Null when stored; otherwise the reason the record
   // cannot hold it, and the record is unchanged.
   virtual const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const = 0;
+
+  // Whether Windows' own power policy holds the setting, asked before anything is written;
+  // never where the interface knows no such policy.
+  virtual WindowsPolicyHold HeldByWindowsPolicy(SettingId setting) = 0;
+  // The power policy Windows applies now on one power source; false where the interface cannot
+  // tell (the record is then left alone).
+  virtual bool PolicyInForce(PowerSource source, SYSTEM_POWER_POLICY* policy) = 0;
 
  protected:
   // `module`: the loaded powrprof.dll the functions came from, freed with the interface; null

@@ -17,12 +17,17 @@ class NoPowerInterface : public PowerInterface {
   bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES*) override { return false; }
   bool CanUserWriteScheme() override { return false; }
   bool ReadScheme(UINT, POWER_POLICY*) override { return false; }
-  CommitResult WriteAndActivate(UINT*, POWER_POLICY*) override { return CommitResult::kNotWritten; }
+  CommitResult WriteAndActivate(UINT*, POWER_POLICY*, const POWER_POLICY&) override {
+    return CommitResult::kNotWritten;
+  }
+  void ApplyDisplayPowerOff(const POWER_POLICY&) override {}
   bool WriteUserCopy(const POWER_POLICY&, const std::function<UINT()>&) override { return false; }
   DWORD GetMinutes(const POWER_POLICY&, SettingId) const override { return 0; }
   const char* SetMinutes(POWER_POLICY&, SettingId, DWORD) const override {
     return "No power scheme interface";
   }
+  WindowsPolicyHold HeldByWindowsPolicy(SettingId) override { return {}; }
+  bool PolicyInForce(PowerSource, SYSTEM_POWER_POLICY*) override { return false; }
 };
 
 ProbedPowerInterface Chosen(std::shared_ptr<PowerInterface> power, bool found,

@@ -52,7 +52,9 @@ bool PwrMgmt::QueryPwrSchemeInUse(UINT* index) {
 bool PwrMgmt::IsMonitorSleepSupported() const { return true; }
 
 // The platform's booleans count as yes only when they equal TRUE exactly.
-bool PwrMgmt::IsPowerSuspendCapable() const { return capabilities.SystemS3 == 1; }
+bool PwrMgmt::IsPowerSuspendCapable() const {
+  return capabilities.SystemS3 == 1 || CapabilitiesAoAc(capabilities) == 1;
+}
 
 bool PwrMgmt::IsHibernationAllowed() const {
   return power->IsHibernateAllowed(fixed ? &capabilities : nullptr);

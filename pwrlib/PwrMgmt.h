@@ -33,7 +33,9 @@ class PwrMgmt : public PMObject {
   // Always true, consulting nothing: kept because the video setters ask it, as the library's
   // published interface has them do.
   bool IsMonitorSleepSupported() const;
-  bool IsPowerSuspendCapable() const;  // S3 only
+  // Sleep (standby) is there: S3, or S0 low-power idle (Modern Standby), where Windows applies
+  // the sleep idle time-out as it does with S3. (Windows XP reports no S0 low-power idle.)
+  bool IsPowerSuspendCapable() const;
   // Legacy interface: IsPwrHibernateAllowed. Current interface: the capabilities' S4 and
   // hibernation file. Asked afresh, but for a PwrMgmt made from known capabilities.
   bool IsHibernationAllowed() const;

@@ -38,6 +38,7 @@ PwrScheme::PwrScheme() : PwrScheme(DefaultPowerInterface()) {}
 PwrScheme::PwrScheme(std::shared_ptr<PowerInterface> powerInterface)
     : index(0),
       policy(),
+      asRead(),
       mgmt(powerInterface),
       power(std::move(powerInterface)),
       securityBypass(false),
@@ -48,6 +49,7 @@ PwrScheme::PwrScheme(std::shared_ptr<PowerInterface> powerInterface)
 PwrScheme::PwrScheme(const PwrMgmt& machine)
     : index(0),
       policy(),
+      asRead(),
       mgmt(machine.Interface(), machine.Capabilities()),
       power(machine.Interface()),
       securityBypass(false),
@@ -62,11 +64,13 @@ bool PwrScheme::CommittedUserHalfOnly() const { return userHalfOnly; }
 bool PwrScheme::initialiaze(UINT schemeIndex) {
   index = schemeIndex;
   if (power->ReadScheme(index, &policy)) {
+    asRead = policy;
     read = true;
     return false;
   }
   // Whatever a failed read left behind is not a scheme: keep nothing of it.
   std::memset(&policy, 0, sizeof policy);
+  asRead = policy;
   read = false;
   ReportError("PwrScheme initialiaze()");
   return true;
@@ -90,6 +94,12 @@ bool PwrScheme::SetTimeOut(const Setting& setting, DWORD minutes) {
   if (refusal == nullptr) return false;
   ReportError(std::string("PwrScheme::") + setting.setter + "(): " + refusal);
   return true;
+}
+
+bool PwrScheme::MachineAllows(const Setting& setting) const { return Allows(setting.needs); }
+
+WindowsPolicyHold PwrScheme::HeldByWindowsPolicy(const Setting& setting) const {
+  return power->HeldByWindowsPolicy(setting.id);
 }
 
 bool PwrScheme::Allows(Capability capability) const {
@@ -183,8 +193,9 @@ bool PwrScheme::commit() {
   bool failed = false;
   userHalfOnly = false;
   if (mgmt.CanUserWriteScheme()) {
-    switch (power->WriteAndActivate(&index, &policy)) {
+    switch (power->WriteAndActivate(&index, &policy, asRead)) {
       case PowerInterface::CommitResult::kStored:
+        asRead = policy;
         break;
       case PowerInterface::CommitResult::kNotWritten:
         ReportError("PwrScheme::commit() failed. Unable to Write PowerScheme");
@@ -192,6 +203,12 @@ bool PwrScheme::commit() {
         break;
       case PowerInterface::CommitResult::kNotActivated:
         ReportError("PwrScheme::commit() failed. Unable to Set Active PowerScheme");
+        failed = true;
+        break;
+      case PowerInterface::CommitResult::kNoLongerActive:
+        ReportError(
+            "PwrScheme::commit() failed. Another PowerScheme became active since it was read; "
+            "nothing written");
         failed = true;
         break;
     }
@@ -207,8 +224,6 @@ bool PwrScheme::commit() {
   }
 
   // The display settings follow the scheme even when it could not be stored.
-  SystemParametersInfoA(SPI_SETPOWEROFFACTIVE, 1, nullptr, SPIF_UPDATEINIFILE);
-  SystemParametersInfoA(SPI_SETPOWEROFFTIMEOUT, ToSeconds(GetUserAcVideoTimeOut()), nullptr,
-                        SPIF_UPDATEINIFILE);
+  power->ApplyDisplayPowerOff(policy);
   return failed;
 }

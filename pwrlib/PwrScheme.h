@@ -48,6 +48,12 @@ class PwrScheme : public PMObject {
   // setting's capability first and refuses with "PwrScheme::<setter>(): <reason>".
   DWORD GetTimeOut(const Setting& setting) const;
   bool SetTimeOut(const Setting& setting, DWORD minutes);
+  // Whether the machine (or the forced standby) allows the setting's setter to change it: a
+  // standby time-out needs sleep, hibernation needs hibernation allowed.
+  bool MachineAllows(const Setting& setting) const;
+  // Whether Windows' own power policy holds the setting (asked afresh; never on the legacy
+  // interface).
+  WindowsPolicyHold HeldByWindowsPolicy(const Setting& setting) const;
 
   DWORD GetUserAcVideoTimeOut() const;
   DWORD GetUserDcVideoTimeOut() const;
@@ -83,7 +89,10 @@ class PwrScheme : public PMObject {
   // Writes and activates the scheme when the user may write schemes; otherwise, with the
   // security bypass, writes the user half into the user's own copy of the active scheme
   // (only where users keep such a copy: not on the current interface, where the bypass
-  // changes nothing). Always sets the display power-off phase and time-out afterwards.
+  // changes nothing). On the current interface only the settings changed since the read are
+  // written, and nothing at all when another scheme became the active one meanwhile. Always
+  // applies the display power-off afterwards where the interface keeps it apart from the
+  // scheme (the legacy one).
   bool commit();
   // Whether the last commit succeeded by writing the user half alone (through the security
   // bypass), so that the machine half, with the hibernation time-outs, was not stored.
@@ -92,6 +101,7 @@ class PwrScheme : public PMObject {
  protected:
   UINT index;
   POWER_POLICY policy;
+  POWER_POLICY asRead;  // the record as last read or committed
   PwrMgmt mgmt;
   std::shared_ptr<PowerInterface> power;
   bool securityBypass;

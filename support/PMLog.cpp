@@ -392,13 +392,16 @@ bool PMLog::PositionAtEnd(bool readable) {
     LONG lastHigh = static_cast<LONG>(last >> 32);
     char byte = '\n';
     DWORD got = 0;
-    // A failure here leaves the end as it is.
-    if ((SetFilePointer(file, static_cast<LONG>(last), &lastHigh, FILE_BEGIN) !=
-             INVALID_SET_FILE_POINTER ||
-         GetLastError() == NO_ERROR) &&
-        ReadFile(file, &byte, 1, &got, nullptr) && got == 1) {
-      startNewLine = byte != '\n';
+    // A last byte the log may read but cannot may end inside a line: a first line written
+    // as it is could be glued to a torn one, and one started anew could leave an empty line.
+    // The file is let go untouched, as without its size.
+    if ((SetFilePointer(file, static_cast<LONG>(last), &lastHigh, FILE_BEGIN) ==
+             INVALID_SET_FILE_POINTER &&
+         GetLastError() != NO_ERROR) ||
+        !ReadFile(file, &byte, 1, &got, nullptr) || got != 1) {
+      return false;
     }
+    startNewLine = byte != '\n';
   }
 
   // The high part keeps files of 2 GiB and more positioned at their true end.

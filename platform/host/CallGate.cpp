@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,6 +31,14 @@ struct NthCallFailure {
   bool persistent = false;
 };
 
+// Something another program does just before the nth call of one function from when it was
+// set (HostControl.h, BeforeCall).
+struct Interposed {
+  const char* function;
+  unsigned remaining;  // calls to go before the one it comes before
+  std::function<void()> action;
+};
+
 struct GateState {
   std::mutex mutex;
   // Calls are recorded only from the first Reset on, so a program that runs for months (and
@@ -38,6 +47,7 @@ struct GateState {
   std::vector<const char*> calls;  // names from the gate table, which lives as long as we do
   std::vector<Failure> failures;
   NthCallFailure nthCall;
+  std::vector<Interposed> interposed;
 };
 
 GateState& State() {
@@ -64,7 +74,18 @@ CallGate::CallGate(const char* function) {
   if (t_depth++ > 0) return;
   const GateEntry& entry = FindGateEntry(function);
   GateState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  std::unique_lock<std::mutex> lock(state.mutex);
+  // What another program does now runs first, outside the lock, and at this depth, so that its
+  // own calls are neither recorded nor failed; then this call goes ahead as usual.
+  for (auto it = state.interposed.begin(); it != state.interposed.end(); ++it) {
+    if (it->function != entry.name || --it->remaining > 0) continue;
+    std::function<void()> action = std::move(it->action);
+    state.interposed.erase(it);
+    lock.unlock();
+    action();
+    lock.lock();
+    break;
+  }
   if (state.recording) state.calls.push_back(entry.name);
   DWORD injected = CountNthCall(state.nthCall, entry.failable != nullptr);
   // Every matching failure counts the call; the first one due decides the error.
@@ -100,6 +121,7 @@ void ResetCallGate() {
   state.calls.clear();
   state.failures.clear();
   state.nthCall = NthCallFailure();
+  state.interposed.clear();
 }
 
 }  // namespace host::detail
@@ -131,6 +153,14 @@ void ClearFailures() {
   std::lock_guard<std::mutex> lock(state.mutex);
   state.failures.clear();
   state.nthCall = detail::NthCallFailure();
+  state.interposed.clear();
+}
+
+void BeforeCall(const FailableFunction& function, unsigned nth, std::function<void()> action) {
+  auto& state = detail::State();
+  const char* name = TableName(function.name);
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.interposed.push_back(detail::Interposed{name, nth == 0 ? 1 : nth, std::move(action)});
 }
 
 std::vector<std::string> Calls() {

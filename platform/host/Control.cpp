@@ -138,6 +138,10 @@ void SetLimitedUser(bool limited) { detail::Registry().SetLimitedUser(limited); 
 
 SYSTEM_POWER_CAPABILITIES DefaultCapabilities() { return powerprofile::DefaultCapabilities(); }
 
+SYSTEM_POWER_CAPABILITIES ModernStandbyCapabilities() {
+  return powerprofile::ModernStandbyCapabilities();
+}
+
 void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(&caps);
   WriteValue(HKEY_LOCAL_MACHINE, powerprofile::kMachinePowerCfgKey,

@@ -21,5 +21,10 @@ DWORD WINAPI PowerWriteDCValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                     const GUID* PowerSettingGuid, DWORD DcValueIndex);
 DWORD WINAPI PowerSetActiveScheme(HKEY UserRootPowerKey, const GUID* SchemeGuid);
 DWORD WINAPI PowerSettingAccessCheck(POWER_DATA_ACCESSOR AccessFlags, const GUID* PowerGuid);
+// Exported by every Windows's powrprof.dll; the stand-in's current machines offer the two
+// levels of the power policy in force (see platform/powrprof/CurrentPowerProfile.h).
+LONG WINAPI CallNtPowerInformation(POWER_INFORMATION_LEVEL InformationLevel, PVOID InputBuffer,
+                                   ULONG InputBufferLength, PVOID OutputBuffer,
+                                   ULONG OutputBufferLength);
 
 #endif

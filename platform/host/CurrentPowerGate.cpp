@@ -60,3 +60,12 @@ DWORD WINAPI PowerSettingAccessCheck(POWER_DATA_ACCESSOR AccessFlags, const GUID
   if (gate.Fails()) return gate.Answer<DWORD>();
   return powerprofile::SettingAccessCheck(AccessFlags, PowerGuid);
 }
+
+LONG WINAPI CallNtPowerInformation(POWER_INFORMATION_LEVEL InformationLevel, PVOID InputBuffer,
+                                   ULONG InputBufferLength, PVOID OutputBuffer,
+                                   ULONG OutputBufferLength) {
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
+  return powerprofile::PowerInformation(InformationLevel, InputBuffer, InputBufferLength,
+                                        OutputBuffer, OutputBufferLength);
+}

@@ -74,6 +74,7 @@ const Exports& LegacyExports() {
 // The current functions.
 const Exports& CurrentExports() {
   static const Exports exports = {
+      {"CallNtPowerInformation", Export(&CallNtPowerInformation)},
       {"PowerGetActiveScheme", Export(&PowerGetActiveScheme)},
       {"PowerReadACValueIndex", Export(&PowerReadACValueIndex)},
       {"PowerReadDCValueIndex", Export(&PowerReadDCValueIndex)},

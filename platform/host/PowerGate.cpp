@@ -35,7 +35,9 @@ bool NotOnThisMachine() {
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
   host::detail::CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<BOOLEAN>();
-  return powerprofile::GetCapabilities(lpSystemPowerCapabilities);
+  // A legacy-only machine is Windows XP's, whose record has no S0 low-power idle.
+  return powerprofile::GetCapabilities(lpSystemPowerCapabilities,
+                                       !host::detail::IsCurrentPowerMachine());
 }
 
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {

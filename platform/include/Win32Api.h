@@ -19,4 +19,25 @@
 
 #endif
 
+#include <cstddef>
+
+// S0 low-power idle ("Modern Standby") among the power capabilities: byte 20 of
+// SYSTEM_POWER_CAPABILITIES, which the SDK names AoAc and MinGW-w64's headers the last of
+// spare2[3]; in Windows XP's record it is a spare byte, left zero. Read and written as that
+// byte, between the two members both headers name alike, so the same code builds against
+// either header.
+static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, FastSystemS4) == 17,
+              "the byte before S0 low-power idle's");
+static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, DiskSpinDown) == 21,
+              "the byte after S0 low-power idle's");
+constexpr size_t kAoAcOffset = 20;
+
+inline BOOLEAN CapabilitiesAoAc(const SYSTEM_POWER_CAPABILITIES& capabilities) {
+  return reinterpret_cast<const unsigned char*>(&capabilities)[kAoAcOffset];
+}
+
+inline void SetCapabilitiesAoAc(SYSTEM_POWER_CAPABILITIES& capabilities, BOOLEAN aoAc) {
+  reinterpret_cast<unsigned char*>(&capabilities)[kAoAcOffset] = aoAc;
+}
+
 #endif

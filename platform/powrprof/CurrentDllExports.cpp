@@ -72,3 +72,14 @@ DWORD WINAPI PowerSetActiveScheme(HKEY UserRootPowerKey, const GUID* SchemeGuid)
 DWORD WINAPI PowerSettingAccessCheck(POWER_DATA_ACCESSOR AccessFlags, const GUID* PowerGuid) {
   return Guarded([&] { return powerprofile::SettingAccessCheck(AccessFlags, PowerGuid); });
 }
+
+LONG WINAPI CallNtPowerInformation(POWER_INFORMATION_LEVEL InformationLevel, PVOID InputBuffer,
+                                   ULONG InputBufferLength, PVOID OutputBuffer,
+                                   ULONG OutputBufferLength) {
+  try {
+    return powerprofile::PowerInformation(InformationLevel, InputBuffer, InputBufferLength,
+                                          OutputBuffer, OutputBufferLength);
+  } catch (const std::bad_alloc&) {
+    return powerprofile::kStatusUnsuccessful;
+  }
+}

@@ -54,16 +54,44 @@ LONG CheckWriteRight() {
   return rc;
 }
 
+std::string PolicySettingKey(const GUID& setting) {
+  return std::string(kPolicySettingsKey) + "\\" + GuidText(setting);
+}
+
 bool FixedByPolicy(PowerSide side, const GUID& setting) {
-  const std::string path = std::string(kPolicySettingsKey) + "\\" + GuidText(setting);
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PolicySettingKey(setting).c_str(), 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS) {
     return false;
   }
   const bool fixed =
       RegQueryValueExA(key, IndexValue(side), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
   RegCloseKey(key);
   return fixed;
+}
+
+// Whether group policy chooses the plan: its value exists, whatever it holds. `plan` gets the
+// plan when the value names one.
+bool PlanChosenByPolicy(GUID* plan, bool* named) {
+  *named = false;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPolicySettingsKey, 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  char text[64];
+  DWORD type = REG_NONE;
+  DWORD size = sizeof text;
+  const LONG rc = RegQueryValueExA(key, kActivePowerSchemeValue, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) return false;
+  if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    size_t length = 0;
+    while (length < size && text[length] != '\0') ++length;
+    *named = ParseGuid(text, length, plan);
+  }
+  return true;
 }
 
 int HexDigit(char c) {
@@ -192,6 +220,12 @@ DWORD SetActivePowerScheme(HKEY userRoot, const GUID* scheme) {
   if (userRoot != nullptr || scheme == nullptr) return ERROR_INVALID_PARAMETER;
   LONG rc = KeyExists(SchemeKey(*scheme));
   if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
+  GUID chosen;
+  bool named = false;
+  if (PlanChosenByPolicy(&chosen, &named) &&
+      !(named && std::memcmp(&chosen, scheme, sizeof chosen) == 0)) {
+    return ERROR_ACCESS_DISABLED_BY_POLICY;
+  }
   HKEY key = nullptr;
   rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSchemesKey, 0, KEY_SET_VALUE, &key);
   if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
@@ -214,13 +248,79 @@ DWORD SettingAccessCheck(POWER_DATA_ACCESSOR access, const GUID* guid) {
       if (FixedByPolicy(side, *guid)) return ERROR_ACCESS_DISABLED_BY_POLICY;
       return static_cast<DWORD>(CheckWriteRight());
     }
+    case ACCESS_ACTIVE_SCHEME: {
+      GUID chosen;
+      bool named = false;
+      if (PlanChosenByPolicy(&chosen, &named)) return ERROR_ACCESS_DISABLED_BY_POLICY;
+      return static_cast<DWORD>(CheckWriteRight());
+    }
     case ACCESS_SCHEME:
-    case ACCESS_ACTIVE_SCHEME:
     case ACCESS_CREATE_SCHEME:
       return static_cast<DWORD>(CheckWriteRight());
     default:
       return ERROR_INVALID_PARAMETER;
   }
+}
+
+namespace {
+
+// The settings CallNtPowerInformation reports, by their published GUIDs.
+constexpr GUID kVideoSubgroup = {
+    0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
+constexpr GUID kVideoIdle = {
+    0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
+constexpr GUID kSleepSubgroup = {
+    0x238c9fa8, 0x0aad, 0x41ed, {0x83, 0xf4, 0x97, 0xbe, 0x24, 0x2c, 0x8f, 0x20}};
+constexpr GUID kStandbyIdle = {
+    0x29f6c1db, 0x86da, 0x48c5, {0x9f, 0xdb, 0xf2, 0xb6, 0x7b, 0x1f, 0x44, 0xda}};
+constexpr GUID kHibernateIdle = {
+    0x9d7815a6, 0x7ee4, 0x497e, {0x88, 0x88, 0x51, 0x5a, 0x05, 0xf0, 0x23, 0x64}};
+constexpr GUID kDiskSubgroup = {
+    0x0012ee47, 0x9041, 0x4b5d, {0x9b, 0x77, 0x53, 0x5f, 0xba, 0x8b, 0x14, 0x42}};
+constexpr GUID kDiskIdle = {
+    0x6738e2c4, 0xe8a5, 0x4a42, {0xb1, 0x6a, 0xe0, 0x40, 0xe7, 0x69, 0x75, 0x6e}};
+
+// The value in force: what group policy holds for the side, else the scheme's.
+LONG ValueInForce(PowerSide side, const GUID& scheme, const GUID& subgroup, const GUID& setting,
+                  DWORD* value) {
+  if (FixedByPolicy(side, setting) &&
+      ReadDword(PolicySettingKey(setting), IndexValue(side), value) == ERROR_SUCCESS) {
+    return ERROR_SUCCESS;
+  }
+  return static_cast<LONG>(ReadValueIndex(side, nullptr, &scheme, &subgroup, &setting, value));
+}
+
+}  // namespace
+
+LONG PowerInformation(POWER_INFORMATION_LEVEL level, PVOID input, ULONG /*inputLength*/,
+                      PVOID output, ULONG outputLength) {
+  if (level != SystemPowerPolicyAc && level != SystemPowerPolicyDc) return kStatusNotImplemented;
+  if (input != nullptr) return kStatusNotImplemented;
+  if (output == nullptr || outputLength < sizeof(SYSTEM_POWER_POLICY)) {
+    return kStatusBufferTooSmall;
+  }
+  const PowerSide side = level == SystemPowerPolicyAc ? PowerSide::kAc : PowerSide::kDc;
+  GUID* active = nullptr;
+  if (GetActivePowerScheme(nullptr, &active) != ERROR_SUCCESS) return kStatusUnsuccessful;
+  const GUID scheme = *active;
+  LocalFree(active);
+
+  SYSTEM_POWER_POLICY policy;
+  std::memset(&policy, 0, sizeof policy);
+  policy.Revision = 1;
+  if (ValueInForce(side, scheme, kVideoSubgroup, kVideoIdle, &policy.VideoTimeout) !=
+          ERROR_SUCCESS ||
+      ValueInForce(side, scheme, kSleepSubgroup, kStandbyIdle, &policy.IdleTimeout) !=
+          ERROR_SUCCESS ||
+      ValueInForce(side, scheme, kSleepSubgroup, kHibernateIdle, &policy.DozeS4Timeout) !=
+          ERROR_SUCCESS ||
+      ValueInForce(side, scheme, kDiskSubgroup, kDiskIdle, &policy.SpindownTimeout) !=
+          ERROR_SUCCESS) {
+    return kStatusUnsuccessful;
+  }
+  policy.Idle.Action = policy.IdleTimeout != 0 ? PowerActionSleep : PowerActionNone;
+  std::memcpy(output, &policy, sizeof policy);
+  return kStatusSuccess;
 }
 
 }  // namespace powerprofile

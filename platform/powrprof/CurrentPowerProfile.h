@@ -27,8 +27,10 @@ constexpr const char* kDefaultValuesKey = "DefaultPowerSchemeValues";
 // REG_DWORD: the value on mains power and on battery.
 constexpr const char* kAcIndexValue = "ACSettingIndex";
 constexpr const char* kDcIndexValue = "DCSettingIndex";
-// A setting that group policy fixes: "<kPolicySettingsKey>\<setting>" with kAcIndexValue
-// or kDcIndexValue. Writing that side of the setting is refused.
+// Windows' own power policy (Group Policy). A setting it holds: "<kPolicySettingsKey>\<setting>"
+// with kAcIndexValue or kDcIndexValue, in seconds; writing that side of the setting is
+// refused, and the access check says it is held. A plan it chooses: kActivePowerSchemeValue
+// (REG_SZ, the GUID) under kPolicySettingsKey; activating any other plan is refused.
 constexpr const char* kPolicySettingsKey = "SOFTWARE\\Policies\\Microsoft\\Power\\PowerSettings";
 
 // "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx", lower-case, without braces, as the layout names
@@ -49,14 +51,33 @@ DWORD ReadValueIndex(PowerSide side, HKEY root, const GUID* scheme, const GUID* 
 // ERROR_ACCESS_DISABLED_BY_POLICY.
 DWORD WriteValueIndex(PowerSide side, HKEY root, const GUID* scheme, const GUID* subgroup,
                       const GUID* setting, DWORD index);
-// PowerSetActiveScheme: the scheme must exist.
+// PowerSetActiveScheme: the scheme must exist; while group policy chooses the plan, any other
+// plan is refused with ERROR_ACCESS_DISABLED_BY_POLICY.
 DWORD SetActivePowerScheme(HKEY userRoot, const GUID* scheme);
 // PowerSettingAccessCheck: ERROR_ACCESS_DISABLED_BY_POLICY for a setting side that group
-// policy fixes (ACCESS_AC/DC_POWER_SETTING_INDEX with the setting's GUID); otherwise
-// ERROR_ACCESS_DENIED when the user may not write the schemes, else ERROR_SUCCESS. The scheme
-// accessors (ACCESS_SCHEME, ACCESS_ACTIVE_SCHEME, ACCESS_CREATE_SCHEME) ask the write right
-// only; any other accessor is ERROR_INVALID_PARAMETER.
+// policy fixes (ACCESS_AC/DC_POWER_SETTING_INDEX with the setting's GUID), and for
+// ACCESS_ACTIVE_SCHEME while group policy chooses the plan; otherwise ERROR_ACCESS_DENIED when
+// the user may not write the schemes, else ERROR_SUCCESS. ACCESS_SCHEME and
+// ACCESS_CREATE_SCHEME ask the write right only; any other accessor is
+// ERROR_INVALID_PARAMETER. (Windows documents the check as one for group policy overrides and
+// its answers as 0, 1260 and 1640; the write right's ERROR_ACCESS_DENIED is the stand-in's.)
 DWORD SettingAccessCheck(POWER_DATA_ACCESSOR access, const GUID* guid);
+
+// CallNtPowerInformation's answers (NTSTATUS).
+constexpr LONG kStatusSuccess = 0;
+constexpr LONG kStatusUnsuccessful = static_cast<LONG>(0xC0000001);
+constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002);
+constexpr LONG kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
+
+// CallNtPowerInformation for SystemPowerPolicyAc and SystemPowerPolicyDc: the power policy in
+// force on that power source, a SYSTEM_POWER_POLICY filled from the active scheme's display,
+// sleep, hibernate and disk settings, each replaced by the value group policy holds for that
+// side where it holds one (revision 1, the idle action sleep when the idle time-out is set,
+// every other member zero). Only reading is modelled: an input buffer (which asks Windows to
+// apply a policy) and every other level answer STATUS_NOT_IMPLEMENTED; an output buffer
+// smaller than the record, STATUS_BUFFER_TOO_SMALL.
+LONG PowerInformation(POWER_INFORMATION_LEVEL level, PVOID input, ULONG inputLength, PVOID output,
+                      ULONG outputLength);
 
 }  // namespace powerprofile
 

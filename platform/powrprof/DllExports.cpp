@@ -41,8 +41,9 @@ bool ToAnsi(LPCWSTR text, std::string* out) {
 
 }  // namespace
 
+// A legacy machine is Windows XP's, whose record has no S0 low-power idle.
 BOOLEAN WINAPI GetPwrCapabilities(PSYSTEM_POWER_CAPABILITIES lpSystemPowerCapabilities) {
-  return powerprofile::GetCapabilities(lpSystemPowerCapabilities);
+  return powerprofile::GetCapabilities(lpSystemPowerCapabilities, kLegacySchemeFunctionsWork);
 }
 
 BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID) {

@@ -104,10 +104,23 @@ SYSTEM_POWER_CAPABILITIES DefaultCapabilities() {
   return caps;
 }
 
+SYSTEM_POWER_CAPABILITIES ModernStandbyCapabilities() {
+  SYSTEM_POWER_CAPABILITIES caps = DefaultCapabilities();
+  caps.SleepButtonPresent = TRUE;
+  caps.LidPresent = TRUE;
+  caps.SystemS1 = FALSE;
+  caps.SystemS3 = FALSE;
+  SetCapabilitiesAoAc(caps, TRUE);
+  caps.SystemBatteriesPresent = TRUE;
+  caps.RtcWake = PowerSystemUnspecified;
+  caps.MinDeviceWakeState = PowerSystemUnspecified;
+  return caps;
+}
+
 // The knob exists so tests can describe another machine (laptop, no S3, no hibernation) on
 // both sides. A knob of the wrong size answers FALSE, which is also how a test makes the
 // capability query fail where failures cannot be injected.
-BOOLEAN GetCapabilities(PSYSTEM_POWER_CAPABILITIES caps) {
+BOOLEAN GetCapabilities(PSYSTEM_POWER_CAPABILITIES caps, bool windowsXpRecord) {
   if (caps == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   SYSTEM_POWER_CAPABILITIES found;
   LONG rc =
@@ -117,6 +130,7 @@ BOOLEAN GetCapabilities(PSYSTEM_POWER_CAPABILITIES caps) {
   } else if (rc != ERROR_SUCCESS) {
     return Fail(rc);
   }
+  if (windowsXpRecord) SetCapabilitiesAoAc(found, FALSE);
   *caps = found;
   return TRUE;
 }
@@ -144,7 +158,7 @@ BOOLEAN GetActiveScheme(PUINT id) {
 
 BOOLEAN IsHibernateAllowed() {
   SYSTEM_POWER_CAPABILITIES caps;
-  if (!GetCapabilities(&caps)) return FALSE;
+  if (!GetCapabilities(&caps, true)) return FALSE;
   return (caps.SystemS4 && caps.HiberFilePresent) ? TRUE : FALSE;
 }
 

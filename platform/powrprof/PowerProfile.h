@@ -28,8 +28,13 @@ constexpr const char* kCapabilitiesValue = "StandInCapabilities";
 
 // A desktop with S1, S3, S4 (hibernation file present) and S5.
 SYSTEM_POWER_CAPABILITIES DefaultCapabilities();
+// A laptop with Modern Standby: S0 low-power idle (AoAc) in place of S1 to S3, S4 with its
+// hibernation file, S5, a lid and batteries.
+SYSTEM_POWER_CAPABILITIES ModernStandbyCapabilities();
 
-BOOLEAN GetCapabilities(PSYSTEM_POWER_CAPABILITIES caps);
+// The knob's record, else DefaultCapabilities(). A record of Windows XP (`windowsXpRecord`)
+// has a spare byte where later ones report S0 low-power idle: it is answered zero.
+BOOLEAN GetCapabilities(PSYSTEM_POWER_CAPABILITIES caps, bool windowsXpRecord);
 BOOLEAN GetActiveScheme(PUINT id);
 BOOLEAN IsHibernateAllowed();
 BOOLEAN CanUserWriteScheme();

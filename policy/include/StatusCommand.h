@@ -7,6 +7,9 @@
 constexpr int kStatusComplies = 0;    // a pass would change nothing
 constexpr int kStatusDiffers = 1;     // a pass would change a setting, or try and be refused
 constexpr int kStatusCannotTell = 2;  // no root, a rejected version or scheme name, no scheme
+// Windows' own power policy holds a setting at another value than this policy's: no pass can
+// change that, so it outranks kStatusDiffers, which a pass mends.
+constexpr int kStatusHeldElsewhere = 3;
 
 // Prints the report and answers its exit status.
 int RunStatusCommand();

@@ -76,6 +76,11 @@ inline void HoldByPolicy(const Setting& s, bool ac, DWORD value) {
   host::WriteDword(HKEY_LOCAL_MACHINE, PolicyKey(s), SideValue(ac), value);
 }
 
+// Group policy chooses the plan: activating any other is refused.
+inline void ChoosePlanByPolicy(const std::string& scheme) {
+  host::WriteString(HKEY_LOCAL_MACHINE, kPolicySettings, kActiveValue, scheme);
+}
+
 }  // namespace current_store
 
 #endif

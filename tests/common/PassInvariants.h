@@ -9,6 +9,12 @@
 //     be read before the pass (a scheme that was never read is never written); no key appears
 //     in the store but the active scheme's own settings of a current machine, and the active
 //     scheme stays the one it was;
+//   - each time-out of the active scheme holds what it held or exactly what the policy asks
+//     for (a legacy hibernation delay: the total asked for less the standby time-out stored);
+//   - each backup value the pass wrote records what it should: a snapshot value what the
+//     active scheme held when the pass began, or what the policy asks for (as read: a value
+//     that is missing or no number reads as unset); a value named after a policy value what
+//     the scheme held before that change, and only for a change the policy asks for;
 //   - the log holds what it held before, then whole lines (after a CR LF where the earlier
 //     text ended within a line); files the pass must not write (a link's target) are as they
 //     were.
@@ -192,6 +198,20 @@ inline std::optional<DWORD> CurrentValue(const std::string& scheme,
 // Every number in seconds a policy value of that name could ask for, under either settings
 // root: read as the pass reads a number (one to four bytes, the missing high bytes zero),
 // whatever its type, so that nothing the pass may write is missed.
+inline std::set<DWORD> PolicyMinutes(const char* name) {
+  std::set<DWORD> minutes;
+  for (const char* root : {schema::kPolicyRoot, schema::kLocalRoot}) {
+    host::RegValue value;
+    const std::string path = std::string(root) + "\\" + schema::kAcceptedScheme;
+    if (!host::ReadValue(HKEY_LOCAL_MACHINE, path, name, &value)) continue;
+    if (value.data.empty() || value.data.size() > sizeof(DWORD)) continue;
+    DWORD number = 0;
+    std::memcpy(&number, value.data.data(), value.data.size());
+    minutes.insert(number);
+  }
+  return minutes;
+}
+
 inline std::set<DWORD> PolicySeconds(const char* name) {
   std::set<DWORD> seconds;
   for (const char* root : {schema::kPolicyRoot, schema::kLocalRoot}) {
@@ -204,6 +224,51 @@ inline std::set<DWORD> PolicySeconds(const char* name) {
     seconds.insert(minutes * 60u);
   }
   return seconds;
+}
+
+// The member of a legacy record a setting is stored in (hibernation: the delay after standby).
+inline ULONG LegacySeconds(const POWER_POLICY& p, const Setting& setting) {
+  const bool ac = setting.id.source == PowerSource::kAc;
+  switch (setting.id.timeout) {
+    case Timeout::kVideo:
+      return ac ? p.user.VideoTimeoutAc : p.user.VideoTimeoutDc;
+    case Timeout::kStandby:
+      return ac ? p.user.IdleTimeoutAc : p.user.IdleTimeoutDc;
+    case Timeout::kHibernate:
+      return ac ? p.mach.DozeS4TimeoutAc : p.mach.DozeS4TimeoutDc;
+    case Timeout::kSpinDown:
+      return ac ? p.user.SpindownTimeoutAc : p.user.SpindownTimeoutDc;
+    case Timeout::kMachineStandby:
+      break;
+  }
+  return ac ? p.mach.DozeTimeoutAc : p.mach.DozeTimeoutDc;
+}
+
+// A setting of a legacy record in minutes, as the system reads it: hibernation is the standby
+// time-out plus the delay after it, each truncated to minutes, and never when there is no delay.
+inline DWORD LegacyMinutes(const POWER_POLICY& p, const Setting& setting) {
+  const ULONG seconds = LegacySeconds(p, setting);
+  if (setting.id.timeout != Timeout::kHibernate) return seconds / 60;
+  if (seconds == 0) return 0;
+  const ULONG standby =
+      setting.id.source == PowerSource::kAc ? p.user.IdleTimeoutAc : p.user.IdleTimeoutDc;
+  return standby / 60 + seconds / 60;
+}
+
+// The current store's setting that holds a setting of the table.
+inline const current_store::Setting& CurrentSettingOf(const Setting& setting) {
+  switch (setting.id.timeout) {
+    case Timeout::kVideo:
+      return current_store::kAllSettings[0];
+    case Timeout::kStandby:
+      return current_store::kAllSettings[1];
+    case Timeout::kHibernate:
+      return current_store::kAllSettings[2];
+    case Timeout::kSpinDown:
+    case Timeout::kMachineStandby:
+      break;
+  }
+  return current_store::kAllSettings[3];
 }
 
 // A legacy record with every member the eight settings change set to zero.
@@ -256,6 +321,8 @@ class PassInvariants {
     }
     registry_ = Registry();
     legacyScheme_ = LegacyActiveMembers();
+    legacyBefore_ = LegacyActiveRecord();
+    backup_ = BackupEntries();
     log_ = ReadFileBytes(logPath_, &logExisted_);
     for (const std::string& path : watchedPaths_) watched_.push_back(ReadFileBytes(path));
     libraries_ = host::LoadedLibraryCount();
@@ -263,7 +330,7 @@ class PassInvariants {
 
   // The invariants the pass broke, as texts; empty when it kept them all. `failuresInjected`
   // says whether a platform call was made to fail during the pass.
-  std::vector<std::string> Broken(bool failuresInjected) const {
+  std::vector<std::string> Broken(bool failuresInjected = false) const {
     std::vector<std::string> broken;
     if (host::OpenHandleCount() != 0) {
       broken.push_back("the pass left " + std::to_string(host::OpenHandleCount()) +
@@ -388,6 +455,121 @@ class PassInvariants {
       broken->push_back("the active legacy scheme changed in members no setting changes");
     }
     CheckCurrentValues(broken);
+    CheckLegacyValues(broken);
+    CheckBackup(broken);
+  }
+
+  // The active legacy scheme's record, both halves, when it is readable.
+  std::optional<POWER_POLICY> LegacyActiveRecord() const {
+    if (!legacyActive_ || !legacyReadable_) return std::nullopt;
+    const std::string id = std::to_string(*legacyActive_);
+    host::RegValue user, mach;
+    if (!host::ReadValue(HKEY_CURRENT_USER, scheme_store::kUserPolicies + std::string("\\") + id,
+                         scheme_store::kPoliciesValue, &user) ||
+        !host::ReadValue(HKEY_LOCAL_MACHINE,
+                         scheme_store::kMachinePolicies + std::string("\\") + id,
+                         scheme_store::kPoliciesValue, &mach) ||
+        user.data.size() != sizeof(USER_POWER_POLICY) ||
+        mach.data.size() != sizeof(MACHINE_POWER_POLICY)) {
+      return std::nullopt;
+    }
+    POWER_POLICY policy;
+    std::memcpy(&policy.user, user.data.data(), sizeof policy.user);
+    std::memcpy(&policy.mach, mach.data.data(), sizeof policy.mach);
+    return policy;
+  }
+
+  // Each time-out of the active legacy scheme holds what it held or exactly what the policy
+  // asks for; a hibernation delay is the total asked for less the standby time-out stored.
+  void CheckLegacyValues(std::vector<std::string>* broken) const {
+    if (!legacyBefore_) return;
+    const std::optional<POWER_POLICY> now = LegacyActiveRecord();
+    if (!now) return;  // the record's size changed: LegacyActiveMembers has said so
+    for (const Setting& setting : kSettings) {
+      const ULONG stored = LegacySeconds(*now, setting);
+      if (stored == LegacySeconds(*legacyBefore_, setting)) continue;
+      bool asked = false;
+      for (const DWORD minutes : PolicyMinutes(setting.policyValue)) {
+        if (setting.id.timeout != Timeout::kHibernate) {
+          asked = asked || stored == minutes * 60u;
+        } else {
+          const ULONG standby = setting.id.source == PowerSource::kAc ? now->user.IdleTimeoutAc
+                                                                      : now->user.IdleTimeoutDc;
+          asked = asked || stored == (minutes == 0 ? 0u : minutes * 60u - standby / 60 * 60);
+        }
+      }
+      if (!asked) {
+        broken->push_back(std::string("the active legacy scheme's ") + setting.policyValue +
+                          " setting holds " + std::to_string(stored) +
+                          " seconds, neither what it held nor what the policy asks for");
+      }
+    }
+  }
+
+  // What the active scheme held of a setting when the pass began, in minutes, by each store
+  // that could be read (the pass reads one of them).
+  std::set<DWORD> FoundMinutes(const Setting& setting) const {
+    std::set<DWORD> found;
+    if (legacyBefore_) found.insert(LegacyMinutes(*legacyBefore_, setting));
+    if (currentActive_ && currentReadable_) {
+      const int i = static_cast<int>(&CurrentSettingOf(setting) - current_store::kAllSettings);
+      found.insert(currentValues_[i][setting.id.source == PowerSource::kAc ? 0 : 1] / 60);
+    }
+    return found;
+  }
+
+  // The values of both backup keys, as exported.
+  static std::vector<Entry> BackupEntries() {
+    std::vector<Entry> entries;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      const std::string key = HiveName(root) + Lower(schema::kBackupKey);
+      for (Entry& entry : Entries(root)) {
+        if (entry.key == key && !entry.text.empty()) entries.push_back(std::move(entry));
+      }
+    }
+    return entries;
+  }
+
+  // Each backup value the pass wrote (new, or other than it was) records what it should.
+  void CheckBackup(std::vector<std::string>* broken) const {
+    for (const Entry& entry : BackupEntries()) {
+      if (std::find(backup_.begin(), backup_.end(), entry) != backup_.end()) continue;
+      const size_t dword = entry.text.find("=dword:");
+      if (dword == std::string::npos) {
+        broken->push_back("a backup value is no REG_DWORD: " + entry.text);
+        continue;
+      }
+      const DWORD value = static_cast<DWORD>(std::stoul(entry.text.substr(dword + 7), nullptr, 16));
+      for (const Setting& setting : kSettings) {
+        const std::set<DWORD> found = FoundMinutes(setting);
+        if (found.empty()) continue;  // no scheme to judge by
+        const std::set<DWORD> policy = PolicyMinutes(setting.policyValue);
+        const auto what = [&](const char* record) {
+          return std::string("the backup value ") + entry.text + " is not " + record;
+        };
+        if (setting.snapshotCurrent != nullptr && entry.name == Lower(setting.snapshotCurrent) &&
+            found.count(value) == 0) {
+          broken->push_back(what("what the scheme held when the pass began"));
+        }
+        if (setting.snapshotPolicy != nullptr && entry.name == Lower(setting.snapshotPolicy) &&
+            policy.count(value) == 0 && value != 0xFFFFFFFFu) {
+          broken->push_back(what("what the policy asks for"));
+        }
+        if (entry.name == Lower(setting.policyValue)) {
+          if (found.count(value) == 0) {
+            broken->push_back(what("what the scheme held before the change"));
+          }
+          // A change is made only where the policy asks for other than the scheme holds. (A
+          // hibernation total is compared once the standby time-out is set: not judged here.)
+          const bool asked = std::any_of(policy.begin(), policy.end(), [&](DWORD minutes) {
+            return minutes != value && minutes < schema::kEnforcedBelow;
+          });
+          if (setting.id.timeout != Timeout::kHibernate && !asked) {
+            broken->push_back(what("of a change the policy asks for"));
+          }
+        }
+      }
+    }
   }
 
   // Each time-out of the active current scheme holds what it held or what the policy asks for:
@@ -442,6 +624,8 @@ class PassInvariants {
   std::set<DWORD> currentAllowed_[4][2];
   std::vector<Entry> registry_;
   std::vector<uint8_t> legacyScheme_;
+  std::optional<POWER_POLICY> legacyBefore_;
+  std::vector<Entry> backup_;
   std::string log_;
   bool logExisted_ = false;
   std::vector<std::string> watched_;

@@ -10,6 +10,7 @@
 #define PM_TESTS_SCHEMESTORE_H
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,23 @@ inline POWER_POLICY DistinctPolicy() {
   m.MinThrottleDc = 41;
   m.OverThrottledAc = {PowerActionNone, 5, 6};
   m.OverThrottledDc = {PowerActionShutdownOff, 7, 8};
+  return p;
+}
+
+// A scheme beside the active one: DistinctPolicy with every time-out `n` + 1 times two minutes
+// longer and other bytes of its own, so that a pass that reads or writes it instead of the
+// active scheme shows in every number.
+inline POWER_POLICY NeighbourPolicy(unsigned n) {
+  POWER_POLICY p = DistinctPolicy();
+  const ULONG more = (n + 1) * 120;
+  for (ULONG* timeout : {&p.user.VideoTimeoutAc, &p.user.VideoTimeoutDc, &p.user.IdleTimeoutAc,
+                         &p.user.IdleTimeoutDc, &p.user.SpindownTimeoutAc,
+                         &p.user.SpindownTimeoutDc, &p.mach.DozeS4TimeoutAc,
+                         &p.mach.DozeS4TimeoutDc, &p.mach.DozeTimeoutAc, &p.mach.DozeTimeoutDc}) {
+    *timeout += more;
+  }
+  p.user.Reserved[0] = static_cast<UCHAR>(0x50 + n);
+  p.mach.MinThrottleAc = static_cast<UCHAR>(60 + n);
   return p;
 }
 

@@ -6,7 +6,8 @@
 // libFuzzer keeps the input as a crash.
 //
 // Input layout (FuzzedDataProvider; what runs out reads as zeros):
-//   flags        machine kind, variant, limited user, the starting store and policy
+//   flags        machine kind, variant, limited user, the starting store and policy, and
+//                which scheme of the starting store is active (its first or another)
 //   capabilities default, without standby, without hibernation, or raw bytes of any length
 //   log          where "LogFile" points (always below the scratch folder) and what the log
 //                held before the pass
@@ -28,6 +29,8 @@
 
 #include "CurrentSchemeStore.h"
 #include "HostControl.h"
+#include "HostCurrentSchemeStore.h"
+#include "HostSchemeStore.h"
 #include "PMEventReporter.h"
 #include "PassInvariants.h"
 #include "PassVariant.h"
@@ -422,6 +425,25 @@ void PrepareLog(FuzzedDataProvider& in) {
   }
 }
 
+// Every entry of both hives but the snapshot values of the scheme as found.
+std::vector<pass_invariants::Entry> SecondPassSees() {
+  std::vector<pass_invariants::Entry> entries;
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    const std::string backup =
+        pass_invariants::HiveName(root) + pass_invariants::Lower(schema::kBackupKey);
+    for (pass_invariants::Entry& entry : pass_invariants::Entries(root)) {
+      bool snapshotOfScheme = false;
+      for (const Setting& setting : kSettings) {
+        snapshotOfScheme =
+            snapshotOfScheme || (setting.snapshotCurrent != nullptr &&
+                                 entry.name == pass_invariants::Lower(setting.snapshotCurrent));
+      }
+      if (!(entry.key == backup && snapshotOfScheme)) entries.push_back(std::move(entry));
+    }
+  }
+  return entries;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -437,7 +459,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool seedStore = (flags & 8) == 0;
   const bool seedPolicy = (flags & 16) == 0;
 
-  if (seedStore) Import(current ? scratch.currentStore : scratch.legacyStore);
+  if (seedStore) {
+    Import(current ? scratch.currentStore : scratch.legacyStore);
+    // The active scheme: of a legacy store any index up to 7 (6 and 7 are not stored), of a
+    // current one any of its three plans.
+    const unsigned active = flags >> 5;
+    if (current) {
+      const char* const kPlans[] = {current_store::kBalanced, current_store::kHighPerformance,
+                                    current_store::kPowerSaver};
+      current_store::SetActive(kPlans[active % 3]);
+    } else {
+      scheme_store::SetActive(active);
+    }
+  }
   if (seedPolicy) {
     Import(scratch.examplePolicy);
     host::WriteString(HKEY_LOCAL_MACHINE, kGroupRoot + "\\Options", schema::kLogFile, scratch.log);
@@ -472,6 +506,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          : "");
     for (const std::string& what : broken) std::fprintf(stderr, "  %s\n", what.c_str());
     std::abort();
+  }
+  // A second pass with the same world changes nothing: the registry and the scheme store stay
+  // as the first pass left them, but for the snapshot of the scheme as found, which records
+  // what the first pass made of it, and the log, which gains the second pass's lines.
+  if (!failing) {
+    const std::vector<pass_invariants::Entry> first = SecondPassSees();
+    const pass_invariants::PassInvariants again(scratch.log,
+                                                {scratch.linkTarget, scratch.hardTarget});
+    RunPolicyPass(variant);
+    std::vector<std::string> changed = again.Broken(false);
+    if (SecondPassSees() != first) changed.push_back("the second pass changed the registry");
+    if (!changed.empty()) {
+      std::fprintf(stderr, "\n%s pass, %s machine%s, run a second time with the same world:\n",
+                   &variant == &kServicePass ? "service" : "logon", current ? "current" : "legacy",
+                   limitedUser ? ", limited user" : "");
+      for (const std::string& what : changed) std::fprintf(stderr, "  %s\n", what.c_str());
+      std::abort();
+    }
   }
   // What the run made is freed within the run: libFuzzer takes a run that ends with more
   // blocks than it began with for a leak, and looks for one through the whole heap.

@@ -564,6 +564,17 @@ class GateTable : public ::testing::Test {
            return Widen(Export<DWORD(WINAPI*)(POWER_DATA_ACCESSOR, const GUID*)>(
                "PowerSettingAccessCheck")(ACCESS_ACTIVE_SCHEME, nullptr));
          }},
+        {gated::CallNtPowerInformation.name,
+         [this, none](FailureEffect* effect) {
+           SYSTEM_POWER_POLICY policy;
+           std::memset(&policy, 0xA5, sizeof policy);
+           const SYSTEM_POWER_POLICY before = policy;
+           LONG rc = Export<LONG(WINAPI*)(POWER_INFORMATION_LEVEL, PVOID, ULONG, PVOID, ULONG)>(
+               "CallNtPowerInformation")(SystemPowerPolicyAc, nullptr, 0, &policy, sizeof policy);
+           EXPECT_EQ(0, std::memcmp(&before, &policy, sizeof policy));
+           none(effect);
+           return Widen(rc);
+         }},
         {gated::LoadLibraryA.name,
          [none](FailureEffect* effect) {
            none(effect);

@@ -5,7 +5,9 @@
 // how the scheme is seeded and read back differs.
 //
 // The scheme, active, in minutes: monitor 20/7, standby 10/5, hibernation (total) 70/45, disk
-// 30/15.
+// 30/15. On a legacy machine it is PassFixture's scheme kActiveScheme between its neighbours; on
+// a current one the plan kActivePlan, which is not the first the store lists, between two plans
+// that hold other values.
 #ifndef PM_TESTS_MACHINEKINDFIXTURE_H
 #define PM_TESTS_MACHINEKINDFIXTURE_H
 
@@ -15,6 +17,8 @@
 #include <ostream>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "HostCurrentSchemeStore.h"
 #include "PassFixture.h"
@@ -42,6 +46,15 @@ inline void PrintTo(const Minutes& m, std::ostream* out) {
 
 inline const Minutes kSeeded = {20, 10, 70, 7, 5, 45, 30, 15};
 
+// The seconds of the active plan as seeded, and of its neighbours.
+inline const current_store::Timeouts kSeededSeconds = {1200, 420, 600, 300, 4200, 2700, 1800, 900};
+inline current_store::Timeouts NeighbourSeconds(unsigned n) {
+  const DWORD more = (n + 1) * 120;
+  const current_store::Timeouts& t = kSeededSeconds;
+  return {t.videoAc + more,     t.videoDc + more,     t.standbyAc + more, t.standbyDc + more,
+          t.hibernateAc + more, t.hibernateDc + more, t.diskAc + more,    t.diskDc + more};
+}
+
 // The minutes of one setting of the table.
 inline DWORD MinutesOf(const Minutes& m, const Setting& setting) {
   const bool ac = setting.id.source == PowerSource::kAc;
@@ -57,6 +70,35 @@ inline DWORD MinutesOf(const Minutes& m, const Setting& setting) {
       break;
   }
   return ac ? m.diskAc : m.diskDc;
+}
+
+using BackupValues = std::vector<std::pair<std::string, DWORD>>;
+
+// What the policy's own names record in the backup key: the values each change replaced.
+inline BackupValues Replaced(const Minutes& m) {
+  BackupValues values;
+  for (const Setting& setting : kSettings)
+    values.emplace_back(setting.policyValue, MinutesOf(m, setting));
+  return values;
+}
+
+// The snapshot values of a scheme against a policy: for mains, then battery, what the scheme
+// holds, then what the policy asks for (UpdatePassTest spells the order out).
+inline BackupValues Snapshot(const Minutes& scheme, const Minutes& policy) {
+  BackupValues values;
+  for (const PowerSource source : {PowerSource::kAc, PowerSource::kDc}) {
+    for (const Setting& setting : kSettings) {
+      if (setting.id.source == source && setting.snapshotCurrent != nullptr) {
+        values.emplace_back(setting.snapshotCurrent, MinutesOf(scheme, setting));
+      }
+    }
+    for (const Setting& setting : kSettings) {
+      if (setting.id.source == source && setting.snapshotPolicy != nullptr) {
+        values.emplace_back(setting.snapshotPolicy, MinutesOf(policy, setting));
+      }
+    }
+  }
+  return values;
 }
 
 // The machine of a test's parameter: the machine itself, or the first of a (machine, case) pair.
@@ -75,19 +117,19 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
     StartMachine();
   }
 
+  // A current machine's active plan: High performance, listed between Balanced and Power saver.
+  static constexpr const char* kActivePlan = current_store::kHighPerformance;
+
   // The scheme, active, and a program's first look at the machine.
   static void StartMachine() {
     if (Current()) {
-      current_store::SeedDefaults(current_store::kBalanced,
-                                  {1200, 420, 600, 300, 4200, 2700, 1800, 900});
-      current_store::SetActive(current_store::kBalanced);
+      current_store::SeedDefaults(current_store::kBalanced, NeighbourSeconds(0));
+      current_store::SeedDefaults(kActivePlan, kSeededSeconds);
+      current_store::SeedDefaults(current_store::kPowerSaver, NeighbourSeconds(1));
+      current_store::SetActive(kActivePlan);
     } else {
       // The legacy record keeps hibernation as the delay after standby: 60 and 40 minutes.
-      POWER_POLICY policy = scheme_store::DistinctPolicy();
-      policy.mach.DozeS4TimeoutAc = 60 * 60;
-      policy.mach.DozeS4TimeoutDc = 40 * 60;
-      scheme_store::Seed(0, policy);
-      scheme_store::SetActive(0);
+      SeedSchemes(scheme_store::DistinctPolicy());
     }
     UsePowerMachine(Machine());
   }
@@ -113,12 +155,12 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
   // The active scheme as stored, in minutes.
   static Minutes StoredMinutes() {
     if (Current()) {
-      const current_store::Timeouts t = current_store::StoredTimeouts(current_store::kBalanced);
+      const current_store::Timeouts t = current_store::StoredTimeouts(kActivePlan);
       return {t.videoAc / 60,   t.standbyAc / 60,   t.hibernateAc / 60, t.videoDc / 60,
               t.standbyDc / 60, t.hibernateDc / 60, t.diskAc / 60,      t.diskDc / 60};
     }
     // Hibernation: standby plus the delay after it; no delay is never.
-    const POWER_POLICY p = StoredScheme(0);
+    const POWER_POLICY p = StoredScheme();
     auto total = [](ULONG standby, ULONG delay) {
       return delay == 0 ? 0 : standby / 60 + delay / 60;
     };

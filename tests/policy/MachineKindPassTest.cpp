@@ -13,37 +13,10 @@ namespace {
 using host::PowerMachine;
 using machine_kind::kSeeded;
 using machine_kind::Minutes;
+using machine_kind::Replaced;
+using machine_kind::Snapshot;
 
-class MachineKindPassTest : public machine_kind::MachineKindFixture<> {
- protected:
-  // What the policy's own names record: the values each change replaced.
-  static Values Replaced(const Minutes& m) {
-    Values values;
-    for (const Setting& setting : kSettings) {
-      values.emplace_back(setting.policyValue, machine_kind::MinutesOf(m, setting));
-    }
-    return values;
-  }
-
-  // The snapshot values of a scheme against a policy: for mains, then battery, what the scheme
-  // holds, then what the policy asks for (UpdatePassTest spells the order out).
-  static Values Snapshot(const Minutes& s, const Minutes& p) {
-    Values values;
-    for (const PowerSource source : {PowerSource::kAc, PowerSource::kDc}) {
-      for (const Setting& setting : kSettings) {
-        if (setting.id.source == source && setting.snapshotCurrent != nullptr) {
-          values.emplace_back(setting.snapshotCurrent, machine_kind::MinutesOf(s, setting));
-        }
-      }
-      for (const Setting& setting : kSettings) {
-        if (setting.id.source == source && setting.snapshotPolicy != nullptr) {
-          values.emplace_back(setting.snapshotPolicy, machine_kind::MinutesOf(p, setting));
-        }
-      }
-    }
-    return values;
-  }
-};
+class MachineKindPassTest : public machine_kind::MachineKindFixture<> {};
 
 TEST_P(MachineKindPassTest, TheServicePassEnforcesEverySetting) {
   const Minutes policy = {15, 25, 90, 3, 4, 60, 45, 0};
@@ -189,12 +162,13 @@ INSTANTIATE_TEST_SUITE_P(OnEachMachine, MachineKindPassTest,
                                          PowerMachine::kCurrentWithoutLegacy),
                          machine_kind::MachineParamName);
 
-// What only a current machine does: a write its own power policy refuses fails the commit,
-// with nothing half-written, and the security bypass has nothing to write.
+// What only a current machine does: a write the platform refuses fails the commit, with
+// nothing half-written, and the security bypass has nothing to write.
 class CurrentMachinePassTest : public MachineKindPassTest {};
 
 TEST_P(CurrentMachinePassTest, AWriteThePlatformRefusesFailsTheCommitAndChangesNothing) {
-  current_store::HoldByPolicy(current_store::kDiskIdle, true, 600);
+  // The second write, the disk's, after the monitor's.
+  host::FailCall(host::gated::PowerWriteACValueIndex, 2, ERROR_ACCESS_DENIED);
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 15) + Dword("ACUserHDDspindownIdleTime", 45));
 
   RunPass();

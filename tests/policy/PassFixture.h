@@ -1,6 +1,8 @@
-// Fixture for update-pass tests: an empty host registry with one active scheme whose every
-// time-out is distinct, a scratch directory for the log, and readers for what a pass leaves:
-// the log file, the backup key, the scheme store and the debug texts.
+// Fixture for update-pass tests: an empty host registry with a scheme store of four schemes, the
+// active one (kActiveScheme, every time-out distinct) between neighbours that hold other values,
+// a scratch directory for the log, and readers for what a pass leaves: the log file, the backup
+// key, the scheme store and the debug texts. Every pass it runs is also held to the invariants
+// of any pass (PassInvariants.h), the neighbours left as they were among them.
 #ifndef PM_TESTS_PASSFIXTURE_H
 #define PM_TESTS_PASSFIXTURE_H
 
@@ -20,6 +22,7 @@
 
 #include "HostFixture.h"
 #include "HostSchemeStore.h"
+#include "PassInvariants.h"
 #include "PassVariant.h"
 #include "RegistrySchema.h"
 #include "SettingTable.h"
@@ -40,7 +43,11 @@ class PassFixture : public HostFixture {
   static constexpr const char* kLocalRoot = "HKEY_LOCAL_MACHINE\\Software\\Velmorant\\Dorvane";
   static constexpr const char* kErrorSuffix = "->System Error: ";
 
-  // The active scheme 0 as seeded, in minutes: monitor 20/7, standby 10/5, hibernation
+  // The active scheme and its neighbours. Not scheme 0, the first a reader might take for it.
+  static constexpr unsigned kActiveScheme = 2;
+  static constexpr unsigned kNeighbours[] = {0, 1, 3};
+
+  // The active scheme as seeded, in minutes: monitor 20/7, standby 10/5, hibernation
   // (standby + the delay after it) 10+60=70 / 5+40=45, disk 30/15.
   void SetUp() override {
     HostFixture::SetUp();
@@ -49,8 +56,16 @@ class PassFixture : public HostFixture {
     // By its final path: a log is written only where its path leads straight.
     dir_ = std::filesystem::canonical(pattern).string();
     logPath_ = dir_ + "/dorvane.log";
-    scheme_store::Seed(0, scheme_store::DistinctPolicy());
-    scheme_store::SetActive(0);
+    SeedSchemes(scheme_store::DistinctPolicy());
+  }
+
+  // The store: `active` at kActiveScheme, made active, and its neighbours.
+  static void SeedSchemes(const POWER_POLICY& active) {
+    for (unsigned i = 0; i < std::size(kNeighbours); ++i) {
+      scheme_store::Seed(kNeighbours[i], scheme_store::NeighbourPolicy(i));
+    }
+    scheme_store::Seed(kActiveScheme, active);
+    scheme_store::SetActive(kActiveScheme);
   }
 
   void TearDown() override {
@@ -99,15 +114,34 @@ class PassFixture : public HostFixture {
   // Policy time-outs that all differ from the seeded scheme.
   static std::string AllDiffer() { return PolicyOf({15, 25, 90, 3, 4, 60, 45, 0}); }
 
+  // The seeded scheme as AllDiffer() leaves it. Hibernation is stored from entering standby,
+  // so the total is reduced by the standby time the pass has just set.
+  static POWER_POLICY SchemeAfterAllDiffer() {
+    POWER_POLICY p = scheme_store::DistinctPolicy();
+    p.user.VideoTimeoutAc = 15 * 60;
+    p.user.IdleTimeoutAc = 25 * 60;
+    p.user.IdleAc.Action = PowerActionSleep;
+    p.mach.DozeS4TimeoutAc = (90 - 25) * 60;
+    p.user.VideoTimeoutDc = 3 * 60;
+    p.user.IdleTimeoutDc = 4 * 60;
+    p.user.IdleDc.Action = PowerActionSleep;
+    p.mach.DozeS4TimeoutDc = (60 - 4) * 60;
+    p.user.SpindownTimeoutAc = 45 * 60;
+    p.user.SpindownTimeoutDc = 0;
+    return p;
+  }
+
   // Policy time-outs equal to the seeded scheme.
   static std::string AllEqual() { return PolicyOf({20, 10, 70, 7, 5, 45, 30, 15}); }
 
-  // Runs one pass and checks that it closed every handle it opened, of any kind, and let go of
-  // the power profile it loaded.
+  // Runs one pass and checks that it closed every handle it opened, of any kind, let go of the
+  // power profile it loaded, and kept the invariants of every pass.
   void RunPass(const PassVariant& variant = kServicePass) {
+    const pass_invariants::PassInvariants invariants(logPath_);
     RunPolicyPass(variant);
     EXPECT_EQ(host::OpenHandleCount(), 0u) << "the pass left handles open";
     EXPECT_EQ(host::LoadedLibraryCount(), 0u) << "the pass left powrprof.dll loaded";
+    for (const std::string& broken : invariants.Broken()) ADD_FAILURE() << broken;
   }
 
   // The log file's bytes; "<no file>" when the pass created none.
@@ -167,9 +201,11 @@ class PassFixture : public HostFixture {
   static bool BackupExists(HKEY root) { return host::KeyExists(root, schema::kBackupKey); }
 
   // The active scheme's record as stored.
-  static POWER_POLICY StoredScheme(unsigned index = 0) { return scheme_store::StoredScheme(index); }
+  static POWER_POLICY StoredScheme(unsigned index = kActiveScheme) {
+    return scheme_store::StoredScheme(index);
+  }
 
-  static bool SchemeUnchanged(unsigned index = 0) {
+  static bool SchemeUnchanged(unsigned index = kActiveScheme) {
     return scheme_store::StoredUserHalf(index) ==
                scheme_store::BytesOf(scheme_store::DistinctPolicy().user) &&
            scheme_store::StoredMachineHalf(index) ==

@@ -101,7 +101,7 @@ TEST_P(LimitedUserCommitsThroughTheBypassOnly, Case) {
   lines.insert(lines.end(), c.tail.begin(), c.tail.end());
   EXPECT_EQ(LogText(), Lines(lines));
   EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, c.userHalfStored ? 900u : 1200u);
-  EXPECT_EQ(scheme_store::StoredMachineHalf(0),
+  EXPECT_EQ(scheme_store::StoredMachineHalf(kActiveScheme),
             scheme_store::BytesOf(scheme_store::DistinctPolicy().mach));
   EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
 }

@@ -20,23 +20,6 @@ class UpdatePassTest : public PassFixture {
     return text;
   }
 
-  // The seeded scheme as AllDiffer() leaves it. Hibernation is stored from entering standby,
-  // so the total is reduced by the standby time the pass has just set.
-  static POWER_POLICY SchemeAfterAllDiffer() {
-    POWER_POLICY p = scheme_store::DistinctPolicy();
-    p.user.VideoTimeoutAc = 15 * 60;
-    p.user.IdleTimeoutAc = 25 * 60;
-    p.user.IdleAc.Action = PowerActionSleep;
-    p.mach.DozeS4TimeoutAc = (90 - 25) * 60;
-    p.user.VideoTimeoutDc = 3 * 60;
-    p.user.IdleTimeoutDc = 4 * 60;
-    p.user.IdleDc.Action = PowerActionSleep;
-    p.mach.DozeS4TimeoutDc = (60 - 4) * 60;
-    p.user.SpindownTimeoutAc = 45 * 60;
-    p.user.SpindownTimeoutDc = 0;
-    return p;
-  }
-
   // The twelve snapshot values of the seeded scheme against AllDiffer().
   static Values SnapshotOfAllDiffer() {
     return {{"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
@@ -64,8 +47,10 @@ TEST_F(UpdatePassTest, ServicePassEnforcesEverySettingAndRecordsItInTheMachineHi
   EXPECT_EQ(LogText(), LogOfEveryChange(kServicePass));
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), Concat(SnapshotOfAllDiffer(), ReplacedByAllDiffer()));
   EXPECT_FALSE(BackupExists(HKEY_CURRENT_USER));
-  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
-  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
+  EXPECT_EQ(scheme_store::StoredUserHalf(kActiveScheme),
+            scheme_store::BytesOf(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(kActiveScheme),
+            scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
   EXPECT_EQ(Desktop("PowerOffActive"), "1");
   EXPECT_EQ(Desktop("PowerOffTimeOut"), "900");
   EXPECT_EQ(host::DebugOutput(),
@@ -83,8 +68,10 @@ TEST_F(UpdatePassTest, LogonPassNamesTheUserAndRecordsInTheUsersHive) {
   EXPECT_EQ(LogText(), LogOfEveryChange(kLogonPass));
   EXPECT_EQ(Backup(HKEY_CURRENT_USER), Concat(SnapshotOfAllDiffer(), ReplacedByAllDiffer()));
   EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
-  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
-  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
+  EXPECT_EQ(scheme_store::StoredUserHalf(kActiveScheme),
+            scheme_store::BytesOf(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(kActiveScheme),
+            scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
   EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{kLegacyProbeText});
 }
 
@@ -180,13 +167,13 @@ TEST_F(UpdatePassTest, ABackupKeyThatIsGoneIsMadeAgainWhole) {
 TEST_F(UpdatePassTest, SchemeIsComparedInWholeMinutes) {
   POWER_POLICY scheme = scheme_store::DistinctPolicy();
   scheme.user.VideoTimeoutAc = 90;  // one and a half minutes
-  scheme_store::Seed(0, scheme);
+  scheme_store::Seed(kActiveScheme, scheme);
   SeedStandardPolicy(Dword("ACUserMonIdleTime", 1));
 
   RunPass();
 
   EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
-  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(scheme.user));
+  EXPECT_EQ(scheme_store::StoredUserHalf(kActiveScheme), scheme_store::BytesOf(scheme.user));
 }
 
 // Below 5000 minutes a policy is enforced; from 5000 on, or when absent, it is left alone.
@@ -272,8 +259,10 @@ TEST_P(SecondPassWithTheSamePolicy, ChangesNothing) {
     }
   }
   EXPECT_EQ(Backup(hive), Concat(snapshot, ReplacedByAllDiffer()));
-  EXPECT_EQ(scheme_store::StoredUserHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().user));
-  EXPECT_EQ(scheme_store::StoredMachineHalf(0), scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
+  EXPECT_EQ(scheme_store::StoredUserHalf(kActiveScheme),
+            scheme_store::BytesOf(SchemeAfterAllDiffer().user));
+  EXPECT_EQ(scheme_store::StoredMachineHalf(kActiveScheme),
+            scheme_store::BytesOf(SchemeAfterAllDiffer().mach));
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, SecondPassWithTheSamePolicy,

@@ -3,8 +3,10 @@
 // machine's powrprof.dll. The functions are looked up with GetProcAddress, as the system does.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "CurrentSchemeStore.h"
 #include "SchemeStore.h"
@@ -18,6 +20,16 @@ using namespace current_store;
 
 namespace {
 
+// The record of the power policy in force, as the SDK lays it out: the host's declaration and
+// MinGW-w64's are both held to it here.
+static_assert(offsetof(SYSTEM_POWER_POLICY, Idle) == 48, "Idle");
+static_assert(offsetof(SYSTEM_POWER_POLICY, IdleTimeout) == 60, "IdleTimeout");
+static_assert(offsetof(SYSTEM_POWER_POLICY, DozeS4Timeout) == 88, "DozeS4Timeout");
+static_assert(offsetof(SYSTEM_POWER_POLICY, VideoTimeout) == 192, "VideoTimeout");
+static_assert(offsetof(SYSTEM_POWER_POLICY, SpindownTimeout) == 212, "SpindownTimeout");
+static_assert(sizeof(SYSTEM_POWER_POLICY) == 232, "SYSTEM_POWER_POLICY");
+static_assert(SystemPowerPolicyAc == 0 && SystemPowerPolicyDc == 1, "information levels");
+
 using ReadIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
 using WriteIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
 
@@ -29,6 +41,7 @@ struct Functions {
   WriteIndex writeDc = nullptr;
   DWORD(WINAPI* setActiveScheme)(HKEY, const GUID*) = nullptr;
   DWORD(WINAPI* accessCheck)(POWER_DATA_ACCESSOR, const GUID*) = nullptr;
+  LONG(WINAPI* powerInformation)(POWER_INFORMATION_LEVEL, PVOID, ULONG, PVOID, ULONG) = nullptr;
 };
 
 template <typename Function>
@@ -60,8 +73,9 @@ class CurrentMachine : public testing::Environment {
     Find(powrprof, "PowerWriteDCValueIndex", &fn.writeDc);
     Find(powrprof, "PowerSetActiveScheme", &fn.setActiveScheme);
     Find(powrprof, "PowerSettingAccessCheck", &fn.accessCheck);
+    Find(powrprof, "CallNtPowerInformation", &fn.powerInformation);
     ASSERT_TRUE(fn.getActiveScheme && fn.readAc && fn.readDc && fn.writeAc && fn.writeDc &&
-                fn.setActiveScheme && fn.accessCheck)
+                fn.setActiveScheme && fn.accessCheck && fn.powerInformation)
         << "powrprof.dll lacks a current function: the current machine's stand-in is not the "
            "one loaded (under Wine: platform/current/powrprof.dll must be beside the program "
            "and WINEDLLOVERRIDES=powrprof=n,b set).";
@@ -236,6 +250,71 @@ TEST_F(CurrentPowerProfile, ActivatingWritesTheGuidAndNeedsAnExistingScheme) {
   SeedScheme(kSchemeB);
   ASSERT_EQ(DWORD{ERROR_SUCCESS}, fn.setActiveScheme(nullptr, &kSchemeBGuid));
   EXPECT_EQ(kSchemeB, ActiveText());
+}
+
+// Windows' own power policy chooses the plan: the check on the active scheme says so, the chosen
+// plan can be made active, and any other plan is refused.
+TEST_F(CurrentPowerProfile, APlanChosenByPolicyLocksTheChoiceOfPlan) {
+  SeedScheme(kSchemeA);
+  SeedScheme(kSchemeB);
+  SetActiveText(kSchemeA);
+  scheme_store::SetValue(HKEY_LOCAL_MACHINE, kPolicySettings, kActiveValue, REG_SZ,
+                         scheme_store::TextBytes(kSchemeA));
+
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DISABLED_BY_POLICY}, fn.accessCheck(ACCESS_ACTIVE_SCHEME, nullptr));
+  EXPECT_EQ(DWORD{ERROR_SUCCESS}, fn.setActiveScheme(nullptr, &kSchemeAGuid));
+  EXPECT_EQ(DWORD{ERROR_ACCESS_DISABLED_BY_POLICY}, fn.setActiveScheme(nullptr, &kSchemeBGuid));
+  EXPECT_EQ(kSchemeA, ActiveText());
+  EXPECT_EQ(DWORD{ERROR_SUCCESS}, fn.accessCheck(ACCESS_AC_POWER_SETTING_INDEX, &kSetting))
+      << "the plan's settings are not held";
+  scheme_store::DeleteValue(HKEY_LOCAL_MACHINE, kPolicySettings, kActiveValue);
+}
+
+// The policy in force on each power source: the active scheme's four idle settings, each
+// replaced by what Windows' own policy holds for that side. Only reading is offered.
+TEST_F(CurrentPowerProfile, ThePolicyInForceIsTheActiveSchemesWithPolicyOverrides) {
+  SeedScheme(kSchemeA);
+  SetActiveText(kSchemeA);
+  const struct {
+    const Setting* setting;
+    DWORD ac, dc;
+  } values[] = {{&kVideoIdle, 600, 300},
+                {&kStandbyIdle, 900, 420},
+                {&kHibernateIdle, 3600, 1800},
+                {&kDiskIdle, 1200, 240}};
+  for (const auto& v : values) {
+    SetDword(OwnValueKey(kSchemeA, *v.setting), kAcValue, v.ac);
+    SetDword(OwnValueKey(kSchemeA, *v.setting), kDcValue, v.dc);
+  }
+  SetDword(PolicyKey(kStandbyIdle), kDcValue, 60);
+
+  SYSTEM_POWER_POLICY ac;
+  SYSTEM_POWER_POLICY dc;
+  std::memset(&ac, 0xA5, sizeof ac);
+  std::memset(&dc, 0xA5, sizeof dc);
+  ASSERT_EQ(0, fn.powerInformation(SystemPowerPolicyAc, nullptr, 0, &ac, sizeof ac));
+  ASSERT_EQ(0, fn.powerInformation(SystemPowerPolicyDc, nullptr, 0, &dc, sizeof dc));
+  EXPECT_EQ(
+      (std::vector<DWORD>{600, 900, 3600, 1200}),
+      (std::vector<DWORD>{ac.VideoTimeout, ac.IdleTimeout, ac.DozeS4Timeout, ac.SpindownTimeout}));
+  EXPECT_EQ(
+      (std::vector<DWORD>{300, 60, 1800, 240}),
+      (std::vector<DWORD>{dc.VideoTimeout, dc.IdleTimeout, dc.DozeS4Timeout, dc.SpindownTimeout}));
+
+  SYSTEM_POWER_POLICY untouched;
+  std::memset(&untouched, 0xA5, sizeof untouched);
+  const SYSTEM_POWER_POLICY before = untouched;
+  EXPECT_NE(0,
+            fn.powerInformation(SystemPowerPolicyAc, nullptr, 0, &untouched, sizeof untouched - 1));
+  EXPECT_NE(0, fn.powerInformation(SystemPowerPolicyAc, nullptr, 0, nullptr, 0));
+  EXPECT_EQ(0, std::memcmp(&before, &untouched, sizeof before));
+
+  for (const auto& v : values) {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, OwnValueKey(kSchemeA, *v.setting).c_str());
+    const std::string own = OwnValueKey(kSchemeA, *v.setting);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, own.substr(0, own.rfind('\\')).c_str());
+  }
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, PolicyKey(kStandbyIdle).c_str());
 }
 
 TEST_F(CurrentPowerProfile, TheReservedRootKeysMustBeNull) {

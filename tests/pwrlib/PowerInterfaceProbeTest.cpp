@@ -21,10 +21,10 @@ namespace {
 using Texts = std::vector<std::string>;
 
 // In the order the probe looks them up.
-const Texts kCurrentFunctions = {"PowerGetActiveScheme",    "PowerReadACValueIndex",
-                                 "PowerReadDCValueIndex",   "PowerWriteACValueIndex",
-                                 "PowerWriteDCValueIndex",  "PowerSetActiveScheme",
-                                 "PowerSettingAccessCheck", "GetPwrCapabilities"};
+const Texts kCurrentFunctions = {
+    "PowerGetActiveScheme",    "PowerReadACValueIndex",  "PowerReadDCValueIndex",
+    "PowerWriteACValueIndex",  "PowerWriteDCValueIndex", "PowerSetActiveScheme",
+    "PowerSettingAccessCheck", "GetPwrCapabilities",     "CallNtPowerInformation"};
 const Texts kLegacyFunctions = {
     "GetActivePwrScheme",    "ReadPwrScheme",         "WritePwrScheme",    "SetActivePwrScheme",
     "IsPwrHibernateAllowed", "CanUserWritePwrScheme", "GetPwrCapabilities"};

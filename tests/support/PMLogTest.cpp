@@ -493,8 +493,9 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     host::FailableFunction function;
     bool opens;
     std::string contents;
-    unsigned nth = 1;   // which call of the function fails
-    bool told = false;  // a refusal: what was opened could not be checked
+    unsigned nth = 1;             // which call of the function fails
+    bool told = false;            // a refusal: what was opened could not be checked
+    std::string old = "old\r\n";  // what the file held
   } cases[] = {
       {host::gated::ExpandEnvironmentStringsA, false, "old\r\n"},
       // Without the functions that check the path, nothing is opened.
@@ -509,9 +510,12 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
       {host::gated::GetFinalPathNameByHandleA, false, "old\r\n", 1, true},
       // Without the size there is no end to append at: the file is let go untouched.
       {host::gated::GetFileSize, false, "old\r\n"},
-      // How the file ends is only looked at: without it, the lines follow as they are.
-      {host::gated::SetFilePointer, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
-      {host::gated::ReadFile, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
+      // Without how the file ends, a first line could be glued to a torn one (or, started
+      // anew, follow an empty line): the file is let go untouched, whole or torn.
+      {host::gated::SetFilePointer, false, "old\r\n"},
+      {host::gated::ReadFile, false, "old\r\n"},
+      {host::gated::SetFilePointer, false, "torn", 1, false, "torn"},
+      {host::gated::ReadFile, false, "torn", 1, false, "torn"},
       // Without the end: lines written from the start would overwrite the old ones.
       {host::gated::SetFilePointer, false, "old\r\n", 2},
       // A write that failed ends writing: the next line is not glued to a torn one.
@@ -521,8 +525,8 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
       {host::gated::FreeLibrary, true, "old\r\nINFO: one\r\nINFO: two\r\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.function.name) + " #" + std::to_string(c.nth));
-    WriteContents(path, "old\r\n");
+    SCOPED_TRACE(std::string(c.function.name) + " #" + std::to_string(c.nth) + ", " + c.old);
+    WriteContents(path, c.old);
     host::ClearDebugOutput();
     host::FailCall(c.function, c.nth, ERROR_GEN_FAILURE);
     LogProbe log;

@@ -79,10 +79,10 @@ TEST_F(BuiltinPowrprof, TheStatusCommandCannotTellWithoutAnActiveScheme) {
   ASSERT_TRUE(run.started && run.ended) << run.startError;
   EXPECT_EQ(2u, run.exitCode) << run.output;
   const Texts report = winetest::OutputLines(run.output);
-  ASSERT_EQ(19u, report.size()) << run.output;
+  ASSERT_EQ(21u, report.size()) << run.output;
   EXPECT_EQ("interface: legacy", report[2]);
   EXPECT_EQ("active-scheme: unknown", report[7]);
-  EXPECT_EQ("result: unknown no-active-scheme", report[18]);
+  EXPECT_EQ("result: unknown no-active-scheme", report[20]);
   EXPECT_FALSE(winetest::FileExists(LogPath()));
 }
 
@@ -165,10 +165,10 @@ TEST_F(WithoutPowrprof, TheStatusCommandCannotTellAndSaysWhy) {
   ASSERT_TRUE(run.started && run.ended) << run.startError;
   EXPECT_EQ(2u, run.exitCode) << run.output;
   const Texts report = winetest::OutputLines(run.output);
-  ASSERT_EQ(19u, report.size()) << run.output;
+  ASSERT_EQ(21u, report.size()) << run.output;
   EXPECT_EQ("interface: none", report[2]);
   EXPECT_EQ("active-scheme: unknown", report[7]);
-  EXPECT_EQ("result: unknown no-power-interface", report[18]);
+  EXPECT_EQ("result: unknown no-power-interface", report[20]);
   EXPECT_FALSE(winetest::FileExists(LogPath()));
 }
 

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,12 +16,14 @@
 #include "CurrentSchemeStore.h"
 #include "DebugMonitor.h"
 #include "DialogUser.h"
+#include "EventTrace.h"
 #include "ExamplePolicy.h"
 #include "Files.h"
 #include "Programs.h"
 #include "Registry.h"
 #include "Services.h"
 #include "SettingsLayout.h"
+#include "Win32Api.h"
 
 namespace {
 
@@ -205,18 +209,169 @@ TEST_F(CurrentMachine, TheStatusCommandJudgesTheActivePlanBeforeAndAfterALogonPa
   RunTool(HERE);
   const Texts after = status(0);
 
-  ASSERT_EQ(19u, before.size());
-  ASSERT_EQ(19u, after.size());
+  ASSERT_EQ(21u, before.size());
+  ASSERT_EQ(21u, after.size());
   EXPECT_EQ("interface: current", before[2]);
   EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=180        pass=change",
             before[14]);
   EXPECT_EQ("setting: ACUserHDDspindownIdleTime policy=20          scheme=20         pass=same",
             before[15]);
-  EXPECT_EQ("result: differs", before[18]);
+  EXPECT_EQ("result: differs", before[20]);
   EXPECT_EQ("setting: DCMachHibernateIdleTime   policy=60          scheme=60         pass=same",
             after[14]);
-  EXPECT_EQ("result: complies", after[18]);
+  EXPECT_EQ("result: complies", after[20]);
+  // What Windows applies, in seconds: the plan as the pass left it.
+  EXPECT_EQ("windows-applies-ac: video=600 sleep=1800 hibernate=5400 disk=1200", after[17]);
+  EXPECT_EQ("windows-applies-dc: video=300 sleep=900 hibernate=3600 disk=300", after[18]);
   ExpectPlanEnforced(HERE);
+}
+
+// ---- The machines of today ----------------------------------------------------------------
+
+// The stand-in's machine description: a desktop (S1, S3, S4 with its file, S5), changed by
+// `change`, stored where both stand-in DLLs read it.
+template <typename Change>
+void DescribeMachine(Change change) {
+  SYSTEM_POWER_CAPABILITIES caps;
+  std::memset(&caps, 0, sizeof caps);
+  caps.PowerButtonPresent = TRUE;
+  caps.SystemS1 = TRUE;
+  caps.SystemS3 = TRUE;
+  caps.SystemS4 = TRUE;
+  caps.SystemS5 = TRUE;
+  caps.HiberFilePresent = TRUE;
+  caps.DiskSpinDown = TRUE;
+  change(caps);
+  const auto* bytes = reinterpret_cast<const BYTE*>(&caps);
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetValue(HKEY_LOCAL_MACHINE,
+                               "Software\\Microsoft\\Windows\\CurrentVersion\\Controls "
+                               "Folder\\PowerCfg",
+                               "StandInCapabilities", REG_BINARY,
+                               winetest::Bytes(bytes, bytes + sizeof caps)));
+}
+
+class TodaysMachines : public CurrentMachine {
+ protected:
+  void TearDown() override {
+    winetest::DeleteValue(HKEY_LOCAL_MACHINE,
+                          "Software\\Microsoft\\Windows\\CurrentVersion\\Controls "
+                          "Folder\\PowerCfg",
+                          "StandInCapabilities");
+    winetest::DeleteTree(HKEY_LOCAL_MACHINE, current_store::kPolicyPower);
+    CurrentMachine::TearDown();
+  }
+
+  static winetest::ProgramRun Status() {
+    return winetest::RunProgram(winetest::SystemDir() + "\\Hollin.exe", {"/Status"});
+  }
+};
+
+// A laptop with Modern Standby (S0 low-power idle, no S3) gets its standby time-outs without
+// the forced standby.
+TEST_F(TodaysMachines, AModernStandbyLaptopGetsItsStandbyTimeOuts) {
+  DescribeMachine([](SYSTEM_POWER_CAPABILITIES& caps) {
+    caps.SystemS1 = FALSE;
+    caps.SystemS3 = FALSE;
+    caps.LidPresent = TRUE;
+    caps.SystemBatteriesPresent = TRUE;
+    SetCapabilitiesAoAc(caps, TRUE);
+  });
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetDword(HKEY_LOCAL_MACHINE, winetest::kOptionsKey, "ForceStandby", 0));
+
+  RunTool(HERE);
+
+  EXPECT_FILE_LINES(LogPath(), FirstPassLog("User"));
+  ExpectPlanEnforced(HERE);
+  const winetest::ProgramRun status = Status();
+  EXPECT_EQ(0u, status.exitCode) << status.output;
+}
+
+// A setting Windows' own power policy holds at another value is left alone, with an error line
+// and warning 3000, while the rest is enforced; "Hollin /Status" answers 3.
+TEST_F(TodaysMachines, ASettingHeldByWindowsPolicyIsLeftAloneAndTheRestEnforced) {
+  ASSERT_EQ(ERROR_SUCCESS,
+            winetest::SetDword(HKEY_LOCAL_MACHINE, current_store::PolicyKey(kStandbyIdle), kAcValue,
+                               1200));
+  char user[257];
+  DWORD size = sizeof user;
+  ASSERT_TRUE(GetUserNameA(user, &size));
+  const winetest::WithEventTrace trace;
+  const size_t start = winetest::StderrLog().size();
+
+  const winetest::ProgramRun run = RunTool(HERE);
+
+  Texts log = FirstPassLog("User");
+  log[2] =
+      "ERROR: ACUserStandByIdleTime is held by Windows' own power policy at 20 minutes; this "
+      "policy asks for 30 minutes, which only Windows' policy can set";
+  log.erase(log.begin() + 3);
+  EXPECT_FILE_LINES(LogPath(), log);
+  // Never written, nor tried: the plan's own value is not there.
+  EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, kStandbyIdle), kAcValue);
+  winetest::ExpectValue(HERE, HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, kStandbyIdle), kDcValue,
+                        REG_DWORD, winetest::DwordBytes(900));
+  winetest::ExpectValue(HERE, HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, kVideoIdle), kAcValue,
+                        REG_DWORD, winetest::DwordBytes(600));
+  const std::string trace_ = winetest::StderrLog();
+  const Texts events = winetest::Describe(winetest::EventsOf(
+      winetest::ParseEventTrace(trace_.substr(std::min(start, trace_.size()))), run.processId));
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(winetest::Expected(pm_events::kSettingHeldByWindowsPolicy,
+                               {"logon tool", user, "ACUserStandByIdleTime", "20", "30"}),
+            events.front());
+
+  const winetest::ProgramRun status = Status();
+  EXPECT_EQ(3u, status.exitCode) << status.output;
+  const Texts report = winetest::OutputLines(status.output);
+  ASSERT_EQ(21u, report.size()) << status.output;
+  EXPECT_EQ(
+      "setting: ACUserStandByIdleTime     policy=30          scheme=15         "
+      "pass=held-elsewhere windows-policy=1200s",
+      report[10]);
+  EXPECT_EQ("windows-applies-ac: video=600 sleep=1200 hibernate=5400 disk=1200", report[17]);
+  EXPECT_EQ("result: held-by-windows-policy", report[20]);
+}
+
+// A plan chosen by Windows' own policy: its settings are enforced, without an error.
+TEST_F(TodaysMachines, APlanChosenByWindowsPolicyIsEnforced) {
+  ASSERT_EQ(ERROR_SUCCESS, winetest::SetText(HKEY_LOCAL_MACHINE, current_store::kPolicySettings,
+                                             current_store::kActiveValue, REG_SZ, kPowerSaver));
+
+  RunTool(HERE);
+
+  EXPECT_FILE_LINES(LogPath(), FirstPassLog("User"));
+  ExpectPlanEnforced(HERE);
+  const winetest::ProgramRun status = Status();
+  EXPECT_EQ(0u, status.exitCode) << status.output;
+}
+
+// "Never" for hibernation on a machine that cannot hibernate is so already: no error, and the
+// machine complies.
+TEST_F(TodaysMachines, HibernationNeverOnAMachineWithoutItLogsNoErrorAndComplies) {
+  DescribeMachine([](SYSTEM_POWER_CAPABILITIES& caps) {
+    caps.SystemS4 = FALSE;
+    caps.HiberFilePresent = FALSE;
+  });
+  for (const char* value : {"ACMachHibernateIdleTime", "DCMachHibernateIdleTime"}) {
+    ASSERT_EQ(ERROR_SUCCESS,
+              winetest::SetDword(HKEY_LOCAL_MACHINE,
+                                 std::string(winetest::kGroupPolicyKey) + "\\Simple", value, 0));
+  }
+
+  RunTool(HERE);
+
+  Texts log = FirstPassLog("User");
+  log.erase(log.begin() + 10, log.begin() + 12);
+  log.erase(log.begin() + 4, log.begin() + 6);
+  EXPECT_FILE_LINES(LogPath(), log);
+  EXPECT_NO_REG_KEY(HKEY_LOCAL_MACHINE, OwnValueKey(kPowerSaver, kHibernateIdle));
+  const winetest::ProgramRun status = Status();
+  EXPECT_EQ(0u, status.exitCode) << status.output;
+  EXPECT_NE(std::string::npos,
+            status.output.find("policy=0           scheme=180        pass=no-such-state"))
+      << status.output;
 }
 
 // Caskwell's four rows on the active plan: a plan has one standby time-out, which both standby

@@ -27,7 +27,7 @@ std::string LogPath() { return winetest::WindowsDir() + "\\Temp\\Dorvane.log"; }
 
 // The report's lines before the settings, for the example policy on the stand-in.
 const Lines kHead = {
-    "format: 1",
+    "format: 2",
     "root: HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane",
     "interface: legacy",
     "version: accepted 2",
@@ -48,6 +48,8 @@ const Lines kSettingsBeforeAPass = {
     "setting: DCMachHibernateIdleTime   policy=60          scheme=0          pass=change",
     "setting: ACUserHDDspindownIdleTime policy=20          scheme=0          pass=change",
     "setting: DCUserHDDspindownIdleTime policy=5000        scheme=10         pass=ignored",
+    "windows-applies-ac: -",
+    "windows-applies-dc: -",
     "log: writes to \"C:\\\\windows\\\\Temp\\\\Dorvane.log\"",
     "result: differs",
 };
@@ -60,6 +62,8 @@ const Lines kSettingsAfterAPass = {
     "setting: DCMachHibernateIdleTime   policy=60          scheme=60         pass=same",
     "setting: ACUserHDDspindownIdleTime policy=20          scheme=20         pass=same",
     "setting: DCUserHDDspindownIdleTime policy=5000        scheme=10         pass=ignored",
+    "windows-applies-ac: -",
+    "windows-applies-dc: -",
     "log: writes to \"C:\\\\windows\\\\Temp\\\\Dorvane.log\"",
     "result: complies",
 };
@@ -136,13 +140,13 @@ TEST_F(HollinStatus, WithoutARootItCannotTell) {
 
   const Lines report = RunStatus(HERE, 2);
 
-  ASSERT_EQ(report.size(), 19u);
+  ASSERT_EQ(report.size(), 21u);
   EXPECT_EQ(report[1], "root: none");
   EXPECT_EQ(report[3], "version: -");
   EXPECT_EQ(report[9],
             "setting: ACUserMonIdleTime         policy=-           scheme=20         pass=unknown");
-  EXPECT_EQ(report[17], "log: -");
-  EXPECT_EQ(report[18], "result: unknown no-root");
+  EXPECT_EQ(report[19], "log: -");
+  EXPECT_EQ(report[20], "result: unknown no-root");
   EXPECT_SCHEME(0, defaults_);
 }
 
@@ -172,9 +176,9 @@ TEST_F(HollinStatus, TheLogLineTellsARefusedLogWithoutWritingIt) {
 
     const Lines report = RunStatus(HERE, 1);
 
-    ASSERT_EQ(report.size(), 19u);
-    EXPECT_EQ(report[17], c.line);
-    EXPECT_EQ(report[18], "result: differs");
+    ASSERT_EQ(report.size(), 21u);
+    EXPECT_EQ(report[19], c.line);
+    EXPECT_EQ(report[20], "result: differs");
     EXPECT_EQ(winetest::FolderEntries(other), Lines{});
     EXPECT_EQ(winetest::FolderEntries(logs), Lines{"sub"});
   }

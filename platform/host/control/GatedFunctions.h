@@ -103,6 +103,7 @@ struct RecordedFunction {
   X(PowerWriteDCValueIndex, kTheError, kKept, kNone)         \
   X(PowerSetActiveScheme, kTheError, kKept, kNone)           \
   X(PowerSettingAccessCheck, kTheError, kKept, kNone)        \
+  X(CallNtPowerInformation, kTheError, kKept, kNone)         \
   X(LoadLibraryA, kZero, kSet, kNone)                        \
   X(GetProcAddress, kZero, kSet, kNone)                      \
   X(FreeLibrary, kZero, kSet, kReleasesHandle)               \

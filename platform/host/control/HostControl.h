@@ -6,6 +6,7 @@
 #define PM_HOST_CONTROL_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -95,8 +96,12 @@ std::vector<FileOpen> FileOpens();
 // ---- Power profile ------------------------------------------------------------------------
 
 // The capabilities GetPwrCapabilities reports. Stored in the registry (see
-// platform/powrprof), so the same knob works for the stand-in powrprof.dll under Wine.
+// platform/powrprof), so the same knob works for the stand-in powrprof.dll under Wine. On a
+// legacy-only machine (Windows XP) the byte of S0 low-power idle is always answered zero.
+// The default: a desktop with S1, S3, S4 (hibernation file present) and S5.
 SYSTEM_POWER_CAPABILITIES DefaultCapabilities();
+// A laptop with Modern Standby: S0 low-power idle in place of S1 to S3, S4 and S5.
+SYSTEM_POWER_CAPABILITIES ModernStandbyCapabilities();
 void SetCapabilities(const SYSTEM_POWER_CAPABILITIES& caps);
 
 // The kind of machine, by the power-scheme interface its powrprof.dll offers. Reset() makes it
@@ -142,7 +147,13 @@ void FailCall(const FailableFunction& function, unsigned nth, DWORD error, bool 
 // the given error; once, or also every call after it when `persistent`. A call due to fail
 // whose function cannot fail (kRecordedFunctions) goes ahead.
 void FailNthCall(unsigned long long nth, DWORD error, bool persistent = false);
+// Forgets every failure set, and every action of BeforeCall not yet run.
 void ClearFailures();
+// Runs `action` just before the nth call (1 = the next one) of the function, counted from now,
+// goes ahead: what another program does at that moment, for instance between an update pass's
+// read of the scheme and its commit. The action's own platform calls are neither recorded nor
+// failed; it runs once, on the calling thread.
+void BeforeCall(const FailableFunction& function, unsigned nth, std::function<void()> action);
 
 // Every platform call made since the last Reset/ClearCalls, by function name, in order.
 // Calls are recorded from the first Reset on: a program that never resets (a host program

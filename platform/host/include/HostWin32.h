@@ -385,9 +385,13 @@ typedef struct {
   BYTE ProcessorMinThrottle;
   BYTE ProcessorMaxThrottle;
   BOOLEAN FastSystemS4;
-  BYTE spare2[3];
+  BOOLEAN Hiberboot;
+  BOOLEAN WakeAlarmPresent;
+  BOOLEAN AoAc;  // S0 low-power idle ("Modern Standby"); MinGW-w64 calls this byte spare2[2]
   BOOLEAN DiskSpinDown;
-  BYTE spare3[8];
+  BYTE HiberFileType;
+  BOOLEAN AoAcConnectivitySupported;
+  BYTE spare3[6];
   BOOLEAN SystemBatteriesPresent;
   BOOLEAN BatteriesAreShortTerm;
   BATTERY_REPORTING_SCALE BatteryScale[3];
@@ -450,6 +454,8 @@ typedef struct _GLOBAL_POWER_POLICY GLOBAL_POWER_POLICY, *PGLOBAL_POWER_POLICY;
 static_assert(sizeof(POWER_ACTION_POLICY) == 12, "POWER_ACTION_POLICY layout");
 static_assert(sizeof(SYSTEM_POWER_CAPABILITIES) == 76, "SYSTEM_POWER_CAPABILITIES layout");
 static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, SystemS3) == 5, "SystemS3 offset");
+static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, FastSystemS4) == 17, "FastSystemS4 offset");
+static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, AoAc) == 20, "AoAc offset");
 static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, DiskSpinDown) == 21, "DiskSpinDown offset");
 static_assert(offsetof(SYSTEM_POWER_CAPABILITIES, SystemBatteriesPresent) == 30,
               "SystemBatteriesPresent offset");
@@ -463,6 +469,71 @@ static_assert(offsetof(MACHINE_POWER_POLICY, DozeTimeoutAc) == 20, "DozeTimeoutA
 static_assert(offsetof(MACHINE_POWER_POLICY, DozeS4TimeoutDc) == 32, "DozeS4TimeoutDc offset");
 static_assert(offsetof(MACHINE_POWER_POLICY, OverThrottledDc) == 52, "OverThrottledDc offset");
 static_assert(sizeof(POWER_POLICY) == 144, "POWER_POLICY layout");
+
+// The power policy Windows applies now, per power source (CallNtPowerInformation with
+// SystemPowerPolicyAc or SystemPowerPolicyDc), as the SDK declares it.
+typedef struct {
+  BOOLEAN Enable;
+  BYTE Spare[3];
+  DWORD BatteryLevel;
+  POWER_ACTION_POLICY PowerPolicy;
+  SYSTEM_POWER_STATE MinSystemState;
+} SYSTEM_POWER_LEVEL, *PSYSTEM_POWER_LEVEL;
+
+#define NUM_DISCHARGE_POLICIES 4
+
+typedef struct _SYSTEM_POWER_POLICY {
+  DWORD Revision;
+  POWER_ACTION_POLICY PowerButton;
+  POWER_ACTION_POLICY SleepButton;
+  POWER_ACTION_POLICY LidClose;
+  SYSTEM_POWER_STATE LidOpenWake;
+  DWORD Reserved;
+  POWER_ACTION_POLICY Idle;
+  DWORD IdleTimeout;
+  BYTE IdleSensitivity;
+  BYTE DynamicThrottle;
+  BYTE Spare2[2];
+  SYSTEM_POWER_STATE MinSleep;
+  SYSTEM_POWER_STATE MaxSleep;
+  SYSTEM_POWER_STATE ReducedLatencySleep;
+  DWORD WinLogonFlags;
+  DWORD Spare3;
+  DWORD DozeS4Timeout;
+  DWORD BroadcastCapacityResolution;
+  SYSTEM_POWER_LEVEL DischargePolicy[NUM_DISCHARGE_POLICIES];
+  DWORD VideoTimeout;
+  BOOLEAN VideoDimDisplay;
+  DWORD VideoReserved[3];
+  DWORD SpindownTimeout;
+  BOOLEAN OptimizeForPower;
+  BYTE FanThrottleTolerance;
+  BYTE ForcedThrottle;
+  BYTE MinThrottle;
+  POWER_ACTION_POLICY OverThrottled;
+} SYSTEM_POWER_POLICY, *PSYSTEM_POWER_POLICY;
+
+static_assert(sizeof(SYSTEM_POWER_LEVEL) == 24, "SYSTEM_POWER_LEVEL layout");
+static_assert(offsetof(SYSTEM_POWER_POLICY, Idle) == 48, "Idle offset");
+static_assert(offsetof(SYSTEM_POWER_POLICY, IdleTimeout) == 60, "IdleTimeout offset");
+static_assert(offsetof(SYSTEM_POWER_POLICY, DozeS4Timeout) == 88, "DozeS4Timeout offset");
+static_assert(offsetof(SYSTEM_POWER_POLICY, DischargePolicy) == 96, "DischargePolicy offset");
+static_assert(offsetof(SYSTEM_POWER_POLICY, VideoTimeout) == 192, "VideoTimeout offset");
+static_assert(offsetof(SYSTEM_POWER_POLICY, SpindownTimeout) == 212, "SpindownTimeout offset");
+static_assert(offsetof(SYSTEM_POWER_POLICY, OverThrottled) == 220, "OverThrottled offset");
+static_assert(sizeof(SYSTEM_POWER_POLICY) == 232, "SYSTEM_POWER_POLICY layout");
+
+// The information levels of CallNtPowerInformation, in the SDK's order; the system asks the
+// first two. The function itself, exported by powrprof.dll, is reached through GetProcAddress
+// only (see the current scheme functions below) and answers an NTSTATUS, 0 for success.
+typedef enum {
+  SystemPowerPolicyAc,
+  SystemPowerPolicyDc,
+  VerifySystemPolicyAc,
+  VerifySystemPolicyDc,
+  SystemPowerCapabilities,
+  SystemBatteryState,
+} POWER_INFORMATION_LEVEL;
 
 // Power profile functions (the legacy scheme interface of powrprof), declared as the Windows
 // header declares them, for the stand-in and the tests. System code reaches them only through
