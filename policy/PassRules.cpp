@@ -11,7 +11,8 @@ constexpr DWORD kFirstRejectedVersion = 3;
 
 const char* ChooseSettingsRoot() {
   for (const char* root : {schema::kPolicyRoot, schema::kLocalRoot}) {
-    if (SettingsKey(root).IsVerified()) return root;
+    SettingsKey key(root);
+    if (key.IsVerified() || key.IsUnreadable()) return root;
   }
   return nullptr;
 }

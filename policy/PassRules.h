@@ -11,7 +11,8 @@
 #include "Win32Api.h"
 
 // The path (below HKEY_LOCAL_MACHINE) of the first settings root whose marker is right: the
-// group-policy root, else the local root; null when neither counts.
+// group-policy root, else the local root; null when neither counts. A root that exists but may
+// not be read is chosen where it stands (it may be the one that counts), and a pass fails on it.
 const char* ChooseSettingsRoot();
 
 // 1 and 2 are accepted; 0 and 3 and above (the unset reading among them) are not.

@@ -6,16 +6,25 @@ constexpr DWORD kErrorLevel = 0;
 
 }  // namespace
 
-PolicyNumbers::PolicyNumbers(PMLog& passLog) : log(passLog), holding(true) {}
+PolicyNumbers::PolicyNumbers(PMLog& passLog, PassEvents& passEvents)
+    : log(passLog), events(passEvents), holding(true) {}
 
 DWORD PolicyNumbers::Read(RegKey& key, const char* name) {
-  bool notANumber = false;
-  const DWORD value = key.GetDwordValue(name, &notANumber);
-  if (notANumber && reported.insert(name).second) {
-    waiting.push_back(std::string("Policy value ") + name + " is not a REG_DWORD; ignored");
+  const DwordReading reading = key.ReadDword(name);
+  const bool unreadable = !reading.notANumber && reading.status != ERROR_SUCCESS &&
+                          reading.status != ERROR_FILE_NOT_FOUND;
+  if ((reading.notANumber || unreadable) && reported.insert(key.Name() + "\\" + name).second) {
+    if (reading.notANumber) {
+      waiting.push_back(std::string("Policy value ") + name + " is not a REG_DWORD; ignored");
+      events.PolicyValueWrongType(key.Name(), name, reading.type);
+    } else {
+      waiting.push_back(std::string("Policy value ") + name + " cannot be read, error " +
+                        std::to_string(reading.status) + "; ignored");
+      events.PolicyValueUnreadable(key.Name(), name, reading.status);
+    }
     if (!holding) Release();
   }
-  return value;
+  return reading.value;
 }
 
 void PolicyNumbers::Release() {

@@ -44,6 +44,11 @@ struct PassEnd {
   PassEnd& operator=(const PassEnd&) = delete;
   ~PassEnd() {
     log.Close();
+    // The log's path is checked when its first line is due, so a refusal is known only now;
+    // a pass with no line due never looked at the path.
+    if (log.RefusalReason() != nullptr) {
+      events.LogTargetRefused(log.RefusedPath(), log.RefusalReason());
+    }
     events.End();
     if (endText != nullptr) OutputDebugStringA(endText);
     for (std::optional<RegKey>* key : {&root, &options, &schemeKey}) {
@@ -207,6 +212,11 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
     PassFailed(end, "Invalid Scheme Name");
     return;
   }
+  // Time-outs that cannot be read are unknown, not absent.
+  if (IsUnreadableKey(*end.schemeKey)) {
+    PassFailed(end, UnreadableKeyText(*end.schemeKey));
+    return;
+  }
   if (!probed.found) {
     PassFailed(end, "No power scheme interface: " + probed.why);
     return;
@@ -251,12 +261,21 @@ void RunPolicyPass(const PassVariant& variant) {
   probed = ProbePowerInterface();
   PwrMgmt mgmt(probed.power);
 
-  PolicyNumbers numbers(end.log);
+  PolicyNumbers numbers(end.log, events);
   if (IsSwitchOn(numbers.Read(*end.options, schema::kLog))) {
     const DWORD threshold = numbers.Read(*end.options, schema::kLogLevel);
     end.log.Open(end.options->GetStrValue(schema::kLogFile), threshold);
   }
   numbers.Release();
+
+  // A root or Options key that cannot be read leaves the version, the scheme's name and the
+  // switches unknown: the pass stops before it would act on readings that are not the policy's.
+  for (const RegKey* key : {&*end.root, &*end.options}) {
+    if (IsUnreadableKey(*key)) {
+      PassFailed(end, UnreadableKeyText(*key));
+      return;
+    }
+  }
 
   const std::string schemeName = end.root->GetStrValue(schema::kSettingsScheme);
   const DWORD version = numbers.Read(*end.root, schema::kMajorVersion);

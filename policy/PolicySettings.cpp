@@ -2,16 +2,15 @@
 
 #include "RegistrySchema.h"
 
-// Unsigned, so the unset reading of an absent value is always out of range.
-bool PassChanges(DWORD policy, DWORD current) {
-  return policy != current && policy < schema::kEnforcedBelow;
-}
-
 SettingPlan DecideSetting(const Setting& setting, DWORD policy, const PwrScheme& scheme) {
   SettingPlan plan;
-  if (!PassChanges(policy, scheme.GetTimeOut(setting))) {
-    plan.decision =
-        policy < schema::kEnforcedBelow ? SettingDecision::kSame : SettingDecision::kIgnored;
+  // Unsigned, so the unset reading of an absent value is always out of range.
+  if (policy >= schema::kEnforcedBelow) {
+    plan.decision = SettingDecision::kIgnored;
+    return plan;
+  }
+  if (scheme.Holds(setting, policy)) {
+    plan.decision = SettingDecision::kSame;
     return plan;
   }
   if (!scheme.MachineAllows(setting)) {

@@ -1,16 +1,11 @@
-// When a pass changes a setting of the table (SettingTable.h), and what it does with one. The
-// update pass and the compliance check both ask here, so the check answers with the pass's own
-// rule.
+// What a pass does with a setting of the table (SettingTable.h). The update pass and the
+// compliance check both decide here, so the check answers with the pass's own rule.
 #ifndef PM_POLICYSETTINGS_H
 #define PM_POLICYSETTINGS_H
 
 #include "PwrScheme.h"
 #include "SettingTable.h"
 #include "Win32Api.h"
-
-// Whether a pass changes a setting whose policy reads `policy` while the scheme holds
-// `current` (both in minutes): the policy is in range and differs.
-bool PassChanges(DWORD policy, DWORD current);
 
 // What a pass does with one setting.
 enum class SettingDecision {
@@ -34,9 +29,10 @@ struct SettingPlan {
   bool heldAtPolicy = false;
 };
 
-// The one decision per setting. Windows' own policy is asked only about a setting the pass
-// would otherwise change, and only once the machine can have the state: the access check is
-// asked before anything is written, never found out by writing.
+// The one decision per setting. A scheme holds the policy only when its seconds are those the
+// setter would store: 59 seconds is not "never", 61 is not one minute. Windows' own policy is asked
+// only about a setting the pass would otherwise change, and only once the machine can have the
+// state: the access check is asked before anything is written, never found out by writing.
 SettingPlan DecideSetting(const Setting& setting, DWORD policy, const PwrScheme& scheme);
 
 // The state a setting's capability names, as the events name it: "standby", "hibernation";

@@ -14,10 +14,13 @@ namespace {
 // unset reading itself counts as absent: the pass cannot tell the two apart either.
 PolicyReading ReadNumber(RegKey& key, const char* name) {
   PolicyReading reading;
-  bool notANumber = false;
-  reading.value = key.GetDwordValue(name, &notANumber);
-  if (notANumber) {
+  const DwordReading read = key.ReadDword(name);
+  reading.value = read.value;
+  if (read.notANumber) {
     reading.kind = PolicyReading::kNotANumber;
+  } else if (read.status != ERROR_SUCCESS && read.status != ERROR_FILE_NOT_FOUND) {
+    reading.kind = PolicyReading::kUnreadable;
+    reading.error = read.status;
   } else if (reading.value == kUnsetReading) {
     reading.kind = PolicyReading::kAbsent;
   } else {
@@ -26,11 +29,31 @@ PolicyReading ReadNumber(RegKey& key, const char* name) {
   return reading;
 }
 
+// The first number, in the order a pass reads them, of which a pass would log that it is no
+// number or cannot be read.
+void NoteBadReading(PolicyStatus& status, const char* name, const PolicyReading& reading) {
+  if (status.cannotTell != CannotTell::kNo) return;
+  if (reading.kind == PolicyReading::kNotANumber) {
+    status.cannotTell = CannotTell::kValueNotANumber;
+  } else if (reading.kind == PolicyReading::kUnreadable) {
+    status.cannotTell = CannotTell::kValueUnreadable;
+    status.cannotTellError = reading.error;
+  } else {
+    return;
+  }
+  status.cannotTellWhat = name;
+}
+
 // The log as a pass would open it, checked without creating or writing it.
-LogStatus CheckLog(RegKey& options) {
+LogStatus CheckLog(PolicyStatus& status, RegKey& options) {
   LogStatus log;
   const std::string file = options.GetStrValue(schema::kLogFile);
-  if (!IsSwitchOn(ReadNumber(options, schema::kLog).value) || file.empty()) {
+  const PolicyReading logSwitch = ReadNumber(options, schema::kLog);
+  NoteBadReading(status, schema::kLog, logSwitch);
+  if (IsSwitchOn(logSwitch.value)) {
+    NoteBadReading(status, schema::kLogLevel, ReadNumber(options, schema::kLogLevel));
+  }
+  if (!IsSwitchOn(logSwitch.value) || file.empty()) {
     log.kind = LogStatus::kOff;
     return log;
   }
@@ -46,22 +69,36 @@ void ReadPolicy(PolicyStatus& status, PwrScheme& scheme) {
   RegKey root = settings.OpenSettings();
   RegKey options = settings.OpenOptions();
 
+  for (const RegKey* key : {&root, &options}) {
+    if (IsUnreadableKey(*key) && status.unreadableKey.empty()) {
+      status.unreadableKey = key->Name();
+      status.unreadableKeyError = key->OpenStatus();
+    }
+  }
+  status.log = CheckLog(status, options);
   status.schemeName = root.GetStrValue(schema::kSettingsScheme);
   status.schemeNameRead = true;
   status.schemeNameAccepted = IsAcceptedSchemeName(status.schemeName);
   status.version = ReadNumber(root, schema::kMajorVersion);
+  NoteBadReading(status, schema::kMajorVersion, status.version);
   status.versionAccepted = IsAcceptedVersion(status.version.value);
   status.securityBypass = ReadNumber(options, schema::kSecurityBypass);
+  NoteBadReading(status, schema::kSecurityBypass, status.securityBypass);
   status.securityBypassOn = IsSwitchOn(status.securityBypass.value);
   status.forceStandby = ReadNumber(options, schema::kForceStandby);
+  NoteBadReading(status, schema::kForceStandby, status.forceStandby);
   status.forceStandbyOn = IsSwitchOn(status.forceStandby.value);
   ApplySwitches(scheme, status.securityBypass.value, status.forceStandby.value);
-  status.log = CheckLog(options);
 
   if (status.schemeNameAccepted) {
     RegKey schemeKey = settings.OpenSubKey(status.schemeName);
+    if (IsUnreadableKey(schemeKey)) {
+      status.schemeKeyUnreadable = schemeKey.Name();
+      status.schemeKeyUnreadableError = schemeKey.OpenStatus();
+    }
     for (SettingStatus& setting : status.settings) {
       setting.policy = ReadNumber(schemeKey, setting.policyValue);
+      NoteBadReading(status, setting.policyValue, setting.policy);
     }
     schemeKey.CloseKey();
   }
@@ -69,14 +106,34 @@ void ReadPolicy(PolicyStatus& status, PwrScheme& scheme) {
   options.CloseKey();
 }
 
-CannotTell WhyNot(const PolicyStatus& status) {
-  if (status.root == nullptr) return CannotTell::kNoRoot;
-  if (!status.versionAccepted) return CannotTell::kVersionRejected;
-  if (!status.schemeNameAccepted) return CannotTell::kSchemeNameRejected;
-  if (!status.powerInterfaceFound) return CannotTell::kNoPowerInterface;
-  if (!status.activeSchemeKnown) return CannotTell::kNoActiveScheme;
-  if (!status.schemeRead) return CannotTell::kSchemeUnreadable;
-  return CannotTell::kNo;
+// Why the check cannot tell, in the order a pass stops; then a number the pass would log as no
+// number or unreadable, which does not stop a pass but makes it log an error.
+void WhyNot(PolicyStatus& status) {
+  const CannotTell badValue = status.cannotTell;
+  auto unreadableKey = [&status](const std::string& key, LONG error) {
+    status.cannotTell = CannotTell::kKeyUnreadable;
+    status.cannotTellWhat = key;
+    status.cannotTellError = error;
+  };
+  if (status.root == nullptr) {
+    status.cannotTell = CannotTell::kNoRoot;
+  } else if (!status.unreadableKey.empty()) {
+    unreadableKey(status.unreadableKey, status.unreadableKeyError);
+  } else if (!status.versionAccepted) {
+    status.cannotTell = CannotTell::kVersionRejected;
+  } else if (!status.schemeNameAccepted) {
+    status.cannotTell = CannotTell::kSchemeNameRejected;
+  } else if (!status.schemeKeyUnreadable.empty()) {
+    unreadableKey(status.schemeKeyUnreadable, status.schemeKeyUnreadableError);
+  } else if (!status.powerInterfaceFound) {
+    status.cannotTell = CannotTell::kNoPowerInterface;
+  } else if (!status.activeSchemeKnown) {
+    status.cannotTell = CannotTell::kNoActiveScheme;
+  } else if (!status.schemeRead) {
+    status.cannotTell = CannotTell::kSchemeUnreadable;
+  } else {
+    status.cannotTell = badValue;
+  }
 }
 
 // The pass's walk over the settings, on the scheme in memory, with the pass's own decision for
@@ -174,7 +231,11 @@ PolicyStatus CheckPolicyStatus() {
   }
 
   if (status.root != nullptr) ReadPolicy(status, scheme);
-  status.cannotTell = WhyNot(status);
-  if (status.cannotTell == CannotTell::kNo) JudgeSettings(status, scheme);
+  WhyNot(status);
+  // A number the pass would log about does not stop it: what it would do is still shown.
+  if (status.cannotTell == CannotTell::kNo || status.cannotTell == CannotTell::kValueNotANumber ||
+      status.cannotTell == CannotTell::kValueUnreadable) {
+    JudgeSettings(status, scheme);
+  }
   return status;
 }

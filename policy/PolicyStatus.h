@@ -15,9 +15,10 @@
 // One number of the policy as read: `value` is what the pass works with (the unset reading
 // when the value is absent or holds no number).
 struct PolicyReading {
-  enum Kind { kNotRead, kNumber, kAbsent, kNotANumber };
+  enum Kind { kNotRead, kNumber, kAbsent, kNotANumber, kUnreadable };
   Kind kind = kNotRead;
   DWORD value = 0;
+  LONG error = ERROR_SUCCESS;  // the registry's error, for kUnreadable
 };
 
 // What a pass would do with one setting.
@@ -61,10 +62,13 @@ enum class CannotTell {
   kNo,                  // it can
   kNoRoot,              // no settings root counts: a pass does nothing
   kVersionRejected,     // a pass stops at the layout version
+  kKeyUnreadable,       // a key of the settings exists but may not be read: a pass fails
   kSchemeNameRejected,  // a pass stops at the settings scheme's name
   kNoPowerInterface,    // the machine offers no power-scheme interface
   kNoActiveScheme,      // the platform cannot say which scheme is active
   kSchemeUnreadable,    // the active scheme cannot be read
+  kValueNotANumber,     // a number the pass reads holds none: the pass logs an error
+  kValueUnreadable,     // a number the pass reads cannot be read: the pass logs an error
 };
 
 // The log a pass would write.
@@ -98,7 +102,17 @@ struct PolicyStatus {
   LogStatus log;
   AppliedPolicy appliedAc;
   AppliedPolicy appliedDc;
+  // A key of the settings that exists but may not be read, as HKEY_LOCAL_MACHINE\..., with the
+  // registry's error: the root or Options, and the settings scheme's key.
+  std::string unreadableKey;
+  LONG unreadableKeyError = ERROR_SUCCESS;
+  std::string schemeKeyUnreadable;
+  LONG schemeKeyUnreadableError = ERROR_SUCCESS;
   CannotTell cannotTell = CannotTell::kNo;
+  // For kKeyUnreadable: the key as HKEY_LOCAL_MACHINE\... and the registry's error; for the
+  // two value kinds: the first such value's name (and error), in the order a pass reads them.
+  std::string cannotTellWhat;
+  LONG cannotTellError = ERROR_SUCCESS;
 
   // Whether a pass would change a setting or try and be refused.
   bool Differs() const;

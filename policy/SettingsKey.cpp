@@ -16,6 +16,21 @@ bool SettingsKey::IsVerified() {
   return verified;
 }
 
+bool SettingsKey::IsUnreadable() {
+  RegKey root(HKEY_LOCAL_MACHINE, path);
+  const bool unreadable = IsUnreadableKey(root);
+  root.CloseKey();
+  return unreadable;
+}
+
+bool IsUnreadableKey(const RegKey& key) {
+  return key.OpenStatus() != ERROR_SUCCESS && key.OpenStatus() != ERROR_FILE_NOT_FOUND;
+}
+
+std::string UnreadableKeyText(const RegKey& key) {
+  return "Policy key " + key.Name() + " cannot be read, error " + std::to_string(key.OpenStatus());
+}
+
 RegKey SettingsKey::OpenSettings() { return RegKey(HKEY_LOCAL_MACHINE, path); }
 
 RegKey SettingsKey::OpenOptions() {

@@ -18,6 +18,9 @@ class SettingsKey : public PMObject {
 
   // True only when the root's "Control" value reads exactly "Verify" (case included).
   bool IsVerified();
+  // True when the root exists but this account may not read it: whether it counts cannot be
+  // told, so it is not passed over for another.
+  bool IsUnreadable();
 
   // Each answers a key opened for reading; a key that cannot be opened has its failure
   // recorded and reads every value as absent.
@@ -29,5 +32,12 @@ class SettingsKey : public PMObject {
  protected:
   std::string path;  // relative to HKEY_LOCAL_MACHINE, no leading or trailing backslash
 };
+
+// Whether a key of the settings exists but could not be opened for reading (access denied): its
+// values are not absent but unknown, and a pass fails rather than treat them as absent.
+bool IsUnreadableKey(const RegKey& key);
+// The error line a pass fails with for such a key:
+// "Policy key HKEY_LOCAL_MACHINE\PATH cannot be read, error N".
+std::string UnreadableKeyText(const RegKey& key);
 
 #endif

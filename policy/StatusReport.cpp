@@ -22,6 +22,8 @@ std::string Reading(const PolicyReading& reading) {
       return "absent";
     case PolicyReading::kNotANumber:
       return "not-a-dword";
+    case PolicyReading::kUnreadable:
+      return "unreadable";
     case PolicyReading::kNumber:
       break;
   }
@@ -145,6 +147,8 @@ std::string LogValue(const LogStatus& log) {
   return "cannot open " + Quoted(log.target.path) + ": error " + std::to_string(log.target.error);
 }
 
+// A value of the policy named in the result is a policy value's name; a key is quoted as
+// settings-scheme quotes its text.
 std::string Result(const PolicyStatus& status) {
   switch (status.cannotTell) {
     case CannotTell::kNo:
@@ -154,12 +158,20 @@ std::string Result(const PolicyStatus& status) {
       return "unknown no-root";
     case CannotTell::kVersionRejected:
       return "unknown version-rejected";
+    case CannotTell::kKeyUnreadable:
+      return "unknown key-unreadable " + Quoted(status.cannotTellWhat) + " error " +
+             std::to_string(status.cannotTellError);
     case CannotTell::kSchemeNameRejected:
       return "unknown settings-scheme-rejected";
     case CannotTell::kNoPowerInterface:
       return "unknown no-power-interface";
     case CannotTell::kNoActiveScheme:
       return "unknown no-active-scheme";
+    case CannotTell::kValueNotANumber:
+      return "unknown not-a-dword " + status.cannotTellWhat;
+    case CannotTell::kValueUnreadable:
+      return "unknown value-unreadable " + status.cannotTellWhat + " error " +
+             std::to_string(status.cannotTellError);
     case CannotTell::kSchemeUnreadable:
       break;
   }

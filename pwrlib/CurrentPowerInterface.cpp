@@ -310,3 +310,8 @@ bool CurrentPowerInterface::PolicyInForce(PowerSource source, SYSTEM_POWER_POLIC
   *policy = answered;
   return true;
 }
+
+bool CurrentPowerInterface::Holds(const POWER_POLICY& policy, SettingId setting,
+                                  DWORD minutes) const {
+  return Seconds(policy, setting) == ToSeconds(minutes);
+}

@@ -86,6 +86,8 @@ class CurrentPowerInterface : public PowerInterface {
   // total, whatever the standby time-out; the machine's standby time-out is the user's.
   DWORD GetMinutes(const POWER_POLICY& policy, SettingId setting) const override;
   const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
+  // The seconds stored are minutes times 60.
+  bool Holds(const POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
 
   // PowerSettingAccessCheck for the setting's mains or battery value: Windows' own power policy
   // holds it when the answer is ERROR_ACCESS_DISABLED_BY_POLICY (any other answer is not a

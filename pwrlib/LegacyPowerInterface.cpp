@@ -40,6 +40,42 @@ POWER_ACTION_POLICY& IdleAction(POWER_POLICY& p, PowerSource source) {
   return source == PowerSource::kAc ? p.user.IdleAc : p.user.IdleDc;
 }
 
+// A scheme's own name and description, as EnumPwrSchemes gives them.
+struct SchemeTexts {
+  UINT index = 0;
+  bool found = false;
+  std::wstring name;
+  std::wstring description;
+  bool hasDescription = false;
+};
+
+// A text the callback was given: up to its terminating zero, within its size in bytes (which
+// either counts the zero or not, so that both readings give the whole text).
+std::wstring TextOf(LPCWSTR text, DWORD bytes) {
+  const size_t most = bytes / sizeof(WCHAR);
+  size_t length = 0;
+  while (length < most && text[length] != L'\0') ++length;
+  return std::wstring(text, length);
+}
+
+// Keeps the texts of the scheme looked for and stops there. Nothing may be thrown back into
+// the platform: a text that cannot be kept leaves the scheme not found.
+BOOLEAN CALLBACK KeepTexts(UINT index, DWORD nameBytes, LPWSTR name, DWORD descriptionBytes,
+                           LPWSTR description, PPOWER_POLICY, LPARAM context) {
+  auto* texts = reinterpret_cast<SchemeTexts*>(context);
+  if (index != texts->index) return TRUE;
+  if (name == nullptr) return FALSE;
+  try {
+    texts->name = TextOf(name, nameBytes);
+    texts->hasDescription = description != nullptr;
+    if (description != nullptr) texts->description = TextOf(description, descriptionBytes);
+    texts->found = true;
+  } catch (...) {
+    texts->found = false;
+  }
+  return FALSE;
+}
+
 }  // namespace
 
 const char* LegacyPowerInterface::FindFunctions(HMODULE module, LegacyPowerFunctions* functions) {
@@ -48,6 +84,7 @@ const char* LegacyPowerInterface::FindFunctions(HMODULE module, LegacyPowerFunct
   exports.Find("ReadPwrScheme", &functions->readPwrScheme);
   exports.Find("WritePwrScheme", &functions->writePwrScheme);
   exports.Find("SetActivePwrScheme", &functions->setActivePwrScheme);
+  exports.Find("EnumPwrSchemes", &functions->enumPwrSchemes);
   exports.Find("IsPwrHibernateAllowed", &functions->isPwrHibernateAllowed);
   exports.Find("CanUserWritePwrScheme", &functions->canUserWritePwrScheme);
   exports.Find("GetPwrCapabilities", &functions->getPwrCapabilities);
@@ -76,12 +113,21 @@ bool LegacyPowerInterface::ReadScheme(UINT index, POWER_POLICY* policy) {
   return fn.readPwrScheme(index, policy) != 0;
 }
 
-// The scheme is stored under its index, with no name or description (the stored ones stay),
-// and the index is read again for the activation.
+// The scheme is stored under its index with its own name and description, and the index is
+// read again for the activation. What EnumPwrSchemes answers once the callback has stopped it
+// is not documented (a test written against Windows XP expects FALSE): the texts found are what
+// counts.
 PowerInterface::CommitResult LegacyPowerInterface::WriteAndActivate(UINT* index,
                                                                     POWER_POLICY* policy,
                                                                     const POWER_POLICY&) {
-  if (!fn.writePwrScheme(index, nullptr, nullptr, policy)) return CommitResult::kNotWritten;
+  SchemeTexts texts;
+  texts.index = *index;
+  fn.enumPwrSchemes(&KeepTexts, reinterpret_cast<LPARAM>(&texts));
+  if (!texts.found) return CommitResult::kNotWritten;
+  if (!fn.writePwrScheme(index, texts.name.data(),
+                         texts.hasDescription ? texts.description.data() : nullptr, policy)) {
+    return CommitResult::kNotWritten;
+  }
   if (!fn.setActivePwrScheme(*index, nullptr, policy)) return CommitResult::kNotActivated;
   return CommitResult::kStored;
 }
@@ -116,6 +162,13 @@ DWORD LegacyPowerInterface::GetMinutes(const POWER_POLICY& policy, SettingId set
     return ToMinutes(Seconds(policy, {Timeout::kStandby, setting.source})) + ToMinutes(delay);
   }
   return ToMinutes(Seconds(policy, setting));
+}
+
+bool LegacyPowerInterface::Holds(const POWER_POLICY& policy, SettingId setting,
+                                 DWORD minutes) const {
+  POWER_POLICY stored = policy;
+  return SetMinutes(stored, setting, minutes) == nullptr &&
+         Seconds(stored, setting) == Seconds(policy, setting);
 }
 
 const char* LegacyPowerInterface::SetMinutes(POWER_POLICY& policy, SettingId setting,

@@ -11,12 +11,18 @@
 
 #include "PowerInterface.h"
 
+// What EnumPwrSchemes calls for each scheme: its index, the sizes in bytes and the wide texts
+// of its name and description, its records and the caller's value; FALSE stops it.
+using SchemeEnumCallback = BOOLEAN(CALLBACK*)(UINT, DWORD, LPWSTR, DWORD, LPWSTR, PPOWER_POLICY,
+                                              LPARAM);
+
 // The legacy functions, as GetProcAddress finds them in powrprof.dll.
 struct LegacyPowerFunctions {
   BOOLEAN(WINAPI* getActivePwrScheme)(PUINT);
   BOOLEAN(WINAPI* readPwrScheme)(UINT, PPOWER_POLICY);
   BOOLEAN(WINAPI* writePwrScheme)(PUINT, LPWSTR, LPWSTR, PPOWER_POLICY);
   BOOLEAN(WINAPI* setActivePwrScheme)(UINT, PGLOBAL_POWER_POLICY, PPOWER_POLICY);
+  BOOLEAN(WINAPI* enumPwrSchemes)(SchemeEnumCallback, LPARAM);
   BOOLEAN(WINAPI* isPwrHibernateAllowed)(void);
   BOOLEAN(WINAPI* canUserWritePwrScheme)(void);
   BOOLEAN(WINAPI* getPwrCapabilities)(PSYSTEM_POWER_CAPABILITIES);
@@ -38,7 +44,10 @@ class LegacyPowerInterface : public PowerInterface {
   bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) override;
   bool CanUserWriteScheme() override;
   bool ReadScheme(UINT index, POWER_POLICY* policy) override;
-  // The whole record, whatever changed: the functions store a scheme whole.
+  // The whole record, whatever changed: the functions store a scheme whole. WritePwrScheme
+  // needs the scheme's name (and takes its description): both are the scheme's own, as
+  // EnumPwrSchemes gives them, so that the commit keeps them. A scheme whose name cannot be had
+  // is not written.
   CommitResult WriteAndActivate(UINT* index, POWER_POLICY* policy,
                                 const POWER_POLICY& asRead) override;
   // SystemParametersInfoA: the power-off phase on, and its time-out the mains monitor
@@ -58,6 +67,10 @@ class LegacyPowerInterface : public PowerInterface {
   // also sets the idle action: sleep, or none for 0 (never).
   DWORD GetMinutes(const POWER_POLICY& policy, SettingId setting) const override;
   const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
+  // The seconds the setter would store are those stored (for hibernation, the delay after
+  // standby as it would be counted from the standby time-out now); a total the setter would
+  // refuse is not held.
+  bool Holds(const POWER_POLICY& policy, SettingId setting, DWORD minutes) const override;
 
   // Windows 2000/XP know no power policy of their own over a scheme's settings, and the
   // functions tell nothing of the policy in force.

@@ -81,6 +81,9 @@ class PowerInterface {
   // Stores one setting into the record. Null when stored; otherwise the reason the record
   // cannot hold it, and the record is unchanged.
   virtual const char* SetMinutes(POWER_POLICY& policy, SettingId setting, DWORD minutes) const = 0;
+  // Whether the record holds exactly `minutes` of the setting: the seconds it keeps are those
+  // the setter would store, not merely the same whole minutes (59 seconds is not 0 minutes).
+  virtual bool Holds(const POWER_POLICY& policy, SettingId setting, DWORD minutes) const = 0;
 
   // Whether Windows' own power policy holds the setting, asked before anything is written;
   // never where the interface knows no such policy.

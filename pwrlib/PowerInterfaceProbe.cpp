@@ -28,6 +28,7 @@ class NoPowerInterface : public PowerInterface {
   }
   WindowsPolicyHold HeldByWindowsPolicy(SettingId) override { return {}; }
   bool PolicyInForce(PowerSource, SYSTEM_POWER_POLICY*) override { return false; }
+  bool Holds(const POWER_POLICY&, SettingId, DWORD) const override { return false; }
 };
 
 ProbedPowerInterface Chosen(std::shared_ptr<PowerInterface> power, bool found,

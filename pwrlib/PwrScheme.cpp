@@ -87,6 +87,10 @@ DWORD PwrScheme::GetTimeOut(const Setting& setting) const {
   return power->GetMinutes(policy, setting.id);
 }
 
+bool PwrScheme::Holds(const Setting& setting, DWORD minutes) const {
+  return power->Holds(policy, setting.id, minutes);
+}
+
 // The machine's lack comes first; then the interface may find the record cannot hold the value.
 bool PwrScheme::SetTimeOut(const Setting& setting, DWORD minutes) {
   const char* refusal = Allows(setting.needs) ? power->SetMinutes(policy, setting.id, minutes)

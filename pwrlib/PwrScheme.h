@@ -54,6 +54,9 @@ class PwrScheme : public PMObject {
   // Whether Windows' own power policy holds the setting (asked afresh; never on the legacy
   // interface).
   WindowsPolicyHold HeldByWindowsPolicy(const Setting& setting) const;
+  // Whether the scheme holds exactly `minutes` of the setting: what its setter would store is
+  // what is stored. The getter drops the remainder; this does not (59 seconds is not 0).
+  bool Holds(const Setting& setting, DWORD minutes) const;
 
   DWORD GetUserAcVideoTimeOut() const;
   DWORD GetUserDcVideoTimeOut() const;

@@ -244,6 +244,7 @@ PMLog::PMLog()
       threshold(0),
       writeFailed(false),
       startNewLine(false),
+      refusalReason(nullptr),
       pending(false) {}
 
 // The owner closes the file with Close; see the header.
@@ -262,6 +263,8 @@ void PMLog::Open(std::string path, DWORD newThreshold) {
   threshold = newThreshold;
   writeFailed = false;
   startNewLine = false;
+  refusalReason = nullptr;
+  refusedPath.clear();
   pendingPath = std::move(path);
   pending = true;
 }
@@ -308,8 +311,16 @@ void PMLog::OpenChecked(const std::string& path) {
       }
     }
   }
-  if (refusal) TellRefusal(logPath, refusal);
+  if (refusal) {
+    TellRefusal(logPath, refusal);
+    refusalReason = refusal.reason;
+    refusedPath = logPath.Expanded();
+  }
 }
+
+const char* PMLog::RefusalReason() const { return refusalReason; }
+
+const std::string& PMLog::RefusedPath() const { return refusedPath; }
 
 // Read access is asked for too, to see how the file ends. A file the account may append to
 // but not read is still opened, for writing only, as it always was. A file this open creates

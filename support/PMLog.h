@@ -63,6 +63,10 @@ class PMLog {
   void WriteInfo(std::string text, DWORD level);
   // Ends the file at the current position and closes it; nothing when no file was opened.
   void Close();
+  // Why the last Open refused its path (one of log_refusal), null when it did not; and the path
+  // as it was refused (expanded).
+  const char* RefusalReason() const;
+  const std::string& RefusedPath() const;
 
   // Tells what Open would do with path, with Open's own checks, without creating, changing or
   // holding anything: an existing file is opened for its attributes only (which no other
@@ -75,6 +79,8 @@ class PMLog {
   DWORD threshold;
   bool writeFailed;   // a write of this open failed or fell short: write no more
   bool startNewLine;  // the file ends inside a line: end it before the next line
+  const char* refusalReason;
+  std::string refusedPath;
 
  private:
   // Opens the file Open named, at the first line due.

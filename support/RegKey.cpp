@@ -5,11 +5,22 @@ namespace {
 // Size of the buffer a text value is read into, terminating zero included.
 constexpr DWORD kStrValueBufferSize = 1024;
 
+std::string KeyName(HKEY root, const std::string& path) {
+  const char* rootName = root == HKEY_LOCAL_MACHINE  ? "HKEY_LOCAL_MACHINE"
+                         : root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER"
+                                                     : "(root)";
+  return std::string(rootName) + "\\" + path;
+}
+
 }  // namespace
 
-RegKey::RegKey(HKEY root, const std::string& path) : key(nullptr) { OpenKey(root, path); }
+RegKey::RegKey(HKEY root, const std::string& path)
+    : key(nullptr), openStatus(ERROR_FILE_NOT_FOUND) {
+  OpenKey(root, path);
+}
 
-RegKey::RegKey(HKEY root, const std::string& path, WORD create) : key(nullptr) {
+RegKey::RegKey(HKEY root, const std::string& path, WORD create)
+    : key(nullptr), openStatus(ERROR_FILE_NOT_FOUND) {
   if (create == 1) {
     CreateKey(root, path);
   } else {
@@ -22,7 +33,9 @@ RegKey::~RegKey() = default;
 
 bool RegKey::OpenKey(HKEY root, const std::string& path) {
   HKEY opened = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+  name_ = KeyName(root, path);
+  openStatus = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &opened);
+  if (openStatus != ERROR_SUCCESS) {
     key = nullptr;
     ReportError("OpenKey failed");
     return true;
@@ -35,8 +48,10 @@ bool RegKey::OpenKey(HKEY root, const std::string& path) {
 bool RegKey::CreateKey(HKEY root, const std::string& path) {
   HKEY created = nullptr;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, &created, &disposition) != ERROR_SUCCESS) {
+  name_ = KeyName(root, path);
+  openStatus = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_ALL_ACCESS, nullptr, &created, &disposition);
+  if (openStatus != ERROR_SUCCESS) {
     key = nullptr;
     ReportError("CreateKey Failed");
     return true;
@@ -92,20 +107,37 @@ DWORD RegKey::GetDwordValue(const std::string& name) {
 }
 
 DWORD RegKey::GetDwordValue(const std::string& name, bool* notANumber) {
+  const DwordReading reading = ReadDword(name);
+  *notANumber = reading.notANumber;
+  return reading.value;
+}
+
+DwordReading RegKey::ReadDword(const std::string& name) {
+  DwordReading reading;
   // Zeroed first, so a value shorter than four bytes fills only the low-order bytes.
   BYTE data[4] = {0, 0, 0, 0};
-  DWORD type = REG_NONE;
   DWORD length = sizeof data;
-  const LONG result = RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &length);
+  const LONG result = RegQueryValueExA(key, name.c_str(), nullptr, &reading.type, data, &length);
   // A value too long for the buffer exists all the same; the query still tells its type.
-  *notANumber =
-      result == ERROR_MORE_DATA || (result == ERROR_SUCCESS && (type != REG_DWORD || length == 0));
-  if (result != ERROR_SUCCESS || *notANumber) {
-    ReportError("GetDwordValue failed");
-    return kUnsetReading;
+  reading.notANumber = result == ERROR_MORE_DATA ||
+                       (result == ERROR_SUCCESS && (reading.type != REG_DWORD || length == 0));
+  if (reading.notANumber) {
+    reading.status = ERROR_SUCCESS;
+  } else if (key == nullptr) {
+    // No key open: the value is as absent as its key, or as unreadable.
+    reading.status = openStatus == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : openStatus;
+    reading.type = REG_NONE;
+  } else {
+    reading.status = result;
+    if (result != ERROR_SUCCESS) reading.type = REG_NONE;
   }
-  return static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
-         static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
+  if (result != ERROR_SUCCESS || reading.notANumber) {
+    ReportError("GetDwordValue failed");
+    return reading;
+  }
+  reading.value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
+                  static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
+  return reading;
 }
 
 bool RegKey::HoldsDword(const std::string& name, DWORD number) {
@@ -133,3 +165,7 @@ bool RegKey::CloseKey() {
 }
 
 bool RegKey::IsOpen() const { return key != nullptr; }
+
+LONG RegKey::OpenStatus() const { return openStatus; }
+
+const std::string& RegKey::Name() const { return name_; }

@@ -19,6 +19,17 @@
 // time-out is enforced.
 constexpr DWORD kUnsetReading = 0xFFFFFFFF;
 
+// One 32-bit value as the registry answered for it.
+struct DwordReading {
+  DWORD value = kUnsetReading;  // the number; kUnsetReading when there is none
+  // ERROR_SUCCESS for a number or a value that holds none; ERROR_FILE_NOT_FOUND when the
+  // value or its key is absent; otherwise the registry's error (for a key that exists but could
+  // not be opened, the open's).
+  LONG status = ERROR_FILE_NOT_FOUND;
+  bool notANumber = false;  // the value exists but holds no number
+  DWORD type = REG_NONE;    // its type, when it exists
+};
+
 class RegKey : public PMObject {
  public:
   // Opens path below root for reading.
@@ -48,6 +59,8 @@ class RegKey : public PMObject {
   // type, or a REG_DWORD that is empty or longer than four bytes), which an absent value
   // does not.
   DWORD GetDwordValue(const std::string& name, bool* notANumber);
+  // The same, with what the registry answered.
+  DwordReading ReadDword(const std::string& name);
 
   // Whether the value is a REG_DWORD of exactly the four bytes SetValue(name, number) would
   // store. False when it cannot be read; records no failure (a missing value is an answer).
@@ -56,9 +69,17 @@ class RegKey : public PMObject {
   bool CloseKey();
   // Whether a key is open: after a successful open or create, until CloseKey.
   bool IsOpen() const;
+  // The registry's answer to the last open or create: ERROR_SUCCESS when it opened,
+  // ERROR_FILE_NOT_FOUND for a missing key, ERROR_ACCESS_DENIED for one this account may not
+  // read.
+  LONG OpenStatus() const;
+  // The key as administrators name it: "HKEY_LOCAL_MACHINE\path" (or HKEY_CURRENT_USER).
+  const std::string& Name() const;
 
  protected:
   HKEY key;  // null when no key is open
+  LONG openStatus;
+  std::string name_;
 };
 
 #endif

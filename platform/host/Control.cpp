@@ -127,6 +127,11 @@ void DeleteKeyTree(HKEY root, const std::string& path) {
   if (ToHive(root, &hive)) detail::Registry().DeleteKeyTree(hive, path);
 }
 
+bool DenyReading(HKEY root, const std::string& path, bool deny) {
+  Hive hive;
+  return ToHive(root, &hive) && detail::Registry().DenyReading(hive, path, deny);
+}
+
 size_t OpenKeyCount() { return detail::Registry().OpenKeyCount(); }
 
 size_t OpenHandleCount() {

@@ -62,6 +62,7 @@ const Exports& CapabilityExports() {
 const Exports& LegacyExports() {
   static const Exports exports = {
       {"CanUserWritePwrScheme", Export(&CanUserWritePwrScheme)},
+      {"EnumPwrSchemes", Export(&EnumPwrSchemes)},
       {"GetActivePwrScheme", Export(&GetActivePwrScheme)},
       {"IsPwrHibernateAllowed", Export(&IsPwrHibernateAllowed)},
       {"ReadPwrScheme", Export(&ReadPwrScheme)},

@@ -23,6 +23,32 @@ std::string ToAnsi(const WCHAR* text) {
   return out;
 }
 
+// ANSI text as wide text, each byte one code unit (the inverse of ToAnsi).
+std::wstring ToWide(const char* text) {
+  std::wstring out;
+  for (; *text != '\0'; ++text)
+    out.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*text)));
+  return out;
+}
+
+// What EnumPwrSchemes hands each scheme to: the caller's callback and value.
+struct Enumeration {
+  PWRSCHEMESENUMPROC callback;
+  LPARAM value;
+};
+
+// Each text goes to the callback wide, with its size in bytes, terminating zero included.
+BOOLEAN CallBack(UINT id, const char* name, const char* description, PPOWER_POLICY policy,
+                 void* context) {
+  const auto* enumeration = static_cast<const Enumeration*>(context);
+  std::wstring wideName = ToWide(name);
+  std::wstring wideDescription = ToWide(description);
+  return enumeration->callback(id, static_cast<DWORD>((wideName.size() + 1) * sizeof(WCHAR)),
+                               &wideName[0],
+                               static_cast<DWORD>((wideDescription.size() + 1) * sizeof(WCHAR)),
+                               &wideDescription[0], policy, enumeration->value);
+}
+
 // True, with the last error set, for a legacy scheme function on a current machine.
 bool NotOnThisMachine() {
   if (!host::detail::IsCurrentPowerMachine()) return false;
@@ -78,6 +104,20 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
   return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
                                    lpszDescription != nullptr ? description.c_str() : nullptr,
                                    lpScheme);
+}
+
+// The callback runs inside this call's gate: what it calls of the stand-in is neither recorded
+// nor failed.
+BOOLEAN WINAPI EnumPwrSchemes(PWRSCHEMESENUMPROC lpfn, LPARAM lParam) {
+  host::detail::CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<BOOLEAN>();
+  if (NotOnThisMachine()) return FALSE;
+  if (lpfn == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Enumeration enumeration{lpfn, lParam};
+  return powerprofile::EnumSchemes(&CallBack, &enumeration);
 }
 
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,

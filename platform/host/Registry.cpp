@@ -3,6 +3,7 @@
 // regard to case, a too-small buffer gets nothing but the size it needs.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "CallGate.h"
 #include "HostInternal.h"
@@ -19,6 +20,8 @@ constexpr REGSAM kGenericAll = static_cast<REGSAM>(GENERIC_ALL);
 // What a limited user may not ask for under HKEY_LOCAL_MACHINE.
 constexpr REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+// What a key that denies this account reading refuses (KEY_READ asks for all three).
+constexpr REGSAM kReadRights = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY;
 
 bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -249,9 +252,11 @@ LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool cr
     target = child;
   }
   const bool missing = found < parts.size();
+  // A key may deny reading whoever asks; only the key opened is checked, not those on its way.
+  const bool unreadable = !missing && target->unreadable && (rights & kReadRights) != 0;
   if (!create) {
     if (missing) return ERROR_FILE_NOT_FOUND;
-    if (denied) return ERROR_ACCESS_DENIED;
+    if (denied || unreadable) return ERROR_ACCESS_DENIED;
     // Windows hands back the predefined handle itself for an empty path below it.
     if (parts.empty() && IsPredefined(parent)) {
       *result = parent;
@@ -259,7 +264,7 @@ LONG RegistryStore::OpenKey(HKEY parent, const char* subkey, REGSAM sam, bool cr
     }
   } else {
     // Creating a key below HKEY_LOCAL_MACHINE is itself a write.
-    if (denied || (limitedMachine && missing)) return ERROR_ACCESS_DENIED;
+    if (denied || unreadable || (limitedMachine && missing)) return ERROR_ACCESS_DENIED;
     // Windows refuses to nest keys deeper; the registry file could not hold them either.
     if (missing && key->Depth() + parts.size() > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
     for (size_t i = found; i < parts.size(); ++i) {
@@ -357,6 +362,25 @@ LONG RegistryStore::DeleteKey(HKEY handle, const char* subkey) {
   return ERROR_SUCCESS;
 }
 
+LONG RegistryStore::EnumKey(HKEY handle, DWORD index, char* name, DWORD* size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key;
+  REGSAM access = 0;
+  if (LONG rc = Resolve(handle, &key, &access)) return rc;
+  if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+  if (name == nullptr || size == nullptr) return ERROR_INVALID_PARAMETER;
+  if (index >= key->children.size()) return ERROR_NO_MORE_ITEMS;
+  auto it = key->children.begin();
+  std::advance(it, index);
+  const std::string& found = it->second->name;
+  // The size counts the terminating zero on the way in and leaves it out on the way out; a
+  // buffer too small gets nothing.
+  if (found.size() + 1 > *size) return ERROR_MORE_DATA;
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  *size = static_cast<DWORD>(found.size());
+  return ERROR_SUCCESS;
+}
+
 LONG RegistryStore::CheckHandle(HKEY handle) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::shared_ptr<KeyNode> key;
@@ -406,6 +430,14 @@ void RegistryStore::DeleteKeyTree(Hive hive, const std::string& path) {
   op.hive = hive;
   op.path = path;
   ApplyLocked({op});
+}
+
+bool RegistryStore::DenyReading(Hive hive, const std::string& path, bool deny) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<KeyNode> key = Walk(hive, path, false);
+  if (!key || key->parent == nullptr) return false;
+  key->unreadable = deny;
+  return true;
 }
 
 size_t RegistryStore::OpenKeyCount() {
@@ -613,6 +645,23 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   CallGate gate(__func__);
   if (gate.Fails()) return gate.Answer<LONG>();
   return Registry().DeleteKey(hKey, lpSubKey);
+}
+
+// The stand-in keeps no class and no time of the last write: a class reads as empty, the time
+// as zero.
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD /*lpReserved*/, LPSTR lpClass, LPDWORD lpcchClass,
+                          struct _FILETIME* lpftLastWriteTime) {
+  CallGate gate(__func__);
+  if (gate.Fails()) return gate.Answer<LONG>();
+  const LONG rc = Registry().EnumKey(hKey, dwIndex, lpName, lpcchName);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (lpClass != nullptr && lpcchClass != nullptr && *lpcchClass > 0) {
+    lpClass[0] = '\0';
+    *lpcchClass = 0;
+  }
+  if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = FILETIME{};
+  return ERROR_SUCCESS;
 }
 
 LONG WINAPI RegFlushKey(HKEY hKey) {

@@ -69,6 +69,9 @@ struct KeyNode {
   Hive hive = Hive::kCurrentUser;
   // Handles may outlive a deleted key: they then answer ERROR_KEY_DELETED.
   bool deleted = false;
+  // Its security denies this account the rights to read it (kReadRights): an open that asks
+  // for any of them is refused, as a key whose access list denies reading is on Windows.
+  bool unreadable = false;
   std::map<std::string, std::shared_ptr<KeyNode>> children;  // by folded name
   ValueList values;
 
@@ -98,6 +101,8 @@ class RegistryStore {
   LONG SetValue(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size);
   LONG DeleteValue(HKEY key, const char* name);
   LONG DeleteKey(HKEY key, const char* subkey);
+  // The name of subkey `index` in folded-name order.
+  LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* size);
   LONG CheckHandle(HKEY key);
   LONG CloseKey(HKEY key);
 
@@ -109,6 +114,8 @@ class RegistryStore {
   void WriteValue(Hive hive, const std::string& path, const std::string& name, DWORD type,
                   const std::vector<uint8_t>& data);
   void DeleteKeyTree(Hive hive, const std::string& path);
+  // False when there is no such key.
+  bool DenyReading(Hive hive, const std::string& path, bool deny);
   size_t OpenKeyCount();
   void SetLimitedUser(bool limited);
   bool LimitedUser();

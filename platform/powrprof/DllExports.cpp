@@ -39,6 +39,36 @@ bool ToAnsi(LPCWSTR text, std::string* out) {
   return true;
 }
 
+// ANSI text in the ANSI code page as wide text; false when it cannot be converted.
+bool ToWide(const char* text, std::wstring* out) {
+  int size = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (size <= 0) return false;
+  out->assign(static_cast<size_t>(size), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, text, -1, &(*out)[0], size) != size) return false;
+  out->resize(static_cast<size_t>(size) - 1);
+  return true;
+}
+
+// What EnumPwrSchemes hands each scheme to: the caller's callback and value.
+struct Enumeration {
+  PWRSCHEMESENUMPROC callback;
+  LPARAM value;
+};
+
+// Each text goes to the callback wide, with its size in bytes, terminating zero included. A
+// text that cannot be converted stops the enumeration.
+BOOLEAN CallBack(UINT id, const char* name, const char* description, PPOWER_POLICY policy,
+                 void* context) {
+  const auto* enumeration = static_cast<const Enumeration*>(context);
+  std::wstring wideName;
+  std::wstring wideDescription;
+  if (!ToWide(name, &wideName) || !ToWide(description, &wideDescription)) return FALSE;
+  return enumeration->callback(id, static_cast<DWORD>((wideName.size() + 1) * sizeof(WCHAR)),
+                               &wideName[0],
+                               static_cast<DWORD>((wideDescription.size() + 1) * sizeof(WCHAR)),
+                               &wideDescription[0], policy, enumeration->value);
+}
+
 }  // namespace
 
 // A legacy machine is Windows XP's, whose record has no S0 low-power idle.
@@ -80,6 +110,22 @@ BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescripti
     return powerprofile::WriteScheme(puiID, lpszName != nullptr ? name.c_str() : nullptr,
                                      lpszDescription != nullptr ? description.c_str() : nullptr,
                                      lpScheme);
+  } catch (...) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+}
+
+BOOLEAN WINAPI EnumPwrSchemes(PWRSCHEMESENUMPROC lpfn, LPARAM lParam) {
+  if (LegacySchemeCallFails()) return FALSE;
+  if (lpfn == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Nothing may be thrown across the export; a failed allocation is a failed call.
+  try {
+    Enumeration enumeration{lpfn, lParam};
+    return powerprofile::EnumSchemes(&CallBack, &enumeration);
   } catch (...) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace powerprofile {
 namespace {
@@ -55,6 +56,9 @@ LONG ReadBothHalves(UINT id, POWER_POLICY* out) {
   return ERROR_SUCCESS;
 }
 
+// The revision of both halves of a scheme record and of the global policy.
+constexpr ULONG kPolicyRevision = 1;
+
 LONG CreateForWriting(HKEY root, const char* path, HKEY* key) {
   return RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
                          key, nullptr);
@@ -63,6 +67,55 @@ LONG CreateForWriting(HKEY root, const char* path, HKEY* key) {
 LONG SetText(HKEY key, const char* name, const char* text) {
   return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                         static_cast<DWORD>(std::strlen(text) + 1));
+}
+
+// A text value as its bytes up to the first zero; empty when it is absent.
+LONG ReadText(HKEY root, const char* path, const char* name, std::string* text) {
+  text->clear();
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+  if (rc == ERROR_SUCCESS && size > 0) {
+    std::string data(size, '\0');
+    rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size);
+    if (rc == ERROR_SUCCESS) text->assign(data.c_str(), strnlen(data.c_str(), size));
+  }
+  RegCloseKey(key);
+  return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+}
+
+// Stores both halves of scheme `id`, and the texts that are given. The machine half goes first:
+// it is the one a limited user may not write, so a refused write leaves nothing behind.
+LONG StoreScheme(UINT id, const char* name, const char* description, const POWER_POLICY& policy) {
+  HKEY machine = nullptr;
+  LONG rc = CreateForWriting(HKEY_LOCAL_MACHINE, SchemeKey(kMachinePoliciesKey, id).path, &machine);
+  if (rc != ERROR_SUCCESS) return rc;
+  HKEY user = nullptr;
+  rc = CreateForWriting(HKEY_CURRENT_USER, SchemeKey(kUserPoliciesKey, id).path, &user);
+  if (rc != ERROR_SUCCESS) {
+    RegCloseKey(machine);
+    return rc;
+  }
+
+  rc = RegSetValueExA(machine, kPoliciesValue, 0, REG_BINARY,
+                      reinterpret_cast<const BYTE*>(&policy.mach), sizeof policy.mach);
+  if (rc == ERROR_SUCCESS && name != nullptr) rc = SetText(user, kNameValue, name);
+  if (rc == ERROR_SUCCESS && description != nullptr) {
+    rc = SetText(user, kDescriptionValue, description);
+  }
+  if (rc == ERROR_SUCCESS) {
+    rc = RegSetValueExA(user, kPoliciesValue, 0, REG_BINARY,
+                        reinterpret_cast<const BYTE*>(&policy.user), sizeof policy.user);
+  }
+  // A scheme that was not stored is not reported as written.
+  if (rc == ERROR_SUCCESS) rc = RegFlushKey(machine);
+  if (rc == ERROR_SUCCESS) rc = RegFlushKey(user);
+  RegCloseKey(user);
+  RegCloseKey(machine);
+  return rc;
 }
 
 // The active index is decimal text, REG_SZ or REG_EXPAND_SZ, with or without its terminating
@@ -188,47 +241,28 @@ BOOLEAN ReadScheme(UINT id, PPOWER_POLICY policy) {
   return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
 }
 
-// The machine half goes first: it is the one a limited user may not write, so a refused write
-// leaves nothing behind.
 BOOLEAN WriteScheme(PUINT id, const char* name, const char* description, PPOWER_POLICY policy) {
-  if (id == nullptr || policy == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  HKEY machine = nullptr;
-  LONG rc =
-      CreateForWriting(HKEY_LOCAL_MACHINE, SchemeKey(kMachinePoliciesKey, *id).path, &machine);
-  if (rc != ERROR_SUCCESS) return Fail(rc);
-  HKEY user = nullptr;
-  rc = CreateForWriting(HKEY_CURRENT_USER, SchemeKey(kUserPoliciesKey, *id).path, &user);
-  if (rc != ERROR_SUCCESS) {
-    RegCloseKey(machine);
-    return Fail(rc);
-  }
-
-  rc = RegSetValueExA(machine, kPoliciesValue, 0, REG_BINARY,
-                      reinterpret_cast<const BYTE*>(&policy->mach), sizeof policy->mach);
-  if (rc == ERROR_SUCCESS && name != nullptr) rc = SetText(user, kNameValue, name);
-  if (rc == ERROR_SUCCESS && description != nullptr) {
-    rc = SetText(user, kDescriptionValue, description);
-  }
-  if (rc == ERROR_SUCCESS) {
-    rc = RegSetValueExA(user, kPoliciesValue, 0, REG_BINARY,
-                        reinterpret_cast<const BYTE*>(&policy->user), sizeof policy->user);
-  }
-  // A scheme that was not stored is not reported as written.
-  if (rc == ERROR_SUCCESS) rc = RegFlushKey(machine);
-  if (rc == ERROR_SUCCESS) rc = RegFlushKey(user);
-  RegCloseKey(user);
-  RegCloseKey(machine);
+  if (id == nullptr || name == nullptr || policy == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  LONG rc = StoreScheme(*id, name, description, *policy);
   return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
 }
 
-// Only the index is recorded: the stand-in has no running power policy to hand `global` and
-// `policy` to, and the stored scheme is what the next read returns anyway.
 BOOLEAN SetActiveScheme(UINT id, PGLOBAL_POWER_POLICY global, PPOWER_POLICY policy) {
-  (void)global;
-  (void)policy;
+  if ((policy != nullptr &&
+       (policy->user.Revision != kPolicyRevision || policy->mach.Revision != kPolicyRevision)) ||
+      (global != nullptr &&
+       (global->user.Revision != kPolicyRevision || global->mach.Revision != kPolicyRevision))) {
+    return Fail(ERROR_REVISION_MISMATCH);
+  }
   POWER_POLICY stored;
   LONG rc = ReadBothHalves(id, &stored);
   if (rc != ERROR_SUCCESS) return Fail(rc);
+  // The records given replace the policy in force, which here is the active scheme's; written
+  // only where they differ, so that choosing a scheme as it is stored needs no write access.
+  if (policy != nullptr && std::memcmp(policy, &stored, sizeof stored) != 0) {
+    rc = StoreScheme(id, nullptr, nullptr, *policy);
+    if (rc != ERROR_SUCCESS) return Fail(rc);
+  }
   HKEY key = nullptr;
   rc = CreateForWriting(HKEY_CURRENT_USER, kUserPowerCfgKey, &key);
   if (rc != ERROR_SUCCESS) return Fail(rc);
@@ -238,6 +272,39 @@ BOOLEAN SetActiveScheme(UINT id, PGLOBAL_POWER_POLICY global, PPOWER_POLICY poli
   if (rc == ERROR_SUCCESS) rc = RegFlushKey(key);
   RegCloseKey(key);
   return rc == ERROR_SUCCESS ? TRUE : Fail(rc);
+}
+
+BOOLEAN EnumSchemes(SchemeVisitor visit, void* context) {
+  if (visit == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(HKEY_CURRENT_USER, kUserPoliciesKey, 0, KEY_ENUMERATE_SUB_KEYS, &key);
+  if (rc == ERROR_FILE_NOT_FOUND) return TRUE;  // no scheme at all
+  if (rc != ERROR_SUCCESS) return Fail(rc);
+  bool stopped = false;
+  for (DWORD i = 0; !stopped; ++i) {
+    // Room for every index; a longer name is none.
+    char name[16];
+    DWORD length = sizeof name;
+    rc = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_MORE_DATA) continue;
+    if (rc != ERROR_SUCCESS) break;
+    UINT id = 0;
+    if (!ParseIndex(name, length, &id)) continue;
+    POWER_POLICY policy;
+    rc = ReadBothHalves(id, &policy);
+    std::string schemeName;
+    std::string description;
+    const SchemeKey user(kUserPoliciesKey, id);
+    if (rc == ERROR_SUCCESS) rc = ReadText(HKEY_CURRENT_USER, user.path, kNameValue, &schemeName);
+    if (rc == ERROR_SUCCESS) {
+      rc = ReadText(HKEY_CURRENT_USER, user.path, kDescriptionValue, &description);
+    }
+    if (rc != ERROR_SUCCESS) break;
+    stopped = !visit(id, schemeName.c_str(), description.c_str(), &policy, context);
+  }
+  RegCloseKey(key);
+  if (stopped) return Fail(ERROR_CANCELLED);
+  return rc == ERROR_NO_MORE_ITEMS ? TRUE : Fail(rc);
 }
 
 }  // namespace powerprofile

@@ -39,9 +39,25 @@ BOOLEAN GetActiveScheme(PUINT id);
 BOOLEAN IsHibernateAllowed();
 BOOLEAN CanUserWriteScheme();
 BOOLEAN ReadScheme(UINT id, PPOWER_POLICY policy);
-// name/description: ANSI, null keeps the stored ones.
+// name/description: ANSI. The name is required (null: ERROR_INVALID_PARAMETER), as Windows
+// documents it; a null description keeps the stored one.
 BOOLEAN WriteScheme(PUINT id, const char* name, const char* description, PPOWER_POLICY policy);
+// The records given must carry revision 1 (else ERROR_REVISION_MISMATCH). The stand-in has no
+// running power policy apart from the active scheme: a policy given becomes scheme id's
+// stored records (written only where it differs from them); it keeps no global policy, so a global
+// one given is checked and not kept, and a null one leaves the (absent) global policy as it is.
 BOOLEAN SetActiveScheme(UINT id, PGLOBAL_POWER_POLICY global, PPOWER_POLICY policy);
+
+// One scheme found by EnumSchemes: its index, its name and description (ANSI; empty when not
+// stored) and its records. FALSE stops the enumeration.
+using SchemeVisitor = BOOLEAN (*)(UINT id, const char* name, const char* description,
+                                  PPOWER_POLICY policy, void* context);
+// Visits every scheme whose user key under kUserPoliciesKey is named by a decimal index, in the
+// registry's order of those keys (none at all when there is no such key). A scheme whose
+// records cannot be read fails the enumeration with the read's error. When the visitor stops
+// it, the answer is FALSE with ERROR_CANCELLED, as a test of the function written against
+// Windows XP expects; what Windows answers then is not documented.
+BOOLEAN EnumSchemes(SchemeVisitor visit, void* context);
 
 }  // namespace powerprofile
 

@@ -465,18 +465,79 @@ PM_WRAP(BOOLEAN, ReadPwrScheme, "_Z13ReadPwrSchemejP13_POWER_POLICY",
   return ok;
 }
 
+namespace {
+
+// A wide text argument that may be null.
+struct WideText {
+  explicit WideText(const WCHAR* text) : null(text == nullptr), value(text ? text : L"") {}
+  WCHAR* get() { return null ? nullptr : value.data(); }
+  bool null;
+  std::wstring value;
+};
+
+}  // namespace
+
 PM_WRAP(BOOLEAN, WritePwrScheme, "_Z14WritePwrSchemePjPwS0_P13_POWER_POLICY",
         (PUINT id, LPWSTR name, LPWSTR description, PPOWER_POLICY policy)) {
   Outermost call;
   const UINT idIn = id != nullptr ? *id : 0;
   const BOOLEAN ok = RealWritePwrScheme(id, name, description, policy);
   if (call.Recorded()) {
-    g_calls.push_back([idIn, record = Copy(policy)](HandleMap&) {
+    g_calls.push_back([idIn, record = Copy(policy), nameText = WideText(name),
+                       descriptionText = WideText(description)](HandleMap&) mutable {
       UINT index = idIn;
       POWER_POLICY written = *record;
-      WritePwrScheme(&index, nullptr, nullptr, &written);
+      WritePwrScheme(&index, nameText.get(), descriptionText.get(), &written);
     });
   }
+  return ok;
+}
+
+namespace {
+
+// The system's callback, called through the recorder's, which notes where it stopped.
+struct Forwarded {
+  PWRSCHEMESENUMPROC callback;
+  LPARAM value;
+  bool stopped;
+  UINT stoppedAt;
+};
+
+BOOLEAN CALLBACK Forward(UINT index, DWORD nameBytes, LPWSTR name, DWORD descriptionBytes,
+                         LPWSTR description, PPOWER_POLICY policy, LPARAM context) {
+  auto* forwarded = reinterpret_cast<Forwarded*>(context);
+  const BOOLEAN goOn = forwarded->callback(index, nameBytes, name, descriptionBytes, description,
+                                           policy, forwarded->value);
+  if (!goOn) {
+    forwarded->stopped = true;
+    forwarded->stoppedAt = index;
+  }
+  return goOn;
+}
+
+// The replay stops where the system's callback stopped.
+struct StopAt {
+  bool stops;
+  UINT index;
+};
+
+BOOLEAN CALLBACK StopWhereRecorded(UINT index, DWORD, LPWSTR, DWORD, LPWSTR, PPOWER_POLICY,
+                                   LPARAM context) {
+  const auto* stop = reinterpret_cast<const StopAt*>(context);
+  return !(stop->stops && index == stop->index);
+}
+
+}  // namespace
+
+PM_WRAP(BOOLEAN, EnumPwrSchemes, "_Z14EnumPwrSchemesPFhjjPwjS_P13_POWER_POLICYlEl",
+        (PWRSCHEMESENUMPROC callback, LPARAM value)) {
+  Outermost call;
+  if (!call.Recorded() || callback == nullptr) return RealEnumPwrSchemes(callback, value);
+  Forwarded forwarded{callback, value, false, 0};
+  const BOOLEAN ok = RealEnumPwrSchemes(&Forward, reinterpret_cast<LPARAM>(&forwarded));
+  g_calls.push_back([stop = StopAt{forwarded.stopped, forwarded.stoppedAt}](HandleMap&) {
+    EnumPwrSchemes(&StopWhereRecorded, reinterpret_cast<LPARAM>(&stop));
+  });
   return ok;
 }
 

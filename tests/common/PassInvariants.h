@@ -518,6 +518,20 @@ class PassInvariants {
     return found;
   }
 
+  // Whether the scheme as found held the setting in whole minutes: one that held 59 or 61
+  // seconds is changed even where the policy's minutes equal the minutes it reports.
+  bool FoundInWholeMinutes(const Setting& setting) const {
+    if (legacyBefore_ && setting.id.timeout != Timeout::kHibernate &&
+        LegacySeconds(*legacyBefore_, setting) % 60 != 0) {
+      return false;
+    }
+    if (currentActive_ && currentReadable_) {
+      const int i = static_cast<int>(&CurrentSettingOf(setting) - current_store::kAllSettings);
+      if (currentValues_[i][setting.id.source == PowerSource::kAc ? 0 : 1] % 60 != 0) return false;
+    }
+    return true;
+  }
+
   // The values of both backup keys, as exported.
   static std::vector<Entry> BackupEntries() {
     std::vector<Entry> entries;
@@ -559,10 +573,12 @@ class PassInvariants {
           if (found.count(value) == 0) {
             broken->push_back(what("what the scheme held before the change"));
           }
-          // A change is made only where the policy asks for other than the scheme holds. (A
+          // A change is made only where the policy asks for other than the scheme holds, to the
+          // second. (A
           // hibernation total is compared once the standby time-out is set: not judged here.)
+          const bool whole = FoundInWholeMinutes(setting);
           const bool asked = std::any_of(policy.begin(), policy.end(), [&](DWORD minutes) {
-            return minutes != value && minutes < schema::kEnforcedBelow;
+            return (minutes != value || !whole) && minutes < schema::kEnforcedBelow;
           });
           if (setting.id.timeout != Timeout::kHibernate && !asked) {
             broken->push_back(what("of a change the policy asks for"));

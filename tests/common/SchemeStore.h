@@ -125,11 +125,14 @@ inline void WipeScratch() {
 }
 
 // A scheme whose every byte differs from its neighbours', so that a shifted, truncated or
-// partly written record cannot pass for it.
+// partly written record cannot pass for it; but for the revision of each half, 1, as every
+// record Windows accepts carries it.
 inline POWER_POLICY SamplePolicy(BYTE seed) {
   POWER_POLICY policy;
   BYTE* p = reinterpret_cast<BYTE*>(&policy);
   for (size_t i = 0; i < sizeof policy; ++i) p[i] = static_cast<BYTE>(seed + i * 7);
+  policy.user.Revision = 1;
+  policy.mach.Revision = 1;
   return policy;
 }
 

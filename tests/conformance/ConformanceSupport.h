@@ -9,6 +9,10 @@
 
 #include "Win32Api.h"
 
+#ifdef _WIN32
+#include <sddl.h>
+#endif
+
 #ifndef _WIN32
 #include <limits.h>
 #include <signal.h>
@@ -147,6 +151,30 @@ inline bool RunUnixShell(const std::string& command, const std::string& marker) 
   return false;
 }
 #endif
+
+// Makes the existing key root\path one that every account is denied reading (querying values,
+// enumerating subkeys, notification), as an administrator can with its access list; the key
+// may still be opened for other rights, and deleted. False when that cannot be done.
+inline bool DenyReading(HKEY root, const std::string& path) {
+#ifdef _WIN32
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  // Everyone: denied KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY, allowed all else.
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "D:(D;;0x19;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return false;
+  }
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key);
+  if (rc == ERROR_SUCCESS) {
+    rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    RegCloseKey(key);
+  }
+  LocalFree(descriptor);
+  return rc == ERROR_SUCCESS;
+#else
+  return host::DenyReading(root, path);
+#endif
+}
 
 // Makes `link` a symbolic link to the file `target` (which need not exist); false when that
 // cannot be done (Windows allows it only in developer mode or with a privilege). Wine 8's

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -277,6 +279,91 @@ TEST_F(RegistryConformance, AHandleKeepsTheRightsItWasOpenedWith) {
   EXPECT_EQ(ERROR_SUCCESS, Set(writer, "Kept", REG_DWORD, Dword(3)));
   RegCloseKey(writer);
   EXPECT_VALUE(key_, "Kept", REG_DWORD, Dword(3));
+}
+
+// Subkeys come by index, each once, in an order Windows does not promise; past the last the
+// answer is ERROR_NO_MORE_ITEMS. The size counts the terminating zero going in and not coming
+// out; a buffer without room for the name and its zero gets ERROR_MORE_DATA.
+TEST_F(RegistryConformance, EnumerationNamesEachSubkeyOnce) {
+  for (const char* name : {"Parent", "MixedCase", "Doomed"}) {
+    HKEY child = Create(key_, name);
+    ASSERT_NE(nullptr, child);
+    RegCloseKey(child);
+  }
+
+  std::set<std::string> names;
+  DWORD index = 0;
+  for (;; ++index) {
+    char name[32];
+    std::memset(name, kSentinel, sizeof name);
+    DWORD size = sizeof name;
+    const LONG rc = RegEnumKeyExA(key_, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(ERROR_SUCCESS, rc) << "index " << index;
+    EXPECT_EQ(std::strlen(name), size);
+    names.insert(name);
+  }
+  EXPECT_EQ(3u, index);
+  EXPECT_EQ((std::set<std::string>{"Doomed", "MixedCase", "Parent"}), names);
+
+  char small[6];
+  std::memset(small, kSentinel, sizeof small);
+  DWORD size = sizeof small;  // "MixedCase" and "Parent" need more
+  std::set<std::string> fitting;
+  for (DWORD i = 0; i < 3; ++i) {
+    size = sizeof small;
+    const LONG rc = RegEnumKeyExA(key_, i, small, &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_SUCCESS) {
+      fitting.insert(small);
+    } else {
+      EXPECT_EQ(ERROR_MORE_DATA, rc);
+    }
+  }
+  EXPECT_EQ(std::set<std::string>{}, fitting) << "no name fits six bytes with its zero";
+
+  HKEY writer = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kScratch, 0, KEY_SET_VALUE, &writer));
+  char name[32];
+  size = sizeof name;
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegEnumKeyExA(writer, 0, name, &size, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(writer);
+}
+
+// A key whose access list denies this account reading exists all the same: asking for any
+// reading right (KEY_READ among them) is refused with ERROR_ACCESS_DENIED, not answered as
+// missing; other rights are granted, and a key below it opens as usual.
+TEST_F(RegistryConformance, AKeyThatDeniesReadingIsRefusedNotMissing) {
+  HKEY child = Create(HKEY_LOCAL_MACHINE, Path("Parent\\Child"));
+  ASSERT_NE(nullptr, child);
+  ASSERT_EQ(ERROR_SUCCESS, Set(child, "Kept", REG_DWORD, Dword(7)));
+  RegCloseKey(child);
+  ASSERT_TRUE(conformance::DenyReading(HKEY_LOCAL_MACHINE, Path("Parent")));
+
+  for (REGSAM access : std::initializer_list<REGSAM>{KEY_READ, KEY_QUERY_VALUE,
+                                                     KEY_ENUMERATE_SUB_KEYS, KEY_ALL_ACCESS}) {
+    SCOPED_TRACE(access);
+    HKEY key = reinterpret_cast<HKEY>(uintptr_t{kSentinelWord});
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Parent").c_str(), 0, access, &key));
+    EXPECT_EQ(nullptr, key);
+  }
+  HKEY created = nullptr;
+  EXPECT_EQ(ERROR_ACCESS_DENIED,
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, Path("Parent").c_str(), 0, nullptr,
+                            REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &created, nullptr));
+
+  HKEY writer = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Parent").c_str(), 0, KEY_SET_VALUE, &writer));
+  EXPECT_EQ(ERROR_SUCCESS, Set(writer, "Written", REG_DWORD, Dword(1)));
+  RegCloseKey(writer);
+
+  HKEY below = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Parent\\Child").c_str(), 0, KEY_READ, &below));
+  EXPECT_VALUE(below, "Kept", REG_DWORD, Dword(7));
+  RegCloseKey(below);
 }
 
 TEST_F(RegistryConformance, TheEmptyValueNameIsTheDefaultValue) {

@@ -256,6 +256,17 @@ class GateTable : public ::testing::Test {
            none(effect);
            return Widen(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\K"));
          }},
+        {gated::RegEnumKeyExA.name,
+         [none](FailureEffect* effect) {
+           char name[8] = "sentin";
+           DWORD size = sizeof name;
+           LONG rc = RegEnumKeyExA(HKEY_CURRENT_USER, 0, name, &size, nullptr, nullptr, nullptr,
+                                   nullptr);
+           EXPECT_STREQ("sentin", name);
+           EXPECT_EQ(sizeof name, size);
+           none(effect);
+           return Widen(rc);
+         }},
         {gated::RegFlushKey.name,
          [this, none](FailureEffect* effect) {
            none(effect);
@@ -503,8 +514,22 @@ class GateTable : public ::testing::Test {
          [none](FailureEffect* effect) {
            POWER_POLICY policy = {};
            UINT id = 0;
+           wchar_t name[] = L"Scheme";
            none(effect);
-           return Widen(WritePwrScheme(&id, nullptr, nullptr, &policy));
+           return Widen(WritePwrScheme(&id, name, nullptr, &policy));
+         }},
+        {gated::EnumPwrSchemes.name,
+         [none](FailureEffect* effect) {
+           bool called = false;
+           BOOLEAN rc = EnumPwrSchemes(
+               [](UINT, DWORD, LPWSTR, DWORD, LPWSTR, PPOWER_POLICY, LPARAM context) -> BOOLEAN {
+                 *reinterpret_cast<bool*>(context) = true;
+                 return TRUE;
+               },
+               reinterpret_cast<LPARAM>(&called));
+           EXPECT_FALSE(called) << "a failed enumeration called back";
+           none(effect);
+           return Widen(rc);
          }},
         {gated::SetActivePwrScheme.name,
          [none](FailureEffect* effect) {

@@ -24,6 +24,7 @@ POWER_FUNCTIONS = {
     "PowerSettingAccessCheck", "PowerReadACValue", "PowerReadDCValue",
     "GetPwrCapabilities", "GetActivePwrScheme", "IsPwrHibernateAllowed",
     "CanUserWritePwrScheme", "ReadPwrScheme", "WritePwrScheme", "SetActivePwrScheme",
+    "EnumPwrSchemes",
 }
 # kernel32.dll, since Windows Vista
 NOT_ON_XP = {"GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW",

@@ -55,6 +55,64 @@ inline current_store::Timeouts NeighbourSeconds(unsigned n) {
           t.hibernateAc + more, t.hibernateDc + more, t.diskAc + more,    t.diskDc + more};
 }
 
+// The same scheme on a legacy machine, whose record keeps hibernation as the delay after
+// standby: 60 and 40 minutes.
+inline POWER_POLICY SeededLegacyPolicy() {
+  POWER_POLICY policy = scheme_store::DistinctPolicy();
+  policy.mach.DozeS4TimeoutAc = 60 * 60;
+  policy.mach.DozeS4TimeoutDc = 40 * 60;
+  return policy;
+}
+
+// Where each kind of scheme keeps a setting's seconds.
+inline ULONG& LegacySeconds(POWER_POLICY& p, const Setting& setting) {
+  const bool ac = setting.id.source == PowerSource::kAc;
+  switch (setting.id.timeout) {
+    case Timeout::kVideo:
+      return ac ? p.user.VideoTimeoutAc : p.user.VideoTimeoutDc;
+    case Timeout::kStandby:
+      return ac ? p.user.IdleTimeoutAc : p.user.IdleTimeoutDc;
+    case Timeout::kHibernate:
+      return ac ? p.mach.DozeS4TimeoutAc : p.mach.DozeS4TimeoutDc;
+    case Timeout::kSpinDown:
+    case Timeout::kMachineStandby:
+      break;
+  }
+  return ac ? p.user.SpindownTimeoutAc : p.user.SpindownTimeoutDc;
+}
+
+inline DWORD& CurrentSeconds(current_store::Timeouts& t, const Setting& setting) {
+  const bool ac = setting.id.source == PowerSource::kAc;
+  switch (setting.id.timeout) {
+    case Timeout::kVideo:
+      return ac ? t.videoAc : t.videoDc;
+    case Timeout::kStandby:
+      return ac ? t.standbyAc : t.standbyDc;
+    case Timeout::kHibernate:
+      return ac ? t.hibernateAc : t.hibernateDc;
+    case Timeout::kSpinDown:
+    case Timeout::kMachineStandby:
+      break;
+  }
+  return ac ? t.diskAc : t.diskDc;
+}
+
+// A scheme that keeps a setting at `seconds` against a policy of `policy` minutes: the pass
+// changes it unless the seconds are exactly the policy's minutes times 60.
+struct SecondsCase {
+  const char* name;
+  DWORD seconds;
+  DWORD policy;
+  bool changes;
+};
+
+inline const SecondsCase kSecondsCases[] = {
+    {"0s_policy_0", 0, 0, false},  {"1s_policy_0", 1, 0, true},   {"59s_policy_0", 59, 0, true},
+    {"60s_policy_0", 60, 0, true}, {"61s_policy_0", 61, 0, true}, {"0s_policy_1", 0, 1, true},
+    {"1s_policy_1", 1, 1, true},   {"59s_policy_1", 59, 1, true}, {"60s_policy_1", 60, 1, false},
+    {"61s_policy_1", 61, 1, true},
+};
+
 // The minutes of one setting of the table.
 inline DWORD MinutesOf(const Minutes& m, const Setting& setting) {
   const bool ac = setting.id.source == PowerSource::kAc;
@@ -132,6 +190,36 @@ class MachineKindFixture : public PassFixture, public testing::WithParamInterfac
       SeedSchemes(scheme_store::DistinctPolicy());
     }
     UsePowerMachine(Machine());
+  }
+
+  // The seeded scheme with one setting at `seconds`, as the scheme keeps it: on a legacy machine
+  // hibernation's seconds are the delay after standby. For hibernation the standby time-out of
+  // the same power source is 0 (never) too, so that the total is the hibernation seconds alone
+  // on either kind of machine.
+  static void SeedSeconds(const Setting& setting, DWORD seconds) {
+    const bool ac = setting.id.source == PowerSource::kAc;
+    const bool hibernate = setting.id.timeout == Timeout::kHibernate;
+    if (Current()) {
+      current_store::Timeouts t = kSeededSeconds;
+      if (hibernate) (ac ? t.standbyAc : t.standbyDc) = 0;
+      CurrentSeconds(t, setting) = seconds;
+      current_store::SeedDefaults(kActivePlan, t);
+    } else {
+      POWER_POLICY policy = SeededLegacyPolicy();
+      if (hibernate) (ac ? policy.user.IdleTimeoutAc : policy.user.IdleTimeoutDc) = 0;
+      LegacySeconds(policy, setting) = seconds;
+      scheme_store::Seed(kActiveScheme, policy);
+    }
+  }
+
+  // The seconds the active scheme keeps for one setting, as SeedSeconds seeds them.
+  static DWORD StoredSeconds(const Setting& setting) {
+    if (Current()) {
+      current_store::Timeouts t = current_store::StoredTimeouts(kActivePlan);
+      return CurrentSeconds(t, setting);
+    }
+    POWER_POLICY policy = StoredScheme();
+    return LegacySeconds(policy, setting);
   }
 
   void TearDown() override {

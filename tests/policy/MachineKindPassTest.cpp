@@ -2,7 +2,9 @@
 // backup key and scheme in minutes whatever the machine.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "HostCurrentSchemeStore.h"
@@ -161,6 +163,61 @@ INSTANTIATE_TEST_SUITE_P(OnEachMachine, MachineKindPassTest,
                          testing::Values(PowerMachine::kLegacyOnly, PowerMachine::kCurrent,
                                          PowerMachine::kCurrentWithoutLegacy),
                          machine_kind::MachineParamName);
+
+// A setting counts as enforced only when the scheme keeps exactly the policy's minutes in
+// seconds: 59 seconds is not "never" and 61 not one minute, so the pass changes both. What it
+// logs, backs up and reports keeps counting whole minutes (59 seconds backs up as 0).
+class ExactSeconds
+    : public machine_kind::MachineKindFixture<std::tuple<PowerMachine, machine_kind::SecondsCase>> {
+};
+
+TEST_P(ExactSeconds, AreWhatCountsAsEnforced) {
+  const machine_kind::SecondsCase& c = std::get<1>(GetParam());
+  for (const Setting& setting : kSettings) {
+    SCOPED_TRACE(setting.policyValue);
+    SeedSeconds(setting, c.seconds);
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, schema::kBackupKey);
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(schema::kPolicyRoot) + "\\Simple");
+    std::filesystem::remove(logPath_);
+    SeedStandardPolicy(Dword(setting.policyValue, c.policy));
+    host::ClearReportedEvents();
+
+    RunPass();
+
+    const std::string committed = "INFO: Commiting of Power Scheme() Succeded";
+    DWORD backedUp = 0;
+    bool backedUpFound = false;
+    for (const auto& value : Backup(HKEY_LOCAL_MACHINE)) {
+      if (value.first == setting.policyValue) {
+        backedUp = value.second;
+        backedUpFound = true;
+      }
+    }
+    if (c.changes) {
+      EXPECT_EQ(LogText(), Lines({std::string("INFO: ") + setting.serviceAnnouncement,
+                                  std::string("INFO: ") + setting.successLine, committed}));
+      EXPECT_EQ(StoredSeconds(setting), c.policy * 60);
+      EXPECT_TRUE(backedUpFound);
+      EXPECT_EQ(backedUp, c.seconds / 60) << "the backup counts whole minutes";
+      const std::vector<host::ReportedEvent> events = host::ReportedEvents();
+      ASSERT_EQ(events.size(), 1u);
+      EXPECT_EQ(events[0].strings.back(), std::string(setting.policyValue) + " " +
+                                              std::to_string(c.seconds / 60) + " -> " +
+                                              std::to_string(c.policy));
+    } else {
+      EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
+      EXPECT_EQ(StoredSeconds(setting), c.seconds);
+      EXPECT_FALSE(backedUpFound);
+      EXPECT_TRUE(host::ReportedEvents().empty());
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ExactSeconds,
+                         testing::Combine(testing::Values(PowerMachine::kLegacyOnly,
+                                                          PowerMachine::kCurrent),
+                                          testing::ValuesIn(machine_kind::kSecondsCases)),
+                         machine_kind::MachineAndCaseName());
 
 // What only a current machine does: a write the platform refuses fails the commit, with
 // nothing half-written, and the security bypass has nothing to write.

@@ -245,7 +245,7 @@ class CurrentMachine : public MachinesFixture<> {};
 // A plan chosen by Windows' policy locks the choice of plan, not the plan's settings: they are
 // enforced in the plan in force, and nothing is logged as an error.
 TEST_P(CurrentMachine, APlanChosenByPolicyIsEnforced) {
-  current_store::ChoosePlanByPolicy(current_store::kBalanced);
+  current_store::ChoosePlanByPolicy(kActivePlan);
   const Minutes policy = {15, 25, 90, 3, 4, 60, 45, 0};
   SeedStandardPolicy(PolicyOf(policy));
 
@@ -253,7 +253,7 @@ TEST_P(CurrentMachine, APlanChosenByPolicyIsEnforced) {
 
   EXPECT_EQ(LogText(), LogOfEveryChange(kServicePass));
   EXPECT_EQ(StoredMinutes(), policy);
-  EXPECT_EQ(current_store::Active(), current_store::kBalanced);
+  EXPECT_EQ(current_store::Active(), kActivePlan);
   const StatusRun after = RunStatus();
   EXPECT_EQ(after.exitStatus, kStatusComplies) << after.text;
   EXPECT_TRUE(after.Has("write-access: yes")) << after.text;
@@ -290,12 +290,11 @@ TEST_P(CurrentMachine, AChangeMadeDuringThePassStays) {
   // The commit begins with the right to write the scheme, the pass's second access check (the
   // first asks whether Windows' policy holds the monitor's time-out).
   host::BeforeCall(host::gated::PowerSettingAccessCheck, 2, [] {
-    current_store::SetDword(
-        current_store::OwnValueKey(current_store::kBalanced, current_store::kDiskIdle),
-        current_store::kDcValue, 60);
+    current_store::SetDword(current_store::OwnValueKey(kActivePlan, current_store::kDiskIdle),
+                            current_store::kDcValue, 60);
   });
 
-  RunPass();
+  RunPassBesideAnotherProgram();
 
   Minutes expected = kSeeded;
   expected.videoAc = 15;
@@ -312,7 +311,7 @@ TEST_P(CurrentMachine, APlanSwitchedToDuringThePassStaysActive) {
   host::BeforeCall(host::gated::PowerSettingAccessCheck, 2,
                    [] { current_store::SetActive(current_store::kPowerSaver); });
 
-  RunPass();
+  RunPassBesideAnotherProgram();
 
   EXPECT_EQ(current_store::Active(), current_store::kPowerSaver);
   EXPECT_EQ(StoredMinutes(), kSeeded);

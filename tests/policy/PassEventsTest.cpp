@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,13 @@ namespace {
 
 using Texts = std::vector<std::string>;
 using reported_events::Expected;
+
+constexpr const char* kOptionsPath = "Software\\Policies\\Velmorant\\Dorvane\\Options";
+constexpr const char* kSimplePath = "Software\\Policies\\Velmorant\\Dorvane\\Simple";
+constexpr const char* kOptionsKey =
+    "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane\\Options";
+constexpr const char* kSimpleKey =
+    "HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane\\Simple";
 
 const std::string kAllEightChanged =
     "ACUserMonIdleTime 20 -> 15\r\nACUserStandByIdleTime 10 -> 25\r\n"
@@ -142,6 +150,30 @@ class PassReportsHowItWent : public PassFixture,
          },
          &kLogonPass,
          {}},
+        // A number of another type is left alone and reported, once, with the key it is in.
+        {"a time-out of another type",
+         [](PassFixture& f) {
+           static_cast<PassReportsHowItWent&>(f).SeedStandardPolicy(
+               "\"ACUserMonIdleTime\"=\"15\"\n" + Dword("DCUserMonIdleTime", 3));
+         },
+         &kServicePass,
+         {Expected(pm_events::kPolicyValueWrongType,
+                   {"service", "Administrator", kSimpleKey, "ACUserMonIdleTime", "REG_SZ"}),
+          Expected(pm_events::kPassChangedSettings,
+                   {"service", "Administrator", "1", "DCUserMonIdleTime 7 -> 3"})}},
+        // A key that exists but may not be read fails the pass before it acts on readings that
+        // are not the policy's; the values read from it on the way are reported as unreadable.
+        {"options that cannot be read",
+         allDifferAnd([] { host::DenyReading(HKEY_LOCAL_MACHINE, kOptionsPath); }),
+         &kServicePass,
+         {Expected(pm_events::kPolicyValueUnreadable,
+                   {"service", "Administrator", kOptionsKey, "Log", "5"}),
+          Expected(pm_events::kPolicyValueUnreadable,
+                   {"service", "Administrator", kOptionsKey, "LogLevel", "5"}),
+          failed(std::string("Policy key ") + kOptionsKey + " cannot be read, error 5").front()}},
+        {"time-outs that cannot be read",
+         allDifferAnd([] { host::DenyReading(HKEY_LOCAL_MACHINE, kSimplePath); }), &kServicePass,
+         failed(std::string("Policy key ") + kSimpleKey + " cannot be read, error 5")},
         {"the user name unknown",
          allDifferAnd([] { host::FailCall(host::gated::GetUserNameA, 1, ERROR_GEN_FAILURE); }),
          &kServicePass,
@@ -179,6 +211,22 @@ TEST_F(PassFixture, TheEventComesAtTheEndOfThePass) {
   EXPECT_LT(at("WriteFile"), at("ReportEventA")) << "a log line after the report";
   EXPECT_LT(at("ReportEventA"), at("OutputDebugStringA"));
   EXPECT_EQ("Reached end of PM Update", host::DebugOutput().back());
+}
+
+// A refused log target is a warning, with the path and the word the debug text gives: here a
+// folder where the file should be. The pass goes on without a log.
+TEST_F(PassFixture, ARefusedLogIsReportedOnceWithItsReason) {
+  ForgetReportedWarnings();
+  ASSERT_TRUE(std::filesystem::create_directory(logPath_));
+  SeedStandardPolicy(AllEqual());
+
+  RunPass(kServicePass);
+  RunPass(kServicePass);
+
+  EXPECT_EQ((Texts{Expected(pm_events::kLogTargetRefused,
+                            {"service", "Administrator", logPath_, "folder"})}),
+            reported_events::All());
+  ForgetReportedWarnings();
 }
 
 // ---- PassEvents by itself -----------------------------------------------------------------

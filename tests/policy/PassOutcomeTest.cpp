@@ -2,6 +2,7 @@
 // show in the log and in what the pass leaves behind.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -309,3 +310,33 @@ TEST_F(PassOutcomeTest, LogHeldByAnotherPassIsSkippedNotWaitedFor) {
 }
 
 }  // namespace
+
+// A key of the settings that exists but that the account may not read holds a policy that is
+// unknown, not absent: the pass logs why it stops, backs nothing up and changes nothing. Without
+// a readable Options there is no log to say so (the failure event does, see PassEventsTest).
+TEST_F(PassOutcomeTest, AKeyThatCannotBeReadStopsThePass) {
+  const std::string root = "Software\\Policies\\Velmorant\\Dorvane";
+  const struct {
+    const char* key;
+    std::string log;  // the log file's text
+  } cases[] = {
+      {"", Lines({"ERROR: Policy key HKEY_LOCAL_MACHINE\\" + root + " cannot be read, error 5"})},
+      {"\\Options", "<no file>"},
+      {"\\Simple", Lines({"ERROR: Policy key HKEY_LOCAL_MACHINE\\" + root +
+                          "\\Simple cannot be read, error 5"})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, root);
+    std::filesystem::remove(logPath_);
+    SeedStandardPolicy(AllDiffer());
+    ASSERT_TRUE(host::DenyReading(HKEY_LOCAL_MACHINE, root + c.key));
+
+    RunPass();
+
+    EXPECT_EQ(LogText(), c.log);
+    EXPECT_FALSE(BackupExists(HKEY_LOCAL_MACHINE));
+    EXPECT_TRUE(SchemeUnchanged());
+    EXPECT_EQ(0u, host::OpenHandleCount());
+  }
+}

@@ -164,9 +164,12 @@ class PassSweepTest : public machine_kind::MachineKindFixture<PassRun> {
       lines.push_back("INFO: Commiting of Power Scheme() Succeded");
       if (bypass) lines.push_back("INFO: NB: Hibernation not set due to user permissions");
     }
-    // The display settings follow the scheme in memory, stored or not.
-    host::WriteString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "PowerOffActive", "1");
-    host::WriteString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "PowerOffTimeOut", "900");
+    // On the legacy interface the display settings follow the scheme in memory, stored or not;
+    // the current one makes no display calls.
+    if (!Current()) {
+      host::WriteString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "PowerOffActive", "1");
+      host::WriteString(HKEY_CURRENT_USER, "Control Panel\\Desktop", "PowerOffTimeOut", "900");
+    }
 
     Outcome clean = Outcome::Now("");
     clean.log = SeededLog() + (Run().tornLog ? "\r\n" : "") + Lines(lines);

@@ -127,6 +127,23 @@ void SchemeCannotBeRead(bool current) {
   }
 }
 
+// A key of the settings that exists but that the account may not read.
+void PolicyRootUnreadable(bool) { host::DenyReading(HKEY_LOCAL_MACHINE, schema::kPolicyRoot); }
+void OptionsUnreadable(bool) {
+  host::DenyReading(HKEY_LOCAL_MACHINE, std::string(schema::kPolicyRoot) + "\\Options");
+}
+void SimpleUnreadable(bool) {
+  host::DenyReading(HKEY_LOCAL_MACHINE, std::string(schema::kPolicyRoot) + "\\Simple");
+}
+// The same for the group-policy root, with a local root that counts: the check does not pass
+// over the one it cannot read for the other.
+void PolicyRootUnreadableBesideALocalRoot(bool) {
+  host::WriteString(HKEY_LOCAL_MACHINE, schema::kLocalRoot, "Control", "Verify");
+  host::WriteDword(HKEY_LOCAL_MACHINE, schema::kLocalRoot, "MajorVersion", 2);
+  host::WriteString(HKEY_LOCAL_MACHINE, schema::kLocalRoot, "SettingsScheme", "Simple");
+  PolicyRootUnreadable(false);
+}
+
 // The machine has no powrprof.dll: no power-scheme interface at all.
 void NoPowrprof(bool) { host::SetPowerMachine(PowerMachine::kWithoutPowrprof); }
 
@@ -152,7 +169,7 @@ TEST_P(StatusTest, TheReportNamesEveryPartAndJudgesEverySetting) {
 
   const StatusRun run = RunStatus();
 
-  EXPECT_EQ(run.exitStatus, kStatusDiffers);
+  EXPECT_EQ(run.exitStatus, kStatusCannotTell);
   std::vector<std::string> expected = {
       "format: 2",
       "root: HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane",
@@ -173,7 +190,8 @@ TEST_P(StatusTest, TheReportNamesEveryPartAndJudgesEverySetting) {
       "setting: DCUserHDDspindownIdleTime policy=15          scheme=15         pass=same",
   };
   for (const std::string& line : AppliedLines()) expected.push_back(line);
-  expected.insert(expected.end(), {"log: writes to \"" + logPath_ + "\"", "result: differs"});
+  expected.insert(expected.end(), {"log: writes to \"" + logPath_ + "\"",
+                                   "result: unknown not-a-dword DCUserMonIdleTime"});
   EXPECT_EQ(run.lines, expected);
 }
 
@@ -206,17 +224,27 @@ const StatusCase kCases[] = {
      {"setting: ACUserMonIdleTime         policy=absent      scheme=20         pass=ignored",
       "result: complies"},
      kStatusComplies},
-    {"values of other types, out of range and unset are ignored", false, kStandardRoot,
-     OptionsWith(1),
-     "\"ACUserMonIdleTime\"=\"15\"\n\"ACUserStandByIdleTime\"=hex:19,00,00,00\n" +
-         DwordLine("DCUserMonIdleTime", 5000) + DwordLine("DCUserStandByIdleTime", 0xFFFFFFFF),
+    {"out of range and unset are ignored", false, kStandardRoot, OptionsWith(1),
+     DwordLine("DCUserMonIdleTime", 5000) + DwordLine("DCUserStandByIdleTime", 0xFFFFFFFF),
      nullptr,
-     {"setting: ACUserMonIdleTime         policy=not-a-dword scheme=20         pass=ignored",
-      "setting: ACUserStandByIdleTime     policy=not-a-dword scheme=10         pass=ignored",
-      "setting: DCUserMonIdleTime         policy=5000        scheme=7          pass=ignored",
+     {"setting: DCUserMonIdleTime         policy=5000        scheme=7          pass=ignored",
       "setting: DCUserStandByIdleTime     policy=absent      scheme=5          pass=ignored",
       "result: complies"},
      kStatusComplies},
+    // A pass logs an error for each number of another type: the check cannot answer 0, and
+    // names the first such value in the order a pass reads them; the settings are still judged.
+    {"values of other types cannot be told", false, kStandardRoot, OptionsWith(1),
+     "\"ACUserMonIdleTime\"=\"15\"\n\"ACUserStandByIdleTime\"=hex:19,00,00,00\n", nullptr,
+     {"setting: ACUserMonIdleTime         policy=not-a-dword scheme=20         pass=ignored",
+      "setting: ACUserStandByIdleTime     policy=not-a-dword scheme=10         pass=ignored",
+      "result: unknown not-a-dword ACUserMonIdleTime"},
+     kStatusCannotTell},
+    {"a switch of another type cannot be told", false, kStandardRoot,
+     "\"SecurityBypass\"=\"1\"\n" + DwordLine("ForceStandby", 1) + DwordLine("Log", 0), kEqual,
+     nullptr,
+     {"security-bypass: on not-a-dword",
+      "result: unknown not-a-dword SecurityBypass"},
+     kStatusCannotTell},
     {"4999 is enforced, 0 too", false, kStandardRoot, OptionsWith(1),
      DwordLine("ACUserMonIdleTime", 4999) + DwordLine("ACUserHDDspindownIdleTime", 0), nullptr,
      {"setting: ACUserMonIdleTime         policy=4999        scheme=20         pass=change",
@@ -294,6 +322,33 @@ const StatusCase kCases[] = {
      {"interface: none", "active-scheme: unknown", "write-access: no",
       "setting: ACUserMonIdleTime         policy=20          scheme=-          pass=unknown",
       "result: unknown no-power-interface"},
+     kStatusCannotTell},
+    // A key that exists but may not be read holds values that are unknown, not absent: a pass
+    // fails on it.
+    {"a group-policy root that cannot be read", false, kStandardRoot, OptionsWith(1), kEqual,
+     PolicyRootUnreadable,
+     {"root: HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane",
+      "version: rejected unreadable",
+      "result: unknown key-unreadable "
+      "\"HKEY_LOCAL_MACHINE\\\\Software\\\\Policies\\\\Velmorant\\\\Dorvane\" error 5"},
+     kStatusCannotTell},
+    {"an unreadable group-policy root is not passed over", false, kStandardRoot, OptionsWith(1),
+     kEqual, PolicyRootUnreadableBesideALocalRoot,
+     {"root: HKEY_LOCAL_MACHINE\\Software\\Policies\\Velmorant\\Dorvane",
+      "result: unknown key-unreadable "
+      "\"HKEY_LOCAL_MACHINE\\\\Software\\\\Policies\\\\Velmorant\\\\Dorvane\" error 5"},
+     kStatusCannotTell},
+    {"options that cannot be read", false, kStandardRoot, OptionsWith(1), kEqual,
+     OptionsUnreadable,
+     {"security-bypass: on unreadable", "force-standby: on unreadable",
+      "result: unknown key-unreadable \"HKEY_LOCAL_MACHINE\\\\Software\\\\Policies\\\\"
+      "Velmorant\\\\Dorvane\\\\Options\" error 5"},
+     kStatusCannotTell},
+    {"time-outs that cannot be read", false, kStandardRoot, OptionsWith(1), kEqual,
+     SimpleUnreadable,
+     {"setting: ACUserMonIdleTime         policy=unreadable  scheme=20         pass=unknown",
+      "result: unknown key-unreadable \"HKEY_LOCAL_MACHINE\\\\Software\\\\Policies\\\\"
+      "Velmorant\\\\Dorvane\\\\Simple\" error 5"},
      kStatusCannotTell},
     {"an active scheme that cannot be read", false, kStandardRoot, OptionsWith(1), kEqual,
      SchemeCannotBeRead,
@@ -423,6 +478,38 @@ INSTANTIATE_TEST_SUITE_P(Policies, StatusForeseesThePass,
                          testing::Combine(testing::Values(PowerMachine::kLegacyOnly,
                                                           PowerMachine::kCurrent),
                                           testing::ValuesIn(kAgreementCases)),
+                         machine_kind::MachineAndCaseName());
+
+// The check counts a setting as held only in exactly the policy's minutes, as the pass does:
+// 59 seconds against a policy of 0 differs. The scheme= field keeps showing whole minutes.
+class StatusOfExactSeconds
+    : public machine_kind::MachineKindFixture<std::tuple<PowerMachine, machine_kind::SecondsCase>> {
+};
+
+TEST_P(StatusOfExactSeconds, CountsOnlyThePolicysMinutesAsHeld) {
+  const machine_kind::SecondsCase& c = std::get<1>(GetParam());
+  for (size_t i = 0; i < kSettingCount; ++i) {
+    const Setting& setting = kSettings[i];
+    SCOPED_TRACE(setting.policyValue);
+    SeedSeconds(setting, c.seconds);
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(schema::kPolicyRoot) + "\\Simple");
+    SeedPolicy(kPolicyRoot, kStandardRoot, OptionsWith(1),
+               DwordLine(setting.policyValue, c.policy));
+
+    const StatusRun run = RunStatus();
+
+    EXPECT_EQ(run.Verdict(i), c.changes ? "change" : "same") << run;
+    EXPECT_EQ(run.exitStatus, c.changes ? kStatusDiffers : kStatusComplies) << run;
+    const std::string& line = run.lines.at(kFirstSettingLine + i);
+    EXPECT_NE(line.find(" scheme=" + std::to_string(c.seconds / 60) + " "), std::string::npos)
+        << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StatusOfExactSeconds,
+                         testing::Combine(testing::Values(PowerMachine::kLegacyOnly,
+                                                          PowerMachine::kCurrent),
+                                          testing::ValuesIn(machine_kind::kSecondsCases)),
                          machine_kind::MachineAndCaseName());
 
 // Legacy schemes keep hibernation after standby, current ones keep the total: a total that does

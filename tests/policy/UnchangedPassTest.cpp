@@ -93,13 +93,14 @@ class UnchangedPassTest
                      level);
   }
 
-  // What a commit writes for a change of the mains monitor time-out alone.
+  // What a commit writes for a change of the mains monitor time-out alone: the one setting and
+  // the activation on a current machine; on a legacy one the scheme, or the user's copy of it,
+  // and the display's power-off settings.
   static Counts CommitOfOneMonitorChange() {
-    Counts commit = {{"SystemParametersInfoA", 2}};
-    if (Case().limitedUser) return Plus(commit, {{"RegSetValueExA", 1}});  // the user's copy
-    if (Current())
-      return Plus(commit, {{"PowerWriteACValueIndex", 1}, {"PowerSetActiveScheme", 1}});
-    return Plus(commit, {{"WritePwrScheme", 1}, {"SetActivePwrScheme", 1}});
+    if (Current()) return {{"PowerWriteACValueIndex", 1}, {"PowerSetActiveScheme", 1}};
+    const Counts display = {{"SystemParametersInfoA", 2}};
+    if (Case().limitedUser) return Plus(display, {{"RegSetValueExA", 1}});
+    return Plus(display, {{"WritePwrScheme", 1}, {"SetActivePwrScheme", 1}});
   }
 };
 

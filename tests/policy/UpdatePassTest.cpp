@@ -164,7 +164,9 @@ TEST_F(UpdatePassTest, ABackupKeyThatIsGoneIsMadeAgainWhole) {
   EXPECT_EQ(host::CallCount(host::gated::RegFlushKey), 13u);
 }
 
-TEST_F(UpdatePassTest, SchemeIsComparedInWholeMinutes) {
+// A scheme holds a policy only in exactly its minutes: 90 seconds is not one minute, and the
+// pass sets 60. What it records of the old value counts whole minutes, as the getters do.
+TEST_F(UpdatePassTest, SchemeMustHoldThePolicysMinutesExactly) {
   POWER_POLICY scheme = scheme_store::DistinctPolicy();
   scheme.user.VideoTimeoutAc = 90;  // one and a half minutes
   scheme_store::Seed(kActiveScheme, scheme);
@@ -172,8 +174,13 @@ TEST_F(UpdatePassTest, SchemeIsComparedInWholeMinutes) {
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
-  EXPECT_EQ(scheme_store::StoredUserHalf(kActiveScheme), scheme_store::BytesOf(scheme.user));
+  EXPECT_EQ(LogText(), Lines({"INFO: .Default User Video Timeout will be changed",
+                              "INFO: SetUserAcVideoTimeOut() Succeded",
+                              "INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(StoredScheme().user.VideoTimeoutAc, 60u);
+  const Values backup = Backup(HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(backup.front(), (std::pair<std::string, DWORD>("CurACUserVideoTimeout", 1)));
+  EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACUserMonIdleTime", 1)));
 }
 
 // Below 5000 minutes a policy is enforced; from 5000 on, or when absent, it is left alone.

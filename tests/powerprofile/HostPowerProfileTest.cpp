@@ -85,16 +85,22 @@ struct PowerCall {
   std::function<BOOLEAN()> call;
 };
 
+BOOLEAN CALLBACK EachScheme(UINT, DWORD, LPWSTR, DWORD, LPWSTR, PPOWER_POLICY, LPARAM) {
+  return TRUE;
+}
+
 std::vector<PowerCall> PowerCalls(POWER_POLICY* policy, UINT* id, UINT* active,
                                   SYSTEM_POWER_CAPABILITIES* caps) {
+  static wchar_t name[] = L"Scheme";
   return {
       {host::gated::GetPwrCapabilities, [=] { return GetPwrCapabilities(caps); }},
       {host::gated::GetActivePwrScheme, [=] { return GetActivePwrScheme(active); }},
       {host::gated::IsPwrHibernateAllowed, [] { return IsPwrHibernateAllowed(); }},
       {host::gated::CanUserWritePwrScheme, [] { return CanUserWritePwrScheme(); }},
       {host::gated::ReadPwrScheme, [=] { return ReadPwrScheme(1, policy); }},
-      {host::gated::WritePwrScheme, [=] { return WritePwrScheme(id, nullptr, nullptr, policy); }},
+      {host::gated::WritePwrScheme, [=] { return WritePwrScheme(id, name, nullptr, policy); }},
       {host::gated::SetActivePwrScheme, [=] { return SetActivePwrScheme(1, nullptr, policy); }},
+      {host::gated::EnumPwrSchemes, [] { return EnumPwrSchemes(&EachScheme, 0); }},
   };
 }
 
@@ -161,8 +167,9 @@ TEST_F(HostPowerProfile, WritingOrActivatingFailsWhenTheRegistryFileCannotBeSave
 
   POWER_POLICY changed = SamplePolicy(50);
   UINT id = 2;
+  wchar_t name[] = L"Second";
   SetLastError(0);
-  EXPECT_EQ(0, WritePwrScheme(&id, nullptr, nullptr, &changed));
+  EXPECT_EQ(0, WritePwrScheme(&id, name, nullptr, &changed));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
   SetLastError(0);
   EXPECT_EQ(0, SetActivePwrScheme(2, nullptr, &changed));
@@ -248,9 +255,9 @@ Function Find(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-const std::vector<const char*> kLegacyNames = {"CanUserWritePwrScheme", "GetActivePwrScheme",
-                                               "IsPwrHibernateAllowed", "ReadPwrScheme",
-                                               "SetActivePwrScheme",    "WritePwrScheme"};
+const std::vector<const char*> kLegacyNames = {
+    "CanUserWritePwrScheme", "EnumPwrSchemes",     "GetActivePwrScheme", "IsPwrHibernateAllowed",
+    "ReadPwrScheme",         "SetActivePwrScheme", "WritePwrScheme"};
 const std::vector<const char*> kCurrentNames = {"PowerGetActiveScheme",   "PowerReadACValueIndex",
                                                 "PowerReadDCValueIndex",  "PowerWriteACValueIndex",
                                                 "PowerWriteDCValueIndex", "PowerSetActiveScheme",

@@ -2,8 +2,10 @@
 // both sides: against the host stand-in, and under Wine against our powrprof.dll.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "SchemeStore.h"
 #include "Win32Api.h"
@@ -21,7 +23,8 @@ class StandInLoaded : public testing::Environment {
     POWER_POLICY written = SamplePolicy(1);
     POWER_POLICY read = SamplePolicy(2);
     UINT id = 9;
-    bool ok = WritePwrScheme(&id, nullptr, nullptr, &written) && ReadPwrScheme(9, &read) &&
+    wchar_t name[] = L"Probe";
+    bool ok = WritePwrScheme(&id, name, nullptr, &written) && ReadPwrScheme(9, &read) &&
               std::memcmp(&written, &read, sizeof read) == 0;
     WipeScratch();
     ASSERT_TRUE(ok) << "A scheme written with WritePwrScheme does not read back: the stand-in "
@@ -43,8 +46,9 @@ TEST_F(PowerProfile, WriteStoresBothHalvesByteForByteInNewKeysWithoutActivating)
   POWER_POLICY policy = SamplePolicy(3);
   const POWER_POLICY original = policy;
   UINT id = 4;
+  wchar_t name[] = L"Fourth";
 
-  ASSERT_EQ(1, WritePwrScheme(&id, nullptr, nullptr, &policy));
+  ASSERT_EQ(1, WritePwrScheme(&id, name, nullptr, &policy));
 
   EXPECT_EQ(4u, id);
   EXPECT_EQ(0, std::memcmp(&original, &policy, sizeof policy)) << "the caller's record changed";
@@ -56,7 +60,8 @@ TEST_F(PowerProfile, WriteStoresBothHalvesByteForByteInNewKeysWithoutActivating)
   ASSERT_TRUE(GetValue(HKEY_LOCAL_MACHINE, MachineKey(4), "Policies", &type, &data));
   EXPECT_EQ(static_cast<DWORD>(REG_BINARY), type);
   EXPECT_EQ(BytesOf(original.mach), data);
-  EXPECT_EQ("<absent>", GetText(HKEY_CURRENT_USER, UserKey(4), "Name"));
+  EXPECT_EQ("Fourth", GetText(HKEY_CURRENT_USER, UserKey(4), "Name"));
+  EXPECT_EQ("<absent>", GetText(HKEY_CURRENT_USER, UserKey(4), "Description"));
   EXPECT_EQ("<absent>", GetText(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy"));
 
   POWER_POLICY read = SamplePolicy(99);
@@ -71,7 +76,8 @@ TEST_F(PowerProfile, WriteReplacesAStoredSchemeAndLeavesTheActiveOneAlone) {
 
   POWER_POLICY policy = SamplePolicy(30);
   UINT id = 2;
-  ASSERT_EQ(1, WritePwrScheme(&id, nullptr, nullptr, &policy));
+  wchar_t name[] = L"Second";
+  ASSERT_EQ(1, WritePwrScheme(&id, name, nullptr, &policy));
 
   POWER_POLICY read;
   ASSERT_EQ(1, ReadPwrScheme(2, &read));
@@ -84,7 +90,9 @@ TEST_F(PowerProfile, WriteReplacesAStoredSchemeAndLeavesTheActiveOneAlone) {
   EXPECT_EQ(5u, active);
 }
 
-TEST_F(PowerProfile, NullNameAndDescriptionKeepTheStoredOnes) {
+// The name is required, as Windows documents it; the description is optional, and without one
+// the stored description stays.
+TEST_F(PowerProfile, TheNameIsRequiredAndANullDescriptionKeepsTheStoredOne) {
   POWER_POLICY policy = SamplePolicy(4);
   UINT id = 3;
   wchar_t first[] = L"First";
@@ -95,27 +103,40 @@ TEST_F(PowerProfile, NullNameAndDescriptionKeepTheStoredOnes) {
   struct Step {
     wchar_t* name;
     wchar_t* description;
+    bool written;
     const char* expectedName;
     const char* expectedDescription;
   };
   const Step steps[] = {
-      {first, one, "First", "One"},
-      {nullptr, nullptr, "First", "One"},
-      {second, nullptr, "Second", "One"},
-      {nullptr, empty, "Second", ""},
+      {first, one, true, "First", "One"},
+      {second, nullptr, true, "Second", "One"},
+      {nullptr, nullptr, false, "Second", "One"},
+      {nullptr, empty, false, "Second", "One"},
+      {empty, empty, true, "", ""},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(std::string(step.expectedName) + "/" + step.expectedDescription);
-    ASSERT_EQ(1, WritePwrScheme(&id, step.name, step.description, &policy));
+    POWER_POLICY written = SamplePolicy(step.written ? 40 : 41);
+    SetLastError(0);
+    ASSERT_EQ(step.written ? 1 : 0, WritePwrScheme(&id, step.name, step.description, &written));
+    if (step.written) {
+      policy = written;
+    } else {
+      EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    }
     EXPECT_EQ(step.expectedName, GetText(HKEY_CURRENT_USER, UserKey(3), "Name"));
     EXPECT_EQ(step.expectedDescription, GetText(HKEY_CURRENT_USER, UserKey(3), "Description"));
+    POWER_POLICY read;
+    ASSERT_EQ(1, ReadPwrScheme(3, &read));
+    EXPECT_EQ(0, std::memcmp(&policy, &read, sizeof read)) << "a refused write changed the scheme";
   }
 }
 
 TEST_F(PowerProfile, WriteWithoutAnIdPointerIsRefused) {
   POWER_POLICY policy = SamplePolicy(5);
+  wchar_t name[] = L"Nowhere";
   SetLastError(0);
-  EXPECT_EQ(0, WritePwrScheme(nullptr, nullptr, nullptr, &policy));
+  EXPECT_EQ(0, WritePwrScheme(nullptr, name, nullptr, &policy));
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUserPolicies));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kMachinePolicies));
@@ -247,6 +268,136 @@ TEST_F(PowerProfile, SetActiveNeedsAStoredSchemeAndRecordsItsIndex) {
   UINT active = 0;
   ASSERT_EQ(1, GetActivePwrScheme(&active));
   EXPECT_EQ(42u, active);
+}
+
+// The records given replace the policy in force, the active scheme's: a record of another
+// revision is refused (each half, and the global policy when one is given), one of revision 1
+// is what the scheme then holds; without one the stored scheme is activated as it is.
+TEST_F(PowerProfile, SetActiveChecksTheRevisionOfTheRecordsItIsGivenAndKeepsThem) {
+  const POWER_POLICY stored = SamplePolicy(11);
+  SeedScheme(5, stored);
+  SetValue(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy", REG_SZ, TextBytes("0"));
+
+  struct Case {
+    const char* what;
+    ULONG userRevision, machineRevision, globalUserRevision, globalMachineRevision;
+    bool withGlobal;
+  };
+  const Case refused[] = {
+      {"user half of revision 0", 0, 1, 1, 1, false},
+      {"machine half of revision 2", 1, 2, 1, 1, false},
+      {"global user policy of revision 0", 1, 1, 0, 1, true},
+      {"global machine policy of revision 2", 1, 1, 1, 2, true},
+  };
+  for (const Case& c : refused) {
+    SCOPED_TRACE(c.what);
+    POWER_POLICY policy = SamplePolicy(12);
+    policy.user.Revision = c.userRevision;
+    policy.mach.Revision = c.machineRevision;
+    GLOBAL_POWER_POLICY global;
+    std::memset(&global, 0, sizeof global);
+    global.user.Revision = c.globalUserRevision;
+    global.mach.Revision = c.globalMachineRevision;
+    SetLastError(0);
+    EXPECT_EQ(0, SetActivePwrScheme(5, c.withGlobal ? &global : nullptr, &policy));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_REVISION_MISMATCH), GetLastError());
+    EXPECT_EQ("0", GetText(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy"));
+    POWER_POLICY read;
+    ASSERT_EQ(1, ReadPwrScheme(5, &read));
+    EXPECT_EQ(0, std::memcmp(&stored, &read, sizeof read));
+  }
+
+  ASSERT_EQ(1, SetActivePwrScheme(5, nullptr, nullptr));
+  EXPECT_EQ("5", GetText(HKEY_CURRENT_USER, kUserPowerCfg, "CurrentPowerPolicy"));
+  POWER_POLICY read;
+  ASSERT_EQ(1, ReadPwrScheme(5, &read));
+  EXPECT_EQ(0, std::memcmp(&stored, &read, sizeof read));
+
+  POWER_POLICY given = SamplePolicy(13);
+  GLOBAL_POWER_POLICY global;
+  std::memset(&global, 0, sizeof global);
+  global.user.Revision = 1;
+  global.mach.Revision = 1;
+  ASSERT_EQ(1, SetActivePwrScheme(5, &global, &given));
+  ASSERT_EQ(1, ReadPwrScheme(5, &read));
+  EXPECT_EQ(0, std::memcmp(&given, &read, sizeof read)) << "the records given were not kept";
+}
+
+// What EnumPwrSchemes hands its callback, and what it answers, as the stand-in does it.
+struct Enumerated {
+  UINT index;
+  DWORD nameBytes;
+  std::wstring name;
+  DWORD descriptionBytes;
+  std::wstring description;
+  POWER_POLICY policy;
+};
+
+struct Enumeration {
+  std::vector<Enumerated> found;
+  size_t stopAfter = 0;  // 0: never stop
+};
+
+BOOLEAN CALLBACK Collect(UINT index, DWORD nameBytes, LPWSTR name, DWORD descriptionBytes,
+                         LPWSTR description, PPOWER_POLICY policy, LPARAM context) {
+  auto* enumeration = reinterpret_cast<Enumeration*>(context);
+  enumeration->found.push_back({index, nameBytes, name, descriptionBytes, description, *policy});
+  return enumeration->stopAfter == 0 || enumeration->found.size() < enumeration->stopAfter;
+}
+
+TEST_F(PowerProfile, EnumerationGivesEachSchemeItsIndexTextsAndRecords) {
+  const POWER_POLICY first = SamplePolicy(21);
+  const POWER_POLICY second = SamplePolicy(22);
+  SeedScheme(1, first);
+  SetValue(HKEY_CURRENT_USER, UserKey(1), "Name", REG_SZ, TextBytes("Home/Office Desk"));
+  SetValue(HKEY_CURRENT_USER, UserKey(1), "Description", REG_SZ, TextBytes("For the desk"));
+  SeedScheme(42, second);
+  SetValue(HKEY_CURRENT_USER, UserKey(42), "Name", REG_SZ, TextBytes("Answer"));
+  // A key that names no scheme is passed over.
+  SetValue(HKEY_CURRENT_USER, std::string(kUserPolicies) + "\\Other", "Name", REG_SZ,
+           TextBytes("not a scheme"));
+
+  Enumeration enumeration;
+  const BOOLEAN answer = EnumPwrSchemes(&Collect, reinterpret_cast<LPARAM>(&enumeration));
+  RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(kUserPolicies) + "\\Other").c_str());
+  ASSERT_EQ(1, answer);
+
+  ASSERT_EQ(enumeration.found.size(), 2u);
+  // The order of the keys is the registry's; sorted here by index.
+  std::sort(enumeration.found.begin(), enumeration.found.end(),
+            [](const Enumerated& a, const Enumerated& b) { return a.index < b.index; });
+  const Enumerated& desk = enumeration.found[0];
+  EXPECT_EQ(desk.index, 1u);
+  EXPECT_EQ(desk.name, L"Home/Office Desk");
+  EXPECT_EQ(desk.nameBytes, (desk.name.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(desk.description, L"For the desk");
+  EXPECT_EQ(desk.descriptionBytes, (desk.description.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(0, std::memcmp(&first, &desk.policy, sizeof first));
+  const Enumerated& other = enumeration.found[1];
+  EXPECT_EQ(other.index, 42u);
+  EXPECT_EQ(other.name, L"Answer");
+  EXPECT_EQ(other.description, L"") << "no description stored";
+  EXPECT_EQ(other.descriptionBytes, sizeof(wchar_t));
+  EXPECT_EQ(0, std::memcmp(&second, &other.policy, sizeof second));
+}
+
+// A callback that answers FALSE stops the enumeration. What Windows then answers is not
+// documented; the stand-in answers FALSE with ERROR_CANCELLED, as a test written against
+// Windows XP expects, so a caller that takes that for a failure is caught.
+TEST_F(PowerProfile, EnumerationStopsWhenTheCallbackSaysSo) {
+  for (UINT id : {2u, 3u, 4u}) SeedScheme(id, SamplePolicy(static_cast<BYTE>(id)));
+  Enumeration enumeration;
+  enumeration.stopAfter = 2;
+  SetLastError(0);
+  EXPECT_EQ(0, EnumPwrSchemes(&Collect, reinterpret_cast<LPARAM>(&enumeration)));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), GetLastError());
+  EXPECT_EQ(enumeration.found.size(), 2u);
+
+  // No schemes at all: nothing to call back for.
+  WipeScratch();
+  Enumeration none;
+  EXPECT_EQ(1, EnumPwrSchemes(&Collect, reinterpret_cast<LPARAM>(&none)));
+  EXPECT_TRUE(none.found.empty());
 }
 
 TEST_F(PowerProfile, CapabilitiesDefaultToADesktopThatCanHibernate) {

@@ -26,8 +26,8 @@ const Texts kCurrentFunctions = {
     "PowerWriteACValueIndex",  "PowerWriteDCValueIndex", "PowerSetActiveScheme",
     "PowerSettingAccessCheck", "GetPwrCapabilities",     "CallNtPowerInformation"};
 const Texts kLegacyFunctions = {
-    "GetActivePwrScheme",    "ReadPwrScheme",         "WritePwrScheme",    "SetActivePwrScheme",
-    "IsPwrHibernateAllowed", "CanUserWritePwrScheme", "GetPwrCapabilities"};
+    "GetActivePwrScheme", "ReadPwrScheme",         "WritePwrScheme",        "SetActivePwrScheme",
+    "EnumPwrSchemes",     "IsPwrHibernateAllowed", "CanUserWritePwrScheme", "GetPwrCapabilities"};
 
 Texts Repeated(const char* call, size_t times) { return Texts(times, call); }
 

@@ -67,8 +67,9 @@ TEST_P(UserWithRights, WritesAndActivatesWhateverTheBypass) {
   EXPECT_FALSE(scheme.commit());
   EXPECT_FALSE(scheme.CommittedUserHalfOnly());
   EXPECT_EQ(scheme.GetErrorText(), "");
-  EXPECT_EQ(host::Calls(), (Calls{"CanUserWritePwrScheme", "WritePwrScheme", "SetActivePwrScheme",
-                                  "SystemParametersInfoA", "SystemParametersInfoA"}));
+  EXPECT_EQ(host::Calls(),
+            (Calls{"CanUserWritePwrScheme", "EnumPwrSchemes", "WritePwrScheme",
+                   "SetActivePwrScheme", "SystemParametersInfoA", "SystemParametersInfoA"}));
   EXPECT_EQ(StoredUserHalf(0), BytesOf(scheme.Policy().user));
   EXPECT_EQ(StoredMachineHalf(0), BytesOf(scheme.Policy().mach));
   EXPECT_EQ(Active(), 0u);
@@ -191,6 +192,54 @@ TEST_F(CommitTest, BypassIgnoresARefusedOpenOrWrite) {
     EXPECT_EQ(scheme.GetErrorText(), "");
     EXPECT_EQ(StoredUserHalf(1), before);
     EXPECT_EQ(host::OpenKeyCount(), 0u);
+  }
+}
+
+// The write takes the scheme's own name and description (Windows requires a name): the scheme
+// keeps them, whatever else the commit changes.
+TEST_F(CommitTest, TheSchemeKeepsItsNameAndDescription) {
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::UserKey(0), "Name", "Home/Office Desk");
+  host::WriteString(HKEY_CURRENT_USER, scheme_store::UserKey(0), "Description",
+                    "This scheme is suited to most home or desktop computers.");
+  SchemeProbe scheme(0);
+  Edit(scheme);
+
+  EXPECT_FALSE(scheme.commit());
+  EXPECT_EQ(ValueBytes(HKEY_CURRENT_USER, scheme_store::UserKey(0), "Name"),
+            std::string("Home/Office Desk", 17));
+  EXPECT_EQ(ValueBytes(HKEY_CURRENT_USER, scheme_store::UserKey(0), "Description"),
+            std::string("This scheme is suited to most home or desktop computers.", 57));
+  EXPECT_EQ(StoredUserHalf(0), BytesOf(scheme.Policy().user));
+  EXPECT_EQ(Active(), 0u);
+}
+
+// Without the scheme's name nothing is written: the enumeration failed before it came to the
+// scheme, or did not list it.
+TEST_F(CommitTest, ASchemeWhoseNameCannotBeHadIsNotWritten) {
+  const struct {
+    const char* what;
+    std::function<void()> arrange;
+  } cases[] = {
+      {"enumeration failed",
+       [] { host::FailCall(host::gated::EnumPwrSchemes, 1, ERROR_ACCESS_DENIED); }},
+      {"scheme not listed",
+       [] { host::DeleteKeyTree(HKEY_CURRENT_USER, scheme_store::UserKey(0)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    scheme_store::Seed(0, scheme_store::DistinctPolicy());
+    SchemeProbe scheme(0);
+    Edit(scheme);
+    c.arrange();
+    const std::string before = scheme_store::ExportStore();
+    host::ClearCalls();
+
+    EXPECT_TRUE(scheme.commit());
+    EXPECT_EQ(scheme.GetErrorText(), kWriteFailed + kSuffix);
+    EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
+    EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 0u);
+    EXPECT_EQ(scheme_store::ExportStore(), before);
+    EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 2u);
   }
 }
 

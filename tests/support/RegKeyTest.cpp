@@ -408,3 +408,49 @@ TEST_F(RegKeyTest, NewOpenReplacesTheHandleWithoutClosingTheOldOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// A key that exists but may not be read is told apart from a missing one: its open's answer is
+// kept, and every value read through it carries that answer instead of "not found". A value's
+// own failure to be read is kept too.
+TEST_F(RegKeyTest, ReadingsTellAMissingKeyOrValueFromOneThatCannotBeRead) {
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    LONG openStatus;
+    LONG valueStatus;
+  } cases[] = {
+      {"missing key", [] {}, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+      {"missing value", [] { host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "Other", 1); },
+       ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+      {"key denies reading",
+       [] {
+         host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "Value", 1);
+         host::DenyReading(HKEY_LOCAL_MACHINE, kPath);
+       },
+       ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED},
+      {"value query fails",
+       [] {
+         host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "Value", 1);
+         host::FailCall(host::gated::RegQueryValueExA, 1, ERROR_GEN_FAILURE);
+       },
+       ERROR_SUCCESS, ERROR_GEN_FAILURE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Test");
+    c.arrange();
+    RegKey key(HKEY_LOCAL_MACHINE, kPath);
+
+    EXPECT_EQ(key.OpenStatus(), c.openStatus);
+    EXPECT_EQ(key.Name(), "HKEY_LOCAL_MACHINE\\" + kPath);
+    const DwordReading reading = key.ReadDword("Value");
+    EXPECT_EQ(reading.status, c.valueStatus);
+    EXPECT_EQ(reading.value, kUnsetReading);
+    EXPECT_FALSE(reading.notANumber);
+    key.CloseKey();
+  }
+}
+
+}  // namespace

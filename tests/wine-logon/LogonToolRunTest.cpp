@@ -124,6 +124,17 @@ TEST_F(LogonToolRun, AppliesTheExamplePolicyToTheUsersSchemeAndBacksItUpForTheUs
       monitor_.TextsOf(run.processId));
 }
 
+// The commit writes the scheme under its own name and description, which the power profile
+// beside the tool requires: a null name would be refused and the scheme left as it was.
+TEST_F(LogonToolRun, TheSchemeKeepsItsNameAndDescription) {
+  RunTool(HERE);
+  ExpectExamplePolicyEnforced(HERE);
+  const std::string scheme0 = scheme_store::UserKey(0);
+  EXPECT_REG_TEXT(HKEY_CURRENT_USER, scheme0, "Name", REG_SZ, "Home/Office Desk");
+  EXPECT_REG_TEXT(HKEY_CURRENT_USER, scheme0, "Description", REG_SZ,
+                  "For a computer that stays on mains power at home or in the office.");
+}
+
 TEST_F(LogonToolRun, IgnoresItsArguments) {
   RunTool(HERE, {"/Install", "/Uninstall", "-h", "two words"});
   ExpectExamplePolicyEnforced(HERE);
@@ -209,12 +220,28 @@ TEST_F(LogonToolRun, ASecondPassChangesNothingAndAThirdWritesNothing) {
 }
 
 // What "reg add" stores without /t: a text, which is no number. The pass reports it once, as
-// it reads the policy for the snapshot, and treats it as absent: the monitor is left alone
-// and its policy recorded as unset; everything else is enforced as usual.
+// it reads the policy for the snapshot, in the log and as a warning event, and treats it as
+// absent: the monitor is left alone and its policy recorded as unset; everything else is
+// enforced as usual.
 TEST_F(LogonToolRun, ATimeOutStoredAsTextIsReportedAndLeftAlone) {
   ASSERT_EQ(ERROR_SUCCESS,
             winetest::SetText(HKEY_LOCAL_MACHINE, kSimpleKey, "ACUserMonIdleTime", REG_SZ, "10"));
-  RunTool(HERE);
+  char user[257];
+  DWORD size = sizeof user;
+  ASSERT_TRUE(GetUserNameA(user, &size));
+  const winetest::WithEventTrace trace;
+  const size_t start = winetest::StderrLog().size();
+  const ProgramRun run = RunTool(HERE);
+  const std::string trail = winetest::StderrLog();
+  const std::vector<std::string> events = winetest::Describe(winetest::EventsOf(
+      winetest::ParseEventTrace(trail.substr(std::min(start, trail.size()))), run.processId));
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(
+      winetest::Expected(pm_events::kPolicyValueWrongType,
+                         {"logon tool", user, std::string("HKEY_LOCAL_MACHINE\\") + kSimpleKey,
+                          "ACUserMonIdleTime", "REG_SZ"}),
+      events.front());
+  EXPECT_EQ(2u, events.size()) << "the warning, then the changes";
 
   std::vector<std::string> log = {
       "ERROR: Policy value ACUserMonIdleTime is not a REG_DWORD; ignored"};

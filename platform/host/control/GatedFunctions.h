@@ -58,6 +58,7 @@ struct RecordedFunction {
   X(RegSetValueExA, kTheError, kKept, kNone)                 \
   X(RegDeleteValueA, kTheError, kKept, kNone)                \
   X(RegDeleteKeyA, kTheError, kKept, kNone)                  \
+  X(RegEnumKeyExA, kTheError, kKept, kNone)                  \
   X(RegFlushKey, kTheError, kKept, kNone)                    \
   X(RegCloseKey, kTheError, kKept, kReleasesHandle)          \
   /* Files and the environment */                            \
@@ -95,6 +96,7 @@ struct RecordedFunction {
   X(ReadPwrScheme, kZero, kSet, kNone)                       \
   X(WritePwrScheme, kZero, kSet, kNone)                      \
   X(SetActivePwrScheme, kZero, kSet, kNone)                  \
+  X(EnumPwrSchemes, kZero, kSet, kNone)                      \
   /* Current power-scheme interface; loading powrprof.dll */ \
   X(PowerGetActiveScheme, kTheError, kKept, kNone)           \
   X(PowerReadACValueIndex, kTheError, kKept, kNone)          \

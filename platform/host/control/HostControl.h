@@ -57,6 +57,13 @@ void WriteDword(HKEY root, const std::string& path, const std::string& name, DWO
 void WriteString(HKEY root, const std::string& path, const std::string& name,
                  const std::string& text);
 void DeleteKeyTree(HKEY root, const std::string& path);
+// Makes the existing key at root\path one this account may not read (or, with deny false,
+// may again), as an access list that denies reading does on Windows: an open or create of it
+// that asks for KEY_QUERY_VALUE, KEY_ENUMERATE_SUB_KEYS or KEY_NOTIFY (KEY_READ does) fails
+// with ERROR_ACCESS_DENIED; asking for other rights alone works, and so does opening a key
+// below it. Kept in memory only, not in the registry file; Reset() forgets it. False when
+// there is no such key (or it is a hive's root).
+bool DenyReading(HKEY root, const std::string& path, bool deny = true);
 // Number of handles opened by RegOpenKeyExA/RegCreateKeyExA and not yet closed.
 size_t OpenKeyCount();
 

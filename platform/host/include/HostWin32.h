@@ -28,6 +28,7 @@ typedef unsigned int UINT;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef ULONG_PTR SIZE_T;
+typedef LONG_PTR LPARAM;
 typedef wchar_t WCHAR;
 
 typedef BOOL* PBOOL;
@@ -94,6 +95,8 @@ typedef DWORD REGSAM;
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INVALID_FUNCTION 1L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_CANCELLED 1223L
+#define ERROR_REVISION_MISMATCH 1306L
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
@@ -160,6 +163,10 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
                            const BYTE* lpData, DWORD cbData);
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+// The subkey names only (class and last-write time are not kept: their pointers must be null).
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          struct _FILETIME* lpftLastWriteTime);
 LONG WINAPI RegFlushKey(HKEY hKey);
 LONG WINAPI RegCloseKey(HKEY hKey);
 
@@ -449,7 +456,45 @@ typedef struct _POWER_POLICY {
   MACHINE_POWER_POLICY mach;
 } POWER_POLICY, *PPOWER_POLICY;
 
-typedef struct _GLOBAL_POWER_POLICY GLOBAL_POWER_POLICY, *PGLOBAL_POWER_POLICY;
+typedef struct {
+  BOOLEAN Enable;
+  UCHAR Spare[3];
+  ULONG BatteryLevel;
+  POWER_ACTION_POLICY PowerPolicy;
+  SYSTEM_POWER_STATE MinSystemState;
+} SYSTEM_POWER_LEVEL, *PSYSTEM_POWER_LEVEL;
+
+#define NUM_DISCHARGE_POLICIES 4
+
+typedef struct _GLOBAL_USER_POWER_POLICY {
+  ULONG Revision;
+  POWER_ACTION_POLICY PowerButtonAc;
+  POWER_ACTION_POLICY PowerButtonDc;
+  POWER_ACTION_POLICY SleepButtonAc;
+  POWER_ACTION_POLICY SleepButtonDc;
+  POWER_ACTION_POLICY LidCloseAc;
+  POWER_ACTION_POLICY LidCloseDc;
+  SYSTEM_POWER_LEVEL DischargePolicy[NUM_DISCHARGE_POLICIES];
+  ULONG GlobalFlags;
+} GLOBAL_USER_POWER_POLICY, *PGLOBAL_USER_POWER_POLICY;
+
+typedef struct _GLOBAL_MACHINE_POWER_POLICY {
+  ULONG Revision;
+  SYSTEM_POWER_STATE LidOpenWakeAc;
+  SYSTEM_POWER_STATE LidOpenWakeDc;
+  ULONG BroadcastCapacityResolution;
+} GLOBAL_MACHINE_POWER_POLICY, *PGLOBAL_MACHINE_POWER_POLICY;
+
+typedef struct _GLOBAL_POWER_POLICY {
+  GLOBAL_USER_POWER_POLICY user;
+  GLOBAL_MACHINE_POWER_POLICY mach;
+} GLOBAL_POWER_POLICY, *PGLOBAL_POWER_POLICY;
+
+// Called by EnumPwrSchemes for each scheme, with the sizes in bytes of its name and description
+// (wide texts, each ending in a zero); FALSE stops the enumeration.
+typedef BOOLEAN(CALLBACK* PWRSCHEMESENUMPROC)(UINT uiIndex, DWORD dwName, LPWSTR sName,
+                                              DWORD dwDesc, LPWSTR sDesc, PPOWER_POLICY pp,
+                                              LPARAM lParam);
 
 static_assert(sizeof(POWER_ACTION_POLICY) == 12, "POWER_ACTION_POLICY layout");
 static_assert(sizeof(SYSTEM_POWER_CAPABILITIES) == 76, "SYSTEM_POWER_CAPABILITIES layout");
@@ -469,19 +514,13 @@ static_assert(offsetof(MACHINE_POWER_POLICY, DozeTimeoutAc) == 20, "DozeTimeoutA
 static_assert(offsetof(MACHINE_POWER_POLICY, DozeS4TimeoutDc) == 32, "DozeS4TimeoutDc offset");
 static_assert(offsetof(MACHINE_POWER_POLICY, OverThrottledDc) == 52, "OverThrottledDc offset");
 static_assert(sizeof(POWER_POLICY) == 144, "POWER_POLICY layout");
+static_assert(sizeof(SYSTEM_POWER_LEVEL) == 24, "SYSTEM_POWER_LEVEL layout");
+static_assert(sizeof(GLOBAL_USER_POWER_POLICY) == 176, "GLOBAL_USER_POWER_POLICY layout");
+static_assert(sizeof(GLOBAL_MACHINE_POWER_POLICY) == 16, "GLOBAL_MACHINE_POWER_POLICY layout");
+static_assert(sizeof(GLOBAL_POWER_POLICY) == 192, "GLOBAL_POWER_POLICY layout");
 
 // The power policy Windows applies now, per power source (CallNtPowerInformation with
 // SystemPowerPolicyAc or SystemPowerPolicyDc), as the SDK declares it.
-typedef struct {
-  BOOLEAN Enable;
-  BYTE Spare[3];
-  DWORD BatteryLevel;
-  POWER_ACTION_POLICY PowerPolicy;
-  SYSTEM_POWER_STATE MinSystemState;
-} SYSTEM_POWER_LEVEL, *PSYSTEM_POWER_LEVEL;
-
-#define NUM_DISCHARGE_POLICIES 4
-
 typedef struct _SYSTEM_POWER_POLICY {
   DWORD Revision;
   POWER_ACTION_POLICY PowerButton;
@@ -513,7 +552,6 @@ typedef struct _SYSTEM_POWER_POLICY {
   POWER_ACTION_POLICY OverThrottled;
 } SYSTEM_POWER_POLICY, *PSYSTEM_POWER_POLICY;
 
-static_assert(sizeof(SYSTEM_POWER_LEVEL) == 24, "SYSTEM_POWER_LEVEL layout");
 static_assert(offsetof(SYSTEM_POWER_POLICY, Idle) == 48, "Idle offset");
 static_assert(offsetof(SYSTEM_POWER_POLICY, IdleTimeout) == 60, "IdleTimeout offset");
 static_assert(offsetof(SYSTEM_POWER_POLICY, DozeS4Timeout) == 88, "DozeS4Timeout offset");
@@ -544,9 +582,10 @@ BOOLEAN WINAPI GetActivePwrScheme(PUINT puiID);
 BOOLEAN WINAPI IsPwrHibernateAllowed(void);
 BOOLEAN WINAPI CanUserWritePwrScheme(void);
 BOOLEAN WINAPI ReadPwrScheme(UINT uiID, PPOWER_POLICY pPowerPolicy);
-// The Windows export takes wide name and description; this system always passes null.
+// The Windows export takes a wide name (required) and description (optional).
 BOOLEAN WINAPI WritePwrScheme(PUINT puiID, LPWSTR lpszName, LPWSTR lpszDescription,
                               PPOWER_POLICY lpScheme);
+BOOLEAN WINAPI EnumPwrSchemes(PWRSCHEMESENUMPROC lpfn, LPARAM lParam);
 BOOLEAN WINAPI SetActivePwrScheme(UINT uiID, PGLOBAL_POWER_POLICY lpGlobalPowerPolicy,
                                   PPOWER_POLICY lpPowerPolicy);
 

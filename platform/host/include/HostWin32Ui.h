@@ -24,7 +24,6 @@ typedef uintptr_t UINT_PTR;
 typedef uintptr_t DWORD_PTR;
 typedef intptr_t INT_PTR;
 typedef UINT_PTR WPARAM;
-typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef WORD ATOM;
 typedef int16_t SHORT;
