@@ -31,6 +31,10 @@ constexpr DWORD kAnnouncementLevel = 10;
 
 constexpr PowerSource kSources[] = {PowerSource::kAc, PowerSource::kDc};
 
+// Written instead of the commit's success line by a pass that changed no setting: the scheme
+// is then neither written nor activated, and the display settings are left alone.
+constexpr const char* kNothingToCommit = "No setting changed; Power Scheme not committed";
+
 // What a pass has opened, closed when the pass returns, however it returns: the log by Close,
 // then each key by CloseKey (their destructors release nothing). In between, the pass's event
 // and the service's end text, once the pass has got as far as writing it: after the log is
@@ -41,6 +45,11 @@ struct PassEnd {
   PassEnd& operator=(const PassEnd&) = delete;
   ~PassEnd() {
     log.Close();
+    // The log's path is checked when its first line is due, so a refusal is known only now;
+    // a pass with no line due never looked at the path.
+    if (log.RefusalReason() != nullptr) {
+      events.LogTargetRefused(log.RefusedPath(), log.RefusalReason());
+    }
     events.End();
     if (endText != nullptr) OutputDebugStringA(endText);
     for (std::optional<RegKey>* key : {&root, &options, &schemeKey}) {
@@ -78,6 +87,25 @@ std::string ReadText(RegKey& key, const std::string& keyPath, const char* name, 
   return text;
 }
 
+// The policy's time-outs, each read from the scheme key once per pass, when the pass first
+// needs it (so a value that holds no number is reported where it always was).
+class PolicyTimeouts {
+ public:
+  PolicyTimeouts(RegKey& schemeKey, PolicyNumbers& policyNumbers)
+      : key(schemeKey), numbers(policyNumbers) {}
+
+  DWORD Of(const Setting& setting) {
+    std::optional<DWORD>& value = values[&setting - kSettings];
+    if (!value) value = numbers.Read(key, setting.policyValue);
+    return *value;
+  }
+
+ private:
+  RegKey& key;
+  PolicyNumbers& numbers;
+  std::optional<DWORD> values[kSettingCount];
+};
+
 // A pass that fails: its error line now, and its event when the pass ends.
 void PassFailed(PassEnd& end, const std::string& text) {
   end.log.WriteError(text, kErrorLevel);
@@ -86,8 +114,7 @@ void PassFailed(PassEnd& end, const std::string& text) {
 
 // The snapshot written before anything changes: for mains, then battery, what the scheme
 // holds and then what the policy asks for, for each setting that has snapshot values.
-void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme,
-                   PolicyNumbers& numbers) {
+void WriteSnapshot(BackupKey& backup, const PwrScheme& scheme, PolicyTimeouts& policy) {
   for (const PowerSource source : kSources) {
     for (const Setting& setting : kSettings) {
       if (setting.id.source == source && setting.snapshotCurrent != nullptr) {
@@ -96,7 +123,7 @@ void WriteSnapshot(BackupKey& backup, RegKey& schemeKey, const PwrScheme& scheme
     }
     for (const Setting& setting : kSettings) {
       if (setting.id.source == source && setting.snapshotPolicy != nullptr) {
-        backup.Write(setting.snapshotPolicy, numbers.Read(schemeKey, setting.policyValue));
+        backup.Write(setting.snapshotPolicy, policy.Of(setting));
       }
     }
   }
@@ -129,18 +156,21 @@ void ReportHeld(const Setting& setting, DWORD policy, const SettingPlan& plan, P
 
 // Changes every setting whose policy is in range and differs from the scheme, but for those
 // Windows' own power policy holds and a "never" of a state the machine cannot enter (already
-// so). A refusal is logged and never stops the others.
-void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& schemeKey,
-                     PwrScheme& scheme, PMLog& log, PolicyNumbers& numbers, PassEvents& events) {
+// so). A refusal is logged and never stops the others. Whether any setter stored a value: a
+// refused one stores nothing (a state the machine cannot enter among them), a held setting is
+// not set at all, and a setting the pass moves and then moves back has still been stored.
+bool EnforceSettings(const PassVariant& variant, BackupKey& backup, PwrScheme& scheme, PMLog& log,
+                     PolicyTimeouts& timeouts, PassEvents& events) {
   // A hibernation total counts from the standby time-out, which this loop changes first. The
   // comparison needs the total as it is now; the backup records what the setting was when
   // the pass began, the value that restores the scheme.
   DWORD found[kSettingCount];
   for (size_t i = 0; i < kSettingCount; ++i) found[i] = scheme.GetTimeOut(kSettings[i]);
 
+  bool changed = false;
   for (size_t i = 0; i < kSettingCount; ++i) {
     const Setting& setting = kSettings[i];
-    const DWORD policy = numbers.Read(schemeKey, setting.policyValue);
+    const DWORD policy = timeouts.Of(setting);
     const SettingPlan plan = DecideSetting(setting, policy, scheme);
     switch (plan.decision) {
       case SettingDecision::kSame:
@@ -164,14 +194,15 @@ void EnforceSettings(const PassVariant& variant, BackupKey& backup, RegKey& sche
         events.StateNotAvailable(setting.policyValue, policy, StateName(setting));
       }
     } else {
+      changed = true;
       log.WriteInfo(setting.successLine, kSuccessLevel);
       events.Changed(setting.policyValue, found[i], policy);
     }
   }
+  return changed;
 }
 
-void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PolicyNumbers& numbers,
-                  PassEnd& end) {
+void CommitScheme(PwrScheme& scheme, PolicyTimeouts& timeouts, PassEnd& end) {
   if (scheme.commit()) {
     PassFailed(end, scheme.GetErrorText());
     return;
@@ -179,10 +210,9 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PolicyNum
   end.log.WriteInfo("Commiting of Power Scheme() Succeded", kSuccessLevel);
   // Without the right to write schemes only the per-user half was stored, so a machine
   // hibernation policy could not take effect; only the mains value is consulted for the note.
-  if (!mgmt.CanUserWriteScheme()) {
+  if (scheme.CommittedUserHalfOnly()) {
     end.events.MachineHalfNotStored();
-    if (numbers.Read(schemeKey, SettingOf<Timeout::kHibernate, PowerSource::kAc>().policyValue) !=
-        0) {
+    if (timeouts.Of(SettingOf<Timeout::kHibernate, PowerSource::kAc>()) != 0) {
       end.log.WriteInfo("NB: Hibernation not set due to user permissions", kSuccessLevel);
     }
   }
@@ -192,7 +222,8 @@ void CommitScheme(PwrScheme& scheme, PwrMgmt& mgmt, RegKey& schemeKey, PolicyNum
 void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
                    const ProbedPowerInterface& probed, PwrMgmt& mgmt, PolicyNumbers& numbers,
                    PassEnd& end) {
-  PwrScheme scheme(probed.power);
+  // The pass's machine: its capabilities are asked for once.
+  PwrScheme scheme(mgmt);
   const bool activeUnknown = ReadActiveScheme(mgmt, scheme);
   const DWORD securityBypass = numbers.Read(*end.options, schema::kSecurityBypass);
   const DWORD forceStandby = numbers.Read(*end.options, schema::kForceStandby);
@@ -221,9 +252,15 @@ void EnforceScheme(const PassVariant& variant, const std::string& schemeName,
 
   // The backup key is opened only once the scheme is known to be enforceable.
   BackupKey& backup = end.backup.emplace(variant.backupRoot, end.log);
-  WriteSnapshot(backup, *end.schemeKey, scheme, numbers);
-  EnforceSettings(variant, backup, *end.schemeKey, scheme, end.log, numbers, end.events);
-  CommitScheme(scheme, mgmt, *end.schemeKey, numbers, end);
+  PolicyTimeouts timeouts(*end.schemeKey, numbers);
+  WriteSnapshot(backup, scheme, timeouts);
+  // A scheme the pass did not change is as it was read: writing it back and activating it
+  // again would only tell every program that watches the power settings of a change.
+  if (EnforceSettings(variant, backup, scheme, end.log, timeouts, end.events)) {
+    CommitScheme(scheme, timeouts, end);
+  } else {
+    end.log.WriteInfo(kNothingToCommit, kSuccessLevel);
+  }
 }
 
 }  // namespace
@@ -256,9 +293,6 @@ void RunPolicyPass(const PassVariant& variant) {
     const DWORD threshold = numbers.Read(*end.options, schema::kLogLevel);
     const std::string optionsPath = std::string(rootPath) + schema::kOptionsSubKey;
     end.log.Open(ReadText(*end.options, optionsPath, schema::kLogFile, end), threshold);
-    if (end.log.RefusalReason() != nullptr) {
-      events.LogTargetRefused(end.log.RefusedPath(), end.log.RefusalReason());
-    }
   }
   numbers.Release();
   for (const MistypedControl& control : mistypedControls) {

@@ -155,10 +155,12 @@ bool CurrentPowerInterface::GetActiveScheme(UINT* index) {
   return true;
 }
 
-bool CurrentPowerInterface::IsHibernateAllowed() {
-  SYSTEM_POWER_CAPABILITIES caps;
-  std::memset(&caps, 0, sizeof caps);
-  return fn.getPwrCapabilities(&caps) && caps.SystemS4 == 1 && caps.HiberFilePresent == 1;
+bool CurrentPowerInterface::IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) {
+  SYSTEM_POWER_CAPABILITIES asked;
+  std::memset(&asked, 0, sizeof asked);
+  const SYSTEM_POWER_CAPABILITIES& caps = known != nullptr ? *known : asked;
+  if (known == nullptr && !fn.getPwrCapabilities(&asked)) return false;
+  return caps.SystemS4 == 1 && caps.HiberFilePresent == 1;
 }
 
 bool CurrentPowerInterface::CanUserWriteScheme() {

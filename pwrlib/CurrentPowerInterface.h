@@ -59,9 +59,9 @@ class CurrentPowerInterface : public PowerInterface {
   const char* Name() const override { return "current"; }
   bool GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) override;
   bool GetActiveScheme(UINT* index) override;
-  // The capabilities' S4 and hibernation file, asked afresh (the documented replacement of
-  // IsPwrHibernateAllowed).
-  bool IsHibernateAllowed() override;
+  // The capabilities' S4 and hibernation file (the documented replacement of
+  // IsPwrHibernateAllowed): those the asker knows, else asked afresh.
+  bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) override;
   // PowerSettingAccessCheck for the active scheme: it may answer that Windows' own power
   // policy chooses the plan (ERROR_ACCESS_DISABLED_BY_POLICY), which locks the choice of plan,
   // not the plan's settings, and counts as yes; any other failure is no.

@@ -103,7 +103,9 @@ bool LegacyPowerInterface::GetActiveScheme(UINT* index) {
 }
 
 // The platform's booleans count as yes only when they equal TRUE exactly.
-bool LegacyPowerInterface::IsHibernateAllowed() { return fn.isPwrHibernateAllowed() == 1; }
+bool LegacyPowerInterface::IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES*) {
+  return fn.isPwrHibernateAllowed() == 1;
+}
 
 bool LegacyPowerInterface::CanUserWriteScheme() { return fn.canUserWritePwrScheme() == 1; }
 

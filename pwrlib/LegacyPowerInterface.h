@@ -40,7 +40,8 @@ class LegacyPowerInterface : public PowerInterface {
   const char* Name() const override { return "legacy"; }
   bool GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) override;
   bool GetActiveScheme(UINT* index) override;
-  bool IsHibernateAllowed() override;
+  // IsPwrHibernateAllowed, asked afresh; the capabilities play no part.
+  bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) override;
   bool CanUserWriteScheme() override;
   bool ReadScheme(UINT index, POWER_POLICY* policy) override;
   // The whole record, whatever changed: the functions store a scheme whole. WritePwrScheme

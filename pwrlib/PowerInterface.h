@@ -48,7 +48,9 @@ class PowerInterface {
   virtual bool GetCapabilities(SYSTEM_POWER_CAPABILITIES* capabilities) = 0;
   // The active scheme's index; false when the platform cannot tell (index left alone).
   virtual bool GetActiveScheme(UINT* index) = 0;
-  virtual bool IsHibernateAllowed() = 0;
+  // Whether the machine may hibernate. `known`: capabilities the asker has read already (zeroed
+  // when that failed), for an interface that judges from them; null to have them asked afresh.
+  virtual bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES* known) = 0;
   virtual bool CanUserWriteScheme() = 0;
   // Fills the record with scheme `index`; false (record left alone) when it cannot be read.
   virtual bool ReadScheme(UINT index, POWER_POLICY* policy) = 0;

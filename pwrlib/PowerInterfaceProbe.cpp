@@ -14,7 +14,7 @@ class NoPowerInterface : public PowerInterface {
   const char* Name() const override { return "none"; }
   bool GetCapabilities(SYSTEM_POWER_CAPABILITIES*) override { return false; }
   bool GetActiveScheme(UINT*) override { return false; }
-  bool IsHibernateAllowed() override { return false; }
+  bool IsHibernateAllowed(const SYSTEM_POWER_CAPABILITIES*) override { return false; }
   bool CanUserWriteScheme() override { return false; }
   bool ReadScheme(UINT, POWER_POLICY*) override { return false; }
   CommitResult WriteAndActivate(UINT*, POWER_POLICY*, const POWER_POLICY&) override {

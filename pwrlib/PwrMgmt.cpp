@@ -17,13 +17,21 @@ constexpr UINT kNoActiveScheme = 65535;
 PwrMgmt::PwrMgmt() : PwrMgmt(DefaultPowerInterface()) {}
 
 PwrMgmt::PwrMgmt(std::shared_ptr<PowerInterface> powerInterface)
-    : capabilities(), power(std::move(powerInterface)) {
+    : capabilities(), power(std::move(powerInterface)), fixed(false) {
   if (!power->GetCapabilities(&capabilities)) {
     ReportError("PwrMgmt::PwrMgmt() failed. Unable to Get System Power Capabilities");
   }
 }
 
+PwrMgmt::PwrMgmt(std::shared_ptr<PowerInterface> powerInterface,
+                 const SYSTEM_POWER_CAPABILITIES& known)
+    : capabilities(known), power(std::move(powerInterface)), fixed(true) {}
+
 PwrMgmt::~PwrMgmt() = default;
+
+const std::shared_ptr<PowerInterface>& PwrMgmt::Interface() const { return power; }
+
+const SYSTEM_POWER_CAPABILITIES& PwrMgmt::Capabilities() const { return capabilities; }
 
 UINT PwrMgmt::GetPwrSchemeInUse() {
   UINT index = kNoActiveScheme;
@@ -48,6 +56,8 @@ bool PwrMgmt::IsPowerSuspendCapable() const {
   return capabilities.SystemS3 == 1 || CapabilitiesAoAc(capabilities) == 1;
 }
 
-bool PwrMgmt::IsHibernationAllowed() const { return power->IsHibernateAllowed(); }
+bool PwrMgmt::IsHibernationAllowed() const {
+  return power->IsHibernateAllowed(fixed ? &capabilities : nullptr);
+}
 
 bool PwrMgmt::CanUserWriteScheme() const { return power->CanUserWriteScheme(); }

@@ -15,6 +15,10 @@ class PwrMgmt : public PMObject {
   // an interface, the process's default (DefaultPowerInterface).
   PwrMgmt();
   explicit PwrMgmt(std::shared_ptr<PowerInterface> power);
+  // The machine as another PwrMgmt has read its capabilities: asks nothing at construction,
+  // and answers from them every question they answer (IsHibernationAllowed included), so that
+  // one look at the machine serves a whole update pass.
+  PwrMgmt(std::shared_ptr<PowerInterface> power, const SYSTEM_POWER_CAPABILITIES& capabilities);
   ~PwrMgmt() override;
   PwrMgmt(const PwrMgmt&) = delete;
   PwrMgmt& operator=(const PwrMgmt&) = delete;
@@ -32,12 +36,20 @@ class PwrMgmt : public PMObject {
   // Sleep (standby) is there: S3, or S0 low-power idle (Modern Standby), where Windows applies
   // the sleep idle time-out as it does with S3. (Windows XP reports no S0 low-power idle.)
   bool IsPowerSuspendCapable() const;
+  // Legacy interface: IsPwrHibernateAllowed. Current interface: the capabilities' S4 and
+  // hibernation file. Asked afresh, but for a PwrMgmt made from known capabilities.
   bool IsHibernationAllowed() const;
   bool CanUserWriteScheme() const;
+
+  // The interface and the capabilities read at construction (zeroed when that failed), for a
+  // second view of the same machine.
+  const std::shared_ptr<PowerInterface>& Interface() const;
+  const SYSTEM_POWER_CAPABILITIES& Capabilities() const;
 
  protected:
   SYSTEM_POWER_CAPABILITIES capabilities;
   std::shared_ptr<PowerInterface> power;
+  bool fixed;  // made from known capabilities: answers from them alone
 };
 
 #endif

@@ -43,9 +43,23 @@ PwrScheme::PwrScheme(std::shared_ptr<PowerInterface> powerInterface)
       power(std::move(powerInterface)),
       securityBypass(false),
       forceStandby(false),
-      read(false) {}
+      read(false),
+      userHalfOnly(false) {}
+
+PwrScheme::PwrScheme(const PwrMgmt& machine)
+    : index(0),
+      policy(),
+      asRead(),
+      mgmt(machine.Interface(), machine.Capabilities()),
+      power(machine.Interface()),
+      securityBypass(false),
+      forceStandby(false),
+      read(false),
+      userHalfOnly(false) {}
 
 PwrScheme::~PwrScheme() = default;
+
+bool PwrScheme::CommittedUserHalfOnly() const { return userHalfOnly; }
 
 bool PwrScheme::initialiaze(UINT schemeIndex) {
   index = schemeIndex;
@@ -181,6 +195,7 @@ bool PwrScheme::SetMachAcStandbyTimeOut(DWORD minutes) {
 
 bool PwrScheme::commit() {
   bool failed = false;
+  userHalfOnly = false;
   if (mgmt.CanUserWriteScheme()) {
     switch (power->WriteAndActivate(&index, &policy, asRead)) {
       case PowerInterface::CommitResult::kStored:
@@ -208,6 +223,8 @@ bool PwrScheme::commit() {
         "PwrScheme::commit(): Current User has insufficient priviledges to write active power "
         "scheme and no override has been set.");
     failed = true;
+  } else {
+    userHalfOnly = true;
   }
 
   // The display settings follow the scheme even when it could not be stored.

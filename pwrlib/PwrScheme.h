@@ -25,6 +25,9 @@ class PwrScheme : public PMObject {
   // Constructs without reading; the owner calls initialiaze.
   PwrScheme();
   explicit PwrScheme(std::shared_ptr<PowerInterface> power);
+  // On the machine `machine` describes: its interface, and the capabilities it read, which are
+  // not asked for again (the update pass asks once per pass). Constructs without reading.
+  explicit PwrScheme(const PwrMgmt& machine);
   // The forms without an interface use the process's default (DefaultPowerInterface). The
   // scheme's own PwrMgmt gets the same interface.
   ~PwrScheme() override;
@@ -94,6 +97,9 @@ class PwrScheme : public PMObject {
   // applies the display power-off afterwards where the interface keeps it apart from the
   // scheme (the legacy one).
   bool commit();
+  // Whether the last commit succeeded by writing the user half alone (through the security
+  // bypass), so that the machine half, with the hibernation time-outs, was not stored.
+  bool CommittedUserHalfOnly() const;
 
  protected:
   UINT index;
@@ -104,6 +110,7 @@ class PwrScheme : public PMObject {
   bool securityBypass;
   bool forceStandby;
   bool read;
+  bool userHalfOnly;  // the last commit stored the user half alone
 
  private:
   // Whether the machine (or the forced standby) allows a setter that needs `capability`.

@@ -244,7 +244,8 @@ PMLog::PMLog()
       threshold(0),
       writeFailed(false),
       startNewLine(false),
-      refusalReason(nullptr) {}
+      refusalReason(nullptr),
+      pending(false) {}
 
 // The owner closes the file with Close; see the header.
 PMLog::~PMLog() = default;
@@ -253,6 +254,9 @@ PMLog::~PMLog() = default;
 // files. A user who makes the log's name, or a folder on its way, a link to somewhere else
 // would have the service append to another file; so only a plain disk file with no other
 // name, whose final path is the path asked for, is written. Any doubt counts as a link.
+//
+// Most passes find nothing to change and have no line due at the administrator's level: the
+// file is opened only for the first line that is, so such a pass leaves it alone entirely.
 void PMLog::Open(std::string path, DWORD newThreshold) {
   // Reopening must not leave the first file locked until the process ends.
   Close();
@@ -261,12 +265,17 @@ void PMLog::Open(std::string path, DWORD newThreshold) {
   startNewLine = false;
   refusalReason = nullptr;
   refusedPath.clear();
+  pendingPath = std::move(path);
+  pending = true;
+}
 
+void PMLog::OpenPending() {
+  pending = false;
   // Fail at once on a drive without a medium instead of showing a system dialog.
   const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
-
-  OpenChecked(path);
+  OpenChecked(pendingPath);
   SetErrorMode(previousMode);
+  pendingPath.clear();
 }
 
 // Opens the path into `file` when it holds a file the log may write; otherwise tells why not,
@@ -418,8 +427,9 @@ void PMLog::WriteError(std::string text, DWORD level) { WriteLine("ERROR: ", tex
 void PMLog::WriteInfo(std::string text, DWORD level) { WriteLine("INFO: ", text, level); }
 
 void PMLog::WriteLine(const char* prefix, const std::string& text, DWORD level) {
-  if (file == INVALID_HANDLE_VALUE || writeFailed) return;
   if (level >= threshold) return;
+  if (pending) OpenPending();
+  if (file == INVALID_HANDLE_VALUE || writeFailed) return;
   std::string line = startNewLine ? kLineEnd : "";
   line += prefix;
   line += text;
@@ -435,6 +445,8 @@ void PMLog::WriteLine(const char* prefix, const std::string& text, DWORD level) 
 }
 
 void PMLog::Close() {
+  pending = false;
+  pendingPath.clear();
   if (file == INVALID_HANDLE_VALUE) return;
   SetEndOfFile(file);
   CloseHandle(file);

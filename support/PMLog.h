@@ -2,8 +2,8 @@
 //
 // The log never reports its own failures in the file: when the file cannot be opened, lines
 // are dropped; after a write that failed or fell short, the rest of that open's lines are
-// dropped, so no line is ever glued to a torn one. The file is held without sharing from Open
-// to Close; the destructor does not close it.
+// dropped, so no line is ever glued to a torn one. The file is held without sharing from the
+// first line written to Close; the destructor does not close it.
 //
 // Only a plain file with no other name, reached by exactly the path given, is written. A path
 // in a device namespace (\\.\, \\?\) is refused before any open; after the open, a device, a
@@ -51,15 +51,17 @@ class PMLog {
   PMLog();
   virtual ~PMLog();
 
-  // Expands environment references in path and opens (or creates) that file for appending,
-  // when it is a file the log may write (see above). A line is written later only when its
-  // level is below threshold. A file this log already holds is closed first. When the file's
-  // last byte is not a line feed (a line torn by an earlier failed write), the first line
-  // written starts on a line of its own.
+  // Names the file for appending and the threshold: a line is written only when its level is
+  // below threshold. A file this log already holds is closed first. Nothing is touched until
+  // the first line that is due: then the path's environment references are expanded and that
+  // file is opened (or created) when it is a file the log may write (see above), once for this
+  // Open, so a log whose lines all fall at or above the threshold never touches the file.
+  // When the file's last byte is not a line feed (a line torn by an earlier failed write), the
+  // first line written starts on a line of its own.
   void Open(std::string path, DWORD threshold);
   void WriteError(std::string text, DWORD level);
   void WriteInfo(std::string text, DWORD level);
-  // Ends the file at the current position and closes it; nothing when no file is open.
+  // Ends the file at the current position and closes it; nothing when no file was opened.
   void Close();
   // Why the last Open refused its path (one of log_refusal), null when it did not; and the path
   // as it was refused (expanded).
@@ -81,7 +83,12 @@ class PMLog {
   std::string refusedPath;
 
  private:
+  // Opens the file Open named, at the first line due.
+  void OpenPending();
   void OpenChecked(const std::string& path);
+
+  bool pending;             // Open named a file that no line has needed yet
+  std::string pendingPath;  // that file's path, as Open got it
   static HANDLE OpenForAppending(const char* path, bool* readable, bool* created);
   bool PositionAtEnd(bool readable);
   void WriteLine(const char* prefix, const std::string& text, DWORD level);

@@ -40,23 +40,25 @@ bool RegKey::OpenKey(HKEY root, const std::string& path) {
     ReportError("OpenKey failed");
     return true;
   }
+  // Only read: there is nothing to flush.
   key = opened;
-  RegFlushKey(key);
   return false;
 }
 
 bool RegKey::CreateKey(HKEY root, const std::string& path) {
   HKEY created = nullptr;
+  DWORD disposition = 0;
   name_ = KeyName(root, path);
   openStatus = RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_ALL_ACCESS, nullptr, &created, nullptr);
+                               KEY_ALL_ACCESS, nullptr, &created, &disposition);
   if (openStatus != ERROR_SUCCESS) {
     key = nullptr;
     ReportError("CreateKey Failed");
     return true;
   }
   key = created;
-  RegFlushKey(key);
+  // A key that was there already was only opened: nothing to flush.
+  if (disposition != REG_OPENED_EXISTING_KEY) RegFlushKey(key);
   return false;
 }
 
@@ -157,6 +159,20 @@ DwordReading RegKey::ReadDword(const std::string& name) {
   reading.value = static_cast<DWORD>(data[0]) | static_cast<DWORD>(data[1]) << 8 |
                   static_cast<DWORD>(data[2]) << 16 | static_cast<DWORD>(data[3]) << 24;
   return reading;
+}
+
+bool RegKey::HoldsDword(const std::string& name, DWORD number) {
+  BYTE data[4] = {0, 0, 0, 0};
+  DWORD type = REG_NONE;
+  DWORD length = sizeof data;
+  // A longer value answers ERROR_MORE_DATA, so only four bytes exactly can match.
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, data, &length) != ERROR_SUCCESS) {
+    return false;
+  }
+  const BYTE wanted[4] = {static_cast<BYTE>(number), static_cast<BYTE>(number >> 8),
+                          static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
+  return type == REG_DWORD && length == sizeof data && data[0] == wanted[0] &&
+         data[1] == wanted[1] && data[2] == wanted[2] && data[3] == wanted[3];
 }
 
 bool RegKey::CloseKey() {

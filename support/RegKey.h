@@ -1,7 +1,9 @@
 // One open key of the Windows registry, read and written by value name.
 //
 // Results of the operations are true for failure and false for success; each failure
-// records its literal with ReportError. Copies share the open handle, and nothing but
+// records its literal with ReportError. Each successful write, and a create that made a new
+// key, is flushed at once; a key only opened (for reading, or by a create that found it
+// there) is never flushed. Copies share the open handle, and nothing but
 // CloseKey closes it: a key returned by value stays usable after its source is gone.
 #ifndef PM_REGKEY_H
 #define PM_REGKEY_H
@@ -63,6 +65,10 @@ class RegKey : public PMObject {
   DWORD GetDwordValue(const std::string& name, bool* notANumber);
   // The same, with what the registry answered.
   DwordReading ReadDword(const std::string& name);
+
+  // Whether the value is a REG_DWORD of exactly the four bytes SetValue(name, number) would
+  // store. False when it cannot be read; records no failure (a missing value is an answer).
+  bool HoldsDword(const std::string& name, DWORD number);
 
   bool CloseKey();
   // Whether a key is open: after a successful open or create, until CloseKey.

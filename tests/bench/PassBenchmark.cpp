@@ -58,8 +58,9 @@ void Import(const std::string& path) {
   }
 }
 
-// A fresh stand-in holding the world, the library probed on its machine, and one pass run so
-// that a world without changes is already enforced. Records no calls.
+// A fresh stand-in holding the world, the library probed on its machine, and two passes run so
+// that a world without changes is already enforced: the first enforces the policy, the second
+// records the enforced scheme in the backup key's snapshot. Records no calls.
 void Prepare(const World& world) {
   host::Reset();
   host::SetDebugEcho(false);
@@ -71,6 +72,7 @@ void Prepare(const World& world) {
   const std::string options = std::string(schema::kPolicyRoot) + schema::kOptionsSubKey;
   host::WriteString(HKEY_LOCAL_MACHINE, options, schema::kLogFile, LogPath());
   SetAlternatingPolicy(0);
+  RunPolicyPass(kServicePass);
   RunPolicyPass(kServicePass);
   host::RecordCalls(false);
 }

@@ -61,7 +61,7 @@ TEST_P(TimeOutThatIsNotANumber, IsReportedOnceAndLeftAlone) {
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({NotANumber("ACUserMonIdleTime"), kCommitted}));
+  EXPECT_EQ(LogText(), Lines({NotANumber("ACUserMonIdleTime"), kNothingToCommit}));
   EXPECT_TRUE(SchemeUnchanged());
   const Values backup = Backup(HKEY_LOCAL_MACHINE);
   ASSERT_EQ(backup.size(), 12u);

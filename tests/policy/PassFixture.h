@@ -32,6 +32,10 @@
 inline constexpr const char* kLegacyProbeText =
     "Power scheme interface: legacy (powrprof.dll has no PowerGetActiveScheme)";
 
+// The line of a pass that changed no setting, and so committed nothing (level 5).
+inline constexpr const char* kNothingToCommit =
+    "INFO: No setting changed; Power Scheme not committed";
+
 class PassFixture : public HostFixture {
  protected:
   static constexpr const char* kPolicyRoot =

@@ -91,7 +91,7 @@ TEST_F(PassGateTest, VerifiedRootIsNotCompletedFromTheOther) {
   RunPass();
 
   EXPECT_TRUE(SchemeUnchanged());
-  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
 }
 
 struct VersionCase {

@@ -1,7 +1,8 @@
-// A whole pass with all eight settings changing, swept: every platform call it makes fails
-// in turn, once and from then on. The run without failures must end in the outcome spelled out
-// here; every other run in that same outcome or with an ERROR line naming the failure, and
-// never half-done.
+// A whole pass with all eight settings changing, and one over a machine that already holds the
+// policy, swept: every platform call it makes fails in turn, once and from then on. The run
+// without failures must end in the outcome spelled out here; every other run in that same
+// outcome or with an ERROR line naming the failure, and never half-done. A pass that finds
+// nothing to change commits nothing, whichever call fails.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,6 +31,8 @@ struct PassRun {
   bool limitedUser;  // commits through the security bypass
   host::PowerMachine machine;
   bool tornLog;  // the log ends inside a line
+  // The scheme holds the policy, and a pass has recorded it: the pass finds nothing to change.
+  bool enforced = false;
 };
 
 void PrintTo(const PassRun& run, std::ostream* out) { *out << run.name; }
@@ -92,7 +95,16 @@ class PassSweepTest : public machine_kind::MachineKindFixture<PassRun> {
     SeedSchemes(scheme_store::DistinctPolicy());
     StartMachine();
     host::SetLimitedUser(Run().limitedUser);
-    SeedStandardPolicy(PolicyOf(kPolicy));
+    if (!Run().enforced) {
+      SeedStandardPolicy(PolicyOf(kPolicy));
+      return;
+    }
+    // The scheme's own time-outs as the policy, so that a user who stores the user half alone
+    // holds it too; one pass records the snapshot.
+    SeedStandardPolicy(PolicyOf(machine_kind::kSeeded));
+    RunPolicyPass(*Run().variant);
+    ForgetReportedWarnings();
+    host::ClearReportedEvents();
   }
 
   void Prepare() {
@@ -106,6 +118,12 @@ class PassSweepTest : public machine_kind::MachineKindFixture<PassRun> {
   // The outcome of the pass without failures: the world as seeded, changed as spelled out here.
   Outcome CleanOutcome() {
     SeedWorld();
+    if (Run().enforced) {
+      // Everything as it was, and one line.
+      Outcome clean = Outcome::Now("");
+      clean.log = SeededLog() + (Run().tornLog ? "\r\n" : "") + Lines({kNothingToCommit});
+      return clean;
+    }
     const PassVariant& variant = *Run().variant;
     const bool bypass = Run().limitedUser;
     // The backup key: the snapshot, then what each change replaced.
@@ -175,6 +193,14 @@ class PassSweepTest : public machine_kind::MachineKindFixture<PassRun> {
 
   void CheckInvariants() {
     for (const std::string& broken : invariants_->Broken(true)) ADD_FAILURE() << broken;
+    if (!Run().enforced) return;
+    // Nothing the policy asks for differs, so no failure can make anything to commit.
+    for (const host::FailableFunction& commit :
+         {host::gated::WritePwrScheme, host::gated::SetActivePwrScheme,
+          host::gated::PowerWriteACValueIndex, host::gated::PowerWriteDCValueIndex,
+          host::gated::PowerSetActiveScheme, host::gated::SystemParametersInfoA}) {
+      EXPECT_EQ(host::CallCount(commit), 0u) << commit.name;
+    }
   }
 
   // The failures a pass does not name in its log, each with the reason. A run whose failures
@@ -318,7 +344,13 @@ INSTANTIATE_TEST_SUITE_P(
                       PassRun{"service, current machine, torn log", &kServicePass, false,
                               host::PowerMachine::kCurrent, true},
                       PassRun{"logon tool, limited user, current machine", &kLogonPass, true,
-                              host::PowerMachine::kCurrent, false}),
+                              host::PowerMachine::kCurrent, false},
+                      PassRun{"service, nothing to change", &kServicePass, false,
+                              host::PowerMachine::kLegacyOnly, false, true},
+                      PassRun{"logon tool, limited user, nothing to change, torn log", &kLogonPass,
+                              true, host::PowerMachine::kLegacyOnly, true, true},
+                      PassRun{"service, current machine, nothing to change", &kServicePass, false,
+                              host::PowerMachine::kCurrent, false, true}),
     [](const ::testing::TestParamInfo<PassRun>& info) {
       std::string name = info.param.name;
       for (char& c : name) {

@@ -75,12 +75,14 @@ TEST_F(UpdatePassTest, LogonPassNamesTheUserAndRecordsInTheUsersHive) {
   EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{kLegacyProbeText});
 }
 
-TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
+// Nothing to change: the snapshot is recorded, and the scheme is neither written nor activated,
+// nor are the display settings touched.
+TEST_F(UpdatePassTest, PolicyEqualToTheSchemeIsRecordedButNotCommitted) {
   SeedStandardPolicy(AllEqual());
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
                                                 {"CurACUserStandbyTimeout", 10},
                                                 {"CurACMachHibernateTimeout", 70},
@@ -93,9 +95,73 @@ TEST_F(UpdatePassTest, PolicyEqualToTheSchemeChangesNothingButStillCommits) {
                                                 {"DCUserVideoTimeoutPolicy", 7},
                                                 {"DCUserStandbyTimeoutPolicy", 5},
                                                 {"DCMachHibernateTimeoutPolicy", 45}}));
-  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 1u);
-  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::WritePwrScheme), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SetActivePwrScheme), 0u);
+  EXPECT_EQ(host::CallCount(host::gated::SystemParametersInfoA), 0u);
+  EXPECT_FALSE(host::KeyExists(HKEY_CURRENT_USER, kDesktop));
   EXPECT_TRUE(SchemeUnchanged());
+}
+
+// A recorded value is left alone only when it is a REG_DWORD of the very bytes the pass would
+// write; anything else under its name is replaced, so the key ends as writing every value would
+// leave it. The key is opened for writing only for a value to write.
+struct RecordedValueCase {
+  const char* name;
+  DWORD type;
+  std::vector<uint8_t> data;  // of "CurACUserVideoTimeout", whose snapshot is 20 (0x14)
+  bool written;
+};
+
+class RecordedValue : public UpdatePassTest,
+                      public ::testing::WithParamInterface<RecordedValueCase> {};
+
+TEST_P(RecordedValue, IsKeptOnlyWhenItHoldsWhatThePassWouldWrite) {
+  const RecordedValueCase& c = GetParam();
+  SeedStandardPolicy(AllEqual());
+  RunPass();
+  host::WriteValue(HKEY_LOCAL_MACHINE, schema::kBackupKey, "CurACUserVideoTimeout", c.type, c.data);
+  const Values recorded = {
+      {"CurACUserVideoTimeout", 20},      {"CurACUserStandbyTimeout", 10},
+      {"CurACMachHibernateTimeout", 70},  {"ACUserVideoTimeoutPolicy", 20},
+      {"ACUserStandbyTimeoutPolicy", 10}, {"ACMachHibernateTimeoutPolicy", 70},
+      {"CurDCUserVideoTimeout", 7},       {"CurDCUserStandbyTimeout", 5},
+      {"CurDCMachHibernateTimeout", 45},  {"DCUserVideoTimeoutPolicy", 7},
+      {"DCUserStandbyTimeoutPolicy", 5},  {"DCMachHibernateTimeoutPolicy", 45}};
+  host::ClearCalls();
+
+  RunPass();
+
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), recorded);
+  EXPECT_EQ(host::CallCount(host::gated::RegCreateKeyExA), c.written ? 1u : 0u);
+  EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), c.written ? 1u : 0u);
+  EXPECT_EQ(host::CallCount(host::gated::RegFlushKey), c.written ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordedValue,
+    ::testing::Values(RecordedValueCase{"the same number", REG_DWORD, {0x14, 0, 0, 0}, false},
+                      RecordedValueCase{"another number", REG_DWORD, {0x15, 0, 0, 0}, true},
+                      RecordedValueCase{"two bytes of it", REG_DWORD, {0x14, 0}, true},
+                      RecordedValueCase{"its bytes as binary", REG_BINARY, {0x14, 0, 0, 0}, true},
+                      RecordedValueCase{"text", REG_SZ, {'2', '0', 0}, true}),
+    CaseName());
+
+// A record that is gone is made again, whole: the key is created (and flushed, as new) and
+// each of the twelve snapshot values written and flushed.
+TEST_F(UpdatePassTest, ABackupKeyThatIsGoneIsMadeAgainWhole) {
+  SeedStandardPolicy(AllEqual());
+  RunPass();
+  const Values recorded = Backup(HKEY_LOCAL_MACHINE);
+  ASSERT_EQ(recorded.size(), 12u);
+  host::DeleteKeyTree(HKEY_LOCAL_MACHINE, schema::kBackupKey);
+  host::ClearCalls();
+
+  RunPass();
+
+  EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), recorded);
+  EXPECT_EQ(host::CallCount(host::gated::RegCreateKeyExA), 1u);
+  EXPECT_EQ(host::CallCount(host::gated::RegSetValueExA), 12u);
+  EXPECT_EQ(host::CallCount(host::gated::RegFlushKey), 13u);
 }
 
 // A scheme holds a policy only in exactly its minutes: 90 seconds is not one minute, and the
@@ -158,7 +224,7 @@ TEST_P(OnlyPoliciesBelowFiveThousandMinutesAreEnforced, Case) {
     EXPECT_EQ(backup.back(), (std::pair<std::string, DWORD>("ACUserMonIdleTime", 20)));
   } else {
     EXPECT_TRUE(SchemeUnchanged());
-    EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+    EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
     EXPECT_EQ(backup.size(), 12u);
   }
 }
@@ -186,7 +252,7 @@ TEST_P(SecondPassWithTheSamePolicy, ChangesNothing) {
 
   RunPass(*variant);
 
-  EXPECT_EQ(LogText(), firstLog + Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), firstLog + Lines({kNothingToCommit}));
   Values snapshot = SnapshotOfAllDiffer();
   for (auto& [name, value] : snapshot) {
     if (name.compare(0, 3, "Cur") != 0) continue;
@@ -237,7 +303,7 @@ TEST_F(UpdatePassTest, MissingSchemeSubkeyRecordsTheSnapshotWithUnsetPolicies) {
 
   RunPass();
 
-  EXPECT_EQ(LogText(), Lines({"INFO: Commiting of Power Scheme() Succeded"}));
+  EXPECT_EQ(LogText(), Lines({kNothingToCommit}));
   EXPECT_TRUE(SchemeUnchanged());
   EXPECT_EQ(Backup(HKEY_LOCAL_MACHINE), (Values{{"CurACUserVideoTimeout", 20},
                                                 {"CurACUserStandbyTimeout", 10},

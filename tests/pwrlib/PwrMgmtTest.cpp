@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "HostCurrentSchemeStore.h"
 #include "HostFixture.h"
 #include "HostSchemeStore.h"
+#include "PowerMachine.h"
 #include "PwrMgmt.h"
 
 namespace {
@@ -114,6 +116,41 @@ TEST_F(PwrMgmtTest, FailedCapabilityQueryKeepsTheObjectUsable) {
   EXPECT_TRUE(mgmt.IsHibernationAllowed());
   EXPECT_TRUE(mgmt.CanUserWriteScheme());
   EXPECT_EQ(mgmt.GetPwrSchemeInUse(), 4u);
+}
+
+// A second view of the machine, made from the capabilities another PwrMgmt read (as the update
+// pass makes its scheme's), asks for nothing and answers from them alone, hibernation on the
+// current interface included, whatever the machine says since. Its source still asks afresh.
+TEST_F(PwrMgmtTest, AViewMadeFromKnownCapabilitiesAsksNothing) {
+  for (const host::PowerMachine machine :
+       {host::PowerMachine::kLegacyOnly, host::PowerMachine::kCurrent}) {
+    SCOPED_TRACE(MachineName(machine));
+    host::SetCapabilities(host::DefaultCapabilities());
+    current_store::SeedDefaults(current_store::kBalanced,
+                                {1200, 420, 600, 300, 4200, 2700, 1800, 900});
+    current_store::SetActive(current_store::kBalanced);
+    const std::shared_ptr<PowerInterface> power = ProbedOn(machine);
+    ASSERT_STREQ(power->Name(), machine == host::PowerMachine::kCurrent ? "current" : "legacy");
+    PwrMgmt first(power);
+    SYSTEM_POWER_CAPABILITIES caps = host::DefaultCapabilities();
+    caps.SystemS3 = 0;
+    caps.SystemS4 = 0;
+    host::SetCapabilities(caps);
+    host::ClearCalls();
+
+    PwrMgmt second(first.Interface(), first.Capabilities());
+
+    EXPECT_TRUE(second.IsPowerSuspendCapable());
+    if (machine == host::PowerMachine::kCurrent) {
+      EXPECT_TRUE(second.IsHibernationAllowed());
+      EXPECT_FALSE(first.IsHibernationAllowed());
+      EXPECT_EQ(host::CallCount(host::gated::GetPwrCapabilities), 1u);  // the source's question
+    } else {
+      EXPECT_EQ(host::CallCount(host::gated::GetPwrCapabilities), 0u);
+    }
+    EXPECT_EQ(second.GetErrorText(), "");
+  }
+  host::SetPowerMachine(host::PowerMachine::kLegacyOnly);
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ TEST_P(UserWithRights, WritesAndActivatesWhateverTheBypass) {
   host::ClearCalls();
 
   EXPECT_FALSE(scheme.commit());
+  EXPECT_FALSE(scheme.CommittedUserHalfOnly());
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(host::Calls(),
             (Calls{"CanUserWritePwrScheme", "EnumPwrSchemes", "WritePwrScheme",
@@ -91,6 +92,7 @@ TEST_F(CommitTest, UserWithoutRightsAndWithoutBypassIsRefused) {
   host::ClearCalls();
 
   EXPECT_TRUE(scheme.commit());
+  EXPECT_FALSE(scheme.CommittedUserHalfOnly());
   EXPECT_EQ(scheme.GetErrorText(), kPrivileges + kSuffix);
   EXPECT_EQ(host::Calls(),
             (Calls{"CanUserWritePwrScheme", "SystemParametersInfoA", "SystemParametersInfoA"}));
@@ -113,6 +115,7 @@ TEST_F(CommitTest, BypassWritesOnlyTheUserHalfIntoTheActiveScheme) {
   host::ClearCalls();
 
   EXPECT_FALSE(scheme.commit());
+  EXPECT_TRUE(scheme.CommittedUserHalfOnly());  // the machine half was not stored
   EXPECT_EQ(scheme.GetErrorText(), "");
   EXPECT_EQ(host::Calls(),
             (Calls{"CanUserWritePwrScheme", "GetActivePwrScheme", "RegOpenKeyExA", "RegSetValueExA",

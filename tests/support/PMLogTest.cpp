@@ -171,14 +171,73 @@ TEST_F(PMLogTest, AfterATornLineOnlyTheFirstLineOfTheOpenEndsIt) {
   }
 }
 
-TEST_F(PMLogTest, OpenCreatesTheFileEvenWhenNothingWillBeWritten) {
-  const std::string path = PathOf("silent.log");
-  PMLog log;
-  log.Open(path, 0);
-  EXPECT_TRUE(Exists(path));
-  log.WriteError("never", 0);
+// A log whose lines all fall at or above its threshold makes no file call at all: a missing
+// file is not created, an existing one keeps its bytes and its time of last change, and another
+// process may hold it meanwhile.
+TEST_F(PMLogTest, ALogWithNoLineDueTouchesNoFile) {
+  const struct {
+    const char* name;
+    DWORD threshold;
+    bool exists;
+  } cases[] = {
+      {"threshold 0, missing file", 0, false},
+      {"threshold 0, existing file", 0, true},
+      {"threshold 5, missing file", 5, false},
+      {"threshold 5, existing file", 5, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = PathOf("silent.log");
+    std::filesystem::remove(path);
+    if (c.exists) WriteContents(path, "INFO: Se");
+    if (c.exists) {
+      // A time of last change that opening for writing would have to leave as it is.
+      const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+      ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    }
+    host::ClearCalls();
+    LogProbe log;
+    log.Open(path, c.threshold);
+    log.WriteInfo("announcement", 10);
+    log.WriteInfo("success", 5);
+    if (c.threshold == 0) log.WriteError("never", 0);
+    EXPECT_FALSE(log.HasFile());
+    log.Close();
+    EXPECT_EQ(host::Calls(), std::vector<std::string>{});
+    EXPECT_EQ(Exists(path), c.exists);
+    if (c.exists) {
+      EXPECT_EQ(Contents(path), "INFO: Se");
+      struct stat after = {};
+      ASSERT_EQ(stat(path.c_str(), &after), 0);
+      EXPECT_EQ(after.st_mtime, 1000000000);
+    }
+  }
+}
+
+// The first line due opens the file, with every check of the path; the open then holds it
+// until Close, and a second Open starts afresh.
+TEST_F(PMLogTest, TheFirstLineDueOpensTheFile) {
+  const std::string path = PathOf("first.log");
+  LogProbe log;
+  log.Open(path, 6);
+  log.WriteInfo("not due", 10);
+  EXPECT_FALSE(log.HasFile());
+  EXPECT_FALSE(Exists(path));
+  log.WriteInfo("due", 5);
+  EXPECT_TRUE(log.HasFile());
+  log.WriteError("also due", 0);
+  EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 2u);  // looked for, then created
   log.Close();
-  EXPECT_EQ(Contents(path), "");
+  EXPECT_FALSE(log.HasFile());
+  EXPECT_EQ(Contents(path), "INFO: due\r\nERROR: also due\r\n");
+
+  // A log closed before its first line forgets the file it was to open.
+  host::ClearCalls();
+  log.Open(PathOf("never.log"), 11);
+  log.Close();
+  log.WriteError("after the close", 0);
+  EXPECT_FALSE(Exists(PathOf("never.log")));
+  EXPECT_EQ(host::Calls(), std::vector<std::string>{});
 }
 
 TEST_F(PMLogTest, LogNeverOpenedTouchesNothing) {
@@ -227,6 +286,7 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
   // A file with content: its last byte is read before the position goes to the end.
   host::ClearCalls();
   log.Open(path, 11);
+  log.WriteInfo("y", 0);
   log.Close();
   EXPECT_EQ(host::Calls(),
             (std::vector<std::string>{"SetErrorMode", "ExpandEnvironmentStringsA", "LoadLibraryA",
@@ -234,7 +294,7 @@ TEST_F(PMLogTest, OpenUsesThePlatformCallsInOrderAndRestoresTheErrorMode) {
                                       "CreateFileA", "GetFileType", "GetFileInformationByHandle",
                                       "GetFinalPathNameByHandleA", "GetFileSize", "SetFilePointer",
                                       "ReadFile", "SetFilePointer", "FreeLibrary", "SetErrorMode",
-                                      "SetEndOfFile", "CloseHandle"}));
+                                      "WriteFile", "SetEndOfFile", "CloseHandle"}));
   EXPECT_EQ(host::FileOpens().size(), 1u);
   EXPECT_EQ(host::DebugOutput(), std::vector<std::string>{});
   EXPECT_EQ(host::LoadedLibraryCount(), 0u);
@@ -269,6 +329,7 @@ TEST_F(PMLogTest, ExpandedPathLongerThanTheBufferOpensNothing) {
     host::ClearCalls();
     LogProbe log;
     log.Open("%PMLOG_LONG_DIR%/" + name, 11);
+    log.WriteInfo("x", 0);
     EXPECT_EQ(log.HasFile(), c.opens);
     // Looked for, then created; or not opened at all, and told.
     EXPECT_EQ(host::CallCount(host::gated::CreateFileA), c.opens ? 2u : 0u);
@@ -277,7 +338,6 @@ TEST_F(PMLogTest, ExpandedPathLongerThanTheBufferOpensNothing) {
                                            "too-long: %PMLOG_LONG_DIR%/" + name};
     EXPECT_EQ(host::DebugOutput(), c.opens ? std::vector<std::string>{} : told);
     host::ClearDebugOutput();
-    log.WriteInfo("x", 0);
     log.Close();
     if (c.opens) {
       EXPECT_EQ(Contents(sub + "/" + name), "INFO: x\r\n");
@@ -297,8 +357,8 @@ TEST_F(PMLogTest, PathThatCannotBeOpenedDropsEveryLine) {
   for (const std::string& path : {std::string(), PathOf("missing/dir/x.log")}) {
     LogProbe log;
     log.Open(path, 11);
-    EXPECT_FALSE(log.HasFile()) << path;
     log.WriteError("x", 0);
+    EXPECT_FALSE(log.HasFile()) << path;
     log.Close();
   }
   EXPECT_EQ(host::CallCount(host::gated::WriteFile), 0u);
@@ -317,8 +377,8 @@ TEST_F(PMLogTest, SecondOpenClosesTheFirstFile) {
   // The first file is free again: another log can take it.
   LogProbe other;
   other.Open(first, 11);
-  EXPECT_TRUE(other.HasFile());
   other.WriteInfo("other", 0);
+  EXPECT_TRUE(other.HasFile());
   other.Close();
   log.Close();
 
@@ -330,16 +390,16 @@ TEST_F(PMLogTest, SecondLogInTheSameProcessGetsNoFile) {
   const std::string path = PathOf("shared.log");
   PMLog holder;
   holder.Open(path, 11);
+  holder.WriteInfo("kept", 0);
   LogProbe second;
   second.Open(path, 11);
-  EXPECT_FALSE(second.HasFile());
   second.WriteError("lost", 0);
-  holder.WriteInfo("kept", 0);
+  EXPECT_FALSE(second.HasFile());
   holder.Close();
 
   second.Open(path, 11);
-  EXPECT_TRUE(second.HasFile());
   second.WriteInfo("later", 0);
+  EXPECT_TRUE(second.HasFile());
   second.Close();
   EXPECT_EQ(Contents(path), "INFO: kept\r\nINFO: later\r\n");
 }
@@ -372,8 +432,8 @@ TEST_F(PMLogTest, LogHeldByAnotherProcessGetsNoFile) {
 
   LogProbe log;
   log.Open(path, 11);
-  EXPECT_FALSE(log.HasFile());
   log.WriteError("parent", 0);
+  EXPECT_FALSE(log.HasFile());
   log.Close();
 
   ASSERT_EQ(write(release[1], "r", 1), 1);
@@ -385,8 +445,8 @@ TEST_F(PMLogTest, LogHeldByAnotherProcessGetsNoFile) {
 
   // Released by the other process, the file opens again.
   log.Open(path, 11);
-  EXPECT_TRUE(log.HasFile());
   log.WriteInfo("parent", 0);
+  EXPECT_TRUE(log.HasFile());
   log.Close();
   EXPECT_EQ(Contents(path), "INFO: child\r\nINFO: parent\r\n");
 }
@@ -471,8 +531,8 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     host::FailCall(c.function, c.nth, ERROR_GEN_FAILURE);
     LogProbe log;
     log.Open(path, 11);
-    EXPECT_EQ(log.HasFile(), c.opens);
     log.WriteInfo("one", 0);
+    EXPECT_EQ(log.HasFile(), c.opens);
     log.WriteInfo("two", 0);
     log.Close();
     host::ClearFailures();
@@ -488,6 +548,7 @@ TEST_F(PMLogTest, FailingPlatformCallsAreSwallowed) {
     EXPECT_EQ(host::LoadedLibraryCount(), 0u);
     LogProbe again;  // nothing is left holding the file
     again.Open(path, 11);
+    again.WriteInfo("again", 0);
     EXPECT_TRUE(again.HasFile());
     again.Close();
   }
@@ -586,8 +647,8 @@ TEST_F(PMLogTest, RefusedTargetsAreLeftAsTheyWereAndTold) {
 
       LogProbe log;
       log.Open(c.path, 11);
-      EXPECT_FALSE(log.HasFile());
       log.WriteError("Major version NULL", 0);
+      EXPECT_FALSE(log.HasFile());
       log.Close();
       host::ClearFailures();
 
@@ -645,8 +706,8 @@ TEST_F(PMLogTest, APathThatLeadsStraightToItsFileIsWritten) {
 
     LogProbe log;
     log.Open(c.path, 11);
-    EXPECT_TRUE(log.HasFile());
     log.WriteInfo("x", 0);
+    EXPECT_TRUE(log.HasFile());
     log.Close();
     EXPECT_EQ(Contents(c.file), "INFO: x\r\n");
     EXPECT_EQ(PMLog::Check(c.path).verdict, LogTarget::kWrites);
@@ -740,8 +801,8 @@ TEST_F(PMLogTest, FileThatCannotBeReadIsStillAppendedTo) {
   host::FailCall(host::gated::CreateFileA, 1, ERROR_ACCESS_DENIED);
   LogProbe log;
   log.Open(path, 11);
-  EXPECT_TRUE(log.HasFile());
   log.WriteInfo("one", 0);
+  EXPECT_TRUE(log.HasFile());
   log.Close();
   EXPECT_EQ(Contents(path), "tornINFO: one\r\n");
   EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 2u);
@@ -751,7 +812,9 @@ TEST_F(PMLogTest, FileThatCannotBeReadIsStillAppendedTo) {
   host::ClearCalls();
   host::FailCall(host::gated::CreateFileA, 1, ERROR_SHARING_VIOLATION);
   log.Open(path, 11);
+  log.WriteInfo("lost", 0);
   EXPECT_FALSE(log.HasFile());
+  log.WriteInfo("lost too", 0);
   EXPECT_EQ(host::CallCount(host::gated::CreateFileA), 1u);
 }
 

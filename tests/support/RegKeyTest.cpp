@@ -286,7 +286,9 @@ TEST_F(RegKeyTest, ReadOnlyKeyRefusesWritesAndChangesNothing) {
   EXPECT_FALSE(host::ReadValue(HKEY_LOCAL_MACHINE, kPath, "New", &absent));
 }
 
-TEST_F(RegKeyTest, FlushFollowsOnlySuccessfulOpenCreateAndWrite) {
+// A flush follows what was written: a successful write, and a create that made a new key. A
+// key only opened, by an open or by a create that found it there, is not flushed.
+TEST_F(RegKeyTest, FlushFollowsOnlyWhatWasWritten) {
   using Calls = std::vector<std::string>;
   host::WriteDword(HKEY_LOCAL_MACHINE, kPath, "N", 7);
   const struct {
@@ -294,22 +296,25 @@ TEST_F(RegKeyTest, FlushFollowsOnlySuccessfulOpenCreateAndWrite) {
     std::function<void()> run;
     Calls calls;
   } cases[] = {
-      {"open", [] { RegKey key(HKEY_LOCAL_MACHINE, kPath); }, {"RegOpenKeyExA", "RegFlushKey"}},
+      {"open", [] { RegKey key(HKEY_LOCAL_MACHINE, kPath); }, {"RegOpenKeyExA"}},
       {"failed open",
        [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\Absent"); },
        {"RegOpenKeyExA"}},
-      {"create",
+      {"create a new key",
        [] { RegKey key(HKEY_LOCAL_MACHINE, "Software\\New", 1); },
        {"RegCreateKeyExA", "RegFlushKey"}},
+      {"create a key that is there",
+       [] { RegKey key(HKEY_LOCAL_MACHINE, kPath, 1); },
+       {"RegCreateKeyExA"}},
       {"write text",
        [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("S", std::string("x")); },
-       {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
+       {"RegCreateKeyExA", "RegSetValueExA", "RegFlushKey"}},
       {"write number",
        [] { RegKey(HKEY_LOCAL_MACHINE, kPath, 1).SetValue("N", DWORD{1}); },
-       {"RegCreateKeyExA", "RegFlushKey", "RegSetValueExA", "RegFlushKey"}},
+       {"RegCreateKeyExA", "RegSetValueExA", "RegFlushKey"}},
       {"refused write",
        [] { RegKey(HKEY_LOCAL_MACHINE, kPath).SetValue("N", DWORD{1}); },
-       {"RegOpenKeyExA", "RegFlushKey", "RegSetValueExA"}},
+       {"RegOpenKeyExA", "RegSetValueExA"}},
       {"reads and close",
        [] {
          RegKey key(HKEY_LOCAL_MACHINE, kPath);
@@ -317,7 +322,7 @@ TEST_F(RegKeyTest, FlushFollowsOnlySuccessfulOpenCreateAndWrite) {
          key.GetStrValue("N");
          key.CloseKey();
        },
-       {"RegOpenKeyExA", "RegFlushKey", "RegQueryValueExA", "RegQueryValueExA", "RegCloseKey"}},
+       {"RegOpenKeyExA", "RegQueryValueExA", "RegQueryValueExA", "RegCloseKey"}},
   };
   for (const auto& c : cases) {
     host::ClearCalls();
@@ -371,6 +376,35 @@ TEST_F(RegKeyTest, FailedOpenOrCloseLeavesNoKey) {
   EXPECT_TRUE(key.CloseKey());
   EXPECT_EQ(key.Handle(), nullptr);
   EXPECT_EQ(key.GetDwordValue("N"), kUnsetReading);
+}
+
+// Only a REG_DWORD of exactly the four bytes SetValue would store counts as holding the number,
+// so that a caller that skips the write leaves the value exactly as the write would.
+TEST_F(RegKeyTest, HoldsDwordOnlyForTheExactBytesAWriteWouldStore) {
+  const struct {
+    const char* what;
+    DWORD type;
+    std::vector<uint8_t> data;
+    bool holds;
+  } cases[] = {
+      {"the same number", REG_DWORD, {0x2C, 0x01, 0, 0}, true},
+      {"another number", REG_DWORD, {0x2D, 0x01, 0, 0}, false},
+      {"the low bytes alone", REG_DWORD, {0x2C, 0x01}, false},
+      {"eight bytes", REG_DWORD, {0x2C, 0x01, 0, 0, 0, 0, 0, 0}, false},
+      {"the same bytes as binary", REG_BINARY, {0x2C, 0x01, 0, 0}, false},
+      {"big-endian", REG_DWORD_BIG_ENDIAN, {0x2C, 0x01, 0, 0}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    host::WriteValue(HKEY_LOCAL_MACHINE, kPath, "N", c.type, c.data);
+    RegKey key(HKEY_LOCAL_MACHINE, kPath);
+    EXPECT_EQ(key.HoldsDword("N", 300), c.holds);
+    EXPECT_FALSE(key.HoldsDword("Absent", 300));
+    EXPECT_EQ(key.GetErrorText(), "");
+    key.CloseKey();
+  }
+  RegKey none(HKEY_LOCAL_MACHINE, "Software\\Absent");
+  EXPECT_FALSE(none.HoldsDword("N", 300));
 }
 
 TEST_F(RegKeyTest, FailedFlushIsIgnored) {

@@ -149,16 +149,38 @@ std::string Expected(const PMEvent& event, const std::vector<std::string>& strin
   return Describe(event.type, event.id, shown);
 }
 
-WithEventTrace::WithEventTrace() {
+WithWineDebug::WithWineDebug(const char* setting) {
   char value[256];
   const DWORD length = GetEnvironmentVariableA("WINEDEBUG", value, sizeof value);
   hadPrevious_ = length > 0 && length < sizeof value;
   if (hadPrevious_) previous_.assign(value, length);
-  SetEnvironmentVariableA("WINEDEBUG", kEventTraceDebug);
+  SetEnvironmentVariableA("WINEDEBUG", setting);
 }
 
-WithEventTrace::~WithEventTrace() {
+WithWineDebug::~WithWineDebug() {
   SetEnvironmentVariableA("WINEDEBUG", hadPrevious_ ? previous_.c_str() : nullptr);
+}
+
+std::vector<TracedRegistryCall> RegistryCallsOf(const std::string& trace, DWORD processId) {
+  // "0118:011c:trace:reg:NtSetValueKey (0x30,L"StandardName",1,0x21f424,48)"
+  static const std::regex call(R"re(^([0-9a-f]+):[0-9a-f]+:trace:reg:(Nt[A-Za-z]+) \((.*)$)re");
+  static const std::regex name(R"re(^[^,]*,L"((?:[^"\\]|\\.)*)")re");
+  std::vector<TracedRegistryCall> calls;
+  std::istringstream lines(trace);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::smatch match;
+    if (!std::regex_search(line, match, call)) continue;
+    if (std::stoul(match[1], nullptr, 16) != processId) continue;
+    TracedRegistryCall traced;
+    traced.processId = processId;
+    traced.function = match[2];
+    const std::string arguments = match[3];
+    std::smatch named;
+    if (std::regex_search(arguments, named, name)) traced.valueName = Unescape(named[1]);
+    calls.push_back(traced);
+  }
+  return calls;
 }
 
 namespace {

@@ -41,18 +41,39 @@ std::string Describe(const TracedEvent& event);
 std::string Expected(const PMEvent& event, const std::vector<std::string>& strings);
 std::vector<std::string> Describe(const std::vector<TracedEvent>& events);
 
-// Sets WINEDEBUG for the programs this test starts while the object lives.
-class WithEventTrace {
+// Sets WINEDEBUG to `setting` for the programs this test starts while the object lives.
+class WithWineDebug {
  public:
-  WithEventTrace();
-  ~WithEventTrace();
-  WithEventTrace(const WithEventTrace&) = delete;
-  WithEventTrace& operator=(const WithEventTrace&) = delete;
+  explicit WithWineDebug(const char* setting);
+  ~WithWineDebug();
+  WithWineDebug(const WithWineDebug&) = delete;
+  WithWineDebug& operator=(const WithWineDebug&) = delete;
 
  private:
   std::string previous_;
   bool hadPrevious_ = false;
 };
+
+// Sets WINEDEBUG for the programs this test starts, so that every event they report shows.
+class WithEventTrace : public WithWineDebug {
+ public:
+  WithEventTrace() : WithWineDebug(kEventTraceDebug) {}
+};
+
+// The WINEDEBUG setting that shows every registry call a program makes, as ntdll's calls
+// (every registry function of the Win32 API ends in one of them, whichever library made it).
+constexpr const char* kRegistryTraceDebug = "-all,+pid,+reg";
+
+// One registry call of a +reg trace: ntdll's function ("NtSetValueKey", "NtFlushKey", ...) and,
+// for one that names a value, the value's name.
+struct TracedRegistryCall {
+  DWORD processId = 0;
+  std::string function;
+  std::string valueName;
+};
+
+// Every ntdll registry call in the trace, in order, of the process `processId`.
+std::vector<TracedRegistryCall> RegistryCallsOf(const std::string& trace, DWORD processId);
 
 // What the session's processes (the services among them) wrote to stderr so far; empty when
 // the area keeps no session log.

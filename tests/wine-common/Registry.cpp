@@ -141,6 +141,17 @@ LONG DeleteValue(HKEY root, const std::string& path, const char* name) {
   return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
+ULONGLONG LastWriteTime(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return 0;
+  FILETIME written = {};
+  const LONG status = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, &written);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return 0;
+  return static_cast<ULONGLONG>(written.dwHighDateTime) << 32 | written.dwLowDateTime;
+}
+
 LONG DeleteTree(HKEY root, const std::string& path) {
   LONG status = RegDeleteTreeA(root, path.c_str());
   return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;

@@ -36,6 +36,10 @@ RegValue QueryValue(HKEY root, const std::string& path, const char* name);
 // Every value of a key by name; empty when the key cannot be opened.
 std::map<std::string, RegValue> ValuesOf(HKEY root, const std::string& path);
 
+// The key's time of last write (RegQueryInfoKeyA), in 100-nanosecond units since 1601; 0 when
+// the key cannot be opened or asked. Windows sets it whenever a value of the key is set.
+ULONGLONG LastWriteTime(HKEY root, const std::string& path);
+
 // Seeding. Each answers the registry's status (ERROR_SUCCESS = 0).
 LONG SetValue(HKEY root, const std::string& path, const char* name, DWORD type, const Bytes& data);
 LONG SetDword(HKEY root, const std::string& path, const char* name, DWORD value);

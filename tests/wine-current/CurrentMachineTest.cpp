@@ -171,7 +171,7 @@ TEST_F(CurrentMachine, ASecondLogonPassChangesNothing) {
   RunTool(HERE);
 
   Texts log = FirstPassLog("User");
-  log.push_back("INFO: Commiting of Power Scheme() Succeded");
+  log.push_back("INFO: No setting changed; Power Scheme not committed");
   EXPECT_FILE_LINES(LogPath(), log);
   EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey, Backup(true));
   ExpectPlanEnforced(HERE);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,9 +89,27 @@ class LogonToolRun : public ::testing::Test {
     return texts;
   }
 
+  // The registry calls of one run of the tool, as Wine's trace of ntdll shows them.
+  std::vector<winetest::TracedRegistryCall> RegistryCallsOfARun(winetest::Where where) {
+    const winetest::WithWineDebug trace(winetest::kRegistryTraceDebug);
+    const size_t start = winetest::StderrLog().size();
+    const ProgramRun run = RunTool(where);
+    const std::string log = winetest::StderrLog();
+    return winetest::RegistryCallsOf(log.substr(std::min(start, log.size())), run.processId);
+  }
+
   POWER_POLICY defaults_ = {};
   winetest::DebugMonitor monitor_;
 };
+
+// The names of the values a run set.
+std::set<std::string> ValuesSet(const std::vector<winetest::TracedRegistryCall>& calls) {
+  std::set<std::string> names;
+  for (const winetest::TracedRegistryCall& call : calls) {
+    if (call.function == "NtSetValueKey") names.insert(call.valueName);
+  }
+  return names;
+}
 
 TEST_F(LogonToolRun, AppliesTheExamplePolicyToTheUsersSchemeAndBacksItUpForTheUser) {
   ASSERT_TRUE(monitor_.Listening());
@@ -122,15 +141,60 @@ TEST_F(LogonToolRun, IgnoresItsArguments) {
   EXPECT_NO_REG_VALUE(HKEY_LOCAL_MACHINE, winetest::kRunKey, winetest::kRunValue);
 }
 
+// The keys of the scheme store and of the display settings, by their times of last write: a
+// scheme written or made active again, or a display setting set again, moves one of them.
+std::vector<ULONGLONG> StoreAndDisplayTimes() {
+  std::vector<ULONGLONG> times;
+  for (const auto& [root, path] :
+       std::vector<std::pair<HKEY, std::string>>{{HKEY_CURRENT_USER, scheme_store::UserKey(0)},
+                                                 {HKEY_LOCAL_MACHINE, scheme_store::MachineKey(0)},
+                                                 {HKEY_CURRENT_USER, scheme_store::kUserPowerCfg},
+                                                 {HKEY_CURRENT_USER, kDesktopKey}}) {
+    times.push_back(winetest::LastWriteTime(root, path));
+    EXPECT_NE(times.back(), 0u) << path;
+  }
+  return times;
+}
+
 // Every setting reads back as the first pass set it, hibernation included (standby plus the
-// delay after it: 30 + 60 and 15 + 45): nothing is announced or changed, only the commit is
-// logged, the snapshot shows the enforced scheme and the replaced values stay as they were.
-TEST_F(LogonToolRun, ASecondPassFindsNothingToChangeAndKeepsWhatTheFirstReplaced) {
+// delay after it: 30 + 60 and 15 + 45): the second pass announces, changes and commits nothing
+// (no key of the store or of the display settings is written), its snapshot records the
+// enforced scheme and the replaced values stay as they were. The third pass finds the snapshot
+// as it would write it and writes nothing at all: its backup key keeps its time of last write.
+//
+// Wine keeps a key's time of last write when a value is set to what it holds already (Windows
+// does not), so Wine's trace of the registry calls shows what each run set and flushed: the
+// first run's trace must show its writes, the third's none of the values a pass writes. (Wine 8
+// traces no flush: the host tests count those.)
+TEST_F(LogonToolRun, ASecondPassChangesNothingAndAThirdWritesNothing) {
+  const std::vector<winetest::TracedRegistryCall> first = RegistryCallsOfARun(HERE);
+  const std::vector<ULONGLONG> enforced = StoreAndDisplayTimes();
   RunTool(HERE);
-  RunTool(HERE);
+  EXPECT_EQ(enforced, StoreAndDisplayTimes());
+  const ULONGLONG recorded = winetest::LastWriteTime(HKEY_CURRENT_USER, winetest::kBackupKey);
+  ASSERT_NE(recorded, 0u);
+  const std::vector<winetest::TracedRegistryCall> third = RegistryCallsOfARun(HERE);
+
+  EXPECT_EQ(recorded, winetest::LastWriteTime(HKEY_CURRENT_USER, winetest::kBackupKey));
+  EXPECT_EQ(enforced, StoreAndDisplayTimes());
+  // What a pass writes: the backup's values, the scheme's halves and its index, the display's.
+  std::set<std::string> ours = {"Policies", "CurrentPowerPolicy", "PowerOffActive",
+                                "PowerOffTimeOut"};
+  for (const auto& value : winetest::ValuesOf(HKEY_CURRENT_USER, winetest::kBackupKey)) {
+    ours.insert(value.first);
+  }
+  const std::set<std::string> setFirst = ValuesSet(first);
+  EXPECT_EQ(1u, setFirst.count("CurACUserVideoTimeout")) << "the trace shows no write";
+  EXPECT_EQ(1u, setFirst.count("Policies")) << "the trace shows no write";
+  std::set<std::string> written;
+  for (const std::string& name : ValuesSet(third)) {
+    if (ours.count(name) != 0) written.insert(name);
+  }
+  EXPECT_EQ(std::set<std::string>{}, written);
 
   std::vector<std::string> log = kFirstPassLog;
-  log.push_back("INFO: Commiting of Power Scheme() Succeded");
+  log.push_back("INFO: No setting changed; Power Scheme not committed");
+  log.push_back("INFO: No setting changed; Power Scheme not committed");
   EXPECT_FILE_LINES(LogPath(), log);
   EXPECT_REG_DWORDS_ONLY(HKEY_CURRENT_USER, winetest::kBackupKey,
                          {{"CurACUserVideoTimeout", 10},
