@@ -227,7 +227,7 @@ inline std::set<DWORD> PolicySeconds(const char* name) {
 }
 
 // The member of a legacy record a setting is stored in (hibernation: the delay after standby).
-inline ULONG LegacySeconds(const POWER_POLICY& p, const Setting& setting) {
+inline ULONG& LegacySeconds(POWER_POLICY& p, const Setting& setting) {
   const bool ac = setting.id.source == PowerSource::kAc;
   switch (setting.id.timeout) {
     case Timeout::kVideo:
@@ -242,6 +242,9 @@ inline ULONG LegacySeconds(const POWER_POLICY& p, const Setting& setting) {
       break;
   }
   return ac ? p.mach.DozeTimeoutAc : p.mach.DozeTimeoutDc;
+}
+inline ULONG LegacySeconds(const POWER_POLICY& p, const Setting& setting) {
+  return LegacySeconds(const_cast<POWER_POLICY&>(p), setting);
 }
 
 // A setting of a legacy record in minutes, as the system reads it: hibernation is the standby

@@ -65,21 +65,7 @@ inline POWER_POLICY SeededLegacyPolicy() {
 }
 
 // Where each kind of scheme keeps a setting's seconds.
-inline ULONG& LegacySeconds(POWER_POLICY& p, const Setting& setting) {
-  const bool ac = setting.id.source == PowerSource::kAc;
-  switch (setting.id.timeout) {
-    case Timeout::kVideo:
-      return ac ? p.user.VideoTimeoutAc : p.user.VideoTimeoutDc;
-    case Timeout::kStandby:
-      return ac ? p.user.IdleTimeoutAc : p.user.IdleTimeoutDc;
-    case Timeout::kHibernate:
-      return ac ? p.mach.DozeS4TimeoutAc : p.mach.DozeS4TimeoutDc;
-    case Timeout::kSpinDown:
-    case Timeout::kMachineStandby:
-      break;
-  }
-  return ac ? p.user.SpindownTimeoutAc : p.user.SpindownTimeoutDc;
-}
+using pass_invariants::LegacySeconds;
 
 inline DWORD& CurrentSeconds(current_store::Timeouts& t, const Setting& setting) {
   const bool ac = setting.id.source == PowerSource::kAc;
